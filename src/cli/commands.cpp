@@ -1,0 +1,120 @@
+#include "cli/commands.h"
+
+#include "cli/texts.h"
+#include "convert/bmp_to_daz.h"
+#include "format/daz_format.h"
+
+#include <array>
+#include <cctype>
+#include <climits>
+#include <cstdio>
+
+namespace {
+
+char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The whole option word, ignoring the case of ASCII letters.
+bool isOption(const char* argument, const char* option) {
+    for (; *argument != '\0' && *option != '\0'; ++argument, ++option) {
+        if (asciiLower(*argument) != asciiLower(*option)) {
+            return false;
+        }
+    }
+    return *argument == '\0' && *option == '\0';
+}
+
+int failWithUsage(const char* line) {
+    if (line != nullptr) {
+        std::fputs(line, stdout);
+    }
+    printUsage();
+    return STATUS_FAILURE;
+}
+
+} // namespace
+
+int parseColorCount(const char* text) {
+    const char* p = text;
+    while (std::isspace(static_cast<unsigned char>(*p)) != 0) {
+        ++p;
+    }
+    bool negative = false;
+    if (*p == '+' || *p == '-') {
+        negative = *p == '-';
+        ++p;
+    }
+    long long value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        if (value <= INT_MAX) {
+            value = value * 10 + (*p - '0');
+        }
+    }
+    if (negative) {
+        value = -value;
+    }
+    if (value > INT_MAX) {
+        return INT_MAX;
+    }
+    if (value < INT_MIN) {
+        return INT_MIN;
+    }
+    return static_cast<int>(value);
+}
+
+std::uint16_t parseKey(const char* text) {
+    unsigned short key = 0;
+    if (std::sscanf(text, "%hx", &key) != 1) {
+        return 0;
+    }
+    return key;
+}
+
+void printUsage() { std::fputs(USAGE_TEXT, stdout); }
+
+int showDazInfo(const char* path) {
+    FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        return failWithUsage(INSPECT_OPEN_FAILED);
+    }
+    std::array<std::uint8_t, DAZ_HEADER_INFO_SIZE> bytes{};
+    const std::size_t items = std::fread(bytes.data(), 2, bytes.size() / 2, file);
+    static_cast<void>(std::fclose(file));
+    if (items != bytes.size() / 2) {
+        return failWithUsage(INSPECT_READ_FAILED);
+    }
+    DazHeader header;
+    if (readDazHeader(bytes.data(), header) != DAZ_MAGIC) {
+        std::fputs(INSPECT_NOT_DAZ, stdout);
+    }
+    std::printf(INSPECT_VALUES_FORMAT, static_cast<short>(header.colorCount),
+                static_cast<unsigned short>(header.key));
+    std::fputs(SUCCESS_BANNER, stdout);
+    return STATUS_SUCCESS;
+}
+
+int runConvertCommand(const char* source, const char* destination, const char* countText,
+                      const char* keyText) {
+    const int count = countText != nullptr ? parseColorCount(countText) : 0;
+    const std::uint16_t key = keyText != nullptr ? parseKey(keyText) : 0;
+    const ConvertResult result = convertBmpToDaz(source, destination, count, key);
+    if (result < 0) {
+        std::printf(ERROR_LINE_FORMAT, resultMessage(result));
+        return failWithUsage(nullptr);
+    }
+    if (result > 0) {
+        std::printf(UNDEFINED_LINE_FORMAT, static_cast<long long>(result));
+    }
+    std::fputs(SUCCESS_BANNER, stdout);
+    return STATUS_SUCCESS;
+}
+
+int runOrvx(int argc, const char* const* argv) {
+    if (argc == 3 && isOption(argv[1], "-r")) {
+        return showDazInfo(argv[2]);
+    }
+    if (argc >= 4 && argc <= 6 && isOption(argv[1], "-c")) {
+        return runConvertCommand(argv[2], argv[3], argc >= 5 ? argv[4] : nullptr,
+                                 argc == 6 ? argv[5] : nullptr);
+    }
+    return failWithUsage(nullptr);
+}

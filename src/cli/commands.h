@@ -1,0 +1,29 @@
+// commands.h - the orvx command line: dispatch, the -c and -r commands.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr int STATUS_SUCCESS = 0;
+inline constexpr int STATUS_FAILURE = -1; // the shell sees 255
+
+// The whole run: picks the command from the argument vector, prints its
+// outcome on standard output and returns the exit status.
+int runOrvx(int argc, const char* const* argv);
+
+// The colour count as "%hd" would read it: leading blanks, an optional sign,
+// decimal digits, the rest ignored, 0 when there is no number. A value outside
+// 16 bits is returned as it is (saturated to int), never wrapped, so that the
+// conversion rejects it.
+int parseColorCount(const char* text);
+
+// The key as "%hx" reads it, 0 when there is no number.
+std::uint16_t parseKey(const char* text);
+
+void printUsage();
+
+// The -r command: prints the colour count and key of a daz file.
+int showDazInfo(const char* path);
+
+// The -c command with its optional count and key texts (null when absent).
+int runConvertCommand(const char* source, const char* destination, const char* countText,
+                      const char* keyText);

@@ -1,0 +1,41 @@
+#include "cli/texts.h"
+
+const char* const USAGE_TEXT =
+    "Orvanti Image Converter v0.5 by Zavel - USO:\n"
+    " orvx -r immagine  (legge il numero di colori e la chiave di un'immagine)\n"
+    " orvx -c origine.bmp destinazione [colore] [chiave]  (converte un'immagine\n"
+    "\t\t      utilizzando i valori opzionali per il colore e la chiave)\n"
+    "\n"
+    "E-mail: zavel@orvanti.example\n"
+    "Sito:   https://orvanti.example\n";
+
+const char* const SUCCESS_BANNER = "Operazione riuscita\n\n";
+const char* const ERROR_LINE_FORMAT = "%s - Operazione non riuscita\n\n";
+const char* const UNDEFINED_LINE_FORMAT = "Nell'immagine ci sono %lld pixel non definiti\n\n";
+const char* const INSPECT_OPEN_FAILED = "Impossibile aprire il file - Operazione non riuscita\n\n";
+const char* const INSPECT_READ_FAILED =
+    "Impossibile leggere la chiave dal file - Operazione non riuscita\n\n";
+const char* const INSPECT_NOT_DAZ = "Il file non sembra un'immagine daz, comunque:\n";
+const char* const INSPECT_VALUES_FORMAT = "Il numero di colori e':%hd\nLa chiave in Hex e': %hX\n\n";
+
+namespace {
+
+// In code order: the first belongs to ERR_READ (-1), the last to ERR_BAD_COLORS (-7).
+const char* const RESULT_MESSAGES[RESULT_CODE_COUNT] = {
+    "Errore di lettura",
+    "Errore di scrittura",
+    "Impossibile aprire il file",
+    "Impossibile creare il file",
+    "Il file non sembra un BMP valido",
+    "Puoi convertire solo BMP a 16 o 256 colori",
+    "Il numero di colori non e' adatto per quest'immagine",
+};
+
+} // namespace
+
+const char* resultMessage(ConvertResult code) {
+    if (code < -RESULT_CODE_COUNT || code >= 0) {
+        return "";
+    }
+    return RESULT_MESSAGES[-code - 1];
+}

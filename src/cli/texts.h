@@ -1,0 +1,16 @@
+// texts.h - every text the tool prints, byte for byte.
+#pragma once
+
+#include "convert/bmp_to_daz.h"
+
+extern const char* const USAGE_TEXT;
+extern const char* const SUCCESS_BANNER;
+extern const char* const ERROR_LINE_FORMAT;     // takes a result message
+extern const char* const UNDEFINED_LINE_FORMAT; // takes the count as long long
+extern const char* const INSPECT_OPEN_FAILED;
+extern const char* const INSPECT_READ_FAILED;
+extern const char* const INSPECT_NOT_DAZ;
+extern const char* const INSPECT_VALUES_FORMAT; // takes colour count (short), key (unsigned short)
+
+// The message for a negative result code, ERR_READ to ERR_BAD_COLORS.
+const char* resultMessage(ConvertResult code);

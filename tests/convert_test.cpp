@@ -1,0 +1,269 @@
+#include "convert/bmp_to_daz.h"
+#include "faulty_stream.h"
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <filesystem>
+#include <unistd.h>
+
+namespace {
+
+// The daz file a common-layout bitmap should give, built from the format's
+// definition: header, swapped palette, pixels plus the Fibonacci offsets.
+Bytes expectedDaz(const Bytes& bmp, int colorCount, std::uint16_t key) {
+    const int bpp = bmp[28];
+    const std::size_t pixelOffset = 54 + (std::size_t{4} << bpp);
+    Bytes daz{'E', 'W', 1, 0, bmp[18], bmp[19], bmp[22], bmp[23], bmp[28], bmp[29]};
+    daz.push_back(static_cast<std::uint8_t>(colorCount));
+    daz.push_back(static_cast<std::uint8_t>(colorCount >> 8));
+    daz.push_back(static_cast<std::uint8_t>(key));
+    daz.push_back(static_cast<std::uint8_t>(key >> 8));
+    daz.resize(24, 0);
+    for (int i = 0; i < colorCount; ++i) {
+        const std::size_t at = 54 + 4 * static_cast<std::size_t>(i);
+        daz.insert(daz.end(), {bmp[at + 2], bmp[at + 1], bmp[at], bmp[at + 3]});
+    }
+    unsigned a = key & 0xFFU;
+    unsigned b = key >> 8U;
+    for (std::size_t i = pixelOffset; i < bmp.size(); ++i) {
+        const unsigned next = (a + b) % 256;
+        a = b;
+        b = next;
+        daz.push_back(static_cast<std::uint8_t>(bmp[i] + next));
+    }
+    return daz;
+}
+
+Bytes pattern(std::size_t size) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<std::uint8_t>((i * 37) ^ (i >> 5));
+    }
+    return bytes;
+}
+
+class ConvertTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string src = dir.file("in.bmp");
+    std::string dst = dir.file("out.daz");
+    const Bytes oldDestination{'o', 'l', 'd'};
+};
+
+} // namespace
+
+TEST_F(ConvertTest, WritesTheExpectedBytesAcrossChunks) {
+    struct Case {
+        int bpp;
+        int width;
+        int height;
+        int count;
+        std::uint16_t key;
+    };
+    for (const Case& c : {Case{8, 300, 250, 0, 0x1F2E}, Case{8, 17, 3, 200, 0xFFFF},
+                          Case{4, 301, 400, 9, 0x0102}, Case{4, 1, 1, 16, 0}}) {
+        const std::size_t rowSize = static_cast<std::size_t>((c.width * c.bpp + 31) / 32 * 4);
+        const Bytes bmp = makeBmp(c.width, c.height, c.bpp, pattern(rowSize * static_cast<std::size_t>(c.height)));
+        writeFile(src, bmp);
+        const ConvertResult result = convertBmpToDaz(src.c_str(), dst.c_str(), c.count, c.key);
+        ASSERT_GE(result, 0);
+        const int kept = c.count == 0 ? 1 << c.bpp : c.count;
+        EXPECT_EQ(readFile(dst), expectedDaz(bmp, kept, c.key)) << c.bpp << " " << c.width;
+        EXPECT_EQ(readFile(src), bmp);
+    }
+}
+
+TEST_F(ConvertTest, CountZeroAndFullPaletteGiveTheSameFile) {
+    writeFile(src, makeBmp(16, 16, 8, pattern(256)));
+    ASSERT_EQ(convertBmpToDaz(src.c_str(), dst.c_str(), 0, 0x42), 0);
+    const Bytes all = readFile(dst);
+    ASSERT_EQ(convertBmpToDaz(src.c_str(), dst.c_str(), 256, 0x42), 0);
+    EXPECT_EQ(readFile(dst), all);
+}
+
+TEST_F(ConvertTest, CountsValuesPastTheKeptPalette) {
+    struct Case {
+        int bpp;
+        Bytes pixels;
+        int count;
+        ConvertResult undefined;
+    };
+    const std::vector<Case> cases{
+        {4, {0xF0, 0x00, 0x00, 0x00}, 8, 1}, {4, {0xFF, 0x00, 0x00, 0x00}, 8, 2},
+        {4, {0x77, 0x77, 0x77, 0x77}, 8, 0}, {4, {0x88, 0x08, 0x80, 0x00}, 8, 4},
+        {8, {0, 1, 2, 255}, 1, 3},           {8, {0, 0, 0, 0}, 1, 0},
+        {8, {9, 10, 11, 0}, 10, 2},          {8, {255, 255, 255, 255}, 256, 0},
+    };
+    for (const Case& c : cases) {
+        writeFile(src, makeBmp(c.bpp == 4 ? 8 : 4, 1, c.bpp, c.pixels));
+        EXPECT_EQ(convertBmpToDaz(src.c_str(), dst.c_str(), c.count, 0), c.undefined)
+            << c.bpp << " bpp, count " << c.count;
+    }
+    // One kept entry: header and palette are 28 bytes.
+    EXPECT_EQ(readFile(dst).size(), 24 + 4 * 256 + 4);
+    writeFile(src, makeBmp(4, 1, 8, {0, 1, 2, 255}));
+    ASSERT_EQ(convertBmpToDaz(src.c_str(), dst.c_str(), 1, 0), 3);
+    EXPECT_EQ(readFile(dst).size(), 28 + 4);
+}
+
+TEST_F(ConvertTest, SourceEndingAtThePixelsGivesHeaderAndPaletteOnly) {
+    writeFile(src, makeBmp(4, 1, 4, {}));
+    ASSERT_EQ(convertBmpToDaz(src.c_str(), dst.c_str(), 0, 7), 0);
+    EXPECT_EQ(readFile(dst).size(), 24 + 64);
+}
+
+// Failures that come before the destination is opened leave an existing one
+// as it was and never create one.
+TEST_F(ConvertTest, EarlyFailuresLeaveTheDestinationAlone) {
+    Bytes bm2{'B', 'M'};
+    Bytes bm29 = makeBmp(4, 1, 8, {});
+    bm29.resize(29);
+    Bytes shortPalette = makeBmp(4, 1, 8, {});
+    shortPalette.resize(54 + 4 * 100);
+    Bytes depth24 = makeBmp(4, 1, 8, {});
+    depth24[28] = 24;
+    Bytes depth1 = makeBmp(4, 1, 8, {});
+    depth1[28] = 1;
+    struct Case {
+        const char* name;
+        Bytes source;
+        int count;
+        ConvertResult expected;
+    };
+    const std::vector<Case> cases{
+        {"empty", {}, 0, ERR_READ},
+        {"BM only", bm2, 0, ERR_READ},
+        {"29 bytes", bm29, 0, ERR_READ},
+        {"palette cut short", shortPalette, 0, ERR_READ},
+        {"palette long enough for the kept part", shortPalette, 100, 0},
+        {"not BM", {'M', 'B', 0, 0}, 0, ERR_NOT_BMP},
+        {"24 bits", depth24, 0, ERR_BAD_DEPTH},
+        {"1 bit", depth1, 0, ERR_BAD_DEPTH},
+        {"17 colours, 4 bits", makeBmp(4, 1, 4, {0, 0, 0, 0}), 17, ERR_BAD_COLORS},
+        {"257 colours", makeBmp(4, 1, 8, {0, 0, 0, 0}), 257, ERR_BAD_COLORS},
+        {"negative", makeBmp(4, 1, 8, {0, 0, 0, 0}), -1, ERR_BAD_COLORS},
+        {"past 16 bits", makeBmp(4, 1, 8, {0, 0, 0, 0}), 65537, ERR_BAD_COLORS},
+        {"far below", makeBmp(4, 1, 8, {0, 0, 0, 0}), INT_MIN, ERR_BAD_COLORS},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(src, c.source);
+        std::filesystem::remove(dst);
+        EXPECT_EQ(convertBmpToDaz(src.c_str(), dst.c_str(), c.count, 1), c.expected);
+        EXPECT_EQ(fileExists(dst), c.expected >= 0);
+        if (c.expected < 0) {
+            writeFile(dst, oldDestination);
+            EXPECT_EQ(convertBmpToDaz(src.c_str(), dst.c_str(), c.count, 1), c.expected);
+            EXPECT_EQ(readFile(dst), oldDestination);
+        }
+        EXPECT_EQ(readFile(src), c.source);
+    }
+}
+
+TEST_F(ConvertTest, MissingSourceIsAnOpenFailure) {
+    writeFile(dst, oldDestination);
+    EXPECT_EQ(convertBmpToDaz(dir.file("none.bmp").c_str(), dst.c_str(), 0, 0), ERR_OPEN);
+    EXPECT_EQ(readFile(dst), oldDestination);
+}
+
+TEST_F(ConvertTest, DirectorySourceIsAReadFailure) {
+    EXPECT_EQ(convertBmpToDaz(dir.path.c_str(), dst.c_str(), 0, 0), ERR_READ);
+    EXPECT_FALSE(fileExists(dst));
+}
+
+TEST_F(ConvertTest, DestinationThatCannotBeCreated) {
+    writeFile(src, makeBmp(4, 1, 8, {1, 2, 3, 4}));
+    std::filesystem::create_directory(dir.file("sub"));
+    EXPECT_EQ(convertBmpToDaz(src.c_str(), dir.file("sub").c_str(), 0, 0), ERR_CREATE);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("sub")));
+    EXPECT_EQ(convertBmpToDaz(src.c_str(), dir.file("no/such/dir.daz").c_str(), 0, 0), ERR_CREATE);
+    EXPECT_FALSE(fileExists(dir.file("no")));
+}
+
+TEST_F(ConvertTest, RefusesToWriteOntoTheSource) {
+    const Bytes bmp = makeBmp(4, 1, 8, {1, 2, 3, 4});
+    writeFile(src, bmp);
+    std::filesystem::create_hard_link(src, dir.file("hard.bmp"));
+    std::filesystem::create_symlink(src, dir.file("soft.bmp"));
+    std::filesystem::create_directory(dir.file("sub"));
+    for (const std::string& target :
+         {src, dir.path + "/./in.bmp", dir.path + "/sub/../in.bmp", dir.file("hard.bmp"),
+          dir.file("soft.bmp")}) {
+        EXPECT_EQ(convertBmpToDaz(src.c_str(), target.c_str(), 0, 0x1234), ERR_CREATE) << target;
+        EXPECT_EQ(readFile(src), bmp);
+    }
+    // The check sits where the destination would be opened: earlier codes win.
+    EXPECT_EQ(convertBmpToDaz(src.c_str(), src.c_str(), 300, 0), ERR_BAD_COLORS);
+    EXPECT_EQ(readFile(src), bmp);
+}
+
+TEST_F(ConvertTest, FullDeviceIsAWriteErrorAndIsNotRemoved) {
+    if (!fileExists("/dev/full")) {
+        GTEST_SKIP() << "no /dev/full";
+    }
+    writeFile(src, makeBmp(4, 1, 8, {1, 2, 3, 4}));
+    EXPECT_EQ(convertBmpToDaz(src.c_str(), "/dev/full", 0, 0), ERR_WRITE);
+    EXPECT_TRUE(fileExists("/dev/full"));
+}
+
+TEST_F(ConvertTest, NullDeviceTakesTheOutput) {
+    writeFile(src, makeBmp(4, 1, 8, {1, 2, 3, 4}));
+    EXPECT_EQ(convertBmpToDaz(src.c_str(), "/dev/null", 2, 0), 3);
+    EXPECT_TRUE(fileExists("/dev/null"));
+}
+
+TEST_F(ConvertTest, FifoDestinationIsWrittenAndNeverRemoved) {
+    const std::string fifo = dir.file("pipe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    writeFile(src, makeBmp(4, 1, 8, {1, 2, 3, 4}));
+    // Reader that takes a few bytes and goes away: the writer then fails.
+    const RunResult reader = runProgram({"sh", "-c", "head -c 10 " + fifo + " >/dev/null & " +
+                                                         std::string(ORVX_BINARY) + " -c " + src +
+                                                         " " + fifo + "; wait"});
+    EXPECT_NE(reader.out.find("Operazione"), std::string::npos);
+    EXPECT_TRUE(fileExists(fifo));
+}
+
+// A failure after the destination was opened never leaves a file behind:
+// a read error in the pixel phase, a write or a close that fails.
+TEST_F(ConvertTest, LateFailuresRemoveTheDestination) {
+    const Bytes bmp = makeBmp(100, 400, 8, pattern(40000));
+    writeFile(src, bmp);
+    FaultPlan plan;
+    ASSERT_GE(convertBmpToDazWith(faultyFileOps(plan), src.c_str(), dst.c_str(), 0, 5), 0);
+    const long total = plan.calls;
+    ASSERT_EQ(readFile(dst), expectedDaz(bmp, 256, 5));
+    int lateFailures = 0;
+    for (long n = 1; n <= total; ++n) {
+        writeFile(dst, oldDestination);
+        FaultPlan failing{n, 0};
+        const ConvertResult result =
+            convertBmpToDazWith(faultyFileOps(failing), src.c_str(), dst.c_str(), 0, 5);
+        EXPECT_EQ(readFile(src), bmp);
+        if (result >= 0) {
+            // stdio got past this one failure on its own; the output must be whole.
+            EXPECT_EQ(readFile(dst), expectedDaz(bmp, 256, 5)) << "call " << n;
+        } else if (result == ERR_WRITE || (result == ERR_READ && !fileExists(dst))) {
+            ++lateFailures;
+            EXPECT_FALSE(fileExists(dst)) << "call " << n;
+        } else {
+            EXPECT_EQ(readFile(dst), oldDestination) << "call " << n << " result " << result;
+        }
+    }
+    EXPECT_GT(lateFailures, 3);
+}
+
+TEST_F(ConvertTest, FailureThroughASymlinkKeepsTheLinkAndEmptiesItsTarget) {
+    writeFile(src, makeBmp(100, 400, 8, pattern(40000)));
+    const std::string target = dir.file("target.daz");
+    writeFile(target, oldDestination);
+    std::filesystem::create_symlink(target, dst);
+    FaultPlan plan;
+    ASSERT_GE(convertBmpToDazWith(faultyFileOps(plan), src.c_str(), dst.c_str(), 0, 5), 0);
+    FaultPlan failing{plan.calls - 1, 0}; // the destination's last write
+    EXPECT_EQ(convertBmpToDazWith(faultyFileOps(failing), src.c_str(), dst.c_str(), 0, 5), ERR_WRITE);
+    EXPECT_TRUE(std::filesystem::is_symlink(dst));
+    EXPECT_EQ(readFile(target).size(), 0U);
+}

@@ -1,0 +1,122 @@
+#include "support.h"
+
+#include "cli/texts.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "orvx-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        std::abort();
+    }
+    path = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool fileExists(const std::string& path) {
+    std::error_code ignored;
+    return std::filesystem::symlink_status(path, ignored).type() !=
+           std::filesystem::file_type::not_found;
+}
+
+namespace {
+
+std::string slurp(const std::string& path) {
+    const Bytes bytes = readFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+} // namespace
+
+RunResult runProgram(const std::vector<std::string>& argv) {
+    TempDir capture;
+    const std::string outPath = capture.file("out");
+    const std::string errPath = capture.file("err");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    RunResult result;
+    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) == 0) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    result.out = slurp(outPath);
+    result.err = slurp(errPath);
+    return result;
+}
+
+RunResult runOrvxBinary(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{ORVX_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return runProgram(argv);
+}
+
+void putU16(Bytes& bytes, std::size_t at, std::uint16_t value) {
+    bytes[at] = static_cast<std::uint8_t>(value);
+    bytes[at + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void putU32(Bytes& bytes, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+Bytes makeBmp(int width, int height, int bpp, const Bytes& pixels) {
+    const std::size_t entries = std::size_t{1} << bpp;
+    const std::size_t offset = 54 + 4 * entries;
+    Bytes bmp(offset, 0);
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    putU32(bmp, 2, static_cast<std::uint32_t>(offset + pixels.size()));
+    putU32(bmp, 10, static_cast<std::uint32_t>(offset));
+    putU32(bmp, 14, 40);
+    putU32(bmp, 18, static_cast<std::uint32_t>(width));
+    putU32(bmp, 22, static_cast<std::uint32_t>(height));
+    putU16(bmp, 26, 1);
+    putU16(bmp, 28, static_cast<std::uint16_t>(bpp));
+    for (std::size_t i = 0; i < entries; ++i) {
+        bmp[54 + 4 * i] = static_cast<std::uint8_t>(i);
+        bmp[55 + 4 * i] = static_cast<std::uint8_t>(2 * i);
+        bmp[56 + 4 * i] = static_cast<std::uint8_t>(3 * i);
+        bmp[57 + 4 * i] = 0x80;
+    }
+    bmp.insert(bmp.end(), pixels.begin(), pixels.end());
+    return bmp;
+}
+
+std::string usageText() { return USAGE_TEXT; }

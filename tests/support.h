@@ -1,0 +1,43 @@
+// Helpers for tests that work on real files and run the built tool.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh folder under the system temp dir, removed with everything in it
+// when the object goes.
+struct TempDir {
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string path;
+    std::string file(const std::string& name) const { return path + "/" + name; }
+};
+
+Bytes readFile(const std::string& path);
+void writeFile(const std::string& path, const Bytes& bytes);
+bool fileExists(const std::string& path);
+
+struct RunResult {
+    int status = -1; // exit status, or -1 if the process did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs a program with these arguments (argv[0] included), no shell.
+RunResult runProgram(const std::vector<std::string>& argv);
+RunResult runOrvxBinary(const std::vector<std::string>& args);
+
+// A bitmap in the common layout: 14 + 40 byte headers, a full palette of
+// 1 << bpp entries (entry i is blue i, green 2i, red 3i, extra 0x80), pixels.
+Bytes makeBmp(int width, int height, int bpp, const Bytes& pixels);
+
+// The usage text as the tool prints it.
+std::string usageText();
+
+void putU16(Bytes& bytes, std::size_t at, std::uint16_t value);
+void putU32(Bytes& bytes, std::size_t at, std::uint32_t value);
