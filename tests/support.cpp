@@ -120,3 +120,54 @@ Bytes makeBmp(int width, int height, int bpp, const Bytes& pixels) {
 }
 
 std::string usageText() { return USAGE_TEXT; }
+
+Picture renderDaz(const Bytes& daz) {
+    Picture picture;
+    if (daz.size() < 24) {
+        return picture;
+    }
+    const int width = daz[4] | (daz[5] << 8);
+    const auto height = static_cast<std::int16_t>(daz[6] | (daz[7] << 8));
+    const int bpp = daz[8];
+    const int colors = static_cast<std::int16_t>(daz[10] | (daz[11] << 8));
+    const unsigned key = daz[12] | (daz[13] << 8);
+    const std::size_t pixelStart = 24 + 4 * static_cast<std::size_t>(colors);
+    const std::size_t rowSize = static_cast<std::size_t>((width * bpp + 31) / 32 * 4);
+    Bytes pixels(daz.begin() + static_cast<long>(pixelStart), daz.end());
+    unsigned a = key & 0xFF;
+    unsigned b = key >> 8;
+    for (std::uint8_t& byte : pixels) {
+        const unsigned next = (a + b) % 256;
+        a = b;
+        b = next;
+        byte = static_cast<std::uint8_t>(byte - next);
+    }
+    const std::size_t rows = pixels.size() / rowSize;
+    picture.width = width;
+    picture.height = static_cast<int>(rows);
+    for (std::size_t r = 0; r < rows; ++r) {
+        const std::size_t stored = height < 0 ? r : rows - 1 - r;
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t byte = pixels[stored * rowSize + static_cast<std::size_t>(bpp == 8 ? x : x / 2)];
+            const int index = bpp == 8 ? byte : (x % 2 == 0 ? byte >> 4 : byte & 0x0F);
+            if (index < colors) {
+                const std::size_t entry = 24 + 4 * static_cast<std::size_t>(index);
+                picture.rgb.insert(picture.rgb.end(), {daz[entry], daz[entry + 1], daz[entry + 2]});
+            } else {
+                picture.rgb.insert(picture.rgb.end(), {1, 2, 3});
+            }
+        }
+    }
+    return picture;
+}
+
+Picture renderWithImageMagick(const std::string& path) {
+    Picture picture;
+    const RunResult info = runProgram({ORVX_IMAGEMAGICK, path, "-format", "%w %h", "info:"});
+    if (info.status != 0 || std::sscanf(info.out.c_str(), "%d %d", &picture.width, &picture.height) != 2) {
+        return Picture{};
+    }
+    const RunResult raw = runProgram({ORVX_IMAGEMAGICK, path, "-depth", "8", "rgb:-"});
+    picture.rgb.assign(raw.out.begin(), raw.out.end());
+    return picture;
+}

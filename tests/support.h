@@ -41,3 +41,19 @@ std::string usageText();
 
 void putU16(Bytes& bytes, std::size_t at, std::uint16_t value);
 void putU32(Bytes& bytes, std::size_t at, std::uint32_t value);
+
+// A picture as RGB triples, top row first.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    Bytes rgb;
+    bool operator==(const Picture&) const = default;
+};
+
+// Decodes a daz file from its definition: palette, keystream taken off, rows
+// put top-down by the sign of the height field. Indices past the palette
+// render as magenta-ish (1, 2, 3) so that they show.
+Picture renderDaz(const Bytes& daz);
+
+// ImageMagick's decoding of an image file; empty when it fails.
+Picture renderWithImageMagick(const std::string& path);

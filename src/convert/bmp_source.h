@@ -1,0 +1,64 @@
+// bmp_source.h - where a palette bitmap keeps its fields, palette and pixels.
+//
+// The layout comes from bfOffBits (u32 at 10) and the info header's size
+// (u32 at 14):
+//
+//   headerSize        kind   width/height     bpp     palette entries
+//   ----------------  -----  ---------------  ------  ---------------------------
+//   12 (OS/2 core)    CORE   u16 18 / u16 20  u16 24  3 bytes (b, g, r) from 26
+//   16..64, 108, 124  INFO   i32 18 / i32 22  u16 28  4 bytes (b, g, r, x) from
+//                                                     14 + headerSize
+//   anything else     FIXED  u16 18 / u16 22  u16 28  4 bytes from 54, always a
+//                                                     full palette, pixels after
+//
+// CORE and INFO also need bfOffBits >= 14 + headerSize, else FIXED. INFO reads
+// compression (u32 at 30, when headerSize >= 20) and biClrUsed (u32 at 46, when
+// headerSize >= 36); fields past the end of a short file read as 0. Their
+// pixels start at bfOffBits.
+#pragma once
+
+#include "convert/bmp_to_daz.h"
+
+#include <cstdint>
+#include <cstdio>
+
+inline constexpr std::uint32_t BMP_FILE_HEADER_SIZE = 14;
+inline constexpr std::uint32_t BMP_CORE_HEADER_SIZE = 12;
+inline constexpr std::uint32_t BMP_INFO_HEADER_SIZE = 40;
+inline constexpr std::uint32_t BMP_COMPRESSION_NONE = 0;
+inline constexpr std::uint32_t BMP_COMPRESSION_RLE8 = 1;
+inline constexpr std::uint32_t BMP_COMPRESSION_RLE4 = 2;
+// Decoded RLE rows beyond this are refused rather than written.
+inline constexpr std::uint64_t MAX_DECODED_PIXEL_BYTES = std::uint64_t{1} << 32U;
+
+enum class BmpLayoutKind { FIXED, CORE, INFO };
+
+struct BmpLayout {
+    BmpLayoutKind kind = BmpLayoutKind::FIXED;
+    std::uint16_t bitsPerPixel = 0;
+    int paletteSize = 0;          // 16 or 256: what the depth can index
+    int paletteEntries = 0;       // entries the file holds, at most paletteSize
+    long paletteOffset = 0;
+    std::size_t entrySize = 4;    // 3 for OS/2 core headers
+    long pixelOffset = 0;
+    std::uint32_t compression = BMP_COMPRESSION_NONE;
+    std::uint16_t widthField = 0;  // low 16 bits, as the daz header keeps them
+    std::uint16_t heightField = 0;
+    std::int64_t width = 0;        // as the header states it (CORE and INFO)
+    std::int64_t height = 0;
+    std::uint64_t rowSize = 0;     // bytes of one stored row
+};
+
+// Reads and checks the bitmap's headers in the conversion's order: "BM" (-5),
+// the depth (-6), the layout (-5: an unknown compression, RLE that does not
+// match the depth, RLE with top-down rows, width <= 0, decoded rows over
+// MAX_DECODED_PIXEL_BYTES). A read that fails or comes up short where a field
+// must be is -1. Returns 0 on success.
+ConvertResult readBmpLayout(std::FILE* source, BmpLayout& layout);
+
+// Reads the first colorCount palette entries and stores them as daz entries
+// (red, green, blue, fourth byte) at out. -1 if they can't all be read.
+ConvertResult readDazPalette(std::FILE* source, const BmpLayout& layout, int colorCount,
+                             std::uint8_t* out);
+
+bool isRle(const BmpLayout& layout);

@@ -1,0 +1,277 @@
+#include "convert/bmp_to_daz.h"
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+namespace {
+
+const std::string SUITE = ORVX_BMPSUITE;
+
+struct SuiteCase {
+    const char* file;
+    ConvertResult result;
+    int colorCount;
+    std::size_t pixelBytes;
+};
+
+class BmpSuiteTest : public ::testing::TestWithParam<SuiteCase> {};
+
+Bytes convertFile(const std::string& path, int count, std::uint16_t key, ConvertResult& result) {
+    TempDir dir;
+    result = convertBmpToDaz(path.c_str(), dir.file("out.daz").c_str(), count, key);
+    return readFile(dir.file("out.daz"));
+}
+
+std::string caseName(const ::testing::TestParamInfo<SuiteCase>& info) {
+    std::string name = info.param.file;
+    for (char& c : name) {
+        if (std::isalnum(static_cast<unsigned char>(c)) == 0) {
+            c = '_';
+        }
+    }
+    return name;
+}
+
+} // namespace
+
+TEST_P(BmpSuiteTest, GivesTheExpectedResultPaletteAndPixelArea) {
+    const SuiteCase& c = GetParam();
+    ConvertResult result = 0;
+    const Bytes daz = convertFile(SUITE + "/" + c.file, 0, 0, result);
+    EXPECT_EQ(result, c.result);
+    if (c.result < 0) {
+        EXPECT_TRUE(daz.empty());
+        return;
+    }
+    ASSERT_GE(daz.size(), 24U);
+    const int colors = daz[10] | (daz[11] << 8);
+    EXPECT_EQ(colors, c.colorCount);
+    EXPECT_EQ(daz.size() - 24 - 4 * static_cast<std::size_t>(colors), c.pixelBytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BmpSuiteTest,
+    ::testing::Values(
+        SuiteCase{"g/pal4.bmp", 0, 12, 4096}, SuiteCase{"g/pal4gs.bmp", 0, 12, 4096},
+        SuiteCase{"g/pal4rle.bmp", 0, 12, 4096}, SuiteCase{"g/pal8.bmp", 0, 252, 8192},
+        SuiteCase{"g/pal8v4.bmp", 0, 252, 8192}, SuiteCase{"g/pal8v5.bmp", 0, 252, 8192},
+        SuiteCase{"g/pal8topdown.bmp", 0, 252, 8192}, SuiteCase{"g/pal8rle.bmp", 0, 252, 8192},
+        SuiteCase{"g/pal8-0.bmp", 0, 256, 8192}, SuiteCase{"g/pal8os2.bmp", 0, 256, 8192},
+        SuiteCase{"q/pal8os2v2-16.bmp", 0, 256, 8192},
+        SuiteCase{"q/pal8oversizepal.bmp", 0, 256, 8192},
+        SuiteCase{"g/pal8w124.bmp", 0, 252, 7564}, SuiteCase{"g/pal8w125.bmp", 0, 252, 7936},
+        SuiteCase{"g/pal8w126.bmp", 0, 252, 8064}, SuiteCase{"q/pal8offs.bmp", 0, 252, 8192},
+        SuiteCase{"q/pal8os2sp.bmp", 0, 252, 8192}, SuiteCase{"q/pal8os2v2.bmp", 0, 252, 8192},
+        SuiteCase{"q/pal8rletrns.bmp", 0, 253, 8192}, SuiteCase{"q/pal8rlecut.bmp", 0, 253, 8192},
+        SuiteCase{"q/pal4rletrns.bmp", 0, 13, 4096}, SuiteCase{"q/pal4rlecut.bmp", 0, 13, 4096},
+        SuiteCase{"b/pal8badindex.bmp", 4793, 101, 8192},
+        SuiteCase{"b/rletopdown.bmp", ERR_NOT_BMP, 0, 0},
+        SuiteCase{"g/pal1.bmp", ERR_BAD_DEPTH, 0, 0}, SuiteCase{"g/rgb24.bmp", ERR_BAD_DEPTH, 0, 0},
+        SuiteCase{"b/badbitcount.bmp", ERR_BAD_DEPTH, 0, 0}),
+    caseName);
+
+// The same picture in many layouts: rendered through the daz palette, with a
+// key that must come off again, every pixel has the same colour.
+TEST(BmpLayouts, SamePictureInEveryLayout) {
+    ConvertResult result = 0;
+    const Picture reference = renderDaz(convertFile(SUITE + "/g/pal8.bmp", 0, 0x3A7C, result));
+    ASSERT_EQ(reference.rgb.size(), 127U * 64 * 3);
+    for (const char* file : {"g/pal8-0.bmp", "g/pal8topdown.bmp", "g/pal8os2.bmp", "g/pal8v4.bmp",
+                             "g/pal8v5.bmp", "q/pal8offs.bmp", "g/pal8rle.bmp",
+                             "q/pal8oversizepal.bmp", "q/pal8os2v2.bmp", "q/pal8os2v2-16.bmp",
+                             "q/pal8os2sp.bmp"}) {
+        EXPECT_EQ(renderDaz(convertFile(SUITE + "/" + file, 0, 0x3A7C, result)), reference) << file;
+    }
+    const Picture reference4 = renderDaz(convertFile(SUITE + "/g/pal4.bmp", 0, 0x0101, result));
+    EXPECT_EQ(renderDaz(convertFile(SUITE + "/g/pal4rle.bmp", 0, 0x0101, result)), reference4);
+}
+
+// RLE files that skip pixels or stop early: each pixel is the picture's own
+// colour or index 0's, and skipping happened.
+TEST(BmpLayouts, SkippedRlePixelsAreIndexZero) {
+    struct Case {
+        const char* reference;
+        const char* file;
+    };
+    for (const Case& c : {Case{"g/pal8.bmp", "q/pal8rletrns.bmp"}, Case{"g/pal8.bmp", "q/pal8rlecut.bmp"},
+                          Case{"g/pal4.bmp", "q/pal4rletrns.bmp"}, Case{"g/pal4.bmp", "q/pal4rlecut.bmp"}}) {
+        ConvertResult result = 0;
+        const Picture full = renderDaz(convertFile(SUITE + "/" + c.reference, 0, 0, result));
+        const Bytes daz = convertFile(SUITE + "/" + c.file, 0, 0x7711, result);
+        const Picture cut = renderDaz(daz);
+        ASSERT_EQ(cut.rgb.size(), full.rgb.size()) << c.file;
+        std::size_t skipped = 0;
+        for (std::size_t i = 0; i < cut.rgb.size(); i += 3) {
+            const bool same = std::equal(cut.rgb.begin() + static_cast<long>(i), cut.rgb.begin() + static_cast<long>(i) + 3,
+                                         full.rgb.begin() + static_cast<long>(i));
+            const bool zero = cut.rgb[i] == daz[24] && cut.rgb[i + 1] == daz[25] && cut.rgb[i + 2] == daz[26];
+            ASSERT_TRUE(same || zero) << c.file << " pixel " << i / 3;
+            skipped += same ? 0 : 1;
+        }
+        EXPECT_GT(skipped, 100U) << c.file;
+    }
+}
+
+// Bitmaps as real encoders write them, checked against ImageMagick's decoding.
+TEST(BmpLayouts, EncodersOutputMatchesImageMagick) {
+    TempDir dir;
+    const std::string im = std::string("'") + ORVX_IMAGEMAGICK + "'";
+    ASSERT_EQ(runProgram({"sh", "-c", im + " -seed 7 -size 37x23 plasma:fractal " + dir.file("p.png")}).status, 0);
+    const std::string pillow =
+        "/usr/bin/python3 -c \"import sys; from PIL import Image; "
+        "Image.open('p.png').convert('RGB').quantize(int(sys.argv[2])).save(sys.argv[1])\" ";
+    const std::string quantize = "pngtopnm p.png | pnmquant ";
+    struct Encoder {
+        const char* output;
+        std::string command;
+    };
+    const std::vector<Encoder> encoders{
+        // ImageMagick's default: 124-byte header, RLE8 with rows padded past the width.
+        {"im-rle8.bmp", im + " p.png -colors 200 -type Palette im-rle8.bmp"},
+        {"im-bmp3-8.bmp", im + " p.png -colors 200 -type Palette -compress none BMP3:im-bmp3-8.bmp"},
+        {"im-bmp3-4.bmp", im + " p.png -colors 11 -type Palette BMP3:im-bmp3-4.bmp"},
+        {"im-v5-4.bmp", im + " p.png -colors 16 -type Palette im-v5-4.bmp"},
+        {"im-v5-8.bmp", im + " p.png -colors 60 -type Palette -compress none im-v5-8.bmp"},
+        {"pil-8.bmp", pillow + "pil-8.bmp 77"},
+        {"pil-4.bmp", pillow + "pil-4.bmp 13"},
+        {"ppm-win.bmp", quantize + "40 2>/dev/null | ppmtobmp -windows > ppm-win.bmp"},
+        {"ppm-os2.bmp", quantize + "12 2>/dev/null | ppmtobmp -os2 > ppm-os2.bmp"},
+    };
+    for (const Encoder& e : encoders) {
+        const RunResult made = runProgram({"sh", "-c", "cd '" + dir.path + "' && " + e.command});
+        const std::string bmp = dir.file(e.output);
+        ASSERT_TRUE(fileExists(bmp)) << e.output << ": " << made.err;
+        ConvertResult result = 0;
+        const Picture ours = renderDaz(convertFile(bmp, 0, 0xC0DE, result));
+        EXPECT_GE(result, 0) << e.output;
+        const Picture theirs = renderWithImageMagick(bmp);
+        ASSERT_GT(theirs.rgb.size(), 0U) << e.output;
+        EXPECT_EQ(ours, theirs) << e.output;
+    }
+}
+
+namespace {
+
+// An info-header bitmap: 14 + headerSize bytes of headers, entries palette
+// entries of 4 bytes, then data.
+Bytes makeInfoBmp(std::uint32_t headerSize, std::int32_t width, std::int32_t height, int bpp,
+                  std::uint32_t compression, std::uint32_t clrUsed, std::size_t entries,
+                  const Bytes& data) {
+    const std::size_t offset = 14 + headerSize + 4 * entries;
+    Bytes bmp(offset, 0);
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    putU32(bmp, 10, static_cast<std::uint32_t>(offset));
+    putU32(bmp, 14, headerSize);
+    putU32(bmp, 18, static_cast<std::uint32_t>(width));
+    putU32(bmp, 22, static_cast<std::uint32_t>(height));
+    putU16(bmp, 26, 1);
+    putU16(bmp, 28, static_cast<std::uint16_t>(bpp));
+    if (headerSize >= 20) {
+        putU32(bmp, 30, compression);
+    }
+    if (headerSize >= 36) {
+        putU32(bmp, 46, clrUsed);
+    }
+    for (std::size_t i = 0; i < entries; ++i) {
+        bmp[14 + headerSize + 4 * i] = static_cast<std::uint8_t>(i + 1);
+    }
+    bmp.insert(bmp.end(), data.begin(), data.end());
+    return bmp;
+}
+
+} // namespace
+
+TEST(BmpLayouts, RejectsWhatCannotBeRead) {
+    struct Case {
+        const char* name;
+        Bytes bmp;
+        int count;
+        ConvertResult expected;
+    };
+    const Bytes rle{0, 1};
+    const std::vector<Case> cases{
+        {"bitfields", makeInfoBmp(40, 4, 4, 8, 3, 0, 256, {}), 0, ERR_NOT_BMP},
+        {"RLE8 on 4 bits", makeInfoBmp(40, 4, 4, 4, 1, 0, 16, rle), 0, ERR_NOT_BMP},
+        {"RLE4 on 8 bits", makeInfoBmp(40, 4, 4, 8, 2, 0, 256, rle), 0, ERR_NOT_BMP},
+        {"RLE top-down", makeInfoBmp(40, 4, -4, 8, 1, 0, 256, rle), 0, ERR_NOT_BMP},
+        {"width 0", makeInfoBmp(40, 0, 4, 8, 0, 0, 256, {}), 0, ERR_NOT_BMP},
+        {"negative width", makeInfoBmp(124, -5, 4, 8, 0, 0, 256, {}), 0, ERR_NOT_BMP},
+        {"RLE over 4 GiB", makeInfoBmp(40, 65536, 65537, 8, 1, 0, 256, rle), 0, ERR_NOT_BMP},
+        {"RLE at 4 GiB", makeInfoBmp(40, 65536, 65536, 8, 1, 0, 256, {0, 1}), 300, ERR_BAD_COLORS},
+        {"depth wins over layout", makeInfoBmp(40, 0, 4, 24, 3, 0, 0, {}), 0, ERR_BAD_DEPTH},
+        {"layout wins over count", makeInfoBmp(40, 0, 4, 8, 0, 0, 256, {}), 999, ERR_NOT_BMP},
+        {"more than the file holds", makeInfoBmp(40, 4, 1, 8, 0, 10, 10, {0, 0, 0, 0}), 11, ERR_BAD_COLORS},
+        {"all that it holds", makeInfoBmp(40, 4, 1, 8, 0, 10, 10, {0, 0, 0, 0}), 10, 0},
+        {"no entries", makeInfoBmp(40, 4, 1, 8, 0, 0, 0, {0, 0, 0, 0}), 0, ERR_BAD_COLORS},
+        {"unknown header size: fixed layout", makeInfoBmp(66, 4, 1, 8, 0, 0, 256, {}), 0, 0},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        writeFile(dir.file("in.bmp"), c.bmp);
+        EXPECT_EQ(convertBmpToDaz(dir.file("in.bmp").c_str(), dir.file("o.daz").c_str(), c.count, 0),
+                  c.expected)
+            << c.name;
+        EXPECT_EQ(fileExists(dir.file("o.daz")), c.expected >= 0) << c.name;
+    }
+}
+
+TEST(BmpLayouts, TruncatedInfoHeaderFieldsReadAsZero) {
+    // Cut inside biClrUsed: compression reads, clrUsed is 0, and the palette
+    // that should follow is missing.
+    Bytes bmp = makeInfoBmp(40, 4, 1, 8, 0, 7, 256, {});
+    bmp.resize(48);
+    TempDir dir;
+    writeFile(dir.file("in.bmp"), bmp);
+    EXPECT_EQ(convertBmpToDaz(dir.file("in.bmp").c_str(), dir.file("o.daz").c_str(), 0, 0), ERR_READ);
+}
+
+TEST(BmpLayouts, OddWidthRleRowsKeepTheirPadding) {
+    // 3 pixels wide, 3 rows, RLE4: a run that spills past the row, end of
+    // row, a literal of 3 pixels, end of row, then the data ends.
+    const Bytes rle{5, 0x12, 0, 0, 0, 3, 0x45, 0x60, 0, 0};
+    TempDir dir;
+    writeFile(dir.file("in.bmp"), makeInfoBmp(40, 3, 3, 4, 2, 0, 16, rle));
+    ASSERT_EQ(convertBmpToDaz(dir.file("in.bmp").c_str(), dir.file("o.daz").c_str(), 0, 0), 0);
+    const Bytes daz = readFile(dir.file("o.daz"));
+    const Bytes pixels(daz.begin() + 24 + 64, daz.end());
+    EXPECT_EQ(pixels, (Bytes{0x12, 0x10, 0, 0, 0x45, 0x60, 0, 0, 0, 0, 0, 0}));
+}
+
+// A tiny RLE file that claims a 16384 x 16384 image decodes into 256 MiB of
+// zeros without holding them: the child's peak memory stays small.
+TEST(BmpLayouts, LargeRleImageStreamsInConstantMemory) {
+    TempDir dir;
+    writeFile(dir.file("big.bmp"), makeInfoBmp(40, 16384, 16384, 8, 1, 0, 256, {0, 2, 5, 5, 1, 9, 0, 1}));
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl(ORVX_BINARY, ORVX_BINARY, "-c", dir.file("big.bmp").c_str(), "/dev/null", "1", "ff", nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    ASSERT_EQ(wait4(pid, &status, 0, &usage), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_LT(usage.ru_maxrss, 16 * 1024) << "KiB";
+}
+
+// Every bad, questionable or good file ends in a result code: under the
+// sanitizer build this is also the check for overruns.
+TEST(BmpLayouts, EverySuiteFileEndsWithAResult) {
+    for (const char* folder : {"/b", "/q", "/g"}) {
+        for (const auto& entry : std::filesystem::directory_iterator(SUITE + folder)) {
+            for (const int count : {0, 1, 16, 256}) {
+                TempDir dir;
+                const ConvertResult result = convertBmpToDaz(entry.path().c_str(), dir.file("o.daz").c_str(), count, 0xA5A5);
+                EXPECT_GE(result, ERR_BAD_COLORS) << entry.path();
+                EXPECT_EQ(fileExists(dir.file("o.daz")), result >= 0) << entry.path();
+            }
+        }
+    }
+}
