@@ -10,8 +10,18 @@
 
 namespace {
 
-FILE* openForReading(const char* path) { return std::fopen(path, "rb"); }
-FILE* openForWriting(const char* path) { return std::fopen(path, "wb"); }
+// Pixels move in CHUNK_SIZE pieces already: without a stdio buffer each
+// piece is one read and one write of its own size.
+FILE* openUnbuffered(const char* path, const char* mode) {
+    FILE* stream = std::fopen(path, mode);
+    if (stream != nullptr) {
+        static_cast<void>(std::setvbuf(stream, nullptr, _IONBF, 0));
+    }
+    return stream;
+}
+
+FILE* openForReading(const char* path) { return openUnbuffered(path, "rb"); }
+FILE* openForWriting(const char* path) { return openUnbuffered(path, "wb"); }
 
 // Everything known about the source once its headers and palette are read.
 struct SourceInfo {
@@ -65,8 +75,9 @@ ConvertResult writeDaz(FILE* source, Destination& destination, const SourceInfo&
     if (std::fseek(source, info.layout.pixelOffset, SEEK_SET) != 0) {
         return ERR_READ;
     }
-    PixelSink sink = makePixelSink(destination.stream, info.header.key,
-                                   info.header.bitsPerPixel, info.header.colorCount);
+    PixelSink sink;
+    initPixelSink(sink, destination.stream, info.header.key, info.header.bitsPerPixel,
+                  info.header.colorCount);
     ConvertResult result = 0;
     if (isRle(info.layout)) {
         std::array<std::uint8_t, CHUNK_SIZE> input{};
@@ -133,21 +144,4 @@ ConvertResult convertBmpToDazWith(const FileOps& ops, const char* source,
         convertOpenSource(ops, stream, source, destination, requestedColors, key);
     static_cast<void>(std::fclose(stream));
     return result;
-}
-
-std::uint64_t countUndefined(const std::uint8_t* data, std::size_t size, int bitsPerPixel,
-                             int colorCount) {
-    std::uint64_t count = 0;
-    const auto limit = static_cast<unsigned>(colorCount);
-    if (bitsPerPixel == 4) {
-        for (std::size_t i = 0; i < size; ++i) {
-            count += static_cast<std::uint64_t>((data[i] & 0x0FU) >= limit);
-            count += static_cast<std::uint64_t>((data[i] >> 4U) >= limit);
-        }
-    } else {
-        for (std::size_t i = 0; i < size; ++i) {
-            count += static_cast<std::uint64_t>(data[i] >= limit);
-        }
-    }
-    return count;
 }

@@ -31,7 +31,7 @@ struct FileOps {
     std::FILE* (*openDestination)(const char* path);
 };
 
-// fopen(path, "rb") and fopen(path, "wb").
+// fopen(path, "rb") and fopen(path, "wb"), both without a stdio buffer.
 const FileOps& stdioFileOps();
 
 // requestedColors: palette entries to keep, 0 for all of them. An int, so that
@@ -41,8 +41,3 @@ ConvertResult convertBmpToDaz(const char* source, const char* destination, int r
 ConvertResult convertBmpToDazWith(const FileOps& ops, const char* source,
                                   const char* destination, int requestedColors,
                                   std::uint16_t key);
-
-// Pixel values in data[0, size) that index at or past colorCount: every nibble
-// of a 4-bit bitmap, every byte of an 8-bit one.
-std::uint64_t countUndefined(const std::uint8_t* data, std::size_t size, int bitsPerPixel,
-                             int colorCount);

@@ -7,17 +7,25 @@
 #include <cstdint>
 #include <cstdio>
 
+// Pixel values in data[0, size) that index at or past colorCount: every nibble
+// of a 4-bit bitmap, every byte of an 8-bit one.
+std::uint64_t countUndefined(const std::uint8_t* data, std::size_t size, int bitsPerPixel,
+                             int colorCount);
+
 struct PixelSink {
     std::FILE* destination = nullptr;
-    PixelKeystream stream;
+    OffsetTable table;
     int bitsPerPixel = 8;
     int colorCount = 0;
+    bool counting = false; // false when no value can index past the palette
     std::uint64_t undefinedCount = 0;
 };
 
-PixelSink makePixelSink(std::FILE* destination, std::uint16_t key, int bitsPerPixel,
-                        int colorCount);
+// Fills the sink in place: it holds the offset table, too big to return.
+void initPixelSink(PixelSink& sink, std::FILE* destination, std::uint16_t key, int bitsPerPixel,
+                   int colorCount);
 
 // Counts the chunk's undefined values, encodes it in place and writes it out.
+// At most CHUNK_SIZE bytes.
 // 0, or ERR_WRITE when the write comes up short.
 ConvertResult emitChunk(PixelSink& sink, std::uint8_t* chunk, std::size_t size);
