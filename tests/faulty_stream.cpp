@@ -7,34 +7,44 @@ namespace {
 
 FaultPlan* activePlan = nullptr;
 
-bool failsNow() {
+struct Cookie {
+    FILE* file;
+    bool destination;
+};
+
+bool failsNow(CallKind kind) {
     FaultPlan& plan = *activePlan;
     ++plan.calls;
-    return plan.calls == plan.failAt;
+    if (plan.calls != plan.failAt) {
+        return false;
+    }
+    plan.failed = kind;
+    plan.destinationOpenAtFailure = plan.destinationOpen;
+    return true;
 }
 
 ssize_t cookieRead(void* cookie, char* buffer, size_t size) {
-    if (failsNow()) {
+    if (failsNow(CallKind::READ)) {
         errno = EIO;
         return -1;
     }
-    return static_cast<ssize_t>(std::fread(buffer, 1, size, static_cast<FILE*>(cookie)));
+    return static_cast<ssize_t>(std::fread(buffer, 1, size, static_cast<Cookie*>(cookie)->file));
 }
 
 ssize_t cookieWrite(void* cookie, const char* buffer, size_t size) {
-    if (failsNow()) {
+    if (failsNow(CallKind::WRITE)) {
         errno = ENOSPC;
         return 0; // stdio takes 0 as a failed write
     }
-    return static_cast<ssize_t>(std::fwrite(buffer, 1, size, static_cast<FILE*>(cookie)));
+    return static_cast<ssize_t>(std::fwrite(buffer, 1, size, static_cast<Cookie*>(cookie)->file));
 }
 
 int cookieSeek(void* cookie, off64_t* offset, int whence) {
-    if (failsNow()) {
+    if (failsNow(CallKind::SEEK)) {
         errno = EIO;
         return -1;
     }
-    FILE* file = static_cast<FILE*>(cookie);
+    FILE* file = static_cast<Cookie*>(cookie)->file;
     if (fseeko(file, *offset, whence) != 0) {
         return -1;
     }
@@ -43,8 +53,13 @@ int cookieSeek(void* cookie, off64_t* offset, int whence) {
 }
 
 int cookieClose(void* cookie) {
-    const bool fail = failsNow();
-    const int closed = std::fclose(static_cast<FILE*>(cookie));
+    auto* c = static_cast<Cookie*>(cookie);
+    const bool fail = failsNow(c->destination ? CallKind::CLOSE_DESTINATION : CallKind::CLOSE_SOURCE);
+    const int closed = std::fclose(c->file);
+    if (c->destination) {
+        activePlan->destinationOpen = false;
+    }
+    delete c;
     if (fail) {
         errno = EIO;
         return -1;
@@ -52,24 +67,32 @@ int cookieClose(void* cookie) {
     return closed;
 }
 
-FILE* openCounted(const char* path, const char* mode) {
-    if (failsNow()) {
+FILE* openCounted(const char* path, bool destination) {
+    if (failsNow(destination ? CallKind::OPEN_DESTINATION : CallKind::OPEN_SOURCE)) {
         return nullptr;
     }
+    const char* mode = destination ? "wb" : "rb";
     FILE* file = std::fopen(path, mode);
     if (file == nullptr) {
         return nullptr;
     }
     const cookie_io_functions_t functions{cookieRead, cookieWrite, cookieSeek, cookieClose};
-    FILE* stream = fopencookie(file, mode, functions);
+    auto* cookie = new Cookie{file, destination};
+    FILE* stream = fopencookie(cookie, mode, functions);
     if (stream == nullptr) {
         std::fclose(file);
+        delete cookie;
+        return nullptr;
     }
+    if (activePlan->unbuffered) {
+        std::setvbuf(stream, nullptr, _IONBF, 0);
+    }
+    activePlan->destinationOpen = activePlan->destinationOpen || destination;
     return stream;
 }
 
-FILE* openSource(const char* path) { return openCounted(path, "rb"); }
-FILE* openDestination(const char* path) { return openCounted(path, "wb"); }
+FILE* openSource(const char* path) { return openCounted(path, false); }
+FILE* openDestination(const char* path) { return openCounted(path, true); }
 
 } // namespace
 

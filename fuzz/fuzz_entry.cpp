@@ -1,0 +1,80 @@
+#include "fuzz_entry.h"
+
+#include "cli/commands.h"
+#include "convert/bmp_to_daz.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Largest file this process may write: a tiny RLE input may claim an image of
+// up to 4 GiB, and past this a write fails, which drives the clean-up path.
+constexpr rlim_t MAX_OUTPUT = rlim_t{16} << 20U;
+
+// A private folder for this process's files, made on first use.
+const std::string& workDir() {
+    static const std::string dir = [] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{MAX_OUTPUT, MAX_OUTPUT};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+            std::abort();
+        }
+        std::string pattern = "/tmp/orvx-fuzz-XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr) {
+            std::abort();
+        }
+        return pattern;
+    }();
+    return dir;
+}
+
+void writeInput(const std::string& path, const std::uint8_t* data, std::size_t size) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0) {
+        std::abort();
+    }
+}
+
+bool exists(const std::string& path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0;
+}
+
+} // namespace
+
+void fuzzConvertOne(const std::uint8_t* data, std::size_t size) {
+    if (size < 4) {
+        return;
+    }
+    const auto count = static_cast<std::int16_t>(data[0] | (data[1] << 8));
+    const auto key = static_cast<std::uint16_t>(data[2] | (data[3] << 8));
+    const std::string source = workDir() + "/in.bmp";
+    const std::string destination = workDir() + "/out.daz";
+    writeInput(source, data + 4, size - 4);
+    const ConvertResult result = convertBmpToDaz(source.c_str(), destination.c_str(), count, key);
+    if (result < ERR_BAD_COLORS || (result < 0 && exists(destination))) {
+        std::abort();
+    }
+    unlink(destination.c_str());
+    unlink(source.c_str());
+}
+
+void fuzzInspectOne(const std::uint8_t* data, std::size_t size) {
+    static FILE* quiet = std::freopen("/dev/null", "w", stdout);
+    if (quiet == nullptr) {
+        std::abort();
+    }
+    const std::string path = workDir() + "/in.daz";
+    writeInput(path, data, size);
+    const int status = showDazInfo(path.c_str());
+    if (status != STATUS_SUCCESS && status != STATUS_FAILURE) {
+        std::abort();
+    }
+    unlink(path.c_str());
+}

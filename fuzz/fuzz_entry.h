@@ -1,0 +1,15 @@
+// One fuzz input through the whole conversion or the inspection command.
+// Shared by the libFuzzer targets and the regression test that replays saved
+// inputs without libFuzzer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Input: 2 bytes of colour count (signed, little-endian), 2 bytes of key,
+// then the bitmap. Aborts if the conversion breaks its own rules: a code
+// outside the table, or a daz file left behind by a failure.
+void fuzzConvertOne(const std::uint8_t* data, std::size_t size);
+
+// Input: the file given to -r. Aborts on a status other than 0 or -1.
+void fuzzInspectOne(const std::uint8_t* data, std::size_t size);
