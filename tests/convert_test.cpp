@@ -219,10 +219,9 @@ TEST_F(ConvertTest, FifoDestinationIsWrittenAndNeverRemoved) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     writeFile(src, makeBmp(4, 1, 8, {1, 2, 3, 4}));
     // Reader that takes a few bytes and goes away: the writer then fails.
-    const RunResult reader = runProgram({"sh", "-c", "head -c 10 " + fifo + " >/dev/null & " +
+    runProgram({"sh", "-c", "head -c 10 " + fifo + " >/dev/null & " +
                                                          std::string(ORVX_BINARY) + " -c " + src +
                                                          " " + fifo + "; wait"});
-    EXPECT_NE(reader.out.find("Operazione"), std::string::npos);
     EXPECT_TRUE(fileExists(fifo));
 }
 
