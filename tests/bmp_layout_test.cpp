@@ -62,12 +62,12 @@ INSTANTIATE_TEST_SUITE_P(
         SuiteCase{"g/pal8topdown.bmp", 0, 252, 8192}, SuiteCase{"g/pal8rle.bmp", 0, 252, 8192},
         SuiteCase{"g/pal8-0.bmp", 0, 256, 8192}, SuiteCase{"g/pal8os2.bmp", 0, 256, 8192},
         SuiteCase{"q/pal8os2v2-16.bmp", 0, 256, 8192},
-        SuiteCase{"q/pal8oversizepal.bmp", 0, 256, 8192},
-        SuiteCase{"g/pal8w124.bmp", 0, 252, 7564}, SuiteCase{"g/pal8w125.bmp", 0, 252, 7936},
-        SuiteCase{"g/pal8w126.bmp", 0, 252, 8064}, SuiteCase{"q/pal8offs.bmp", 0, 252, 8192},
-        SuiteCase{"q/pal8os2sp.bmp", 0, 252, 8192}, SuiteCase{"q/pal8os2v2.bmp", 0, 252, 8192},
-        SuiteCase{"q/pal8rletrns.bmp", 0, 253, 8192}, SuiteCase{"q/pal8rlecut.bmp", 0, 253, 8192},
-        SuiteCase{"q/pal4rletrns.bmp", 0, 13, 4096}, SuiteCase{"q/pal4rlecut.bmp", 0, 13, 4096},
+        SuiteCase{"q/pal8oversizepal.bmp", 0, 256, 8192}, SuiteCase{"g/pal8w124.bmp", 0, 252, 7564},
+        SuiteCase{"g/pal8w125.bmp", 0, 252, 7936}, SuiteCase{"g/pal8w126.bmp", 0, 252, 8064},
+        SuiteCase{"q/pal8offs.bmp", 0, 252, 8192}, SuiteCase{"q/pal8os2sp.bmp", 0, 252, 8192},
+        SuiteCase{"q/pal8os2v2.bmp", 0, 252, 8192}, SuiteCase{"q/pal8rletrns.bmp", 0, 253, 8192},
+        SuiteCase{"q/pal8rlecut.bmp", 0, 253, 8192}, SuiteCase{"q/pal4rletrns.bmp", 0, 13, 4096},
+        SuiteCase{"q/pal4rlecut.bmp", 0, 13, 4096},
         SuiteCase{"b/pal8badindex.bmp", 4793, 101, 8192},
         SuiteCase{"b/rletopdown.bmp", ERR_NOT_BMP, 0, 0},
         SuiteCase{"g/pal1.bmp", ERR_BAD_DEPTH, 0, 0}, SuiteCase{"g/rgb24.bmp", ERR_BAD_DEPTH, 0, 0},
@@ -80,10 +80,10 @@ TEST(BmpLayouts, SamePictureInEveryLayout) {
     ConvertResult result = 0;
     const Picture reference = renderDaz(convertFile(SUITE + "/g/pal8.bmp", 0, 0x3A7C, result));
     ASSERT_EQ(reference.rgb.size(), 127U * 64 * 3);
-    for (const char* file : {"g/pal8-0.bmp", "g/pal8topdown.bmp", "g/pal8os2.bmp", "g/pal8v4.bmp",
-                             "g/pal8v5.bmp", "q/pal8offs.bmp", "g/pal8rle.bmp",
-                             "q/pal8oversizepal.bmp", "q/pal8os2v2.bmp", "q/pal8os2v2-16.bmp",
-                             "q/pal8os2sp.bmp"}) {
+    for (const char* file :
+         {"g/pal8-0.bmp", "g/pal8topdown.bmp", "g/pal8os2.bmp", "g/pal8v4.bmp", "g/pal8v5.bmp",
+          "q/pal8offs.bmp", "g/pal8rle.bmp", "q/pal8oversizepal.bmp", "q/pal8os2v2.bmp",
+          "q/pal8os2v2-16.bmp", "q/pal8os2sp.bmp"}) {
         EXPECT_EQ(renderDaz(convertFile(SUITE + "/" + file, 0, 0x3A7C, result)), reference) << file;
     }
     const Picture reference4 = renderDaz(convertFile(SUITE + "/g/pal4.bmp", 0, 0x0101, result));
@@ -97,8 +97,9 @@ TEST(BmpLayouts, SkippedRlePixelsAreIndexZero) {
         const char* reference;
         const char* file;
     };
-    for (const Case& c : {Case{"g/pal8.bmp", "q/pal8rletrns.bmp"}, Case{"g/pal8.bmp", "q/pal8rlecut.bmp"},
-                          Case{"g/pal4.bmp", "q/pal4rletrns.bmp"}, Case{"g/pal4.bmp", "q/pal4rlecut.bmp"}}) {
+    for (const Case& c :
+         {Case{"g/pal8.bmp", "q/pal8rletrns.bmp"}, Case{"g/pal8.bmp", "q/pal8rlecut.bmp"},
+          Case{"g/pal4.bmp", "q/pal4rletrns.bmp"}, Case{"g/pal4.bmp", "q/pal4rlecut.bmp"}}) {
         ConvertResult result = 0;
         const Picture full = renderDaz(convertFile(SUITE + "/" + c.reference, 0, 0, result));
         const Bytes daz = convertFile(SUITE + "/" + c.file, 0, 0x7711, result);
@@ -106,9 +107,11 @@ TEST(BmpLayouts, SkippedRlePixelsAreIndexZero) {
         ASSERT_EQ(cut.rgb.size(), full.rgb.size()) << c.file;
         std::size_t skipped = 0;
         for (std::size_t i = 0; i < cut.rgb.size(); i += 3) {
-            const bool same = std::equal(cut.rgb.begin() + static_cast<long>(i), cut.rgb.begin() + static_cast<long>(i) + 3,
+            const bool same = std::equal(cut.rgb.begin() + static_cast<long>(i),
+                                         cut.rgb.begin() + static_cast<long>(i) + 3,
                                          full.rgb.begin() + static_cast<long>(i));
-            const bool zero = cut.rgb[i] == daz[24] && cut.rgb[i + 1] == daz[25] && cut.rgb[i + 2] == daz[26];
+            const bool zero =
+                cut.rgb[i] == daz[24] && cut.rgb[i + 1] == daz[25] && cut.rgb[i + 2] == daz[26];
             ASSERT_TRUE(same || zero) << c.file << " pixel " << i / 3;
             skipped += same ? 0 : 1;
         }
@@ -120,7 +123,10 @@ TEST(BmpLayouts, SkippedRlePixelsAreIndexZero) {
 TEST(BmpLayouts, EncodersOutputMatchesImageMagick) {
     TempDir dir;
     const std::string im = std::string("'") + ORVX_IMAGEMAGICK + "'";
-    ASSERT_EQ(runProgram({"sh", "-c", im + " -seed 7 -size 37x23 plasma:fractal " + dir.file("p.png")}).status, 0);
+    ASSERT_EQ(
+        runProgram({"sh", "-c", im + " -seed 7 -size 37x23 plasma:fractal " + dir.file("p.png")})
+            .status,
+        0);
     const std::string pillow =
         "/usr/bin/python3 -c \"import sys; from PIL import Image; "
         "Image.open('p.png').convert('RGB').quantize(int(sys.argv[2])).save(sys.argv[1])\" ";
@@ -132,7 +138,8 @@ TEST(BmpLayouts, EncodersOutputMatchesImageMagick) {
     const std::vector<Encoder> encoders{
         // ImageMagick's default: 124-byte header, RLE8 with rows padded past the width.
         {"im-rle8.bmp", im + " p.png -colors 200 -type Palette im-rle8.bmp"},
-        {"im-bmp3-8.bmp", im + " p.png -colors 200 -type Palette -compress none BMP3:im-bmp3-8.bmp"},
+        {"im-bmp3-8.bmp",
+         im + " p.png -colors 200 -type Palette -compress none BMP3:im-bmp3-8.bmp"},
         {"im-bmp3-4.bmp", im + " p.png -colors 11 -type Palette BMP3:im-bmp3-4.bmp"},
         {"im-v5-4.bmp", im + " p.png -colors 16 -type Palette im-v5-4.bmp"},
         {"im-v5-8.bmp", im + " p.png -colors 60 -type Palette -compress none im-v5-8.bmp"},
@@ -205,7 +212,8 @@ TEST(BmpLayouts, RejectsWhatCannotBeRead) {
         {"RLE at 4 GiB", makeInfoBmp(40, 65536, 65536, 8, 1, 0, 256, {0, 1}), 300, ERR_BAD_COLORS},
         {"depth wins over layout", makeInfoBmp(40, 0, 4, 24, 3, 0, 0, {}), 0, ERR_BAD_DEPTH},
         {"layout wins over count", makeInfoBmp(40, 0, 4, 8, 0, 0, 256, {}), 999, ERR_NOT_BMP},
-        {"more than the file holds", makeInfoBmp(40, 4, 1, 8, 0, 10, 10, {0, 0, 0, 0}), 11, ERR_BAD_COLORS},
+        {"more than the file holds", makeInfoBmp(40, 4, 1, 8, 0, 10, 10, {0, 0, 0, 0}), 11,
+         ERR_BAD_COLORS},
         {"all that it holds", makeInfoBmp(40, 4, 1, 8, 0, 10, 10, {0, 0, 0, 0}), 10, 0},
         {"no entries", makeInfoBmp(40, 4, 1, 8, 0, 0, 0, {0, 0, 0, 0}), 0, ERR_BAD_COLORS},
         {"unknown header size: fixed layout", makeInfoBmp(66, 4, 1, 8, 0, 0, 256, {}), 0, 0},
@@ -213,8 +221,9 @@ TEST(BmpLayouts, RejectsWhatCannotBeRead) {
     for (const Case& c : cases) {
         TempDir dir;
         writeFile(dir.file("in.bmp"), c.bmp);
-        EXPECT_EQ(convertBmpToDaz(dir.file("in.bmp").c_str(), dir.file("o.daz").c_str(), c.count, 0),
-                  c.expected)
+        EXPECT_EQ(
+            convertBmpToDaz(dir.file("in.bmp").c_str(), dir.file("o.daz").c_str(), c.count, 0),
+            c.expected)
             << c.name;
         EXPECT_EQ(fileExists(dir.file("o.daz")), c.expected >= 0) << c.name;
     }
@@ -227,7 +236,8 @@ TEST(BmpLayouts, TruncatedInfoHeaderFieldsReadAsZero) {
     bmp.resize(48);
     TempDir dir;
     writeFile(dir.file("in.bmp"), bmp);
-    EXPECT_EQ(convertBmpToDaz(dir.file("in.bmp").c_str(), dir.file("o.daz").c_str(), 0, 0), ERR_READ);
+    EXPECT_EQ(convertBmpToDaz(dir.file("in.bmp").c_str(), dir.file("o.daz").c_str(), 0, 0),
+              ERR_READ);
 }
 
 TEST(BmpLayouts, OddWidthRleRowsKeepTheirPadding) {
@@ -246,11 +256,13 @@ TEST(BmpLayouts, OddWidthRleRowsKeepTheirPadding) {
 // zeros without holding them: the child's peak memory stays small.
 TEST(BmpLayouts, LargeRleImageStreamsInConstantMemory) {
     TempDir dir;
-    writeFile(dir.file("big.bmp"), makeInfoBmp(40, 16384, 16384, 8, 1, 0, 256, {0, 2, 5, 5, 1, 9, 0, 1}));
+    writeFile(dir.file("big.bmp"),
+              makeInfoBmp(40, 16384, 16384, 8, 1, 0, 256, {0, 2, 5, 5, 1, 9, 0, 1}));
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        execl(ORVX_BINARY, ORVX_BINARY, "-c", dir.file("big.bmp").c_str(), "/dev/null", "1", "ff", nullptr);
+        execl(ORVX_BINARY, ORVX_BINARY, "-c", dir.file("big.bmp").c_str(), "/dev/null", "1", "ff",
+              nullptr);
         _exit(127);
     }
     int status = 0;
@@ -268,7 +280,8 @@ TEST(BmpLayouts, EverySuiteFileEndsWithAResult) {
         for (const auto& entry : std::filesystem::directory_iterator(SUITE + folder)) {
             for (const int count : {0, 1, 16, 256}) {
                 TempDir dir;
-                const ConvertResult result = convertBmpToDaz(entry.path().c_str(), dir.file("o.daz").c_str(), count, 0xA5A5);
+                const ConvertResult result =
+                    convertBmpToDaz(entry.path().c_str(), dir.file("o.daz").c_str(), count, 0xA5A5);
                 EXPECT_GE(result, ERR_BAD_COLORS) << entry.path();
                 EXPECT_EQ(fileExists(dir.file("o.daz")), result >= 0) << entry.path();
             }

@@ -15,7 +15,7 @@ std::string errorLine(const std::string& message) {
 }
 
 class CliTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     std::string bmp8 = std::string(ORVX_SOURCE_DIR) + "/samples/sample8.bmp";
     std::string bmp4 = std::string(ORVX_SOURCE_DIR) + "/samples/sample4.bmp";
@@ -36,12 +36,11 @@ TEST(ParseColorCount, ReadsAsPercentHdWithoutWrapping) {
         const char* text;
         int value;
     };
-    for (const Case& c : {Case{"12", 12}, Case{"  +7", 7}, Case{"-3", -3}, Case{"200abc", 200},
-                          Case{"0x10", 0}, Case{"abc", 0}, Case{"", 0}, Case{"-", 0},
-                          Case{"\t 256", 256}, Case{"32767", 32767}, Case{"-32768", -32768},
-                          Case{"65536", 65536}, Case{"65537", 65537},
-                          Case{"99999999999999999999", INT_MAX},
-                          Case{"-99999999999999999999", INT_MIN}}) {
+    for (const Case& c :
+         {Case{"12", 12}, Case{"  +7", 7}, Case{"-3", -3}, Case{"200abc", 200}, Case{"0x10", 0},
+          Case{"abc", 0}, Case{"", 0}, Case{"-", 0}, Case{"\t 256", 256}, Case{"32767", 32767},
+          Case{"-32768", -32768}, Case{"65536", 65536}, Case{"65537", 65537},
+          Case{"99999999999999999999", INT_MAX}, Case{"-99999999999999999999", INT_MIN}}) {
         EXPECT_EQ(parseColorCount(c.text), c.value) << '"' << c.text << '"';
     }
 }
@@ -127,8 +126,8 @@ TEST_F(CliTest, InspectionOfOtherFiles) {
     writeFile(dir.file("13"), Bytes(13, 'E'));
     Bytes fourteen{'E', 'W', 1, 0, 0, 0, 0, 0, 8, 0, 0xFF, 0xFF, 0x34, 0x00};
     writeFile(dir.file("14"), fourteen);
-    expectRun({"-r", dir.file("13")},
-              255, "Impossibile leggere la chiave dal file - Operazione non riuscita\n\n" + usageText());
+    expectRun({"-r", dir.file("13")}, 255,
+              "Impossibile leggere la chiave dal file - Operazione non riuscita\n\n" + usageText());
     expectRun({"-r", dir.file("none")}, 255,
               "Impossibile aprire il file - Operazione non riuscita\n\n" + usageText());
     expectRun({"-r", dir.path}, 255,
@@ -138,5 +137,6 @@ TEST_F(CliTest, InspectionOfOtherFiles) {
     // A bitmap: bytes 10..13 of sample8 are bfOffBits, 1078 = 0x00000436.
     expectRun({"-r", bmp8}, 0,
               "Il file non sembra un'immagine daz, comunque:\nIl numero di colori e':1078\n"
-              "La chiave in Hex e': 0\n\n" + BANNER);
+              "La chiave in Hex e': 0\n\n" +
+                  BANNER);
 }

@@ -45,7 +45,7 @@ Bytes pattern(std::size_t size) {
 }
 
 class ConvertTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     std::string src = dir.file("in.bmp");
     std::string dst = dir.file("out.daz");
@@ -65,7 +65,8 @@ TEST_F(ConvertTest, WritesTheExpectedBytesAcrossChunks) {
     for (const Case& c : {Case{8, 300, 250, 0, 0x1F2E}, Case{8, 17, 3, 200, 0xFFFF},
                           Case{4, 301, 400, 9, 0x0102}, Case{4, 1, 1, 16, 0}}) {
         const std::size_t rowSize = static_cast<std::size_t>((c.width * c.bpp + 31) / 32 * 4);
-        const Bytes bmp = makeBmp(c.width, c.height, c.bpp, pattern(rowSize * static_cast<std::size_t>(c.height)));
+        const Bytes bmp = makeBmp(c.width, c.height, c.bpp,
+                                  pattern(rowSize * static_cast<std::size_t>(c.height)));
         writeFile(src, bmp);
         const ConvertResult result = convertBmpToDaz(src.c_str(), dst.c_str(), c.count, c.key);
         ASSERT_GE(result, 0);
@@ -188,9 +189,8 @@ TEST_F(ConvertTest, RefusesToWriteOntoTheSource) {
     std::filesystem::create_hard_link(src, dir.file("hard.bmp"));
     std::filesystem::create_symlink(src, dir.file("soft.bmp"));
     std::filesystem::create_directory(dir.file("sub"));
-    for (const std::string& target :
-         {src, dir.path + "/./in.bmp", dir.path + "/sub/../in.bmp", dir.file("hard.bmp"),
-          dir.file("soft.bmp")}) {
+    for (const std::string& target : {src, dir.path + "/./in.bmp", dir.path + "/sub/../in.bmp",
+                                      dir.file("hard.bmp"), dir.file("soft.bmp")}) {
         EXPECT_EQ(convertBmpToDaz(src.c_str(), target.c_str(), 0, 0x1234), ERR_CREATE) << target;
         EXPECT_EQ(readFile(src), bmp);
     }
@@ -219,9 +219,9 @@ TEST_F(ConvertTest, FifoDestinationIsWrittenAndNeverRemoved) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     writeFile(src, makeBmp(4, 1, 8, {1, 2, 3, 4}));
     // Reader that takes a few bytes and goes away: the writer then fails.
-    runProgram({"sh", "-c", "head -c 10 " + fifo + " >/dev/null & " +
-                                                         std::string(ORVX_BINARY) + " -c " + src +
-                                                         " " + fifo + "; wait"});
+    runProgram({"sh", "-c",
+                "head -c 10 " + fifo + " >/dev/null & " + std::string(ORVX_BINARY) + " -c " + src +
+                    " " + fifo + "; wait"});
     EXPECT_TRUE(fileExists(fifo));
 }
 
@@ -240,61 +240,63 @@ TEST_F(ConvertTest, EveryIoCallCanFail) {
         {"RLE8", rle},
     };
     for (const bool unbuffered : {false, true})
-    for (const auto& [name, bmp] : sources) {
-        if (unbuffered && bmp.size() > 10000) {
-            continue; // a call per byte: the small files cover it
-        }
-        SCOPED_TRACE(std::string(name) + (unbuffered ? ", unbuffered" : ", buffered"));
-        writeFile(src, bmp);
-        std::filesystem::remove(dst);
-        FaultPlan clean;
-        clean.unbuffered = unbuffered;
-        ASSERT_GE(convertBmpToDazWith(faultyFileOps(clean), src.c_str(), dst.c_str(), 3, 0x5A5A), 0);
-        const Bytes whole = readFile(dst);
-        int readErrors = 0;
-        for (long n = 1; n <= clean.calls; ++n) {
-            writeFile(dst, oldDestination);
-            FaultPlan plan;
-            plan.failAt = n;
-            plan.unbuffered = unbuffered;
-            const ConvertResult result =
-                convertBmpToDazWith(faultyFileOps(plan), src.c_str(), dst.c_str(), 3, 0x5A5A);
-            SCOPED_TRACE("call " + std::to_string(n));
-            EXPECT_EQ(readFile(src), bmp);
-            switch (plan.failed) {
-            case CallKind::OPEN_SOURCE:
-                EXPECT_EQ(result, ERR_OPEN);
-                break;
-            case CallKind::OPEN_DESTINATION:
-                EXPECT_EQ(result, ERR_CREATE);
-                break;
-            case CallKind::READ:
-            case CallKind::SEEK:
-                // Inside fseek, stdio gets past a failed seek or block read
-                // on its own; then the output must be whole (checked below).
-                EXPECT_TRUE(result == ERR_READ || result >= 0) << result;
-                readErrors += result == ERR_READ ? 1 : 0;
-                break;
-            case CallKind::WRITE:
-            case CallKind::CLOSE_DESTINATION:
-                EXPECT_EQ(result, ERR_WRITE);
-                break;
-            case CallKind::CLOSE_SOURCE:
-                EXPECT_GE(result, 0); // the source was read whole
-                break;
-            case CallKind::NONE:
-                ADD_FAILURE() << "no call failed";
+        for (const auto& [name, bmp] : sources) {
+            if (unbuffered && bmp.size() > 10000) {
+                continue; // a call per byte: the small files cover it
             }
-            if (result >= 0) {
-                EXPECT_EQ(readFile(dst), whole);
-            } else if (plan.destinationOpenAtFailure || plan.failed == CallKind::CLOSE_DESTINATION) {
-                EXPECT_FALSE(fileExists(dst));
-            } else {
-                EXPECT_EQ(readFile(dst), oldDestination);
+            SCOPED_TRACE(std::string(name) + (unbuffered ? ", unbuffered" : ", buffered"));
+            writeFile(src, bmp);
+            std::filesystem::remove(dst);
+            FaultPlan clean;
+            clean.unbuffered = unbuffered;
+            ASSERT_GE(
+                convertBmpToDazWith(faultyFileOps(clean), src.c_str(), dst.c_str(), 3, 0x5A5A), 0);
+            const Bytes whole = readFile(dst);
+            int readErrors = 0;
+            for (long n = 1; n <= clean.calls; ++n) {
+                writeFile(dst, oldDestination);
+                FaultPlan plan;
+                plan.failAt = n;
+                plan.unbuffered = unbuffered;
+                const ConvertResult result =
+                    convertBmpToDazWith(faultyFileOps(plan), src.c_str(), dst.c_str(), 3, 0x5A5A);
+                SCOPED_TRACE("call " + std::to_string(n));
+                EXPECT_EQ(readFile(src), bmp);
+                switch (plan.failed) {
+                case CallKind::OPEN_SOURCE:
+                    EXPECT_EQ(result, ERR_OPEN);
+                    break;
+                case CallKind::OPEN_DESTINATION:
+                    EXPECT_EQ(result, ERR_CREATE);
+                    break;
+                case CallKind::READ:
+                case CallKind::SEEK:
+                    // Inside fseek, stdio gets past a failed seek or block read
+                    // on its own; then the output must be whole (checked below).
+                    EXPECT_TRUE(result == ERR_READ || result >= 0) << result;
+                    readErrors += result == ERR_READ ? 1 : 0;
+                    break;
+                case CallKind::WRITE:
+                case CallKind::CLOSE_DESTINATION:
+                    EXPECT_EQ(result, ERR_WRITE);
+                    break;
+                case CallKind::CLOSE_SOURCE:
+                    EXPECT_GE(result, 0); // the source was read whole
+                    break;
+                case CallKind::NONE:
+                    ADD_FAILURE() << "no call failed";
+                }
+                if (result >= 0) {
+                    EXPECT_EQ(readFile(dst), whole);
+                } else if (plan.destinationOpenAtFailure ||
+                           plan.failed == CallKind::CLOSE_DESTINATION) {
+                    EXPECT_FALSE(fileExists(dst));
+                } else {
+                    EXPECT_EQ(readFile(dst), oldDestination);
+                }
             }
+            EXPECT_GT(readErrors, 0);
         }
-        EXPECT_GT(readErrors, 0);
-    }
 }
 
 TEST_F(ConvertTest, FailureThroughASymlinkKeepsTheLinkAndEmptiesItsTarget) {
@@ -306,7 +308,8 @@ TEST_F(ConvertTest, FailureThroughASymlinkKeepsTheLinkAndEmptiesItsTarget) {
     ASSERT_GE(convertBmpToDazWith(faultyFileOps(plan), src.c_str(), dst.c_str(), 0, 5), 0);
     FaultPlan failing;
     failing.failAt = plan.calls - 1; // the destination's close
-    EXPECT_EQ(convertBmpToDazWith(faultyFileOps(failing), src.c_str(), dst.c_str(), 0, 5), ERR_WRITE);
+    EXPECT_EQ(convertBmpToDazWith(faultyFileOps(failing), src.c_str(), dst.c_str(), 0, 5),
+              ERR_WRITE);
     EXPECT_TRUE(std::filesystem::is_symlink(dst));
     EXPECT_EQ(readFile(target).size(), 0U);
 }

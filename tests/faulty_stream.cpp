@@ -54,7 +54,8 @@ int cookieSeek(void* cookie, off64_t* offset, int whence) {
 
 int cookieClose(void* cookie) {
     auto* c = static_cast<Cookie*>(cookie);
-    const bool fail = failsNow(c->destination ? CallKind::CLOSE_DESTINATION : CallKind::CLOSE_SOURCE);
+    const bool fail =
+        failsNow(c->destination ? CallKind::CLOSE_DESTINATION : CallKind::CLOSE_SOURCE);
     const int closed = std::fclose(c->file);
     if (c->destination) {
         activePlan->destinationOpen = false;
@@ -91,8 +92,12 @@ FILE* openCounted(const char* path, bool destination) {
     return stream;
 }
 
-FILE* openSource(const char* path) { return openCounted(path, false); }
-FILE* openDestination(const char* path) { return openCounted(path, true); }
+FILE* openSource(const char* path) {
+    return openCounted(path, false);
+}
+FILE* openDestination(const char* path) {
+    return openCounted(path, true);
+}
 
 } // namespace
 

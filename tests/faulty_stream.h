@@ -7,7 +7,16 @@
 
 #include <cstdio>
 
-enum class CallKind { NONE, OPEN_SOURCE, OPEN_DESTINATION, READ, SEEK, WRITE, CLOSE_SOURCE, CLOSE_DESTINATION };
+enum class CallKind {
+    NONE,
+    OPEN_SOURCE,
+    OPEN_DESTINATION,
+    READ,
+    SEEK,
+    WRITE,
+    CLOSE_SOURCE,
+    CLOSE_DESTINATION
+};
 
 struct FaultPlan {
     long failAt = -1; // 1-based number of the call that fails; -1 for none

@@ -16,8 +16,8 @@ TEST(DazHeader, SerialisesEveryFieldLittleEndian) {
     bytes.fill(0xAA);
     writeDazHeader(header, bytes.data());
     const std::array<std::uint8_t, DAZ_HEADER_SIZE> expected{
-        'E', 'W', 1, 0, 0x34, 0x12, 0xC0, 0xFF, 8, 0, 0x00, 0x01, 0xEF, 0xBE,
-        0,   0,   0, 0, 0,    0,    0,    0,    0, 0};
+        'E',  'W',  1, 0, 0x34, 0x12, 0xC0, 0xFF, 8, 0, 0x00, 0x01,
+        0xEF, 0xBE, 0, 0, 0,    0,    0,    0,    0, 0, 0,    0};
     EXPECT_EQ(bytes, expected);
 
     DazHeader back;

@@ -3,8 +3,8 @@
 #include "cli/texts.h"
 
 #include <cstdio>
-#include <fcntl.h>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -34,7 +34,8 @@ Bytes readFile(const std::string& path) {
 
 void writeFile(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 bool fileExists(const std::string& path) {
@@ -59,8 +60,10 @@ RunResult runProgram(const std::vector<std::string>& argv) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     std::vector<char*> args;
     for (const std::string& arg : argv) {
         args.push_back(const_cast<char*>(arg.c_str()));
@@ -119,7 +122,9 @@ Bytes makeBmp(int width, int height, int bpp, const Bytes& pixels) {
     return bmp;
 }
 
-std::string usageText() { return USAGE_TEXT; }
+std::string usageText() {
+    return USAGE_TEXT;
+}
 
 Picture renderDaz(const Bytes& daz) {
     Picture picture;
@@ -148,7 +153,8 @@ Picture renderDaz(const Bytes& daz) {
     for (std::size_t r = 0; r < rows; ++r) {
         const std::size_t stored = height < 0 ? r : rows - 1 - r;
         for (int x = 0; x < width; ++x) {
-            const std::uint8_t byte = pixels[stored * rowSize + static_cast<std::size_t>(bpp == 8 ? x : x / 2)];
+            const std::uint8_t byte =
+                pixels[stored * rowSize + static_cast<std::size_t>(bpp == 8 ? x : x / 2)];
             const int index = bpp == 8 ? byte : (x % 2 == 0 ? byte >> 4 : byte & 0x0F);
             if (index < colors) {
                 const std::size_t entry = 24 + 4 * static_cast<std::size_t>(index);
@@ -164,7 +170,8 @@ Picture renderDaz(const Bytes& daz) {
 Picture renderWithImageMagick(const std::string& path) {
     Picture picture;
     const RunResult info = runProgram({ORVX_IMAGEMAGICK, path, "-format", "%w %h", "info:"});
-    if (info.status != 0 || std::sscanf(info.out.c_str(), "%d %d", &picture.width, &picture.height) != 2) {
+    if (info.status != 0 ||
+        std::sscanf(info.out.c_str(), "%d %d", &picture.width, &picture.height) != 2) {
         return Picture{};
     }
     const RunResult raw = runProgram({ORVX_IMAGEMAGICK, path, "-depth", "8", "rgb:-"});

@@ -11,7 +11,9 @@
 
 namespace {
 
-char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char asciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // The whole option word, ignoring the case of ASCII letters.
 bool isOption(const char* argument, const char* option) {
@@ -69,7 +71,9 @@ std::uint16_t parseKey(const char* text) {
     return key;
 }
 
-void printUsage() { std::fputs(USAGE_TEXT, stdout); }
+void printUsage() {
+    std::fputs(USAGE_TEXT, stdout);
+}
 
 int showDazInfo(const char* path) {
     FILE* file = std::fopen(path, "rb");

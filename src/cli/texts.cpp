@@ -16,7 +16,8 @@ const char* const INSPECT_OPEN_FAILED = "Impossibile aprire il file - Operazione
 const char* const INSPECT_READ_FAILED =
     "Impossibile leggere la chiave dal file - Operazione non riuscita\n\n";
 const char* const INSPECT_NOT_DAZ = "Il file non sembra un'immagine daz, comunque:\n";
-const char* const INSPECT_VALUES_FORMAT = "Il numero di colori e':%hd\nLa chiave in Hex e': %hX\n\n";
+const char* const INSPECT_VALUES_FORMAT =
+    "Il numero di colori e':%hd\nLa chiave in Hex e': %hX\n\n";
 
 namespace {
 

@@ -171,10 +171,10 @@ ConvertResult readHeaderLayout(std::FILE* source, BmpLayout& layout, std::uint32
             return ERR_READ;
         }
     }
-    layout.rowSize = (static_cast<std::uint64_t>(std::max<std::int64_t>(layout.width, 0)) *
-                          layout.bitsPerPixel +
-                      31) /
-                     32 * 4;
+    layout.rowSize =
+        (static_cast<std::uint64_t>(std::max<std::int64_t>(layout.width, 0)) * layout.bitsPerPixel +
+         31) /
+        32 * 4;
     const ConvertResult checked = checkCompression(layout);
     if (checked < 0) {
         return checked;
@@ -186,14 +186,16 @@ ConvertResult readHeaderLayout(std::FILE* source, BmpLayout& layout, std::uint32
     const std::uint64_t fits =
         (static_cast<std::uint64_t>(offBits) - static_cast<std::uint64_t>(layout.paletteOffset)) /
         layout.entrySize;
-    layout.paletteEntries = static_cast<int>(
-        std::min({stated, fits, static_cast<std::uint64_t>(layout.paletteSize)}));
+    layout.paletteEntries =
+        static_cast<int>(std::min({stated, fits, static_cast<std::uint64_t>(layout.paletteSize)}));
     return 0;
 }
 
 } // namespace
 
-bool isRle(const BmpLayout& layout) { return layout.compression != BMP_COMPRESSION_NONE; }
+bool isRle(const BmpLayout& layout) {
+    return layout.compression != BMP_COMPRESSION_NONE;
+}
 
 ConvertResult readBmpLayout(std::FILE* source, BmpLayout& layout) {
     std::array<std::uint8_t, 2> magic{};

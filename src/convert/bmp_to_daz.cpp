@@ -20,8 +20,12 @@ FILE* openUnbuffered(const char* path, const char* mode) {
     return stream;
 }
 
-FILE* openForReading(const char* path) { return openUnbuffered(path, "rb"); }
-FILE* openForWriting(const char* path) { return openUnbuffered(path, "wb"); }
+FILE* openForReading(const char* path) {
+    return openUnbuffered(path, "rb");
+}
+FILE* openForWriting(const char* path) {
+    return openUnbuffered(path, "wb");
+}
 
 // Everything known about the source once its headers and palette are read.
 struct SourceInfo {
@@ -31,8 +35,8 @@ struct SourceInfo {
 
 // Checks the source and builds the daz header and kept palette in prefix.
 // Reads the source only; nothing is written.
-ConvertResult readSource(FILE* source, int requestedColors, std::uint16_t key,
-                         SourceInfo& info, std::uint8_t* prefix) {
+ConvertResult readSource(FILE* source, int requestedColors, std::uint16_t key, SourceInfo& info,
+                         std::uint8_t* prefix) {
     const ConvertResult layout = readBmpLayout(source, info.layout);
     if (layout < 0) {
         return layout;
@@ -133,9 +137,8 @@ ConvertResult convertBmpToDaz(const char* source, const char* destination, int r
     return convertBmpToDazWith(stdioFileOps(), source, destination, requestedColors, key);
 }
 
-ConvertResult convertBmpToDazWith(const FileOps& ops, const char* source,
-                                  const char* destination, int requestedColors,
-                                  std::uint16_t key) {
+ConvertResult convertBmpToDazWith(const FileOps& ops, const char* source, const char* destination,
+                                  int requestedColors, std::uint16_t key) {
     FILE* stream = ops.openSource(source);
     if (stream == nullptr) {
         return ERR_OPEN;

@@ -11,12 +11,12 @@
 // Negative: one of the codes below.
 using ConvertResult = std::int64_t;
 
-inline constexpr ConvertResult ERR_READ = -1;       // source seek or read failed
-inline constexpr ConvertResult ERR_WRITE = -2;      // destination write, flush or close failed
-inline constexpr ConvertResult ERR_OPEN = -3;       // source can't be opened
-inline constexpr ConvertResult ERR_CREATE = -4;     // destination can't be created, or is the source
-inline constexpr ConvertResult ERR_NOT_BMP = -5;    // not "BM", or a layout we can't read
-inline constexpr ConvertResult ERR_BAD_DEPTH = -6;  // bits per pixel neither 4 nor 8
+inline constexpr ConvertResult ERR_READ = -1;      // source seek or read failed
+inline constexpr ConvertResult ERR_WRITE = -2;     // destination write, flush or close failed
+inline constexpr ConvertResult ERR_OPEN = -3;      // source can't be opened
+inline constexpr ConvertResult ERR_CREATE = -4;    // destination can't be created, or is the source
+inline constexpr ConvertResult ERR_NOT_BMP = -5;   // not "BM", or a layout we can't read
+inline constexpr ConvertResult ERR_BAD_DEPTH = -6; // bits per pixel neither 4 nor 8
 inline constexpr ConvertResult ERR_BAD_COLORS = -7; // requested colour count out of range
 inline constexpr int RESULT_CODE_COUNT = 7;
 
@@ -38,6 +38,5 @@ const FileOps& stdioFileOps();
 // a count outside 16 bits stays out of range instead of wrapping.
 ConvertResult convertBmpToDaz(const char* source, const char* destination, int requestedColors,
                               std::uint16_t key);
-ConvertResult convertBmpToDazWith(const FileOps& ops, const char* source,
-                                  const char* destination, int requestedColors,
-                                  std::uint16_t key);
+ConvertResult convertBmpToDazWith(const FileOps& ops, const char* source, const char* destination,
+                                  int requestedColors, std::uint16_t key);

@@ -44,7 +44,8 @@ struct RleOutput {
 
 // Hands over the window and moves it on to the next CHUNK_SIZE bytes.
 bool flushWindow(RleOutput& out) {
-    const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(CHUNK_SIZE, out.total - out.start));
+    const std::size_t size =
+        static_cast<std::size_t>(std::min<std::uint64_t>(CHUNK_SIZE, out.total - out.start));
     out.error = emitChunk(out.sink, out.window, size);
     std::memset(out.window, 0, CHUNK_SIZE);
     out.start += size;
