@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <filesystem>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -73,6 +74,31 @@ TEST_F(ConvertTest, WritesTheExpectedBytesAcrossChunks) {
         const int kept = c.count == 0 ? 1 << c.bpp : c.count;
         EXPECT_EQ(readFile(dst), expectedDaz(bmp, kept, c.key)) << c.bpp << " " << c.width;
         EXPECT_EQ(readFile(src), bmp);
+    }
+}
+
+// Pixel areas around the keystream period, the chunk size and the vector
+// width: the chunked, table-driven conversion must give the bytes and the
+// count that the definition gives.
+TEST_F(ConvertTest, AnyPixelAreaSizeGivesTheDefinedBytesAndCount) {
+    for (const std::size_t area : {1U, 383U, 384U, 385U, 32767U, 32768U, 32769U, 100000U}) {
+        for (const auto& [bpp, count, key] :
+             {std::tuple{8, 200, 0x1F2E}, std::tuple{4, 9, 0xFFFF}, std::tuple{8, 1, 0x0100},
+              std::tuple{4, 16, 0x8001}}) {
+            const Bytes pixels = pattern(area);
+            const Bytes bmp = makeBmp(1, 1, bpp, pixels);
+            writeFile(src, bmp);
+            ConvertResult undefined = 0;
+            for (const std::uint8_t value : pixels) {
+                undefined +=
+                    bpp == 8 ? value >= count : ((value & 0x0F) >= count) + ((value >> 4) >= count);
+            }
+            const auto k = static_cast<std::uint16_t>(key);
+            ASSERT_EQ(convertBmpToDaz(src.c_str(), dst.c_str(), count, k), undefined)
+                << area << " bytes, " << bpp << " bpp";
+            ASSERT_EQ(readFile(dst), expectedDaz(bmp, count, k))
+                << area << " bytes, " << bpp << " bpp";
+        }
     }
 }
 

@@ -180,7 +180,7 @@ ConvertResult readHeaderLayout(std::FILE* source, BmpLayout& layout, std::uint32
         return checked;
     }
     layout.entrySize = layout.kind == BmpLayoutKind::CORE ? 3 : PALETTE_ENTRY_SIZE;
-    layout.paletteOffset = static_cast<long>(BMP_FILE_HEADER_SIZE + headerSize);
+    layout.paletteOffset = static_cast<long>(BMP_FILE_HEADER_SIZE) + static_cast<long>(headerSize);
     layout.pixelOffset = static_cast<long>(offBits);
     const std::uint64_t stated = clrUsed != 0 ? clrUsed : std::uint64_t{1} << layout.bitsPerPixel;
     const std::uint64_t fits =

@@ -55,15 +55,23 @@ ConvertResult readSource(FILE* source, int requestedColors, std::uint16_t key, S
     return readDazPalette(source, info.layout, colorCount, prefix + DAZ_HEADER_SIZE);
 }
 
-// Streams the stored pixel area from the source's current position to its end.
-ConvertResult copyPixels(FILE* source, PixelSink& sink, std::uint8_t* buffer) {
-    for (;;) {
-        const std::size_t got = std::fread(buffer, 1, CHUNK_SIZE, source);
-        if (got == 0) {
-            return std::ferror(source) != 0 ? ERR_READ : 0;
+// Streams the stored pixel area from the source's current position to its
+// end. The header and palette, prefixSize bytes, wait at the start of the
+// buffer and go out with the first pixels: every later write then starts and
+// ends on a CHUNK_SIZE boundary of the daz file, the way a plain copy writes.
+ConvertResult copyPixels(FILE* source, PixelSink& sink, std::uint8_t* buffer,
+                         std::size_t prefixSize) {
+    std::size_t lead = prefixSize;
+    for (;; lead = 0) {
+        const std::size_t got = std::fread(buffer + lead, 1, CHUNK_SIZE - lead, source);
+        if (got == 0 && std::ferror(source) != 0) {
+            return ERR_READ;
         }
-        const ConvertResult written = emitChunk(sink, buffer, got);
-        if (written < 0) {
+        if (lead + got == 0) {
+            return 0;
+        }
+        const ConvertResult written = emitChunk(sink, buffer, lead, lead + got);
+        if (written < 0 || got == 0) {
             return written;
         }
     }
@@ -73,9 +81,6 @@ ConvertResult writeDaz(FILE* source, Destination& destination, const SourceInfo&
                        std::uint8_t* buffer) {
     const std::size_t prefixSize =
         DAZ_HEADER_SIZE + PALETTE_ENTRY_SIZE * static_cast<std::size_t>(info.header.colorCount);
-    if (std::fwrite(buffer, 1, prefixSize, destination.stream) != prefixSize) {
-        return ERR_WRITE;
-    }
     if (std::fseek(source, info.layout.pixelOffset, SEEK_SET) != 0) {
         return ERR_READ;
     }
@@ -84,10 +89,13 @@ ConvertResult writeDaz(FILE* source, Destination& destination, const SourceInfo&
                   info.header.colorCount);
     ConvertResult result = 0;
     if (isRle(info.layout)) {
+        if (std::fwrite(buffer, 1, prefixSize, destination.stream) != prefixSize) {
+            return ERR_WRITE;
+        }
         std::array<std::uint8_t, CHUNK_SIZE> input{};
         result = decodeRle(source, info.layout, sink, buffer, input.data());
     } else {
-        result = copyPixels(source, sink, buffer);
+        result = copyPixels(source, sink, buffer, prefixSize);
     }
     if (result < 0) {
         return result;
@@ -101,7 +109,7 @@ ConvertResult writeDaz(FILE* source, Destination& destination, const SourceInfo&
 ConvertResult convertOpenSource(const FileOps& ops, FILE* source, const char* sourcePath,
                                 const char* destinationPath, int requestedColors,
                                 std::uint16_t key) {
-    std::array<std::uint8_t, CHUNK_SIZE> buffer{};
+    alignas(4096) std::array<std::uint8_t, CHUNK_SIZE> buffer{};
     SourceInfo info;
     const ConvertResult checked = readSource(source, requestedColors, key, info, buffer.data());
     if (checked < 0) {

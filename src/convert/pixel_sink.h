@@ -25,7 +25,12 @@ struct PixelSink {
 void initPixelSink(PixelSink& sink, std::FILE* destination, std::uint16_t key, int bitsPerPixel,
                    int colorCount);
 
-// Counts the chunk's undefined values, encodes it in place and writes it out.
-// At most CHUNK_SIZE bytes.
+// Counts the chunk's undefined values and encodes it in place: the work done
+// on every pixel byte. At most CHUNK_SIZE bytes.
+void encodeChunk(PixelSink& sink, std::uint8_t* chunk, std::size_t size);
+
+// Encodes buffer[pixelStart, end) with encodeChunk, then writes buffer[0, end)
+// out: bytes before pixelStart (the header and palette) go out as they are.
 // 0, or ERR_WRITE when the write comes up short.
-ConvertResult emitChunk(PixelSink& sink, std::uint8_t* chunk, std::size_t size);
+ConvertResult emitChunk(PixelSink& sink, std::uint8_t* buffer, std::size_t pixelStart,
+                        std::size_t end);

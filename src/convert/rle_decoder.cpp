@@ -46,7 +46,7 @@ struct RleOutput {
 bool flushWindow(RleOutput& out) {
     const std::size_t size =
         static_cast<std::size_t>(std::min<std::uint64_t>(CHUNK_SIZE, out.total - out.start));
-    out.error = emitChunk(out.sink, out.window, size);
+    out.error = emitChunk(out.sink, out.window, 0, size);
     std::memset(out.window, 0, CHUNK_SIZE);
     out.start += size;
     return out.error == 0;

@@ -1,0 +1,105 @@
+#!/usr/bin/env python3
+"""Paired wall-time runs of orvx against a plain copy of the same file.
+
+  python3 bench/compare.py [ORVX] [--large-pairs N] [--small-pairs N]
+
+Makes, in a temp folder, a 256 MiB 8-bit bitmap, a 256 MiB 4-bit one and a
+333x300 8-bit one. Each large file is converted (colour count 200 and 9, a
+non-zero key) against `dd bs=32K` of it; the small one against `cp`. Every
+pair runs both commands back to back, in alternating order, after a warm-up
+that puts the source in the page cache. Prints the median of the per-pair
+ratios orvx / copy.
+"""
+import argparse
+import os
+import statistics
+import struct
+import tempfile
+import time
+
+MIB = 1 << 20
+
+
+def write_bmp(path, width, height, bpp, pixel_block, pixel_bytes):
+    entries = 1 << bpp
+    offset = 14 + 40 + 4 * entries
+    header = b"BM" + struct.pack("<IHHI", offset + pixel_bytes, 0, 0, offset)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bpp, 0, pixel_bytes, 2835, 2835,
+                       entries, 0)
+    palette = b"".join(bytes((i, 2 * i & 255, 3 * i & 255, 0)) for i in range(entries))
+    with open(path, "wb") as out:
+        out.write(header + info + palette)
+        for _ in range(pixel_bytes // len(pixel_block)):
+            out.write(pixel_block)
+        out.write(pixel_block[: pixel_bytes % len(pixel_block)])
+
+
+def wall_time(argv):
+    start = time.perf_counter_ns()
+    pid = os.posix_spawn(argv[0], argv, os.environ)
+    _, status = os.waitpid(pid, 0)
+    elapsed = time.perf_counter_ns() - start
+    if os.waitstatus_to_exitcode(status) < 0:
+        raise SystemExit(f"{argv[0]} died: {argv}")
+    return elapsed
+
+
+def paired_ratio(tool, copy, pairs):
+    wall_time(tool)
+    wall_time(copy)
+    ratios = []
+    for pair in range(pairs):
+        if pair % 2 == 0:
+            t, c = wall_time(tool), wall_time(copy)
+        else:
+            c, t = wall_time(copy), wall_time(tool)
+        ratios.append(t / c)
+    return statistics.median(ratios)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("orvx", nargs="?", default="build/bench/orvx")
+    parser.add_argument("--large-pairs", type=int, default=11)
+    parser.add_argument("--small-pairs", type=int, default=40)
+    parser.add_argument("--dir", default="/dev/shm" if os.path.isdir("/dev/shm") else None,
+                        help="where the files go (default: /dev/shm, so that the disk's "
+                        "write-back does not time the runs)")
+    args = parser.parse_args()
+    orvx = os.path.abspath(args.orvx)
+    dd = "/usr/bin/dd"
+    cp = "/usr/bin/cp"
+    block = os.urandom(MIB)
+    with tempfile.TemporaryDirectory(prefix="orvx-bench-", dir=args.dir) as tmp:
+        def at(name):
+            return os.path.join(tmp, name)
+
+        write_bmp(at("large8.bmp"), 16384, 16384, 8, block, 256 * MIB)
+        write_bmp(at("large4.bmp"), 32768, 16384, 4, block, 256 * MIB)
+        write_bmp(at("small8.bmp"), 333, 300, 8, block, 336 * 300)
+        cases = [
+            ("256 MiB, 8-bit, count 200", "large8.bmp", "200", "dd bs=32K", args.large_pairs),
+            ("256 MiB, 4-bit, count 9", "large4.bmp", "9", "dd bs=32K", args.large_pairs),
+            ("333x300, 8-bit, count 200", "small8.bmp", "200", "cp", args.small_pairs),
+        ]
+        print(f"{'case':28} {'against':10} {'pairs':>5}  median orvx/copy")
+        for label, name, count, against, pairs in cases:
+            tool = [orvx, "-c", at(name), at("out.daz"), count, "1f2e"]
+            if against == "cp":
+                copy = [cp, at(name), at("copy.bmp")]
+            else:
+                copy = [dd, f"if={at(name)}", f"of={at('copy.bmp')}", "bs=32K", "status=none"]
+            with open(os.devnull, "wb") as null:
+                # orvx prints its result line; keep it out of the table.
+                saved = os.dup(1)
+                os.dup2(null.fileno(), 1)
+                try:
+                    ratio = paired_ratio(tool, copy, pairs)
+                finally:
+                    os.dup2(saved, 1)
+                    os.close(saved)
+            print(f"{label:28} {against:10} {pairs:5}  {ratio:.3f}", flush=True)
+
+
+if __name__ == "__main__":
+    main()
