@@ -78,3 +78,7 @@ void fuzzInspectOne(const std::uint8_t* data, std::size_t size) {
     }
     unlink(path.c_str());
 }
+
+void fuzzRemoveWorkDir() {
+    rmdir(workDir().c_str());
+}

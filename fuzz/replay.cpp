@@ -1,0 +1,62 @@
+// Replays saved fuzz inputs without libFuzzer, as an ordinary test:
+//   orvx_fuzz_replay convert|inspect FILE_OR_DIR...
+// Each file goes through the same entry point as in the fuzzer; a broken rule
+// aborts, which fails the test. Prints one line per file to standard error
+// (the inspection entry sends standard output to /dev/null).
+#include "fuzz_entry.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace {
+
+int replayFile(const std::filesystem::path& path, bool convert) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
+    if (!in.eof() && in.fail()) {
+        std::fprintf(stderr, "cannot read %s\n", path.c_str());
+        return 1;
+    }
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    if (convert) {
+        fuzzConvertOne(data, bytes.size());
+    } else {
+        fuzzInspectOne(data, bytes.size());
+    }
+    std::fprintf(stderr, "ok %s\n", path.c_str());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3 ||
+        (std::strcmp(argv[1], "convert") != 0 && std::strcmp(argv[1], "inspect") != 0)) {
+        std::fprintf(stderr, "usage: %s convert|inspect FILE_OR_DIR...\n", argv[0]);
+        return 2;
+    }
+    const bool convert = std::strcmp(argv[1], "convert") == 0;
+    int failures = 0;
+    int replayed = 0;
+    for (int i = 2; i < argc; ++i) {
+        const std::filesystem::path arg = argv[i];
+        if (std::filesystem::is_directory(arg)) {
+            for (const auto& entry : std::filesystem::directory_iterator(arg)) {
+                if (entry.is_regular_file()) {
+                    failures += replayFile(entry.path(), convert);
+                    ++replayed;
+                }
+            }
+        } else {
+            failures += replayFile(arg, convert);
+            ++replayed;
+        }
+    }
+    fuzzRemoveWorkDir();
+    std::fprintf(stderr, "%d inputs replayed\n", replayed);
+    return failures == 0 && replayed > 0 ? 0 : 1;
+}
