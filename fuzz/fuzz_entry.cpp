@@ -2,6 +2,7 @@
 
 #include "cli/commands.h"
 #include "convert/bmp_to_daz.h"
+#include "convert/daz_to_bmp.h"
 
 #include <csignal>
 #include <cstdio>
@@ -36,7 +37,9 @@ const std::string& workDir() {
 
 void writeInput(const std::string& path, const std::uint8_t* data, std::size_t size) {
     FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0) {
+    // An empty input may come with a null pointer, which fwrite must not get.
+    const bool written = size == 0 || (file != nullptr && std::fwrite(data, 1, size, file) == size);
+    if (file == nullptr || !written || std::fclose(file) != 0) {
         std::abort();
     }
 }
@@ -77,6 +80,18 @@ void fuzzInspectOne(const std::uint8_t* data, std::size_t size) {
         std::abort();
     }
     unlink(path.c_str());
+}
+
+void fuzzDazbmpOne(const std::uint8_t* data, std::size_t size) {
+    const std::string source = workDir() + "/in.daz";
+    const std::string destination = workDir() + "/out.bmp";
+    writeInput(source, data, size);
+    const DecodeResult result = convertDazToBmp(source.c_str(), destination.c_str());
+    if (result < -DECODE_CODE_COUNT || result > 0 || (result < 0 && exists(destination))) {
+        std::abort();
+    }
+    unlink(destination.c_str());
+    unlink(source.c_str());
 }
 
 void fuzzRemoveWorkDir() {

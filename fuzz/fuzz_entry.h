@@ -14,5 +14,9 @@ void fuzzConvertOne(const std::uint8_t* data, std::size_t size);
 // Input: the file given to -r. Aborts on a status other than 0 or -1.
 void fuzzInspectOne(const std::uint8_t* data, std::size_t size);
 
+// Input: the daz file given to dazbmp. Aborts on a code outside the table, or
+// a bitmap left behind by a failure.
+void fuzzDazbmpOne(const std::uint8_t* data, std::size_t size);
+
 // Removes the process's working folder, once no more inputs will come.
 void fuzzRemoveWorkDir();

@@ -1,5 +1,5 @@
 // Replays saved fuzz inputs without libFuzzer, as an ordinary test:
-//   orvx_fuzz_replay convert|inspect FILE_OR_DIR...
+//   orvx_fuzz_replay convert|inspect|dazbmp FILE_OR_DIR...
 // Each file goes through the same entry point as in the fuzzer; a broken rule
 // aborts, which fails the test. Prints one line per file to standard error
 // (the inspection entry sends standard output to /dev/null).
@@ -14,7 +14,22 @@
 
 namespace {
 
-int replayFile(const std::filesystem::path& path, bool convert) {
+using Entry = void (*)(const std::uint8_t* data, std::size_t size);
+
+Entry entryNamed(const char* kind) {
+    if (std::strcmp(kind, "convert") == 0) {
+        return fuzzConvertOne;
+    }
+    if (std::strcmp(kind, "inspect") == 0) {
+        return fuzzInspectOne;
+    }
+    if (std::strcmp(kind, "dazbmp") == 0) {
+        return fuzzDazbmpOne;
+    }
+    return nullptr;
+}
+
+int replayFile(const std::filesystem::path& path, Entry entry) {
     std::ifstream in(path, std::ios::binary);
     const std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
     if (!in.eof() && in.fail()) {
@@ -22,11 +37,7 @@ int replayFile(const std::filesystem::path& path, bool convert) {
         return 1;
     }
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    if (convert) {
-        fuzzConvertOne(data, bytes.size());
-    } else {
-        fuzzInspectOne(data, bytes.size());
-    }
+    entry(data, bytes.size());
     std::fprintf(stderr, "ok %s\n", path.c_str());
     return 0;
 }
@@ -34,25 +45,24 @@ int replayFile(const std::filesystem::path& path, bool convert) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3 ||
-        (std::strcmp(argv[1], "convert") != 0 && std::strcmp(argv[1], "inspect") != 0)) {
-        std::fprintf(stderr, "usage: %s convert|inspect FILE_OR_DIR...\n", argv[0]);
+    const Entry entry = argc >= 3 ? entryNamed(argv[1]) : nullptr;
+    if (entry == nullptr) {
+        std::fprintf(stderr, "usage: %s convert|inspect|dazbmp FILE_OR_DIR...\n", argv[0]);
         return 2;
     }
-    const bool convert = std::strcmp(argv[1], "convert") == 0;
     int failures = 0;
     int replayed = 0;
     for (int i = 2; i < argc; ++i) {
         const std::filesystem::path arg = argv[i];
         if (std::filesystem::is_directory(arg)) {
-            for (const auto& entry : std::filesystem::directory_iterator(arg)) {
-                if (entry.is_regular_file()) {
-                    failures += replayFile(entry.path(), convert);
+            for (const auto& item : std::filesystem::directory_iterator(arg)) {
+                if (item.is_regular_file()) {
+                    failures += replayFile(item.path(), entry);
                     ++replayed;
                 }
             }
         } else {
-            failures += replayFile(arg, convert);
+            failures += replayFile(arg, entry);
             ++replayed;
         }
     }

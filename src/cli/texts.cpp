@@ -32,11 +32,36 @@ const char* const RESULT_MESSAGES[RESULT_CODE_COUNT] = {
     "Il numero di colori non e' adatto per quest'immagine",
 };
 
+// messages[0] belongs to code -1; a code outside the table has no message.
+const char* messageOfCode(const char* const* messages, int count, long long code) {
+    return code < -count || code >= 0 ? "" : messages[-code - 1];
+}
+
 } // namespace
 
 const char* resultMessage(ConvertResult code) {
-    if (code < -RESULT_CODE_COUNT || code >= 0) {
-        return "";
-    }
-    return RESULT_MESSAGES[-code - 1];
+    return messageOfCode(RESULT_MESSAGES, RESULT_CODE_COUNT, code);
+}
+
+const char* const DAZBMP_USAGE_TEXT = "Uso: dazbmp immagine.daz destinazione.bmp\n\n";
+
+namespace {
+
+// In code order: the first belongs to DECODE_ERR_OPEN (-1).
+const char* const DECODE_MESSAGES[DECODE_CODE_COUNT] = {
+    "Impossibile aprire il file",
+    "Errore di lettura",
+    "Il file non sembra un'immagine daz",
+    "L'immagine daz non ha 4 o 8 bit per pixel",
+    "Il numero di colori dell'immagine daz non e' valido",
+    "Il file e' piu' corto dell'intestazione e della tavolozza",
+    "L'immagine e' troppo grande per un BMP",
+    "Impossibile creare il file",
+    "Errore di scrittura",
+};
+
+} // namespace
+
+const char* decodeMessage(DecodeResult code) {
+    return messageOfCode(DECODE_MESSAGES, DECODE_CODE_COUNT, code);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "convert/bmp_to_daz.h"
+#include "convert/daz_to_bmp.h"
 
 extern const char* const USAGE_TEXT;
 extern const char* const SUCCESS_BANNER;
@@ -14,3 +15,9 @@ extern const char* const INSPECT_VALUES_FORMAT; // takes colour count (short), k
 
 // The message for a negative result code, ERR_READ to ERR_BAD_COLORS.
 const char* resultMessage(ConvertResult code);
+
+// dazbmp.
+extern const char* const DAZBMP_USAGE_TEXT;
+
+// The message for a negative dazbmp code, DECODE_ERR_OPEN to DECODE_ERR_WRITE.
+const char* decodeMessage(DecodeResult code);

@@ -115,17 +115,10 @@ ConvertResult convertOpenSource(const FileOps& ops, FILE* source, const char* so
     if (checked < 0) {
         return checked;
     }
-    // Writing onto the bitmap itself would truncate it before it is read.
-    if (isSameFile(sourcePath, destinationPath)) {
-        return ERR_CREATE;
-    }
     Destination destination;
-    destination.path = destinationPath;
-    destination.stream = ops.openDestination(destinationPath);
-    if (destination.stream == nullptr) {
+    if (!openDestination(destination, sourcePath, destinationPath, ops.openDestination)) {
         return ERR_CREATE;
     }
-    rememberIdentity(destination);
     const ConvertResult result = writeDaz(source, destination, info, buffer.data());
     if (result < 0) {
         discardDestination(destination);

@@ -43,6 +43,20 @@ void rememberIdentity(Destination& destination) {
     }
 }
 
+bool openDestination(Destination& destination, const char* inputPath, const char* path,
+                     std::FILE* (*open)(const char* path)) {
+    if (isSameFile(inputPath, path)) {
+        return false;
+    }
+    destination.path = path;
+    destination.stream = open(path);
+    if (destination.stream == nullptr) {
+        return false;
+    }
+    rememberIdentity(destination);
+    return true;
+}
+
 bool closeDestination(Destination& destination) {
     const bool flushed = std::fflush(destination.stream) == 0;
     const bool closed = std::fclose(destination.stream) == 0;

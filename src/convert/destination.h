@@ -30,6 +30,12 @@ bool isSameFile(const char* a, const char* b);
 // one, else the path.
 void rememberIdentity(Destination& destination);
 
+// Opens path with open, unless it names the input file (writing onto the input
+// would truncate it before it is read), and records what the stream writes to.
+// False when refused or when open fails; the destination is then unopened.
+bool openDestination(Destination& destination, const char* inputPath, const char* path,
+                     std::FILE* (*open)(const char* path));
+
 // Flushes and closes the stream. False if either reported an error.
 bool closeDestination(Destination& destination);
 

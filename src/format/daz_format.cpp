@@ -86,3 +86,11 @@ void encodeWithTable(std::uint8_t* data, std::size_t size, OffsetTable& table) {
     }
     table.phase = (table.phase + size) % KEYSTREAM_PERIOD;
 }
+
+void decodeWithTable(std::uint8_t* data, std::size_t size, OffsetTable& table) {
+    const std::uint8_t* offsets = table.offsets + table.phase;
+    for (std::size_t i = 0; i < size; ++i) {
+        data[i] = static_cast<std::uint8_t>(data[i] - offsets[i]);
+    }
+    table.phase = (table.phase + size) % KEYSTREAM_PERIOD;
+}

@@ -98,3 +98,6 @@ void fillOffsetTable(OffsetTable& table, std::uint16_t key);
 // The same as encodePixels on a stream seeded with the table's key, for
 // pieces of at most TABLE_CHUNK bytes.
 void encodeWithTable(std::uint8_t* data, std::size_t size, OffsetTable& table);
+
+// The inverse: lowers each byte by its offset, (stored - offset) mod 256.
+void decodeWithTable(std::uint8_t* data, std::size_t size, OffsetTable& table);
