@@ -5,10 +5,9 @@
 
 namespace {
 
-// Bytes counted into one 32-bit total before it joins the 64-bit one.
-constexpr std::size_t COUNT_BLOCK = std::size_t{1} << 20U;
-
-// The plain loop: the reference for the vector kernel, and its tail.
+// Pixel values in data[0, size) that index at or past limit: every nibble of a
+// 4-bit bitmap, every byte of an 8-bit one. The plain loop, for what is left
+// after the vector kernel's whole vectors.
 std::uint32_t countBlock(const std::uint8_t* data, std::size_t size, int bitsPerPixel,
                          std::uint8_t limit) {
     std::uint32_t count = 0;
@@ -32,9 +31,9 @@ std::uint8_t countLimit(int colorCount) {
 // The kernel works on VECTOR_BYTES at a time with the compiler's generic
 // vectors. Under GCC on x86-64 it is built for AVX-512, AVX2 and the baseline,
 // and the loader picks the best one the processor has; elsewhere the compiler
-// maps the vectors onto what the target has. Per lane it keeps an 8-bit tally of values at or past
-// the limit (a compare gives -1 or 0), emptied every TALLY_VECTORS vectors,
-// before a 4-bit lane (two nibbles, 2 a vector) could reach 256.
+// maps the vectors onto what the target has. Per lane it keeps an 8-bit tally
+// of values at or past the limit (a compare gives -1 or 0), emptied every
+// TALLY_VECTORS vectors, before a 4-bit lane (up to 2 a vector) reaches 256.
 using ByteVector = std::uint8_t __attribute__((vector_size(64)));
 constexpr std::size_t VECTOR_BYTES = sizeof(ByteVector);
 constexpr std::size_t TALLY_VECTORS = 127;
@@ -104,19 +103,6 @@ std::size_t encodeAndCount(std::uint8_t* data, const std::uint8_t* offsets, std:
 }
 
 } // namespace
-
-std::uint64_t countUndefined(const std::uint8_t* data, std::size_t size, int bitsPerPixel,
-                             int colorCount) {
-    if (colorCount >= (1 << bitsPerPixel)) {
-        return 0;
-    }
-    std::uint64_t count = 0;
-    for (std::size_t at = 0; at < size; at += COUNT_BLOCK) {
-        count += countBlock(data + at, std::min(COUNT_BLOCK, size - at), bitsPerPixel,
-                            countLimit(colorCount));
-    }
-    return count;
-}
 
 void initPixelSink(PixelSink& sink, std::FILE* destination, std::uint16_t key, int bitsPerPixel,
                    int colorCount) {

@@ -7,11 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 
-// Pixel values in data[0, size) that index at or past colorCount: every nibble
-// of a 4-bit bitmap, every byte of an 8-bit one.
-std::uint64_t countUndefined(const std::uint8_t* data, std::size_t size, int bitsPerPixel,
-                             int colorCount);
-
 struct PixelSink {
     std::FILE* destination = nullptr;
     OffsetTable table;
@@ -25,8 +20,10 @@ struct PixelSink {
 void initPixelSink(PixelSink& sink, std::FILE* destination, std::uint16_t key, int bitsPerPixel,
                    int colorCount);
 
-// Counts the chunk's undefined values and encodes it in place: the work done
-// on every pixel byte. At most CHUNK_SIZE bytes.
+// Counts the chunk's undefined values (each nibble of a 4-bit bitmap, each
+// byte of an 8-bit one, that indexes at or past colorCount) into
+// undefinedCount and encodes the chunk in place: the work done on every pixel
+// byte. At most CHUNK_SIZE bytes.
 void encodeChunk(PixelSink& sink, std::uint8_t* chunk, std::size_t size);
 
 // Encodes buffer[pixelStart, end) with encodeChunk, then writes buffer[0, end)
