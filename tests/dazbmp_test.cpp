@@ -144,6 +144,7 @@ TEST(Dazbmp, ErrorsPrintOneLineAndLeaveNoBitmap) {
     };
     const std::vector<Case> cases{
         {"not daz", wrongMagic, "Il file non sembra un'immagine daz"},
+        {"not daz, short", Bytes{'B', 'M', 0}, "Il file non sembra un'immagine daz"},
         {"5 bpp", dazFile(4, 1, 5, 2, 0, {}), "L'immagine daz non ha 4 o 8 bit per pixel"},
         {"0 colours", dazFile(4, 1, 8, 0, 0, {}),
          "Il numero di colori dell'immagine daz non e' valido"},

@@ -36,11 +36,16 @@ void putU32(std::uint8_t* at, std::uint32_t value) {
 // bitmap order, at BMP_PREFIX_SIZE in prefix, and the source at the pixels.
 DecodeResult readDaz(FILE* source, DazInfo& info, std::uint8_t* prefix) {
     std::array<std::uint8_t, DAZ_HEADER_SIZE> bytes{};
-    if (std::fread(bytes.data(), 1, bytes.size(), source) != bytes.size()) {
-        return std::ferror(source) != 0 ? DECODE_ERR_READ : DECODE_ERR_SHORT;
+    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), source);
+    if (std::ferror(source) != 0) {
+        return DECODE_ERR_READ;
     }
-    if (readDazHeader(bytes.data(), info.header) != DAZ_MAGIC) {
+    // A short file that isn't daz at all is told so first.
+    if (readDazHeader(bytes.data(), info.header) != DAZ_MAGIC && got >= 2) {
         return DECODE_ERR_NOT_DAZ;
+    }
+    if (got != bytes.size()) {
+        return DECODE_ERR_SHORT;
     }
     const int bpp = info.header.bitsPerPixel;
     if (bpp != 4 && bpp != 8) {
