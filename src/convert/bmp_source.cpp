@@ -1,6 +1,7 @@
 #include "convert/bmp_source.h"
 
 #include "format/daz_format.h"
+#include "format/little_endian.h"
 
 #include <algorithm>
 #include <array>
@@ -34,16 +35,6 @@ Read readAt(std::FILE* source, long offset, std::uint8_t* buffer, std::size_t si
     return std::ferror(source) != 0 ? Read::ERROR : Read::END;
 }
 
-std::uint16_t u16(const std::uint8_t* bytes) {
-    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8U));
-}
-
-std::uint32_t u32(const std::uint8_t* bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8U) |
-           (static_cast<std::uint32_t>(bytes[2]) << 16U) |
-           (static_cast<std::uint32_t>(bytes[3]) << 24U);
-}
-
 // A field that a short file may lack: missing reads as 0, a failure is -1.
 ConvertResult readOptionalU32(std::FILE* source, long offset, std::uint32_t& value) {
     std::array<std::uint8_t, 4> bytes{};
@@ -51,7 +42,7 @@ ConvertResult readOptionalU32(std::FILE* source, long offset, std::uint32_t& val
     if (read == Read::ERROR) {
         return ERR_READ;
     }
-    value = read == Read::FULL ? u32(bytes.data()) : 0;
+    value = read == Read::FULL ? loadU32(bytes.data()) : 0;
     return 0;
 }
 
@@ -73,8 +64,8 @@ ConvertResult chooseLayout(std::FILE* source, BmpLayout& layout, std::uint32_t& 
     if (read == Read::END) {
         return 0;
     }
-    offBits = u32(bytes.data());
-    headerSize = u32(bytes.data() + 4);
+    offBits = loadU32(bytes.data());
+    headerSize = loadU32(bytes.data() + 4);
     const std::uint64_t headersEnd = std::uint64_t{BMP_FILE_HEADER_SIZE} + headerSize;
     if (offBits < headersEnd) {
         return 0;
@@ -93,7 +84,7 @@ ConvertResult readDepth(std::FILE* source, BmpLayout& layout) {
     if (readAt(source, at, bytes.data(), bytes.size()) != Read::FULL) {
         return ERR_READ;
     }
-    layout.bitsPerPixel = u16(bytes.data());
+    layout.bitsPerPixel = loadU16(bytes.data());
     if (layout.bitsPerPixel == 4) {
         layout.paletteSize = MAX_COLORS_4BPP;
     } else if (layout.bitsPerPixel == 8) {
@@ -111,15 +102,15 @@ ConvertResult readDimensions(std::FILE* source, BmpLayout& layout) {
     if (readAt(source, BMP_WIDTH_OFFSET, bytes.data(), size) != Read::FULL) {
         return ERR_READ;
     }
-    layout.widthField = u16(bytes.data());
+    layout.widthField = loadU16(bytes.data());
     if (layout.kind == BmpLayoutKind::CORE) {
-        layout.heightField = u16(bytes.data() + 2);
+        layout.heightField = loadU16(bytes.data() + 2);
         layout.width = layout.widthField;
         layout.height = layout.heightField;
     } else {
-        layout.heightField = u16(bytes.data() + 4);
-        layout.width = static_cast<std::int32_t>(u32(bytes.data()));
-        layout.height = static_cast<std::int32_t>(u32(bytes.data() + 4));
+        layout.heightField = loadU16(bytes.data() + 4);
+        layout.width = static_cast<std::int32_t>(loadU32(bytes.data()));
+        layout.height = static_cast<std::int32_t>(loadU32(bytes.data() + 4));
     }
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "convert/bmp_to_daz.h"
 #include "convert/destination.h"
 #include "format/daz_format.h"
+#include "format/little_endian.h"
 
 #include <array>
 #include <cstdio>
@@ -21,16 +22,6 @@ struct DazInfo {
     std::uint64_t rowSize = 0;
     std::uint64_t rows = 0;
 };
-
-void putU16(std::uint8_t* at, std::uint32_t value) {
-    at[0] = static_cast<std::uint8_t>(value);
-    at[1] = static_cast<std::uint8_t>(value >> 8U);
-}
-
-void putU32(std::uint8_t* at, std::uint32_t value) {
-    putU16(at, value & 0xFFFFU);
-    putU16(at + 2, value >> 16U);
-}
 
 // Reads and checks the header and palette; leaves the palette, already in
 // bitmap order, at BMP_PREFIX_SIZE in prefix, and the source at the pixels.
@@ -89,17 +80,17 @@ void writeBmpHeaders(const DazInfo& info, std::uint8_t* prefix) {
     std::memset(prefix, 0, BMP_PREFIX_SIZE);
     prefix[0] = 'B';
     prefix[1] = 'M';
-    putU32(prefix + 2, offBits + imageSize);
-    putU32(prefix + 10, offBits);
-    putU32(prefix + 14, BMP_INFO_HEADER_SIZE);
-    putU32(prefix + 18, info.header.width);
-    putU32(prefix + 22, static_cast<std::uint32_t>(topDown ? -rows : rows));
-    putU16(prefix + 26, 1);
-    putU16(prefix + 28, info.header.bitsPerPixel);
-    putU32(prefix + 34, imageSize);
-    putU32(prefix + 38, BMP_PIXELS_PER_METRE);
-    putU32(prefix + 42, BMP_PIXELS_PER_METRE);
-    putU32(prefix + 46, static_cast<std::uint32_t>(info.header.colorCount));
+    storeU32(prefix + 2, offBits + imageSize);
+    storeU32(prefix + 10, offBits);
+    storeU32(prefix + 14, BMP_INFO_HEADER_SIZE);
+    storeU32(prefix + 18, info.header.width);
+    storeU32(prefix + 22, static_cast<std::uint32_t>(topDown ? -rows : rows));
+    storeU16(prefix + 26, 1);
+    storeU16(prefix + 28, info.header.bitsPerPixel);
+    storeU32(prefix + 34, imageSize);
+    storeU32(prefix + 38, BMP_PIXELS_PER_METRE);
+    storeU32(prefix + 42, BMP_PIXELS_PER_METRE);
+    storeU32(prefix + 46, static_cast<std::uint32_t>(info.header.colorCount));
 }
 
 // Headers and palette, then the whole rows with the keystream taken off.

@@ -1,38 +1,27 @@
 #include "format/daz_format.h"
 
+#include "format/little_endian.h"
+
 #include <cstring>
 
-namespace {
-
-void putU16(std::uint8_t* out, std::uint16_t value) {
-    out[0] = static_cast<std::uint8_t>(value & 0xFFU);
-    out[1] = static_cast<std::uint8_t>(value >> 8U);
-}
-
-std::uint16_t getU16(const std::uint8_t* in) {
-    return static_cast<std::uint16_t>(in[0] | (in[1] << 8U));
-}
-
-} // namespace
-
 void writeDazHeader(const DazHeader& header, std::uint8_t* out) {
-    putU16(out + 0, DAZ_MAGIC);
-    putU16(out + 2, DAZ_FORMAT_WORD);
-    putU16(out + 4, header.width);
-    putU16(out + 6, header.height);
-    putU16(out + 8, header.bitsPerPixel);
-    putU16(out + 10, static_cast<std::uint16_t>(header.colorCount));
-    putU16(out + 12, header.key);
+    storeU16(out + 0, DAZ_MAGIC);
+    storeU16(out + 2, DAZ_FORMAT_WORD);
+    storeU16(out + 4, header.width);
+    storeU16(out + 6, header.height);
+    storeU16(out + 8, header.bitsPerPixel);
+    storeU16(out + 10, static_cast<std::uint16_t>(header.colorCount));
+    storeU16(out + 12, header.key);
     std::memset(out + DAZ_HEADER_INFO_SIZE, 0, DAZ_HEADER_SIZE - DAZ_HEADER_INFO_SIZE);
 }
 
 std::uint16_t readDazHeader(const std::uint8_t* in, DazHeader& header) {
-    header.width = getU16(in + 4);
-    header.height = getU16(in + 6);
-    header.bitsPerPixel = getU16(in + 8);
-    header.colorCount = static_cast<std::int16_t>(getU16(in + 10));
-    header.key = getU16(in + 12);
-    return getU16(in);
+    header.width = loadU16(in + 4);
+    header.height = loadU16(in + 6);
+    header.bitsPerPixel = loadU16(in + 8);
+    header.colorCount = static_cast<std::int16_t>(loadU16(in + 10));
+    header.key = loadU16(in + 12);
+    return loadU16(in);
 }
 
 PaletteEntry paletteEntryFromBgr(const std::uint8_t* bgrx) {

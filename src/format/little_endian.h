@@ -1,0 +1,23 @@
+// little_endian.h - the byte order of every integer in a daz file and a BMP.
+#pragma once
+
+#include <cstdint>
+
+inline std::uint16_t loadU16(const std::uint8_t* in) {
+    return static_cast<std::uint16_t>(in[0] | (in[1] << 8U));
+}
+
+inline std::uint32_t loadU32(const std::uint8_t* in) {
+    return static_cast<std::uint32_t>(loadU16(in)) |
+           (static_cast<std::uint32_t>(loadU16(in + 2)) << 16U);
+}
+
+inline void storeU16(std::uint8_t* out, std::uint16_t value) {
+    out[0] = static_cast<std::uint8_t>(value & 0xFFU);
+    out[1] = static_cast<std::uint8_t>(value >> 8U);
+}
+
+inline void storeU32(std::uint8_t* out, std::uint32_t value) {
+    storeU16(out, static_cast<std::uint16_t>(value & 0xFFFFU));
+    storeU16(out + 2, static_cast<std::uint16_t>(value >> 16U));
+}
