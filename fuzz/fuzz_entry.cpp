@@ -49,6 +49,17 @@ bool exists(const std::string& path) {
     return lstat(path.c_str(), &info) == 0;
 }
 
+// The rules every run of either conversion keeps: a code from its table, and
+// no output left behind by a failure. Then clears both files away.
+void checkRun(bool codeInTable, bool failed, const std::string& source,
+              const std::string& destination) {
+    if (!codeInTable || (failed && exists(destination))) {
+        std::abort();
+    }
+    unlink(destination.c_str());
+    unlink(source.c_str());
+}
+
 } // namespace
 
 void fuzzConvertOne(const std::uint8_t* data, std::size_t size) {
@@ -61,11 +72,7 @@ void fuzzConvertOne(const std::uint8_t* data, std::size_t size) {
     const std::string destination = workDir() + "/out.daz";
     writeInput(source, data + 4, size - 4);
     const ConvertResult result = convertBmpToDaz(source.c_str(), destination.c_str(), count, key);
-    if (result < ERR_BAD_COLORS || (result < 0 && exists(destination))) {
-        std::abort();
-    }
-    unlink(destination.c_str());
-    unlink(source.c_str());
+    checkRun(result >= ERR_BAD_COLORS, result < 0, source, destination);
 }
 
 void fuzzInspectOne(const std::uint8_t* data, std::size_t size) {
@@ -87,11 +94,7 @@ void fuzzDazbmpOne(const std::uint8_t* data, std::size_t size) {
     const std::string destination = workDir() + "/out.bmp";
     writeInput(source, data, size);
     const DecodeResult result = convertDazToBmp(source.c_str(), destination.c_str());
-    if (result < -DECODE_CODE_COUNT || result > 0 || (result < 0 && exists(destination))) {
-        std::abort();
-    }
-    unlink(destination.c_str());
-    unlink(source.c_str());
+    checkRun(result >= -DECODE_CODE_COUNT && result <= 0, result < 0, source, destination);
 }
 
 void fuzzRemoveWorkDir() {
