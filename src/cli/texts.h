@@ -1,8 +1,8 @@
 // texts.h - every text the tool prints, byte for byte.
 #pragma once
 
-#include "convert/bmp_to_daz.h"
 #include "convert/daz_to_bmp.h"
+#include "convert/result_codes.h"
 
 extern const char* const USAGE_TEXT;
 extern const char* const SUCCESS_BANNER;

@@ -17,7 +17,7 @@
 // pixels start at bfOffBits.
 #pragma once
 
-#include "convert/bmp_to_daz.h"
+#include "convert/result_codes.h"
 
 #include <cstdint>
 #include <cstdio>
