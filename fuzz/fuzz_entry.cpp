@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -49,11 +50,23 @@ bool exists(const std::string& path) {
     return lstat(path.c_str(), &info) == 0;
 }
 
-// The rules every run of either conversion keeps: a code from its table, and
-// no output left behind by a failure. Then clears both files away.
+// True when the work folder holds nothing but these two names.
+bool onlyThese(const std::string& source, const std::string& destination) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(workDir(), error)) {
+        if (entry.path() != source && entry.path() != destination) {
+            return false;
+        }
+    }
+    return !error;
+}
+
+// The rules every run of either conversion keeps: a code from its table, no
+// output left behind by a failure, and no temporary file left by any run.
+// Then clears both files away.
 void checkRun(bool codeInTable, bool failed, const std::string& source,
               const std::string& destination) {
-    if (!codeInTable || (failed && exists(destination))) {
+    if (!codeInTable || (failed && exists(destination)) || !onlyThese(source, destination)) {
         std::abort();
     }
     unlink(destination.c_str());

@@ -1,4 +1,5 @@
 #include "convert/bmp_to_daz.h"
+#include "convert/daz_to_bmp.h"
 #include "faulty_stream.h"
 #include "support.h"
 
@@ -6,6 +7,7 @@
 
 #include <climits>
 #include <filesystem>
+#include <functional>
 #include <tuple>
 #include <unistd.h>
 
@@ -51,6 +53,7 @@ class ConvertTest : public ::testing::Test {
     std::string src = dir.file("in.bmp");
     std::string dst = dir.file("out.daz");
     const Bytes oldDestination{'o', 'l', 'd'};
+    static constexpr auto DESTINATION_MODE = std::filesystem::perms(0640);
 };
 
 } // namespace
@@ -251,91 +254,111 @@ TEST_F(ConvertTest, FifoDestinationIsWrittenAndNeverRemoved) {
     EXPECT_TRUE(fileExists(fifo));
 }
 
-// Every open, read, seek, write and close made to fail in turn, for small
-// bitmaps of each kind. Each failure gives the code its call calls for and
-// leaves the files as the rules say: the source as it was, no partial daz
-// file, an existing destination untouched if the failure came before it was
+// Every open, read, seek, write and close, and every call that makes, finishes
+// and places the output, made to fail in turn, for small files of each kind
+// and both directions, with and without a folder that takes a temporary file.
+// Each failure gives the code its call calls for and leaves the files as the
+// rules say: the source as it was, no stray file, and the destination's old
+// bytes and mode; in place, a destination cut to zero length once it was
 // opened.
 TEST_F(ConvertTest, EveryIoCallCanFail) {
+    struct Codes {
+        long long open, read, create, write;
+    };
+    using Run = std::function<long long(const FileOps&, const std::string&, const std::string&)>;
+    const Run toDaz = [](const FileOps& ops, const std::string& in, const std::string& out) {
+        return convertBmpToDazWith(ops, in.c_str(), out.c_str(), 3, 0x5A5A);
+    };
+    const Run toBmp = [](const FileOps& ops, const std::string& in, const std::string& out) {
+        return convertDazToBmpWith(ops, in.c_str(), out.c_str());
+    };
+    const Codes dazCodes{ERR_OPEN, ERR_READ, ERR_CREATE, ERR_WRITE};
+    const Codes bmpCodes{DECODE_ERR_OPEN, DECODE_ERR_READ, DECODE_ERR_CREATE, DECODE_ERR_WRITE};
     Bytes rle = makeBmp(9, 4, 8, {3, 7, 0, 0, 2, 9, 0, 1});
     putU32(rle, 30, 1);
-    const std::vector<std::pair<const char*, Bytes>> sources{
-        {"4-bit", makeBmp(7, 5, 4, pattern(20))},
-        {"8-bit", makeBmp(9, 4, 8, pattern(48))},
-        {"8-bit over two chunks", makeBmp(100, 400, 8, pattern(40000))},
-        {"RLE8", rle},
+    const Bytes twoChunks = makeBmp(100, 400, 8, pattern(40000));
+    writeFile(src, twoChunks);
+    ASSERT_GE(convertBmpToDaz(src.c_str(), dst.c_str(), 0, 0x0102), 0);
+    const Bytes twoChunksDaz = readFile(dst);
+    struct Job {
+        const char* name;
+        Bytes source;
+        Run run;
+        Codes codes;
     };
-    for (const bool unbuffered : {false, true})
-        for (const auto& [name, bmp] : sources) {
-            if (unbuffered && bmp.size() > 10000) {
-                continue; // a call per byte: the small files cover it
-            }
-            SCOPED_TRACE(std::string(name) + (unbuffered ? ", unbuffered" : ", buffered"));
-            writeFile(src, bmp);
-            std::filesystem::remove(dst);
-            FaultPlan clean;
-            clean.unbuffered = unbuffered;
-            ASSERT_GE(
-                convertBmpToDazWith(faultyFileOps(clean), src.c_str(), dst.c_str(), 3, 0x5A5A), 0);
-            const Bytes whole = readFile(dst);
-            int readErrors = 0;
-            for (long n = 1; n <= clean.calls; ++n) {
-                writeFile(dst, oldDestination);
-                FaultPlan plan;
-                plan.failAt = n;
-                plan.unbuffered = unbuffered;
-                const ConvertResult result =
-                    convertBmpToDazWith(faultyFileOps(plan), src.c_str(), dst.c_str(), 3, 0x5A5A);
-                SCOPED_TRACE("call " + std::to_string(n));
-                EXPECT_EQ(readFile(src), bmp);
-                switch (plan.failed) {
-                case CallKind::OPEN_SOURCE:
-                    EXPECT_EQ(result, ERR_OPEN);
-                    break;
-                case CallKind::OPEN_DESTINATION:
-                    EXPECT_EQ(result, ERR_CREATE);
-                    break;
-                case CallKind::READ:
-                case CallKind::SEEK:
-                    // Inside fseek, stdio gets past a failed seek or block read
-                    // on its own; then the output must be whole (checked below).
-                    EXPECT_TRUE(result == ERR_READ || result >= 0) << result;
-                    readErrors += result == ERR_READ ? 1 : 0;
-                    break;
-                case CallKind::WRITE:
-                case CallKind::CLOSE_DESTINATION:
-                    EXPECT_EQ(result, ERR_WRITE);
-                    break;
-                case CallKind::CLOSE_SOURCE:
-                    EXPECT_GE(result, 0); // the source was read whole
-                    break;
-                case CallKind::NONE:
-                    ADD_FAILURE() << "no call failed";
+    const std::vector<Job> jobs{
+        {"4-bit", makeBmp(7, 5, 4, pattern(20)), toDaz, dazCodes},
+        {"8-bit", makeBmp(9, 4, 8, pattern(48)), toDaz, dazCodes},
+        {"8-bit over two chunks", twoChunks, toDaz, dazCodes},
+        {"RLE8", rle, toDaz, dazCodes},
+        {"daz to bitmap", twoChunksDaz, toBmp, bmpCodes},
+    };
+    for (const bool inPlace : {false, true})
+        for (const bool unbuffered : {false, true})
+            for (const Job& job : jobs) {
+                if (unbuffered && job.source.size() > 10000) {
+                    continue; // a call per byte: the small files cover it
                 }
-                if (result >= 0) {
-                    EXPECT_EQ(readFile(dst), whole);
-                } else if (plan.destinationOpenAtFailure ||
-                           plan.failed == CallKind::CLOSE_DESTINATION) {
-                    EXPECT_FALSE(fileExists(dst));
-                } else {
-                    EXPECT_EQ(readFile(dst), oldDestination);
+                SCOPED_TRACE(std::string(job.name) + (unbuffered ? ", unbuffered" : ", buffered") +
+                             (inPlace ? ", in place" : ""));
+                writeFile(src, job.source);
+                const auto runWith = [&](FaultPlan& plan) {
+                    writeFile(dst, oldDestination);
+                    std::filesystem::permissions(dst, DESTINATION_MODE);
+                    plan.unbuffered = unbuffered;
+                    plan.folderNotWritable = inPlace;
+                    return job.run(faultyFileOps(plan), src, dst);
+                };
+                FaultPlan clean;
+                ASSERT_GE(runWith(clean), 0);
+                const Bytes whole = readFile(dst);
+                EXPECT_EQ(std::filesystem::status(dst).permissions(), DESTINATION_MODE);
+                int readErrors = 0;
+                for (long n = 1; n <= clean.calls; ++n) {
+                    FaultPlan plan;
+                    plan.failAt = n;
+                    const long long result = runWith(plan);
+                    SCOPED_TRACE("call " + std::to_string(n));
+                    EXPECT_EQ(readFile(src), job.source);
+                    EXPECT_EQ(folderEntries(dir.path),
+                              (std::vector<std::string>{"in.bmp", "out.daz"}));
+                    switch (plan.failed) {
+                    case CallKind::OPEN_SOURCE:
+                        EXPECT_EQ(result, job.codes.open);
+                        break;
+                    case CallKind::OPEN_DESTINATION:
+                    case CallKind::CREATE_TEMPORARY:
+                        EXPECT_EQ(result, job.codes.create);
+                        break;
+                    case CallKind::READ:
+                    case CallKind::SEEK:
+                        // Inside fseek, stdio gets past a failed seek or block read
+                        // on its own; then the output must be whole (checked below).
+                        EXPECT_TRUE(result == job.codes.read || result >= 0) << result;
+                        readErrors += result == job.codes.read ? 1 : 0;
+                        break;
+                    case CallKind::WRITE:
+                    case CallKind::CLOSE_DESTINATION:
+                    case CallKind::SET_MODE:
+                    case CallKind::REPLACE:
+                        EXPECT_EQ(result, job.codes.write);
+                        break;
+                    case CallKind::CLOSE_SOURCE:
+                        EXPECT_GE(result, 0); // the source was read whole
+                        break;
+                    case CallKind::NONE:
+                        ADD_FAILURE() << "no call failed";
+                    }
+                    if (result >= 0) {
+                        EXPECT_EQ(readFile(dst), whole);
+                    } else if (inPlace && (plan.destinationOpenAtFailure ||
+                                           plan.failed == CallKind::OPEN_DESTINATION)) {
+                        EXPECT_EQ(readFile(dst).size(), 0U);
+                    } else {
+                        EXPECT_EQ(readFile(dst), oldDestination);
+                        EXPECT_EQ(std::filesystem::status(dst).permissions(), DESTINATION_MODE);
+                    }
                 }
+                EXPECT_GT(readErrors, 0);
             }
-            EXPECT_GT(readErrors, 0);
-        }
-}
-
-TEST_F(ConvertTest, FailureThroughASymlinkKeepsTheLinkAndEmptiesItsTarget) {
-    writeFile(src, makeBmp(100, 400, 8, pattern(40000)));
-    const std::string target = dir.file("target.daz");
-    writeFile(target, oldDestination);
-    std::filesystem::create_symlink(target, dst);
-    FaultPlan plan;
-    ASSERT_GE(convertBmpToDazWith(faultyFileOps(plan), src.c_str(), dst.c_str(), 0, 5), 0);
-    FaultPlan failing;
-    failing.failAt = plan.calls - 1; // the destination's close
-    EXPECT_EQ(convertBmpToDazWith(faultyFileOps(failing), src.c_str(), dst.c_str(), 0, 5),
-              ERR_WRITE);
-    EXPECT_TRUE(std::filesystem::is_symlink(dst));
-    EXPECT_EQ(readFile(target).size(), 0U);
 }

@@ -1,5 +1,7 @@
 #include "faulty_stream.h"
 
+#include "convert/platform.h"
+
 #include <cerrno>
 #include <sys/types.h>
 
@@ -68,15 +70,9 @@ int cookieClose(void* cookie) {
     return closed;
 }
 
-FILE* openCounted(const char* path, bool destination) {
-    if (failsNow(destination ? CallKind::OPEN_DESTINATION : CallKind::OPEN_SOURCE)) {
-        return nullptr;
-    }
+// Wraps an open stream in a counted one; closes it when that fails.
+FILE* countStream(FILE* file, bool destination) {
     const char* mode = destination ? "wb" : "rb";
-    FILE* file = std::fopen(path, mode);
-    if (file == nullptr) {
-        return nullptr;
-    }
     const cookie_io_functions_t functions{cookieRead, cookieWrite, cookieSeek, cookieClose};
     auto* cookie = new Cookie{file, destination};
     FILE* stream = fopencookie(cookie, mode, functions);
@@ -93,16 +89,53 @@ FILE* openCounted(const char* path, bool destination) {
 }
 
 FILE* openSource(const char* path) {
-    return openCounted(path, false);
+    if (failsNow(CallKind::OPEN_SOURCE)) {
+        return nullptr;
+    }
+    FILE* file = std::fopen(path, "rb");
+    return file == nullptr ? nullptr : countStream(file, false);
 }
-FILE* openDestination(const char* path) {
-    return openCounted(path, true);
+
+FILE* openOutput(int descriptor) {
+    if (failsNow(CallKind::OPEN_DESTINATION)) {
+        return nullptr;
+    }
+    FILE* file = fdopen(descriptor, "wb");
+    return file == nullptr ? nullptr : countStream(file, true);
+}
+
+int createTemporary(const char* target, std::string& path) {
+    if (activePlan->folderNotWritable) {
+        errno = EACCES;
+        return -1;
+    }
+    if (failsNow(CallKind::CREATE_TEMPORARY)) {
+        errno = ENOSPC;
+        return -1;
+    }
+    return createTemporaryBeside(target, path);
+}
+
+int setMode(int descriptor, unsigned mode) {
+    if (failsNow(CallKind::SET_MODE)) {
+        errno = EPERM;
+        return -1;
+    }
+    return setDescriptorMode(descriptor, mode);
+}
+
+int replace(const char* from, const char* to) {
+    if (failsNow(CallKind::REPLACE)) {
+        errno = EIO;
+        return -1;
+    }
+    return replaceFile(from, to);
 }
 
 } // namespace
 
 const FileOps& faultyFileOps(FaultPlan& plan) {
     activePlan = &plan;
-    static const FileOps ops{openSource, openDestination};
+    static const FileOps ops{openSource, openOutput, createTemporary, setMode, replace};
     return ops;
 }

@@ -3,14 +3,17 @@
 // error path.
 #pragma once
 
-#include "convert/bmp_to_daz.h"
+#include "convert/file_ops.h"
 
 #include <cstdio>
 
 enum class CallKind {
     NONE,
     OPEN_SOURCE,
-    OPEN_DESTINATION,
+    OPEN_DESTINATION, // the stream over the output
+    CREATE_TEMPORARY,
+    SET_MODE,
+    REPLACE,
     READ,
     SEEK,
     WRITE,
@@ -25,8 +28,12 @@ struct FaultPlan {
     bool destinationOpenAtFailure = false;
     bool destinationOpen = false;
     bool unbuffered = false; // as the real streams run; every byte read is then a call
+    // No temporary file can be made (its folder may not be written to): the
+    // output is written in place. These refusals are not counted as calls.
+    bool folderNotWritable = false;
 };
 
 // Uses plan for every stream until the next call; FileOps that open counted
-// streams ("rb" for the source, "wb" for the destination).
+// streams ("rb" for the source, "wb" for the output) and count the calls that
+// make, finish and place the output file.
 const FileOps& faultyFileOps(FaultPlan& plan);

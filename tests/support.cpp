@@ -2,6 +2,7 @@
 
 #include "cli/texts.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -44,6 +45,15 @@ bool fileExists(const std::string& path) {
            std::filesystem::file_type::not_found;
 }
 
+std::vector<std::string> folderEntries(const std::string& path) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 namespace {
 
 std::string slurp(const std::string& path) {
@@ -75,6 +85,7 @@ RunResult runProgram(const std::vector<std::string>& argv) {
         int status = 0;
         waitpid(pid, &status, 0);
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     }
     posix_spawn_file_actions_destroy(&actions);
     result.out = slurp(outPath);

@@ -21,9 +21,12 @@ struct TempDir {
 Bytes readFile(const std::string& path);
 void writeFile(const std::string& path, const Bytes& bytes);
 bool fileExists(const std::string& path);
+// The names in a folder, sorted.
+std::vector<std::string> folderEntries(const std::string& path);
 
 struct RunResult {
     int status = -1; // exit status, or -1 if the process did not exit normally
+    int signal = 0;  // the signal that ended it, if one did
     std::string out;
     std::string err;
 };

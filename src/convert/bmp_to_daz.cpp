@@ -10,23 +10,6 @@
 
 namespace {
 
-// Pixels move in CHUNK_SIZE pieces already: without a stdio buffer each
-// piece is one read and one write of its own size.
-FILE* openUnbuffered(const char* path, const char* mode) {
-    FILE* stream = std::fopen(path, mode);
-    if (stream != nullptr) {
-        static_cast<void>(std::setvbuf(stream, nullptr, _IONBF, 0));
-    }
-    return stream;
-}
-
-FILE* openForReading(const char* path) {
-    return openUnbuffered(path, "rb");
-}
-FILE* openForWriting(const char* path) {
-    return openUnbuffered(path, "wb");
-}
-
 // Everything known about the source once its headers and palette are read.
 struct SourceInfo {
     BmpLayout layout;
@@ -116,7 +99,7 @@ ConvertResult convertOpenSource(const FileOps& ops, FILE* source, const char* so
         return checked;
     }
     Destination destination;
-    if (!openDestination(destination, sourcePath, destinationPath, ops.openDestination)) {
+    if (!openDestination(destination, ops, sourcePath, destinationPath)) {
         return ERR_CREATE;
     }
     const ConvertResult result = writeDaz(source, destination, info, buffer.data());
@@ -127,11 +110,6 @@ ConvertResult convertOpenSource(const FileOps& ops, FILE* source, const char* so
 }
 
 } // namespace
-
-const FileOps& stdioFileOps() {
-    static const FileOps ops{openForReading, openForWriting};
-    return ops;
-}
 
 ConvertResult convertBmpToDaz(const char* source, const char* destination, int requestedColors,
                               std::uint16_t key) {

@@ -1,7 +1,6 @@
 #include "convert/daz_to_bmp.h"
 
 #include "convert/bmp_source.h"
-#include "convert/bmp_to_daz.h"
 #include "convert/destination.h"
 #include "format/daz_format.h"
 #include "format/little_endian.h"
@@ -116,7 +115,8 @@ DecodeResult writeBmp(FILE* source, Destination& destination, const DazInfo& inf
     return closeDestination(destination) ? DECODE_OK : DECODE_ERR_WRITE;
 }
 
-DecodeResult convertOpenDaz(FILE* source, const char* sourcePath, const char* destinationPath) {
+DecodeResult convertOpenDaz(const FileOps& ops, FILE* source, const char* sourcePath,
+                            const char* destinationPath) {
     std::array<std::uint8_t, CHUNK_SIZE> buffer{};
     DazInfo info;
     const DecodeResult checked = readDaz(source, info, buffer.data());
@@ -125,8 +125,7 @@ DecodeResult convertOpenDaz(FILE* source, const char* sourcePath, const char* de
     }
     writeBmpHeaders(info, buffer.data());
     Destination destination;
-    const auto openForWriting = [](const char* path) { return std::fopen(path, "wb"); };
-    if (!openDestination(destination, sourcePath, destinationPath, openForWriting)) {
+    if (!openDestination(destination, ops, sourcePath, destinationPath)) {
         return DECODE_ERR_CREATE;
     }
     const DecodeResult result = writeBmp(source, destination, info, buffer.data());
@@ -139,11 +138,15 @@ DecodeResult convertOpenDaz(FILE* source, const char* sourcePath, const char* de
 } // namespace
 
 DecodeResult convertDazToBmp(const char* source, const char* destination) {
-    FILE* stream = std::fopen(source, "rb");
+    return convertDazToBmpWith(stdioFileOps(), source, destination);
+}
+
+DecodeResult convertDazToBmpWith(const FileOps& ops, const char* source, const char* destination) {
+    FILE* stream = ops.openSource(source);
     if (stream == nullptr) {
         return DECODE_ERR_OPEN;
     }
-    const DecodeResult result = convertOpenDaz(stream, source, destination);
+    const DecodeResult result = convertOpenDaz(ops, stream, source, destination);
     static_cast<void>(std::fclose(stream));
     return result;
 }

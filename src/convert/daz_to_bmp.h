@@ -25,6 +25,8 @@
 // Bytes after the last whole row are dropped.
 #pragma once
 
+#include "convert/file_ops.h"
+
 #include <cstdint>
 
 using DecodeResult = int;
@@ -43,6 +45,7 @@ inline constexpr int DECODE_CODE_COUNT = 9;
 
 inline constexpr std::uint32_t BMP_PIXELS_PER_METRE = 2835;
 
-// On any failure after the bitmap was opened, it is removed if it is a regular
-// file this call wrote; a device or FIFO is left alone.
+// The bitmap is written as destination.h describes: a failure or an
+// interruption never leaves part of one, nor harms a file that was there.
 DecodeResult convertDazToBmp(const char* source, const char* destination);
+DecodeResult convertDazToBmpWith(const FileOps& ops, const char* source, const char* destination);

@@ -1,67 +1,146 @@
 #include "convert/destination.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <cerrno>
 
 namespace {
 
-FileIdentity identityOfStat(const struct stat& info) {
-    FileIdentity identity;
-    identity.known = true;
-    identity.regular = S_ISREG(info.st_mode);
-    identity.device = info.st_dev;
-    identity.inode = info.st_ino;
-    return identity;
+// Owns descriptor from here on: a stream over it, or closed on failure.
+bool attachStream(Destination& destination, int descriptor) {
+    destination.descriptor = descriptor;
+    destination.written = identityOfDescriptor(descriptor);
+    destination.stream = destination.ops->openOutput(descriptor);
+    if (destination.stream == nullptr) {
+        static_cast<void>(closeDescriptor(descriptor));
+        discardDestination(destination);
+        return false;
+    }
+    return true;
 }
 
-bool sameIdentity(const FileIdentity& a, const FileIdentity& b) {
-    return a.known && b.known && a.device == b.device && a.inode == b.inode;
+bool openDirect(Destination& destination, const char* path) {
+    destination.kind = OutputKind::DIRECT;
+    const int descriptor = openTruncatingForWriting(path);
+    return descriptor >= 0 && attachStream(destination, descriptor);
+}
+
+// The folder can't take a temporary file: write the file itself, an existing
+// one (already open as existing) cut to zero length first.
+bool openInPlace(Destination& destination, int existing) {
+    destination.kind = OutputKind::IN_PLACE;
+    destination.created = existing < 0;
+    const int descriptor =
+        destination.created ? createForWriting(destination.target.c_str()) : existing;
+    if (descriptor < 0) {
+        return false;
+    }
+    holdInterrupts();
+    if (destination.created) {
+        setInterruptCleanup(destination.target.c_str(), -1);
+    } else {
+        setInterruptCleanup(nullptr, descriptor);
+    }
+    releaseInterrupts();
+    if (!destination.created && truncateDescriptor(descriptor) != 0) {
+        static_cast<void>(closeDescriptor(descriptor));
+        discardDestination(destination);
+        return false;
+    }
+    return attachStream(destination, descriptor);
+}
+
+void stopInterruptCleanup() {
+    holdInterrupts();
+    clearInterruptCleanup();
+    releaseInterrupts();
+}
+
+// The mode, owner and group the output takes from the file it replaces, or a
+// plain create's mode for a new one.
+bool giveAttributes(const Destination& destination) {
+    const int descriptor = destination.descriptor;
+    if (destination.previous.kind != FileKind::REGULAR) {
+        return destination.ops->setMode(descriptor, newFileMode()) == 0;
+    }
+    const FileIdentity& previous = destination.previous;
+    const bool sameOwner = setDescriptorOwner(descriptor, previous.owner, previous.group);
+    // Set-user and set-group bits only go with the owner and group they were for.
+    const unsigned mode = sameOwner ? previous.mode : previous.mode & 0777U;
+    return destination.ops->setMode(descriptor, mode) == 0;
 }
 
 } // namespace
 
-FileIdentity identityOfPath(const char* path) {
-    struct stat info {};
-    if (stat(path, &info) != 0) {
-        return FileIdentity{};
-    }
-    return identityOfStat(info);
-}
-
-bool isSameFile(const char* a, const char* b) {
-    return sameIdentity(identityOfPath(a), identityOfPath(b));
-}
-
-void rememberIdentity(Destination& destination) {
-    const int descriptor = fileno(destination.stream);
-    struct stat info {};
-    if (descriptor >= 0 && fstat(descriptor, &info) == 0) {
-        destination.identity = identityOfStat(info);
-    } else {
-        destination.identity = identityOfPath(destination.path);
-    }
-}
-
-bool openDestination(Destination& destination, const char* inputPath, const char* path,
-                     std::FILE* (*open)(const char* path)) {
-    if (isSameFile(inputPath, path)) {
+bool openDestination(Destination& destination, const FileOps& ops, const char* inputPath,
+                     const char* path) {
+    destination = Destination{};
+    destination.ops = &ops;
+    const FileIdentity existing = identityOfPath(path);
+    if (isSameFile(existing, identityOfPath(inputPath))) {
         return false;
     }
-    destination.path = path;
-    destination.stream = open(path);
-    if (destination.stream == nullptr) {
+    if (existing.kind != FileKind::CHARACTER_DEVICE &&
+        isSameFile(existing, identityOfStandardOutput())) {
         return false;
     }
-    rememberIdentity(destination);
-    return true;
+    destination.previous = existing;
+    if (existing.kind != FileKind::REGULAR && existing.kind != FileKind::MISSING) {
+        return openDirect(destination, path);
+    }
+    destination.target = followLinks(path);
+    int current = -1;
+    if (existing.kind == FileKind::REGULAR) {
+        // A file the user may not write is not replaced behind their back.
+        current = openExistingForWriting(destination.target.c_str());
+        if (current < 0) {
+            return false;
+        }
+    }
+    holdInterrupts();
+    const int descriptor = ops.createTemporary(destination.target.c_str(), destination.temporary);
+    const int error = errno;
+    if (descriptor >= 0) {
+        destination.kind = OutputKind::REPLACE;
+        setInterruptCleanup(destination.temporary.c_str(), -1);
+    }
+    releaseInterrupts();
+    if (descriptor >= 0) {
+        if (current >= 0) {
+            static_cast<void>(closeDescriptor(current));
+        }
+        return attachStream(destination, descriptor);
+    }
+    if (isFolderNotWritable(error)) {
+        return openInPlace(destination, current);
+    }
+    if (current >= 0) {
+        static_cast<void>(closeDescriptor(current));
+    }
+    return false;
 }
 
 bool closeDestination(Destination& destination) {
-    const bool flushed = std::fflush(destination.stream) == 0;
-    const bool closed = std::fclose(destination.stream) == 0;
+    bool done = std::fflush(destination.stream) == 0;
+    if (done && destination.kind == OutputKind::REPLACE) {
+        done = giveAttributes(destination);
+    }
+    done = std::fclose(destination.stream) == 0 && done;
     destination.stream = nullptr;
-    return flushed && closed;
+    if (!done) {
+        return false;
+    }
+    if (destination.kind == OutputKind::REPLACE) {
+        holdInterrupts();
+        done = destination.ops->replace(destination.temporary.c_str(),
+                                        destination.target.c_str()) == 0;
+        if (done) {
+            clearInterruptCleanup();
+            destination.temporary.clear();
+        }
+        releaseInterrupts();
+        return done;
+    }
+    stopInterruptCleanup();
+    return true;
 }
 
 void discardDestination(Destination& destination) {
@@ -69,26 +148,19 @@ void discardDestination(Destination& destination) {
         static_cast<void>(std::fclose(destination.stream)); // the failure is already decided
         destination.stream = nullptr;
     }
-    const FileIdentity& written = destination.identity;
-    if (!written.regular) {
-        return;
-    }
-    struct stat link {};
-    if (lstat(destination.path, &link) == 0 && S_ISREG(link.st_mode)) {
-        if (sameIdentity(identityOfStat(link), written)) {
-            static_cast<void>(unlink(destination.path));
+    switch (destination.kind) {
+    case OutputKind::REPLACE:
+        removeIfSameFile(destination.temporary.c_str(), destination.written);
+        break;
+    case OutputKind::IN_PLACE:
+        if (destination.created) {
+            removeIfSameFile(destination.target.c_str(), destination.written);
+        } else {
+            truncateIfSameFile(destination.target.c_str(), destination.written);
         }
-        return;
+        break;
+    case OutputKind::DIRECT:
+        break;
     }
-    // Reached through a symbolic link: empty the file it points to, if that
-    // is still the one written.
-    const int descriptor = open(destination.path, O_WRONLY | O_CLOEXEC);
-    if (descriptor < 0) {
-        return;
-    }
-    struct stat target {};
-    if (fstat(descriptor, &target) == 0 && sameIdentity(identityOfStat(target), written)) {
-        static_cast<void>(ftruncate(descriptor, 0));
-    }
-    static_cast<void>(close(descriptor));
+    stopInterruptCleanup();
 }

@@ -1,47 +1,56 @@
-// destination.h - the output file's life: refuse the input, check the close,
-// and on failure take away only a regular file that this run wrote.
+// destination.h - the output file's life, shared by every conversion.
+//
+// A regular file, new or existing, is written under a hidden temporary name
+// in its own folder (".NAME.orvx-XXXXXX", beside the file a symbolic link
+// leads to) and renamed over the destination once it is whole, with the mode,
+// owner and group the destination had (a new file: 0666 less the umask). The
+// destination's name only ever holds the old file or the whole new one. A
+// failure, or an interrupting signal, removes the temporary file.
+//
+// Where no temporary file can be made because the folder may not be written
+// to, a writable existing file is written in place, and a failure cuts it to
+// zero length instead of leaving a partial file with a whole header.
+//
+// Anything else (a device, a FIFO) is written directly and never removed.
 #pragma once
 
-#include <cstdio>
-#include <sys/types.h>
+#include "convert/file_ops.h"
+#include "convert/platform.h"
 
-struct FileIdentity {
-    bool known = false;
-    bool regular = false;
-    dev_t device = 0;
-    ino_t inode = 0;
+#include <cstdio>
+#include <string>
+
+enum class OutputKind {
+    DIRECT,   // not a regular file: written as it is
+    REPLACE,  // written under the temporary name, then renamed into place
+    IN_PLACE, // the folder may not be written to: the file itself is
 };
 
 struct Destination {
     std::FILE* stream = nullptr;
-    const char* path = nullptr;
-    FileIdentity identity; // of what the stream writes to, taken right after opening
+    int descriptor = -1; // what the stream writes to; it closes with the stream
+    const FileOps* ops = nullptr;
+    OutputKind kind = OutputKind::DIRECT;
+    std::string target;    // the file that ends up holding the output
+    std::string temporary; // REPLACE: what the stream writes until the rename
+    FileIdentity previous; // the destination before this run; MISSING if new
+    FileIdentity written;  // what the stream writes to
+    bool created = false;  // IN_PLACE: this run created the file
 };
 
-// Identity of the file at path, following symbolic links. Unknown when the
-// path can't be stat'ed.
-FileIdentity identityOfPath(const char* path);
+// Refuses a destination that is the input file (writing it would destroy
+// what is being read) or where the messages go (the same regular file or
+// pipe as standard output; a character device such as /dev/null may be
+// both), and an existing regular file that may not be opened for writing.
+// Otherwise opens the stream, as above. False when refused or when the
+// output can't be opened; nothing has been written then.
+bool openDestination(Destination& destination, const FileOps& ops, const char* inputPath,
+                     const char* path);
 
-// True when both paths exist and name the same file: the same path, another
-// spelling of it, a hard link or a symbolic link to it.
-bool isSameFile(const char* a, const char* b);
-
-// Records what the freshly opened stream writes to: its descriptor when it has
-// one, else the path.
-void rememberIdentity(Destination& destination);
-
-// Opens path with open, unless it names the input file (writing onto the input
-// would truncate it before it is read), and records what the stream writes to.
-// False when refused or when open fails; the destination is then unopened.
-bool openDestination(Destination& destination, const char* inputPath, const char* path,
-                     std::FILE* (*open)(const char* path));
-
-// Flushes and closes the stream. False if either reported an error.
+// Flushes and closes the stream and puts the output in place. False if any
+// step failed; the caller then discards the destination.
 bool closeDestination(Destination& destination);
 
-// After a failure: closes the stream if still open, then removes the file if
-// the path still names the regular file that was written. A regular file
-// reached through a symbolic link is cut to zero length instead, since
-// removing the path would only remove the link. Devices, FIFOs and anything
-// else are left alone.
+// After a failure: closes the stream if it is still open and takes away what
+// this run wrote, as above. The destination's own earlier file is kept.
 void discardDestination(Destination& destination);

@@ -1,7 +1,8 @@
 // pixel_sink.h - where pixel bytes go once read: counted, encoded, written.
 #pragma once
 
-#include "convert/bmp_to_daz.h"
+#include "convert/file_ops.h"
+#include "convert/result_codes.h"
 #include "format/daz_format.h"
 
 #include <cstdint>

@@ -1,0 +1,30 @@
+#include "convert/file_ops.h"
+
+#include "convert/platform.h"
+
+namespace {
+
+// Pixels move in CHUNK_SIZE pieces already: without a stdio buffer each
+// piece is one read or one write of its own size.
+std::FILE* unbuffered(std::FILE* stream) {
+    if (stream != nullptr) {
+        static_cast<void>(std::setvbuf(stream, nullptr, _IONBF, 0));
+    }
+    return stream;
+}
+
+std::FILE* openSourceFile(const char* path) {
+    return unbuffered(std::fopen(path, "rb"));
+}
+
+std::FILE* openOutputStream(int descriptor) {
+    return unbuffered(fdopen(descriptor, "wb"));
+}
+
+} // namespace
+
+const FileOps& stdioFileOps() {
+    static const FileOps ops{openSourceFile, openOutputStream, createTemporaryBeside,
+                             setDescriptorMode, replaceFile};
+    return ops;
+}
