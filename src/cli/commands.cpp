@@ -2,6 +2,7 @@
 
 #include "cli/texts.h"
 #include "convert/bmp_to_daz.h"
+#include "convert/platform.h"
 #include "format/daz_format.h"
 
 #include <array>
@@ -112,13 +113,23 @@ int runConvertCommand(const char* source, const char* destination, const char* c
     return STATUS_SUCCESS;
 }
 
+void startRun() {
+    reserveStandardStreams();
+}
+
+int finishRun(int status) {
+    const bool delivered = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+    return delivered ? status : STATUS_FAILURE;
+}
+
 int runOrvx(int argc, const char* const* argv) {
+    startRun();
     if (argc == 3 && isOption(argv[1], "-r")) {
-        return showDazInfo(argv[2]);
+        return finishRun(showDazInfo(argv[2]));
     }
     if (argc >= 4 && argc <= 6 && isOption(argv[1], "-c")) {
-        return runConvertCommand(argv[2], argv[3], argc >= 5 ? argv[4] : nullptr,
-                                 argc == 6 ? argv[5] : nullptr);
+        return finishRun(runConvertCommand(argv[2], argv[3], argc >= 5 ? argv[4] : nullptr,
+                                           argc == 6 ? argv[5] : nullptr));
     }
-    return failWithUsage(nullptr);
+    return finishRun(failWithUsage(nullptr));
 }

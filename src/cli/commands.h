@@ -6,6 +6,15 @@
 inline constexpr int STATUS_SUCCESS = 0;
 inline constexpr int STATUS_FAILURE = -1; // the shell sees 255
 
+// Before a command runs: a closed standard descriptor gets a placeholder, so
+// that no file the command opens can take its place.
+void startRun();
+
+// The exit status once every message is out: failure when standard output
+// could not take them all (a full device, a closed descriptor), whatever the
+// command's own status. A command's output file stays in place.
+int finishRun(int status);
+
 // The whole run: picks the command from the argument vector, prints its
 // outcome on standard output and returns the exit status.
 int runOrvx(int argc, const char* const* argv);

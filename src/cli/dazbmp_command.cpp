@@ -6,7 +6,9 @@
 
 #include <cstdio>
 
-int runDazbmp(int argc, const char* const* argv) {
+namespace {
+
+int convertCommand(int argc, const char* const* argv) {
     if (argc != 3) {
         std::fputs(DAZBMP_USAGE_TEXT, stdout);
         return STATUS_FAILURE;
@@ -18,4 +20,11 @@ int runDazbmp(int argc, const char* const* argv) {
     }
     std::fputs(SUCCESS_BANNER, stdout);
     return STATUS_SUCCESS;
+}
+
+} // namespace
+
+int runDazbmp(int argc, const char* const* argv) {
+    startRun();
+    return finishRun(convertCommand(argc, argv));
 }
