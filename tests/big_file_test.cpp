@@ -8,10 +8,12 @@
 
 namespace {
 
-constexpr int WIDTH = 65536; // 4-bit: rows of 32768 bytes
-constexpr int HEIGHT = 36045;
-constexpr std::uint64_t ROW_BYTES = WIDTH / 2;
-constexpr std::uint64_t PIXEL_BYTES = ROW_BYTES * HEIGHT; // 1.1 GiB
+// The header states the largest image a daz file can hold; the pixel area,
+// which runs to the end of the file, is longer still.
+constexpr int WIDTH = 65535; // 4-bit: rows of 32768 bytes
+constexpr std::uint64_t ROW_BYTES = 32768;
+constexpr int ROWS = 36045;
+constexpr std::uint64_t PIXEL_BYTES = ROW_BYTES * ROWS; // 1.1 GiB
 
 std::uint64_t freeBytes(const std::string& path) {
     struct statvfs fs {};
@@ -29,12 +31,12 @@ TEST(BigFile, UndefinedCountPast2To31PrintsExactly) {
     }
     const std::string source = dir.file("big.bmp");
     {
-        const Bytes header = makeBmp(WIDTH, HEIGHT, 4, {});
+        const Bytes header = makeBmp(WIDTH, 32767, 4, {});
         std::FILE* out = std::fopen(source.c_str(), "wb");
         ASSERT_NE(out, nullptr);
         const Bytes row(ROW_BYTES, 0xFF);
         bool written = std::fwrite(header.data(), 1, header.size(), out) == header.size();
-        for (int y = 0; y < HEIGHT && written; ++y) {
+        for (int y = 0; y < ROWS && written; ++y) {
             written = std::fwrite(row.data(), 1, row.size(), out) == row.size();
         }
         ASSERT_EQ(std::fclose(out), 0);

@@ -191,6 +191,20 @@ Bytes makeInfoBmp(std::uint32_t headerSize, std::int32_t width, std::int32_t hei
     return bmp;
 }
 
+// An OS/2 core bitmap, 4 bits per pixel, 16 entries of 3 bytes.
+Bytes makeCoreBmp(std::uint16_t width, std::uint16_t height) {
+    Bytes bmp(14 + 12 + 48, 0);
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    putU32(bmp, 10, static_cast<std::uint32_t>(bmp.size()));
+    putU32(bmp, 14, 12);
+    putU16(bmp, 18, width);
+    putU16(bmp, 20, height);
+    putU16(bmp, 22, 1);
+    putU16(bmp, 24, 4);
+    return bmp;
+}
+
 } // namespace
 
 TEST(BmpLayouts, RejectsWhatCannotBeRead) {
@@ -208,8 +222,12 @@ TEST(BmpLayouts, RejectsWhatCannotBeRead) {
         {"RLE top-down", makeInfoBmp(40, 4, -4, 8, 1, 0, 256, rle), 0, ERR_NOT_BMP},
         {"width 0", makeInfoBmp(40, 0, 4, 8, 0, 0, 256, {}), 0, ERR_NOT_BMP},
         {"negative width", makeInfoBmp(124, -5, 4, 8, 0, 0, 256, {}), 0, ERR_NOT_BMP},
-        {"RLE over 4 GiB", makeInfoBmp(40, 65536, 65537, 8, 1, 0, 256, rle), 0, ERR_NOT_BMP},
-        {"RLE at 4 GiB", makeInfoBmp(40, 65536, 65536, 8, 1, 0, 256, {0, 1}), 300, ERR_BAD_COLORS},
+        {"width past 16 bits", makeInfoBmp(40, 65536, 1, 8, 0, 0, 256, {}), 0, ERR_NOT_BMP},
+        {"height past 15 bits", makeInfoBmp(124, 4, 32768, 8, 0, 0, 256, {}), 0, ERR_NOT_BMP},
+        {"top-down past 15 bits", makeInfoBmp(40, 4, -32769, 4, 0, 0, 16, {}), 0, ERR_NOT_BMP},
+        {"core height past 15 bits", makeCoreBmp(4, 40000), 0, ERR_NOT_BMP},
+        {"largest RLE", makeInfoBmp(40, 65535, 32767, 8, 1, 0, 256, {0, 1}), 300, ERR_BAD_COLORS},
+        {"largest top-down", makeInfoBmp(40, 65535, -32768, 4, 0, 0, 16, {}), 17, ERR_BAD_COLORS},
         {"depth wins over layout", makeInfoBmp(40, 0, 4, 24, 3, 0, 0, {}), 0, ERR_BAD_DEPTH},
         {"layout wins over count", makeInfoBmp(40, 0, 4, 8, 0, 0, 256, {}), 999, ERR_NOT_BMP},
         {"more than the file holds", makeInfoBmp(40, 4, 1, 8, 0, 10, 10, {0, 0, 0, 0}), 11,

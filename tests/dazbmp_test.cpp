@@ -114,7 +114,7 @@ TEST(Dazbmp, HeaderStatesRowsPaletteAndDirection) {
     // Rows are what the pixel area holds, whatever the daz height says; a
     // partial last row is dropped.
     for (const Case& c : {Case{5, 3, 8, 8 * 3, 3}, Case{5, -3, 8, 8 * 3 + 7, -3},
-                          Case{9, 100, 4, 8 * 2, 2}, Case{0, 4, 8, 10, 0}, Case{3, 1, 4, 3, 0}}) {
+                          Case{9, 100, 4, 8 * 2, 2}, Case{3, 1, 4, 4, 1}}) {
         TempDir dir;
         writeFile(dir.file("in.daz"),
                   dazFile(c.width, c.height, c.bpp, 3, 0x0102, Bytes(c.pixelBytes, 7)));
@@ -156,6 +156,12 @@ TEST(Dazbmp, ErrorsPrintOneLineAndLeaveNoBitmap) {
          "Il file e' piu' corto dell'intestazione e della tavolozza"},
         {"short palette", Bytes(good.begin(), good.begin() + 31),
          "Il file e' piu' corto dell'intestazione e della tavolozza"},
+        {"width 0", dazFile(0, 4, 8, 2, 0, Bytes(10, 0)),
+         "L'immagine daz non ha nemmeno una riga intera di pixel"},
+        {"part of a row", dazFile(3, 1, 4, 2, 0, Bytes(3, 0)),
+         "L'immagine daz non ha nemmeno una riga intera di pixel"},
+        {"header and palette only", dazFile(1, 1, 8, 2, 0, {}),
+         "L'immagine daz non ha nemmeno una riga intera di pixel"},
     };
     TempDir dir;
     for (const Case& c : cases) {

@@ -58,6 +58,7 @@ const char* const DECODE_MESSAGES[DECODE_CODE_COUNT] = {
     "L'immagine e' troppo grande per un BMP",
     "Impossibile creare il file",
     "Errore di scrittura",
+    "L'immagine daz non ha nemmeno una riga intera di pixel",
 };
 
 } // namespace

@@ -115,7 +115,7 @@ ConvertResult readDimensions(std::FILE* source, BmpLayout& layout) {
     return 0;
 }
 
-ConvertResult checkCompression(const BmpLayout& layout) {
+ConvertResult checkLayout(const BmpLayout& layout) {
     switch (layout.compression) {
     case BMP_COMPRESSION_NONE:
         break;
@@ -132,14 +132,14 @@ ConvertResult checkCompression(const BmpLayout& layout) {
     default:
         return ERR_NOT_BMP;
     }
-    if (layout.width <= 0) {
+    // Sizes the daz header can't hold would come back wrapped: a height of
+    // 40000 as -25536, upside down, or a width of 65536 as 0.
+    if (layout.width <= 0 || layout.width > DAZ_MAX_WIDTH || layout.height < DAZ_MIN_HEIGHT ||
+        layout.height > DAZ_MAX_HEIGHT) {
         return ERR_NOT_BMP;
     }
-    if (isRle(layout)) {
-        const auto rows = static_cast<std::uint64_t>(layout.height);
-        if (layout.height < 0 || rows * layout.rowSize > MAX_DECODED_PIXEL_BYTES) {
-            return ERR_NOT_BMP;
-        }
+    if (isRle(layout) && layout.height < 0) {
+        return ERR_NOT_BMP;
     }
     return 0;
 }
@@ -166,7 +166,7 @@ ConvertResult readHeaderLayout(std::FILE* source, BmpLayout& layout, std::uint32
         (static_cast<std::uint64_t>(std::max<std::int64_t>(layout.width, 0)) * layout.bitsPerPixel +
          31) /
         32 * 4;
-    const ConvertResult checked = checkCompression(layout);
+    const ConvertResult checked = checkLayout(layout);
     if (checked < 0) {
         return checked;
     }

@@ -28,8 +28,6 @@ inline constexpr std::uint32_t BMP_INFO_HEADER_SIZE = 40;
 inline constexpr std::uint32_t BMP_COMPRESSION_NONE = 0;
 inline constexpr std::uint32_t BMP_COMPRESSION_RLE8 = 1;
 inline constexpr std::uint32_t BMP_COMPRESSION_RLE4 = 2;
-// Decoded RLE rows beyond this are refused rather than written.
-inline constexpr std::uint64_t MAX_DECODED_PIXEL_BYTES = std::uint64_t{1} << 32U;
 
 enum class BmpLayoutKind { FIXED, CORE, INFO };
 
@@ -51,9 +49,9 @@ struct BmpLayout {
 
 // Reads and checks the bitmap's headers in the conversion's order: "BM" (-5),
 // the depth (-6), the layout (-5: an unknown compression, RLE that does not
-// match the depth, RLE with top-down rows, width <= 0, decoded rows over
-// MAX_DECODED_PIXEL_BYTES). A read that fails or comes up short where a field
-// must be is -1. Returns 0 on success.
+// match the depth, RLE with top-down rows, a width outside 1..65535 or a
+// height outside -32768..32767, which the daz header can't hold). A read that
+// fails or comes up short where a field must be is -1. Returns 0 on success.
 ConvertResult readBmpLayout(std::FILE* source, BmpLayout& layout);
 
 // Reads the first colorCount palette entries and stores them as daz entries

@@ -22,26 +22,15 @@
 //        .  rows * rowSize  pixel rows        (stored - keystream offset) mod 256
 //
 // rowSize = ((width * bitsPerPixel + 31) / 32) * 4; rows = pixel-area bytes / rowSize.
-// Bytes after the last whole row are dropped.
+// Bytes after the last whole row are dropped; a daz file without one whole row
+// is refused (DECODE_ERR_NO_ROWS), as are rows that make the bitmap 4 GiB or
+// more, or more than 2^31 - 1 rows (DECODE_ERR_TOO_BIG).
 #pragma once
 
 #include "convert/file_ops.h"
+#include "convert/result_codes.h"
 
 #include <cstdint>
-
-using DecodeResult = int;
-
-inline constexpr DecodeResult DECODE_OK = 0;
-inline constexpr DecodeResult DECODE_ERR_OPEN = -1;       // daz file can't be opened
-inline constexpr DecodeResult DECODE_ERR_READ = -2;       // daz file seek or read failed
-inline constexpr DecodeResult DECODE_ERR_NOT_DAZ = -3;    // no "EW" magic
-inline constexpr DecodeResult DECODE_ERR_BAD_DEPTH = -4;  // bits per pixel neither 4 nor 8
-inline constexpr DecodeResult DECODE_ERR_BAD_COLORS = -5; // colorCount outside 1..16 or 1..256
-inline constexpr DecodeResult DECODE_ERR_SHORT = -6;      // shorter than its header and palette
-inline constexpr DecodeResult DECODE_ERR_TOO_BIG = -7;    // rows past what a BMP can state
-inline constexpr DecodeResult DECODE_ERR_CREATE = -8; // bitmap can't be created, or is the input
-inline constexpr DecodeResult DECODE_ERR_WRITE = -9;  // bitmap write, flush or close failed
-inline constexpr int DECODE_CODE_COUNT = 9;
 
 inline constexpr std::uint32_t BMP_PIXELS_PER_METRE = 2835;
 

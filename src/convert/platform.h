@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 enum class FileKind { MISSING, REGULAR, DIRECTORY, CHARACTER_DEVICE, OTHER };
@@ -85,3 +86,8 @@ void clearInterruptCleanup();
 // that no file the tool opens takes its number and writing a message to a
 // closed standard output fails instead of landing in that file.
 void reserveStandardStreams();
+
+// Absolute seeks and positions with 64-bit offsets, whatever the width of
+// long. 0 / the position on success, -1 on failure.
+int seekFile(std::FILE* stream, std::int64_t offset);
+std::int64_t fileSize(std::FILE* stream); // moves the stream to its end

@@ -166,6 +166,17 @@ void truncateIfSameFile(const char* path, const FileIdentity& identity) {
     static_cast<void>(close(descriptor));
 }
 
+int seekFile(std::FILE* stream, std::int64_t offset) {
+    return fseeko(stream, static_cast<off_t>(offset), SEEK_SET);
+}
+
+std::int64_t fileSize(std::FILE* stream) {
+    if (fseeko(stream, 0, SEEK_END) != 0) {
+        return -1;
+    }
+    return static_cast<std::int64_t>(ftello(stream));
+}
+
 // Interruption -------------------------------------------------------------
 
 namespace {

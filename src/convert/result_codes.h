@@ -1,5 +1,5 @@
-// result_codes.h - what a BMP to daz conversion reports, for every module of
-// the conversion and for the front end that turns the codes into text.
+// result_codes.h - what the conversions report, for every module of a
+// conversion and for the front end that turns the codes into text.
 #pragma once
 
 #include <cstdint>
@@ -18,3 +18,19 @@ inline constexpr ConvertResult ERR_NOT_BMP = -5;    // not "BM", or a layout we 
 inline constexpr ConvertResult ERR_BAD_DEPTH = -6;  // bits per pixel neither 4 nor 8
 inline constexpr ConvertResult ERR_BAD_COLORS = -7; // requested colour count out of range
 inline constexpr int RESULT_CODE_COUNT = 7;
+
+// The way back, daz to an image file: 0 on success, else one of these.
+using DecodeResult = int;
+
+inline constexpr DecodeResult DECODE_OK = 0;
+inline constexpr DecodeResult DECODE_ERR_OPEN = -1;       // daz file can't be opened
+inline constexpr DecodeResult DECODE_ERR_READ = -2;       // daz file seek or read failed
+inline constexpr DecodeResult DECODE_ERR_NOT_DAZ = -3;    // no "EW" magic
+inline constexpr DecodeResult DECODE_ERR_BAD_DEPTH = -4;  // bits per pixel neither 4 nor 8
+inline constexpr DecodeResult DECODE_ERR_BAD_COLORS = -5; // colorCount outside 1..16 or 1..256
+inline constexpr DecodeResult DECODE_ERR_SHORT = -6;      // shorter than its header and palette
+inline constexpr DecodeResult DECODE_ERR_TOO_BIG = -7;    // rows past what the image can state
+inline constexpr DecodeResult DECODE_ERR_CREATE = -8;     // image can't be created, or is refused
+inline constexpr DecodeResult DECODE_ERR_WRITE = -9;      // image write, flush or close failed
+inline constexpr DecodeResult DECODE_ERR_NO_ROWS = -10;   // not one whole row of pixels
+inline constexpr int DECODE_CODE_COUNT = 10;

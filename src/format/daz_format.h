@@ -35,6 +35,11 @@ inline constexpr int MAX_COLORS_4BPP = 16;
 inline constexpr int MAX_COLORS_8BPP = 256;
 inline constexpr std::size_t DAZ_MAX_PREFIX_SIZE =
     DAZ_HEADER_SIZE + PALETTE_ENTRY_SIZE * MAX_COLORS_8BPP; // 1048
+// The header holds the width as 16 bits and the height as signed 16 bits:
+// images past these can't be described.
+inline constexpr std::int64_t DAZ_MAX_WIDTH = 65535;
+inline constexpr std::int64_t DAZ_MIN_HEIGHT = -32768;
+inline constexpr std::int64_t DAZ_MAX_HEIGHT = 32767;
 // Fibonacci mod 256 repeats with a period dividing 384, whatever the seed.
 inline constexpr std::size_t KEYSTREAM_PERIOD = 384;
 
