@@ -97,14 +97,20 @@ int showDazInfo(const char* path) {
     return STATUS_SUCCESS;
 }
 
-int runConvertCommand(const char* source, const char* destination, const char* countText,
-                      const char* keyText) {
+const ConversionCommand& bmpConversion() {
+    static const ConversionCommand command{convertBmpToDaz, resultMessage, USAGE_TEXT};
+    return command;
+}
+
+int runConversion(const ConversionCommand& command, const char* source, const char* destination,
+                  const char* countText, const char* keyText) {
     const int count = countText != nullptr ? parseColorCount(countText) : 0;
     const std::uint16_t key = keyText != nullptr ? parseKey(keyText) : 0;
-    const ConvertResult result = convertBmpToDaz(source, destination, count, key);
+    const ConvertResult result = command.convert(source, destination, count, key);
     if (result < 0) {
-        std::printf(ERROR_LINE_FORMAT, resultMessage(result));
-        return failWithUsage(nullptr);
+        std::printf(ERROR_LINE_FORMAT, command.message(result));
+        std::fputs(command.usage, stdout);
+        return STATUS_FAILURE;
     }
     if (result > 0) {
         std::printf(UNDEFINED_LINE_FORMAT, static_cast<long long>(result));
@@ -122,14 +128,30 @@ int finishRun(int status) {
     return delivered ? status : STATUS_FAILURE;
 }
 
+int runDecoding(const DecodingCommand& command, int argc, const char* const* argv) {
+    startRun();
+    if (argc != 3) {
+        std::fputs(command.usage, stdout);
+        return finishRun(STATUS_FAILURE);
+    }
+    const DecodeResult result = command.decode(argv[1], argv[2]);
+    if (result < 0) {
+        std::printf(ERROR_LINE_FORMAT, command.message(result));
+        return finishRun(STATUS_FAILURE);
+    }
+    std::fputs(SUCCESS_BANNER, stdout);
+    return finishRun(STATUS_SUCCESS);
+}
+
 int runOrvx(int argc, const char* const* argv) {
     startRun();
     if (argc == 3 && isOption(argv[1], "-r")) {
         return finishRun(showDazInfo(argv[2]));
     }
     if (argc >= 4 && argc <= 6 && isOption(argv[1], "-c")) {
-        return finishRun(runConvertCommand(argv[2], argv[3], argc >= 5 ? argv[4] : nullptr,
-                                           argc == 6 ? argv[5] : nullptr));
+        return finishRun(runConversion(bmpConversion(), argv[2], argv[3],
+                                       argc >= 5 ? argv[4] : nullptr,
+                                       argc == 6 ? argv[5] : nullptr));
     }
     return finishRun(failWithUsage(nullptr));
 }

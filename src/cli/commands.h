@@ -1,6 +1,8 @@
 // commands.h - the orvx command line: dispatch, the -c and -r commands.
 #pragma once
 
+#include "convert/result_codes.h"
+
 #include <cstdint>
 
 inline constexpr int STATUS_SUCCESS = 0;
@@ -33,6 +35,29 @@ void printUsage();
 // The -r command: prints the colour count and key of a daz file.
 int showDazInfo(const char* path);
 
-// The -c command with its optional count and key texts (null when absent).
-int runConvertCommand(const char* source, const char* destination, const char* countText,
-                      const char* keyText);
+// A command that turns an image into a daz file: orvx -c, pngdaz.
+struct ConversionCommand {
+    ConvertResult (*convert)(const char* source, const char* destination, int requestedColors,
+                             std::uint16_t key);
+    const char* (*message)(ConvertResult code);
+    const char* usage; // printed after the error line of a failure
+};
+
+const ConversionCommand& bmpConversion();
+
+// Runs a conversion with its optional count and key texts (null when absent)
+// and prints the outcome: the undefined-pixel line and the success banner, or
+// the error line and the usage text.
+int runConversion(const ConversionCommand& command, const char* source, const char* destination,
+                  const char* countText, const char* keyText);
+
+// A command that turns a daz file back into an image: dazbmp, dazpng.
+struct DecodingCommand {
+    DecodeResult (*decode)(const char* source, const char* destination);
+    const char* (*message)(DecodeResult code);
+    const char* usage; // printed for a wrong number of arguments
+};
+
+// The whole run of such a command, IN OUT: one line on standard output, and
+// the exit status.
+int runDecoding(const DecodingCommand& command, int argc, const char* const* argv);
