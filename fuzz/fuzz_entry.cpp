@@ -3,6 +3,8 @@
 #include "cli/commands.h"
 #include "convert/bmp_to_daz.h"
 #include "convert/daz_to_bmp.h"
+#include "convert/daz_to_png.h"
+#include "convert/png_to_daz.h"
 
 #include <csignal>
 #include <cstdio>
@@ -73,19 +75,39 @@ void checkRun(bool codeInTable, bool failed, const std::string& source,
     unlink(source.c_str());
 }
 
-} // namespace
-
-void fuzzConvertOne(const std::uint8_t* data, std::size_t size) {
+// Input: 2 bytes of colour count, 2 of key, then the image, through convert.
+void fuzzIntoDaz(const std::uint8_t* data, std::size_t size, const char* sourceName,
+                 ConvertResult (*convert)(const char*, const char*, int, std::uint16_t)) {
     if (size < 4) {
         return;
     }
     const auto count = static_cast<std::int16_t>(data[0] | (data[1] << 8));
     const auto key = static_cast<std::uint16_t>(data[2] | (data[3] << 8));
-    const std::string source = workDir() + "/in.bmp";
+    const std::string source = workDir() + "/" + sourceName;
     const std::string destination = workDir() + "/out.daz";
     writeInput(source, data + 4, size - 4);
-    const ConvertResult result = convertBmpToDaz(source.c_str(), destination.c_str(), count, key);
+    const ConvertResult result = convert(source.c_str(), destination.c_str(), count, key);
     checkRun(result >= ERR_BAD_COLORS, result < 0, source, destination);
+}
+
+// Input: the daz file, through decode.
+void fuzzFromDaz(const std::uint8_t* data, std::size_t size, const char* destinationName,
+                 DecodeResult (*decode)(const char*, const char*)) {
+    const std::string source = workDir() + "/in.daz";
+    const std::string destination = workDir() + "/" + destinationName;
+    writeInput(source, data, size);
+    const DecodeResult result = decode(source.c_str(), destination.c_str());
+    checkRun(result >= -DECODE_CODE_COUNT && result <= 0, result < 0, source, destination);
+}
+
+} // namespace
+
+void fuzzConvertOne(const std::uint8_t* data, std::size_t size) {
+    fuzzIntoDaz(data, size, "in.bmp", convertBmpToDaz);
+}
+
+void fuzzPngdazOne(const std::uint8_t* data, std::size_t size) {
+    fuzzIntoDaz(data, size, "in.png", convertPngToDaz);
 }
 
 void fuzzInspectOne(const std::uint8_t* data, std::size_t size) {
@@ -103,11 +125,11 @@ void fuzzInspectOne(const std::uint8_t* data, std::size_t size) {
 }
 
 void fuzzDazbmpOne(const std::uint8_t* data, std::size_t size) {
-    const std::string source = workDir() + "/in.daz";
-    const std::string destination = workDir() + "/out.bmp";
-    writeInput(source, data, size);
-    const DecodeResult result = convertDazToBmp(source.c_str(), destination.c_str());
-    checkRun(result >= -DECODE_CODE_COUNT && result <= 0, result < 0, source, destination);
+    fuzzFromDaz(data, size, "out.bmp", convertDazToBmp);
+}
+
+void fuzzDazpngOne(const std::uint8_t* data, std::size_t size) {
+    fuzzFromDaz(data, size, "out.png", convertDazToPng);
 }
 
 void fuzzRemoveWorkDir() {

@@ -11,6 +11,12 @@
 // outside the table, or a daz file left behind by a failure.
 void fuzzConvertOne(const std::uint8_t* data, std::size_t size);
 
+// Input: as for fuzzConvertOne, with a PNG for pngdaz.
+void fuzzPngdazOne(const std::uint8_t* data, std::size_t size);
+
+// Input: the daz file given to dazpng. The same rules as for dazbmp.
+void fuzzDazpngOne(const std::uint8_t* data, std::size_t size);
+
 // Input: the file given to -r. Aborts on a status other than 0 or -1.
 void fuzzInspectOne(const std::uint8_t* data, std::size_t size);
 

@@ -1,5 +1,5 @@
 // Replays saved fuzz inputs without libFuzzer, as an ordinary test:
-//   orvx_fuzz_replay convert|inspect|dazbmp FILE_OR_DIR...
+//   orvx_fuzz_replay convert|inspect|dazbmp|pngdaz|dazpng FILE_OR_DIR...
 // Each file goes through the same entry point as in the fuzzer; a broken rule
 // aborts, which fails the test. Prints one line per file to standard error
 // (the inspection entry sends standard output to /dev/null).
@@ -26,6 +26,12 @@ Entry entryNamed(const char* kind) {
     if (std::strcmp(kind, "dazbmp") == 0) {
         return fuzzDazbmpOne;
     }
+    if (std::strcmp(kind, "pngdaz") == 0) {
+        return fuzzPngdazOne;
+    }
+    if (std::strcmp(kind, "dazpng") == 0) {
+        return fuzzDazpngOne;
+    }
     return nullptr;
 }
 
@@ -47,7 +53,8 @@ int replayFile(const std::filesystem::path& path, Entry entry) {
 int main(int argc, char** argv) {
     const Entry entry = argc >= 3 ? entryNamed(argv[1]) : nullptr;
     if (entry == nullptr) {
-        std::fprintf(stderr, "usage: %s convert|inspect|dazbmp FILE_OR_DIR...\n", argv[0]);
+        std::fprintf(stderr, "usage: %s convert|inspect|dazbmp|pngdaz|dazpng FILE_OR_DIR...\n",
+                     argv[0]);
         return 2;
     }
     int failures = 0;

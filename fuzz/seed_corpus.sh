@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Seeds the fuzz corpora from the BMP Suite and the samples.
-# Usage: fuzz/seed_corpus.sh OUT_DIR   (makes OUT_DIR/convert, /inspect and /dazbmp)
+# Seeds the fuzz corpora from the BMP Suite, the samples and the test PNGs.
+# Usage: fuzz/seed_corpus.sh OUT_DIR   (makes OUT_DIR/KIND for each target)
+# Needs build-fuzz/orvx, Pillow and ImageMagick.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 out=$1
-mkdir -p "$out/convert" "$out/inspect" "$out/dazbmp"
+kinds=(convert inspect dazbmp pngdaz dazpng)
+for kind in "${kinds[@]}"; do mkdir -p "$out/$kind"; done
 n=0
 for bmp in "$here"/../shared/bmpsuite/*/*.bmp "$here"/samples/*.bmp; do
   n=$((n + 1))
@@ -14,6 +16,16 @@ for bmp in "$here"/../shared/bmpsuite/*/*.bmp "$here"/samples/*.bmp; do
   "$here"/build-fuzz/orvx -c "$bmp" "$out/inspect/seed-$n.daz" 5 abcd >/dev/null || true
 done
 cp "$out"/inspect/* "$out/dazbmp/"
-for kind in convert inspect dazbmp; do
+cp "$out"/inspect/* "$out/dazpng/"
+pngs=$(mktemp -d)
+trap 'rm -rf "$pngs"' EXIT
+/usr/bin/python3 "$here/tests/png_cases.py" "$pngs" "$(command -v convert || true)"
+for png in "$pngs"/*.png; do
+  [ "$(stat -c %s "$png")" -lt 100000 ] || continue # the fuzzer's inputs stay small
+  name=$(basename "$png" .png)
+  { printf '\000\000\056\037'; cat "$png"; } > "$out/pngdaz/$name-a"
+  { printf '\003\000\000\000'; cat "$png"; } > "$out/pngdaz/$name-b"
+done
+for kind in "${kinds[@]}"; do
   cp "$here/fuzz/regressions/$kind/"* "$out/$kind/"
 done

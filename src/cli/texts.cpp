@@ -66,3 +66,21 @@ const char* const DECODE_MESSAGES[DECODE_CODE_COUNT] = {
 const char* decodeMessage(DecodeResult code) {
     return messageOfCode(DECODE_MESSAGES, DECODE_CODE_COUNT, code);
 }
+
+const char* const PNGDAZ_USAGE_TEXT = "Uso: pngdaz origine.png destinazione [colore] [chiave]\n\n";
+const char* const DAZPNG_USAGE_TEXT = "Uso: dazpng immagine.daz destinazione.png\n\n";
+
+const char* pngResultMessage(ConvertResult code) {
+    if (code == ERR_NOT_BMP) {
+        return "Il file non sembra un PNG valido";
+    }
+    if (code == ERR_BAD_DEPTH) {
+        return "Puoi convertire solo PNG con tavolozza";
+    }
+    return resultMessage(code);
+}
+
+const char* dazpngMessage(DecodeResult code) {
+    return code == DECODE_ERR_TOO_BIG ? "L'immagine e' troppo grande per un PNG"
+                                      : decodeMessage(code);
+}

@@ -21,3 +21,10 @@ extern const char* const DAZBMP_USAGE_TEXT;
 
 // The message for a negative dazbmp code, DECODE_ERR_OPEN to DECODE_ERR_WRITE.
 const char* decodeMessage(DecodeResult code);
+
+// pngdaz and dazpng: the messages of orvx -c and dazbmp, but where those name
+// a BMP.
+extern const char* const PNGDAZ_USAGE_TEXT;
+extern const char* const DAZPNG_USAGE_TEXT;
+const char* pngResultMessage(ConvertResult code);
+const char* dazpngMessage(DecodeResult code);

@@ -127,6 +127,15 @@ void encodeChunk(PixelSink& sink, std::uint8_t* chunk, std::size_t size) {
     encodeWithTable(chunk + done, size - done, sink.table);
 }
 
+void encodeAt(PixelSink& sink, std::uint64_t position, std::uint8_t* data, std::size_t size) {
+    sink.table.phase = static_cast<std::size_t>(position % KEYSTREAM_PERIOD);
+    for (std::size_t done = 0; done < size;) {
+        const std::size_t piece = std::min(size - done, CHUNK_SIZE);
+        encodeChunk(sink, data + done, piece);
+        done += piece;
+    }
+}
+
 ConvertResult emitChunk(PixelSink& sink, std::uint8_t* buffer, std::size_t pixelStart,
                         std::size_t end) {
     encodeChunk(sink, buffer + pixelStart, end - pixelStart);

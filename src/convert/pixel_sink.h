@@ -27,6 +27,10 @@ void initPixelSink(PixelSink& sink, std::FILE* destination, std::uint16_t key, i
 // byte. At most CHUNK_SIZE bytes.
 void encodeChunk(PixelSink& sink, std::uint8_t* chunk, std::size_t size);
 
+// Counts and encodes size bytes (any number) as the pixel bytes that sit at
+// position in the pixel area: the keystream offsets depend on nothing else.
+void encodeAt(PixelSink& sink, std::uint64_t position, std::uint8_t* data, std::size_t size);
+
 // Encodes buffer[pixelStart, end) with encodeChunk, then writes buffer[0, end)
 // out: bytes before pixelStart (the header and palette) go out as they are.
 // 0, or ERR_WRITE when the write comes up short.

@@ -1,0 +1,24 @@
+#include "cli/png_commands.h"
+
+#include "cli/commands.h"
+#include "cli/texts.h"
+#include "convert/daz_to_png.h"
+#include "convert/png_to_daz.h"
+
+#include <cstdio>
+
+int runPngdaz(int argc, const char* const* argv) {
+    static const ConversionCommand command{convertPngToDaz, pngResultMessage, PNGDAZ_USAGE_TEXT};
+    startRun();
+    if (argc < 3 || argc > 5) {
+        std::fputs(PNGDAZ_USAGE_TEXT, stdout);
+        return finishRun(STATUS_FAILURE);
+    }
+    return finishRun(runConversion(command, argv[1], argv[2], argc >= 4 ? argv[3] : nullptr,
+                                   argc == 5 ? argv[4] : nullptr));
+}
+
+int runDazpng(int argc, const char* const* argv) {
+    static const DecodingCommand command{convertDazToPng, dazpngMessage, DAZPNG_USAGE_TEXT};
+    return runDecoding(command, argc, argv);
+}

@@ -1,0 +1,170 @@
+#include "convert/daz_to_png.h"
+
+#include "convert/daz_source.h"
+#include "convert/destination.h"
+#include "convert/png_glue.h"
+#include "convert/png_to_daz.h"
+
+#include <algorithm>
+#include <array>
+#include <csetjmp>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct PngOutput {
+    std::FILE* stream = nullptr;
+};
+
+void writeForPng(png_structp png, png_bytep data, std::size_t size) {
+    const PngOutput& out = *static_cast<PngOutput*>(png_get_io_ptr(png));
+    if (std::fwrite(data, 1, size, out.stream) != size) {
+        png_error(png, "short write");
+    }
+}
+
+void flushForPng(png_structp /*png*/) {} // the destination is flushed when it closes
+
+struct PngWriter {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    PngOutput output;
+
+    PngWriter() = default;
+    PngWriter(const PngWriter&) = delete;
+    PngWriter& operator=(const PngWriter&) = delete;
+    ~PngWriter() { png_destroy_write_struct(&png, &info); }
+};
+
+// Each of these wraps one call into libpng; see png_glue.h. Anything libpng
+// reports while writing is a write failure.
+
+DecodeResult startPngFile(PngWriter& writer, const DazSource& daz) {
+    if (setjmp(png_jmpbuf(writer.png)) != 0) {
+        return DECODE_ERR_WRITE;
+    }
+    png_set_write_fn(writer.png, &writer.output, writeForPng, flushForPng);
+    png_set_user_limits(writer.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+    png_set_check_for_invalid_index(writer.png, 0); // every index is kept
+    png_set_IHDR(writer.png, writer.info, daz.header.width, static_cast<png_uint_32>(daz.rows),
+                 daz.header.bitsPerPixel, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    std::array<png_color, MAX_COLORS_8BPP> palette{};
+    const int colors = daz.header.colorCount;
+    for (int i = 0; i < colors; ++i) {
+        const std::uint8_t* entry = daz.palette + PALETTE_ENTRY_SIZE * static_cast<unsigned>(i);
+        palette[static_cast<std::size_t>(i)] = png_color{entry[0], entry[1], entry[2]};
+    }
+    png_set_PLTE(writer.png, writer.info, palette.data(), colors);
+    png_write_info(writer.png, writer.info);
+    return DECODE_OK;
+}
+
+DecodeResult writePngRow(PngWriter& writer, std::uint8_t* row) {
+    if (setjmp(png_jmpbuf(writer.png)) != 0) {
+        return DECODE_ERR_WRITE;
+    }
+    png_write_row(writer.png, row);
+    return DECODE_OK;
+}
+
+DecodeResult finishPngFile(PngWriter& writer) {
+    if (setjmp(png_jmpbuf(writer.png)) != 0) {
+        return DECODE_ERR_WRITE;
+    }
+    png_write_end(writer.png, nullptr);
+    return DECODE_OK;
+}
+
+// The rows top row first, read a block at a time: from the end of the pixel
+// area backwards when the daz file stores them bottom-up.
+DecodeResult writeRows(DazSource& daz, PngWriter& writer) {
+    const bool topDown = static_cast<std::int16_t>(daz.header.height) < 0;
+    const std::size_t rowSize = static_cast<std::size_t>(daz.rowSize);
+    const std::size_t pngRowBytes =
+        (std::size_t{daz.header.width} * daz.header.bitsPerPixel + 7) / 8;
+    const bool halfByte = daz.header.bitsPerPixel == 4 && daz.header.width % 2 != 0;
+    const std::uint64_t perBlock = std::max<std::size_t>(1, PNG_BLOCK_BYTES / rowSize);
+    std::vector<std::uint8_t> block(static_cast<std::size_t>(perBlock) * rowSize);
+    for (std::uint64_t done = 0; done < daz.rows;) {
+        const auto count = static_cast<std::size_t>(std::min(perBlock, daz.rows - done));
+        const std::uint64_t first = topDown ? done : daz.rows - done - count;
+        if (readDazPixels(daz, first * rowSize, count * rowSize, block.data()) < 0) {
+            return DECODE_ERR_READ;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            std::uint8_t* row = block.data() + (topDown ? i : count - 1 - i) * rowSize;
+            if (halfByte) {
+                row[pngRowBytes - 1] &= 0xF0U; // a padding nibble, not a pixel
+            }
+            const DecodeResult written = writePngRow(writer, row);
+            if (written < 0) {
+                return written;
+            }
+        }
+        done += count;
+    }
+    return DECODE_OK;
+}
+
+DecodeResult writePng(DazSource& daz, Destination& destination) {
+    PngWriter writer;
+    writer.output.stream = destination.stream;
+    writer.png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, jumpOnPngError, dropPngWarning);
+    writer.info = writer.png != nullptr ? png_create_info_struct(writer.png) : nullptr;
+    if (writer.info == nullptr) {
+        return DECODE_ERR_WRITE;
+    }
+    DecodeResult result = startPngFile(writer, daz);
+    if (result == DECODE_OK) {
+        result = writeRows(daz, writer);
+    }
+    if (result == DECODE_OK) {
+        result = finishPngFile(writer);
+    }
+    if (result < 0) {
+        return result;
+    }
+    return closeDestination(destination) ? DECODE_OK : DECODE_ERR_WRITE;
+}
+
+DecodeResult convertOpenDaz(const FileOps& ops, std::FILE* source, const char* sourcePath,
+                            const char* destinationPath) {
+    auto daz = std::make_unique<DazSource>();
+    const DecodeResult checked = openDazSource(source, *daz);
+    if (checked < 0) {
+        return checked;
+    }
+    if (daz->rows > std::numeric_limits<std::int32_t>::max()) {
+        return DECODE_ERR_TOO_BIG;
+    }
+    Destination destination;
+    if (!openDestination(destination, ops, sourcePath, destinationPath)) {
+        return DECODE_ERR_CREATE;
+    }
+    const DecodeResult result = writePng(*daz, destination);
+    if (result < 0) {
+        discardDestination(destination);
+    }
+    return result;
+}
+
+} // namespace
+
+DecodeResult convertDazToPng(const char* source, const char* destination) {
+    return convertDazToPngWith(stdioFileOps(), source, destination);
+}
+
+DecodeResult convertDazToPngWith(const FileOps& ops, const char* source, const char* destination) {
+    std::FILE* stream = ops.openSource(source);
+    if (stream == nullptr) {
+        return DECODE_ERR_OPEN;
+    }
+    const DecodeResult result = convertOpenDaz(ops, stream, source, destination);
+    static_cast<void>(std::fclose(stream));
+    return result;
+}

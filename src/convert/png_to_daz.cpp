@@ -1,0 +1,400 @@
+#include "convert/png_to_daz.h"
+
+#include "convert/destination.h"
+#include "convert/pixel_sink.h"
+#include "convert/platform.h"
+#include "convert/png_glue.h"
+#include "format/daz_format.h"
+
+#include <algorithm>
+#include <array>
+#include <csetjmp>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t SIGNATURE_SIZE = 8;
+constexpr std::size_t CHUNK_HEADER_SIZE = 8; // length, type
+constexpr std::size_t CHUNK_CRC_SIZE = 4;
+constexpr std::size_t IHDR_DATA_SIZE = 13;
+constexpr std::size_t IHDR_END = SIGNATURE_SIZE + CHUNK_HEADER_SIZE + IHDR_DATA_SIZE;
+constexpr int PALETTE_COLOUR_TYPE = 3;
+constexpr std::size_t PLTE_ENTRY_SIZE = 3;
+
+std::uint32_t loadBigEndian32(const std::uint8_t* in) {
+    return static_cast<std::uint32_t>(in[0]) << 24U | static_cast<std::uint32_t>(in[1]) << 16U |
+           static_cast<std::uint32_t>(in[2]) << 8U | in[3];
+}
+
+// The bytes libpng reads, and what they held on the way past.
+struct PngInput {
+    std::FILE* file = nullptr;
+    // Signature and IHDR, read and checked before libpng starts; handed to it
+    // first.
+    std::array<std::uint8_t, IHDR_END> ahead{};
+    std::size_t aheadSize = 0;
+    std::size_t aheadUsed = 0;
+    bool cut = false; // the file ended, or a read failed, before libpng had enough
+    // Chunk boundaries, followed byte by byte: libpng quietly drops PLTE
+    // entries past what the bit depth allows, so the PLTE's true length is
+    // taken here.
+    std::array<std::uint8_t, CHUNK_HEADER_SIZE> chunkHeader{};
+    std::size_t headerFill = 0;
+    std::uint64_t skip = SIGNATURE_SIZE;
+    std::uint64_t plteLength = 0;
+};
+
+void followChunks(PngInput& in, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        if (in.skip > 0) {
+            const auto step = static_cast<std::size_t>(std::min<std::uint64_t>(in.skip, size));
+            in.skip -= step;
+            data += step;
+            size -= step;
+            continue;
+        }
+        in.chunkHeader[in.headerFill++] = *data++;
+        --size;
+        if (in.headerFill == CHUNK_HEADER_SIZE) {
+            const std::uint32_t length = loadBigEndian32(in.chunkHeader.data());
+            if (std::memcmp(in.chunkHeader.data() + 4, "PLTE", 4) == 0) {
+                in.plteLength = length;
+            }
+            in.skip = std::uint64_t{length} + CHUNK_CRC_SIZE;
+            in.headerFill = 0;
+        }
+    }
+}
+
+void readForPng(png_structp png, png_bytep out, std::size_t size) {
+    PngInput& in = *static_cast<PngInput*>(png_get_io_ptr(png));
+    std::size_t done = std::min(size, in.aheadSize - in.aheadUsed);
+    std::memcpy(out, in.ahead.data() + in.aheadUsed, done);
+    in.aheadUsed += done;
+    if (done < size) {
+        done += std::fread(out + done, 1, size - done, in.file);
+    }
+    followChunks(in, out, done);
+    if (done < size) {
+        in.cut = true;
+        png_error(png, "cut short");
+    }
+}
+
+struct PngImage {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    PngInput input;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    int bitDepth = 0;
+    bool interlaced = false;
+
+    PngImage() = default;
+    PngImage(const PngImage&) = delete;
+    PngImage& operator=(const PngImage&) = delete;
+    ~PngImage() { png_destroy_read_struct(&png, &info, nullptr); }
+};
+
+ConvertResult pngFailure(const PngImage& image) {
+    return image.input.cut ? ERR_READ : ERR_NOT_BMP;
+}
+
+// The signature and the IHDR, before libpng sees the file: a wrong colour
+// type is refused before anything else of the file is trusted.
+ConvertResult readPngHeader(PngImage& image) {
+    PngInput& in = image.input;
+    in.aheadSize = std::fread(in.ahead.data(), 1, in.ahead.size(), in.file);
+    if (std::ferror(in.file) != 0 || in.aheadSize == 0) {
+        return ERR_READ;
+    }
+    const std::uint8_t* ihdr = in.ahead.data() + SIGNATURE_SIZE;
+    if (png_sig_cmp(in.ahead.data(), 0, std::min(in.aheadSize, SIGNATURE_SIZE)) != 0 ||
+        (in.aheadSize >= SIGNATURE_SIZE + CHUNK_HEADER_SIZE &&
+         (loadBigEndian32(ihdr) != IHDR_DATA_SIZE || std::memcmp(ihdr + 4, "IHDR", 4) != 0))) {
+        return ERR_NOT_BMP;
+    }
+    if (in.aheadSize < IHDR_END) {
+        return ERR_READ;
+    }
+    const std::uint8_t* fields = ihdr + CHUNK_HEADER_SIZE;
+    image.width = loadBigEndian32(fields);
+    image.height = loadBigEndian32(fields + 4);
+    image.bitDepth = fields[8];
+    image.interlaced = fields[12] != 0;
+    if (fields[9] != PALETTE_COLOUR_TYPE) {
+        return ERR_BAD_DEPTH;
+    }
+    const int depth = image.bitDepth;
+    if ((depth != 1 && depth != 2 && depth != 4 && depth != 8) || image.width == 0 ||
+        image.width > DAZ_MAX_WIDTH || image.height == 0 || image.height > DAZ_MAX_HEIGHT) {
+        return ERR_NOT_BMP;
+    }
+    return 0;
+}
+
+// Each of these wraps one call into libpng; see png_glue.h.
+
+ConvertResult startPng(PngImage& image) {
+    if (setjmp(png_jmpbuf(image.png)) != 0) {
+        return pngFailure(image);
+    }
+    png_set_read_fn(image.png, &image.input, readForPng);
+    // Every ancillary chunk, tRNS too, is read past without being kept.
+    png_set_keep_unknown_chunks(image.png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    // Indices past the PLTE are kept as they are, and counted.
+    png_set_check_for_invalid_index(image.png, 0);
+    png_read_info(image.png, image.info);
+    if (image.interlaced) {
+        static_cast<void>(png_set_interlace_handling(image.png));
+    }
+    png_read_update_info(image.png, image.info);
+    return 0;
+}
+
+ConvertResult readPngRow(PngImage& image, std::uint8_t* row) {
+    if (setjmp(png_jmpbuf(image.png)) != 0) {
+        return pngFailure(image);
+    }
+    png_read_row(image.png, row, nullptr);
+    return 0;
+}
+
+ConvertResult readPngImage(PngImage& image, png_bytepp rows) {
+    if (setjmp(png_jmpbuf(image.png)) != 0) {
+        return pngFailure(image);
+    }
+    png_read_image(image.png, rows);
+    return 0;
+}
+
+ConvertResult finishPng(PngImage& image) {
+    if (setjmp(png_jmpbuf(image.png)) != 0) {
+        return pngFailure(image);
+    }
+    png_read_end(image.png, nullptr);
+    return 0;
+}
+
+// Where the rows go: the daz file's layout of the image.
+struct DazShape {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    int pngDepth = 0;
+    int bitsPerPixel = 0; // the daz file's: 4 or 8
+    int colorCount = 0;
+    std::size_t rowSize = 0; // a daz row, padded to 4 bytes
+    std::size_t prefixSize = 0;
+};
+
+// One PNG row of indices as the daz row stores it: 8-bit indices as they are,
+// 1-, 2- and 4-bit ones as nibbles, then zeros to the end of the row.
+void widenRow(const std::uint8_t* in, const DazShape& shape, std::uint8_t* out) {
+    std::memset(out, 0, shape.rowSize);
+    if (shape.pngDepth == 8) {
+        std::memcpy(out, in, shape.width);
+        return;
+    }
+    if (shape.pngDepth == 4) {
+        std::memcpy(out, in, (shape.width + 1) / 2);
+        if (shape.width % 2 != 0) {
+            out[shape.width / 2] &= 0xF0U; // the unused nibble may hold anything
+        }
+        return;
+    }
+    const auto depth = static_cast<unsigned>(shape.pngDepth);
+    const unsigned mask = (1U << depth) - 1;
+    for (std::uint32_t x = 0; x < shape.width; ++x) {
+        const std::uint32_t bit = x * depth;
+        const unsigned index = (in[bit / 8] >> (8 - depth - bit % 8)) & mask;
+        out[x / 2] = static_cast<std::uint8_t>(out[x / 2] | (x % 2 == 0 ? index << 4U : index));
+    }
+}
+
+std::size_t rowsPerBlock(const DazShape& shape) {
+    return std::max<std::size_t>(1, PNG_BLOCK_BYTES / shape.rowSize);
+}
+
+// Rows as they arrive, top-down, each encoded for the place it takes in the
+// daz file, bottom-up; a block of rows goes out once its lowest one is in.
+ConvertResult writeInPlace(PngImage& image, const DazShape& shape, PixelSink& sink,
+                           std::FILE* out) {
+    const std::size_t perBlock = rowsPerBlock(shape);
+    std::vector<std::uint8_t> block(perBlock * shape.rowSize);
+    std::vector<std::uint8_t> row(png_get_rowbytes(image.png, image.info));
+    for (std::uint32_t r = 0; r < shape.height; ++r) {
+        const ConvertResult read = readPngRow(image, row.data());
+        if (read < 0) {
+            return read;
+        }
+        const std::uint32_t first = r - r % static_cast<std::uint32_t>(perBlock);
+        const std::uint32_t last =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(first + perBlock, shape.height)) - 1;
+        std::uint8_t* slot = block.data() + std::size_t{last - r} * shape.rowSize;
+        widenRow(row.data(), shape, slot);
+        encodeAt(sink, std::uint64_t{shape.height - 1 - r} * shape.rowSize, slot, shape.rowSize);
+        if (r == last) {
+            const std::size_t bytes = std::size_t{last - first + 1} * shape.rowSize;
+            const std::uint64_t at =
+                shape.prefixSize + std::uint64_t{shape.height - 1 - last} * shape.rowSize;
+            if (seekFile(out, static_cast<std::int64_t>(at)) != 0 ||
+                std::fwrite(block.data(), 1, bytes, out) != bytes) {
+                return ERR_WRITE;
+            }
+        }
+    }
+    return 0;
+}
+
+// The whole image first (interlaced rows come in passes; a FIFO can't be
+// written out of order), then the rows in daz order, block by block.
+ConvertResult writeHeld(PngImage& image, const DazShape& shape, PixelSink& sink, std::FILE* out) {
+    const std::size_t pngRowBytes = png_get_rowbytes(image.png, image.info);
+    std::vector<std::uint8_t> pixels(pngRowBytes * shape.height);
+    std::vector<png_bytep> rows(shape.height);
+    for (std::uint32_t r = 0; r < shape.height; ++r) {
+        rows[r] = pixels.data() + std::size_t{r} * pngRowBytes;
+    }
+    const ConvertResult read = readPngImage(image, rows.data());
+    if (read < 0) {
+        return read;
+    }
+    const std::size_t perBlock = rowsPerBlock(shape);
+    std::vector<std::uint8_t> block(perBlock * shape.rowSize);
+    std::size_t filled = 0;
+    for (std::uint32_t stored = 0; stored < shape.height; ++stored) {
+        std::uint8_t* slot = block.data() + filled;
+        widenRow(rows[shape.height - 1 - stored], shape, slot);
+        encodeAt(sink, std::uint64_t{stored} * shape.rowSize, slot, shape.rowSize);
+        filled += shape.rowSize;
+        if (filled == block.size() || stored + 1 == shape.height) {
+            if (std::fwrite(block.data(), 1, filled, out) != filled) {
+                return ERR_WRITE;
+            }
+            filled = 0;
+        }
+    }
+    return 0;
+}
+
+// The header and palette the canonical bitmap would give, into prefix.
+ConvertResult buildPrefix(const PngImage& image, int requestedColors, std::uint16_t key,
+                          DazShape& shape, std::uint8_t* prefix) {
+    png_colorp palette = nullptr;
+    int entries = 0;
+    if (png_get_PLTE(image.png, image.info, &palette, &entries) == 0 || entries < 1 ||
+        image.input.plteLength > PLTE_ENTRY_SIZE << static_cast<unsigned>(image.bitDepth)) {
+        return ERR_NOT_BMP;
+    }
+    if (requestedColors < 0 || requestedColors > entries) {
+        return ERR_BAD_COLORS;
+    }
+    const int colorCount = requestedColors == 0 ? entries : requestedColors;
+    DazHeader header;
+    header.width = static_cast<std::uint16_t>(image.width);
+    header.height = static_cast<std::uint16_t>(image.height);
+    header.bitsPerPixel = image.bitDepth == 8 ? 8 : 4;
+    header.colorCount = static_cast<std::int16_t>(colorCount);
+    header.key = key;
+    writeDazHeader(header, prefix);
+    for (int i = 0; i < colorCount; ++i) {
+        const png_color& colour = palette[i];
+        storePaletteEntry(PaletteEntry{colour.red, colour.green, colour.blue, 0},
+                          prefix + DAZ_HEADER_SIZE + PALETTE_ENTRY_SIZE * static_cast<unsigned>(i));
+    }
+    shape.width = image.width;
+    shape.height = image.height;
+    shape.pngDepth = image.bitDepth;
+    shape.bitsPerPixel = header.bitsPerPixel;
+    shape.colorCount = colorCount;
+    shape.rowSize = (std::size_t{image.width} * header.bitsPerPixel + 31) / 32 * 4;
+    shape.prefixSize = DAZ_HEADER_SIZE + PALETTE_ENTRY_SIZE * static_cast<unsigned>(colorCount);
+    return 0;
+}
+
+ConvertResult writeDaz(PngImage& image, const DazShape& shape, const std::uint8_t* prefix,
+                       Destination& destination, std::uint16_t key) {
+    std::FILE* out = destination.stream;
+    if (std::fwrite(prefix, 1, shape.prefixSize, out) != shape.prefixSize) {
+        return ERR_WRITE;
+    }
+    auto sink = std::make_unique<PixelSink>();
+    initPixelSink(*sink, out, key, shape.bitsPerPixel, shape.colorCount);
+    const bool hold = image.interlaced || destination.kind == OutputKind::DIRECT;
+    ConvertResult result =
+        hold ? writeHeld(image, shape, *sink, out) : writeInPlace(image, shape, *sink, out);
+    if (result == 0) {
+        result = finishPng(image);
+    }
+    if (result < 0) {
+        return result;
+    }
+    if (!closeDestination(destination)) {
+        return ERR_WRITE;
+    }
+    return static_cast<ConvertResult>(sink->undefinedCount);
+}
+
+ConvertResult convertOpenPng(const FileOps& ops, std::FILE* file, const char* sourcePath,
+                             const char* destinationPath, int requestedColors, std::uint16_t key) {
+    auto image = std::make_unique<PngImage>();
+    image->input.file = file;
+    ConvertResult checked = readPngHeader(*image);
+    if (checked < 0) {
+        return checked;
+    }
+    image->png =
+        png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, jumpOnPngError, dropPngWarning);
+    image->info = image->png != nullptr ? png_create_info_struct(image->png) : nullptr;
+    if (image->info == nullptr) {
+        return ERR_READ;
+    }
+    checked = startPng(*image);
+    if (checked < 0) {
+        return checked;
+    }
+    std::array<std::uint8_t, DAZ_MAX_PREFIX_SIZE> prefix{};
+    DazShape shape;
+    checked = buildPrefix(*image, requestedColors, key, shape, prefix.data());
+    if (checked < 0) {
+        return checked;
+    }
+    const std::uint64_t held =
+        std::uint64_t{png_get_rowbytes(image->png, image->info)} * shape.height;
+    if (image->interlaced && held > MAX_HELD_PNG_BYTES) {
+        return ERR_NOT_BMP;
+    }
+    Destination destination;
+    if (!openDestination(destination, ops, sourcePath, destinationPath)) {
+        return ERR_CREATE;
+    }
+    ConvertResult result = ERR_NOT_BMP; // a device or FIFO past what may be held
+    if (destination.kind != OutputKind::DIRECT || held <= MAX_HELD_PNG_BYTES) {
+        result = writeDaz(*image, shape, prefix.data(), destination, key);
+    }
+    if (result < 0) {
+        discardDestination(destination);
+    }
+    return result;
+}
+
+} // namespace
+
+ConvertResult convertPngToDaz(const char* source, const char* destination, int requestedColors,
+                              std::uint16_t key) {
+    return convertPngToDazWith(stdioFileOps(), source, destination, requestedColors, key);
+}
+
+ConvertResult convertPngToDazWith(const FileOps& ops, const char* source, const char* destination,
+                                  int requestedColors, std::uint16_t key) {
+    std::FILE* file = ops.openSource(source);
+    if (file == nullptr) {
+        return ERR_OPEN;
+    }
+    const ConvertResult result =
+        convertOpenPng(ops, file, source, destination, requestedColors, key);
+    static_cast<void>(std::fclose(file));
+    return result;
+}

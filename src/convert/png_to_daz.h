@@ -1,0 +1,41 @@
+// png_to_daz.h - one indexed PNG into one daz file.
+//
+// The daz file is byte for byte what the BMP path writes for the canonical
+// bitmap of the same image: a 40-byte info header, rows bottom-up, bits per
+// pixel the PNG's bit depth (1- and 2-bit indices widened to 4 bits, their
+// values unchanged), biClrUsed the number of PLTE entries, the palette the
+// PLTE in order, each row padded with zeros to a multiple of 4 bytes. So the
+// colour count, the key and the count of undefined pixels behave the same.
+// tRNS and every other ancillary chunk are read past and ignored.
+//
+// Checks, in this order: open (ERR_OPEN), the PNG signature (ERR_NOT_BMP, or
+// ERR_READ when a file too short to say holds its start), the IHDR: colour
+// type 3 only (ERR_BAD_DEPTH), a width of 1..65535 and a height of 1..32767,
+// what the daz header holds (ERR_NOT_BMP); the chunks up to the image data,
+// with a PLTE of 1 to 2^depth entries (ERR_NOT_BMP if corrupt, ERR_READ if the
+// file ends); the colour count (ERR_BAD_COLORS); then the destination
+// (ERR_CREATE). Broken image data, a bad CRC or a file that ends early after
+// that give ERR_NOT_BMP or ERR_READ and leave no daz file.
+//
+// Memory: rows arrive top-down and the daz file stores them bottom-up. Each
+// row's keystream offsets depend only on where it lands, so a non-interlaced
+// PNG going to a regular file has each row encoded and written in its final
+// place, in blocks of PNG_BLOCK_BYTES: a few MiB whatever the image. An
+// interlaced PNG, or one going to a device or a FIFO, is held whole (as
+// packed indices) before it is written, and refused with ERR_NOT_BMP past
+// MAX_HELD_PNG_BYTES.
+#pragma once
+
+#include "convert/file_ops.h"
+#include "convert/result_codes.h"
+
+#include <cstddef>
+#include <cstdint>
+
+inline constexpr std::size_t PNG_BLOCK_BYTES = std::size_t{1} << 20U;
+inline constexpr std::uint64_t MAX_HELD_PNG_BYTES = std::uint64_t{256} << 20U;
+
+ConvertResult convertPngToDaz(const char* source, const char* destination, int requestedColors,
+                              std::uint16_t key);
+ConvertResult convertPngToDazWith(const FileOps& ops, const char* source, const char* destination,
+                                  int requestedColors, std::uint16_t key);
