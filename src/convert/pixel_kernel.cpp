@@ -46,18 +46,22 @@ std::uint64_t runPlain(const PixelCoding& coding, std::uint8_t* data, std::size_
 
 // Each variant uses vectors of its own register width: a compare on a vector
 // wider than the target's registers is expanded lane by lane.
-// Wide is the same register seen as 64-bit lanes.
+// Signed and Wide are the same register seen as signed bytes and as 64-bit
+// lanes.
 template <std::size_t Width> struct VectorOf;
 template <> struct VectorOf<16> {
     using Type = std::uint8_t __attribute__((vector_size(16)));
+    using Signed = signed char __attribute__((vector_size(16)));
     using Wide = std::uint64_t __attribute__((vector_size(16)));
 };
 template <> struct VectorOf<32> {
     using Type = std::uint8_t __attribute__((vector_size(32)));
+    using Signed = signed char __attribute__((vector_size(32)));
     using Wide = std::uint64_t __attribute__((vector_size(32)));
 };
 template <> struct VectorOf<64> {
     using Type = std::uint8_t __attribute__((vector_size(64)));
+    using Signed = signed char __attribute__((vector_size(64)));
     using Wide = std::uint64_t __attribute__((vector_size(64)));
 };
 
@@ -83,19 +87,66 @@ ORVX_ALWAYS_INLINE std::uint64_t sumLanes(const typename VectorOf<Width>::Type& 
     return sum;
 }
 
-// Counts the vector at data (when Counting) into tally, one per lane for each
-// value at or past the limit (a compare gives -1 or 0), and adds the offsets.
+// Adds 1 to the lanes of tally where hits (the result of a compare: -1 or 0
+// per lane) is set. AVX-512 compares into a mask register, and a masked add
+// takes it as it is; below that, subtracting the -1 is one instruction where
+// the select would be several.
+template <typename Vector, typename Hits>
+ORVX_ALWAYS_INLINE void addHits(Vector& tally, const Hits& hits) {
+    if constexpr (sizeof(Vector) == 64) {
+        tally = hits ? tally + 1 : tally;
+    } else {
+        tally -= reinterpret_cast<Vector>(hits);
+    }
+}
+
+// SSE2 and AVX2 compare bytes as signed numbers only; their unsigned
+// compare is a min or max and an equality test. The signed compare is one
+// instruction: a nibble is 0..15 either way, and a byte compares as unsigned
+// with its top bit flipped. AVX-512 and other processors compare unsigned
+// bytes directly.
+inline constexpr bool SIGNED_COMPARES = ORVX_X86_VARIANTS == 1;
+
+// What a vector is compared with, for a limit of at least 1: unsigned,
+// values at or past low (a nibble) or high (a byte); signed, values past them.
+struct Thresholds {
+    std::uint8_t low;
+    std::uint8_t high;
+};
+
+template <std::size_t Width, int BitsPerPixel> Thresholds thresholdsFor(std::uint8_t limit) {
+    // A high nibble is at or past the limit exactly when its byte is at or
+    // past limit * 16; the limit is below 16 whenever a 4-bit bitmap counts.
+    const auto byteLimit = static_cast<std::uint8_t>(BitsPerPixel == 4 ? limit << 4U : limit);
+    if (SIGNED_COMPARES && Width < 64) {
+        return Thresholds{static_cast<std::uint8_t>(limit - 1U),
+                          static_cast<std::uint8_t>((byteLimit - 1U) ^ 0x80U)};
+    }
+    return Thresholds{limit, byteLimit};
+}
+
+// Counts the vector at data (when Counting), the values at or past the limit
+// into one tally per nibble (two chains of adds instead of one long one), and
+// adds the offsets.
 template <typename Vector, int BitsPerPixel, bool Counting>
-ORVX_ALWAYS_INLINE void encodeVector(std::uint8_t* data, const std::uint8_t* offsets, Vector& tally,
-                                     std::uint8_t limit, std::uint8_t byteLimit) {
+ORVX_ALWAYS_INLINE void encodeVector(std::uint8_t* data, const std::uint8_t* offsets, Vector& high,
+                                     Vector& low, const Thresholds& limits) {
     Vector pixels;
     std::memcpy(&pixels, data, sizeof pixels);
     Vector keystream;
     std::memcpy(&keystream, offsets, sizeof keystream);
-    if constexpr (Counting) {
-        tally -= reinterpret_cast<Vector>(pixels >= byteLimit);
+    if constexpr (Counting && SIGNED_COMPARES && sizeof(Vector) < 64) {
+        using Signed = typename VectorOf<sizeof(Vector)>::Signed;
+        addHits(high,
+                reinterpret_cast<Signed>(pixels ^ 0x80U) > static_cast<signed char>(limits.high));
         if constexpr (BitsPerPixel == 4) {
-            tally -= reinterpret_cast<Vector>((pixels & 0x0FU) >= limit);
+            addHits(low, reinterpret_cast<Signed>(pixels & 0x0FU) >
+                             static_cast<signed char>(limits.low));
+        }
+    } else if constexpr (Counting) {
+        addHits(high, pixels >= limits.high);
+        if constexpr (BitsPerPixel == 4) {
+            addHits(low, (pixels & 0x0FU) >= limits.low);
         }
     }
     pixels += keystream;
@@ -104,44 +155,48 @@ ORVX_ALWAYS_INLINE void encodeVector(std::uint8_t* data, const std::uint8_t* off
 
 // The vector kernel. Whole keystream periods first: the offsets of one
 // period are read again for each, so they stay in L1, and the phase does not
-// move (the period is a multiple of every width). An 8-bit tally per lane is
-// emptied before it can reach 256. Then the whole vectors of what is left,
-// then its last bytes with the plain loops.
-template <std::size_t Width, int BitsPerPixel, bool Counting>
+// move (the period is a multiple of every width). The 8-bit tallies per lane
+// are emptied before they can reach 256. Then the whole vectors of what is
+// left, then its last bytes with the plain loops. Unroll vectors go
+// through each turn of the loop over a period: how many suits each width
+// best was measured (a period is 24, 12 or 6 vectors); GCC's own choice left
+// the speed to where the loop happened to sit.
+template <std::size_t Width, std::size_t Unroll, int BitsPerPixel, bool Counting>
 ORVX_ALWAYS_INLINE std::uint64_t encodeVectors(std::uint8_t* data, std::size_t size,
                                                const std::uint8_t* offsets, std::uint8_t limit) {
     using Vector = typename VectorOf<Width>::Type;
-    static_assert(KEYSTREAM_PERIOD % Width == 0);
-    constexpr std::size_t hitsPerPeriod = KEYSTREAM_PERIOD / Width * (BitsPerPixel == 4 ? 2 : 1);
-    constexpr std::size_t periodsPerTally = 255 / hitsPerPeriod;
-    static_assert(periodsPerTally >= 1);
-    // A high nibble is at or past the limit exactly when its byte is at or
-    // past limit * 16; the limit is below 16 whenever a 4-bit bitmap counts.
-    const auto byteLimit = static_cast<std::uint8_t>(BitsPerPixel == 4 ? limit << 4U : limit);
+    static_assert(KEYSTREAM_PERIOD % (Width * Unroll) == 0);
+    constexpr std::size_t periodsPerTally = 255 / (KEYSTREAM_PERIOD / Width);
+    const Thresholds limits = thresholdsFor<Width, BitsPerPixel>(limit);
     std::uint64_t count = 0;
     std::size_t at = 0;
     while (size - at >= KEYSTREAM_PERIOD) {
-        Vector tally{};
+        Vector high{};
+        Vector low{};
         for (std::size_t n = 0; n < periodsPerTally && size - at >= KEYSTREAM_PERIOD;
              ++n, at += KEYSTREAM_PERIOD) {
-            for (std::size_t v = 0; v < KEYSTREAM_PERIOD; v += Width) {
-                encodeVector<Vector, BitsPerPixel, Counting>(data + at + v, offsets + v, tally,
-                                                             limit, byteLimit);
+#pragma GCC unroll 1
+            for (std::size_t v = 0; v < KEYSTREAM_PERIOD; v += Width * Unroll) {
+#pragma GCC unroll 24
+                for (std::size_t u = 0; u < Unroll; ++u) {
+                    encodeVector<Vector, BitsPerPixel, Counting>(
+                        data + at + v + u * Width, offsets + v + u * Width, high, low, limits);
+                }
             }
         }
         if constexpr (Counting) {
-            count += sumLanes<Width>(tally);
+            count += sumLanes<Width>(high) + (BitsPerPixel == 4 ? sumLanes<Width>(low) : 0);
         }
     }
     const std::size_t rest = size - at;
     const std::size_t whole = rest - rest % Width;
-    Vector tally{};
+    Vector high{};
+    Vector low{};
     for (std::size_t v = 0; v < whole; v += Width) {
-        encodeVector<Vector, BitsPerPixel, Counting>(data + at + v, offsets + v, tally, limit,
-                                                     byteLimit);
+        encodeVector<Vector, BitsPerPixel, Counting>(data + at + v, offsets + v, high, low, limits);
     }
     if constexpr (Counting) {
-        count += sumLanes<Width>(tally) +
+        count += sumLanes<Width>(high) + (BitsPerPixel == 4 ? sumLanes<Width>(low) : 0) +
                  countPlain(data + at + whole, rest - whole, BitsPerPixel, limit);
     }
     for (std::size_t i = whole; i < rest; ++i) {
@@ -150,24 +205,28 @@ ORVX_ALWAYS_INLINE std::uint64_t encodeVectors(std::uint8_t* data, std::size_t s
     return count;
 }
 
-template <std::size_t Width>
+template <std::size_t Width, std::size_t Unroll>
 ORVX_ALWAYS_INLINE std::uint64_t runVectors(const PixelCoding& coding, std::uint8_t* data,
                                             std::size_t size, std::size_t phase) {
     const std::uint8_t* offsets = coding.offsets + phase;
+    if (coding.counting && coding.limit == 0) { // every value counts
+        encodeVectors<Width, Unroll, 8, false>(data, size, offsets, 0);
+        return coding.bitsPerPixel == 4 ? 2 * std::uint64_t{size} : size;
+    }
     if (!coding.counting) {
-        return encodeVectors<Width, 8, false>(data, size, offsets, coding.limit);
+        return encodeVectors<Width, Unroll, 8, false>(data, size, offsets, coding.limit);
     }
     if (coding.bitsPerPixel == 4) {
-        return encodeVectors<Width, 4, true>(data, size, offsets, coding.limit);
+        return encodeVectors<Width, Unroll, 4, true>(data, size, offsets, coding.limit);
     }
-    return encodeVectors<Width, 8, true>(data, size, offsets, coding.limit);
+    return encodeVectors<Width, Unroll, 8, true>(data, size, offsets, coding.limit);
 }
 
 // Portable: 16-byte vectors, which every target with vectors has (SSE2 is
 // part of x86-64). Built for the compiler's baseline.
 std::uint64_t runVector16(const PixelCoding& coding, std::uint8_t* data, std::size_t size,
                           std::size_t phase) {
-    return runVectors<16>(coding, data, size, phase);
+    return runVectors<16, 8>(coding, data, size, phase);
 }
 
 bool runsAnywhere() {
@@ -177,12 +236,12 @@ bool runsAnywhere() {
 #if ORVX_X86_VARIANTS
 __attribute__((target("avx2"))) std::uint64_t runAvx2(const PixelCoding& coding, std::uint8_t* data,
                                                       std::size_t size, std::size_t phase) {
-    return runVectors<32>(coding, data, size, phase);
+    return runVectors<32, 12>(coding, data, size, phase);
 }
 
 __attribute__((target("avx512f,avx512bw"))) std::uint64_t
 runAvx512(const PixelCoding& coding, std::uint8_t* data, std::size_t size, std::size_t phase) {
-    return runVectors<64>(coding, data, size, phase);
+    return runVectors<64, 1>(coding, data, size, phase);
 }
 
 // __builtin_cpu_supports also checks that the system saves the wider
