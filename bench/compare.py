@@ -8,7 +8,7 @@ Makes, in a temp folder, a 256 MiB 8-bit bitmap, a 256 MiB 4-bit one and a
 non-zero key) against `dd bs=32K` of it; the small one against `cp`. Every
 pair runs both commands back to back, in alternating order, after a warm-up
 that puts the source in the page cache. Prints the median of the per-pair
-ratios orvx / copy.
+ratios orvx / copy, under the processor's model and vector flags.
 """
 import argparse
 import os
@@ -32,6 +32,25 @@ def write_bmp(path, width, height, bpp, pixel_block, pixel_bytes):
         for _ in range(pixel_bytes // len(pixel_block)):
             out.write(pixel_block)
         out.write(pixel_block[: pixel_bytes % len(pixel_block)])
+
+
+def processor():
+    """The first processor's model, family/model numbers and vector flags from
+    /proc/cpuinfo: a figure holds for that processor only."""
+    info = {}
+    try:
+        with open("/proc/cpuinfo") as cpuinfo:
+            for line in cpuinfo:
+                key, _, value = line.partition(":")
+                key = key.strip()
+                if key in ("model name", "cpu family", "model", "flags") and key not in info:
+                    info[key] = value.strip()
+    except OSError:
+        return "unknown processor"
+    flags = set(info.get("flags", "").split())
+    vector = " ".join(f for f in ("sse2", "avx2", "avx512f", "avx512bw") if f in flags)
+    return (f"{info.get('model name', 'unknown')} (family {info.get('cpu family', '?')}, "
+            f"model {info.get('model', '?')}), flags: {vector or 'none of sse2/avx2/avx512'}")
 
 
 def wall_time(argv):
@@ -82,6 +101,8 @@ def main():
             ("256 MiB, 4-bit, count 9", "large4.bmp", "9", "dd bs=32K", args.large_pairs),
             ("333x300, 8-bit, count 200", "small8.bmp", "200", "cp", args.small_pairs),
         ]
+        print(f"cpu: {processor()}")
+        print(f"orvx: {orvx}")
         print(f"{'case':28} {'against':10} {'pairs':>5}  median orvx/copy")
         for label, name, count, against, pairs in cases:
             tool = [orvx, "-c", at(name), at("out.daz"), count, "1f2e"]

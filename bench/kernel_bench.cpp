@@ -1,12 +1,15 @@
-// The per-chunk kernel against memcpy of the same chunk, in one run:
-//   cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVX_BENCH=ON
-//   cmake --build build/bench --target orvx_bench && build/bench/bench/orvx_bench
+// Every kernel variant this processor runs, and memcpy of the same chunk, in
+// one run:
+//   cmake --workflow --preset bench && build/bench/bench/orvx_bench
+// The context lines name the processor and the variant the tool would pick.
 #include "convert/pixel_sink.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -30,8 +33,28 @@ void memcpyChunk(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(from.size()));
 }
 
-// Arguments: bits per pixel, colour count.
-void encodeAndCountChunk(benchmark::State& state) {
+// One variant on one chunk after another, the phase running on as in a
+// conversion. Arguments: bits per pixel, colour count.
+void runVariant(benchmark::State& state, PixelKernel kernel) {
+    const auto bitsPerPixel = static_cast<int>(state.range(0));
+    const auto colorCount = static_cast<int>(state.range(1));
+    std::vector<std::uint8_t> chunk = chunkOfPixels();
+    auto coding = std::make_unique<PixelCoding>();
+    initPixelCoding(*coding, 0x1F2E, bitsPerPixel, colorCount);
+    std::size_t phase = 0;
+    std::uint64_t count = 0;
+    for (auto _ : state) {
+        count += kernel(*coding, chunk.data(), chunk.size(), phase);
+        phase = (phase + chunk.size()) % KEYSTREAM_PERIOD;
+        benchmark::DoNotOptimize(chunk.data());
+        benchmark::ClobberMemory();
+    }
+    benchmark::DoNotOptimize(count);
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(chunk.size()));
+}
+
+// The whole per-chunk path of a conversion, through the picked variant.
+void encodeChunkOfSink(benchmark::State& state) {
     const auto bitsPerPixel = static_cast<int>(state.range(0));
     const auto colorCount = static_cast<int>(state.range(1));
     std::vector<std::uint8_t> chunk = chunkOfPixels();
@@ -46,14 +69,55 @@ void encodeAndCountChunk(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(chunk.size()));
 }
 
+// Counting on (8-bit count 200, 4-bit count 9) and off (the whole palette).
+void withCases(benchmark::internal::Benchmark* benchmark) {
+    benchmark->ArgNames({"bpp", "colors"})
+        ->Args({8, 200})
+        ->Args({4, 9})
+        ->Args({8, 256})
+        ->Args({4, 16});
+}
+
+// "model name" and the vector flags of the first processor in /proc/cpuinfo.
+void describeProcessor() {
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    std::string line;
+    std::string model = "unknown";
+    std::string vectorFlags;
+    while (std::getline(cpuinfo, line)) {
+        if (line.rfind("model name", 0) == 0 && model == "unknown") {
+            model = line.substr(line.find(':') + 2);
+        } else if (line.rfind("flags", 0) == 0 && vectorFlags.empty()) {
+            const std::string flags = line + " ";
+            for (const char* flag : {"sse2", "avx2", "avx512f", "avx512bw"}) {
+                if (flags.find(std::string(" ") + flag + " ") != std::string::npos) {
+                    vectorFlags += vectorFlags.empty() ? flag : std::string(" ") + flag;
+                }
+            }
+        }
+    }
+    benchmark::AddCustomContext("cpu_model", model);
+    benchmark::AddCustomContext("cpu_vector_flags", vectorFlags);
+    benchmark::AddCustomContext("kernel_picked", activeKernel().name);
+}
+
 } // namespace
 
-BENCHMARK(memcpyChunk);
-BENCHMARK(encodeAndCountChunk)
-    ->ArgNames({"bpp", "colors"})
-    ->Args({8, 200})
-    ->Args({4, 9})
-    ->Args({8, 256})
-    ->Args({4, 16});
-
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    describeProcessor();
+    benchmark::RegisterBenchmark("memcpyChunk", memcpyChunk);
+    for (const KernelVariant& variant : kernelVariants()) {
+        if (variant.supported()) {
+            const std::string name = std::string("kernel/") + variant.name;
+            withCases(benchmark::RegisterBenchmark(name.c_str(), runVariant, variant.run));
+        }
+    }
+    withCases(benchmark::RegisterBenchmark("encodeChunk", encodeChunkOfSink));
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -2,29 +2,27 @@
 #pragma once
 
 #include "convert/file_ops.h"
+#include "convert/pixel_kernel.h"
 #include "convert/result_codes.h"
-#include "format/daz_format.h"
 
 #include <cstdint>
 #include <cstdio>
 
 struct PixelSink {
+    PixelCoding coding;
     std::FILE* destination = nullptr;
-    OffsetTable table;
-    int bitsPerPixel = 8;
-    int colorCount = 0;
-    bool counting = false; // false when no value can index past the palette
+    PixelKernel kernel = nullptr; // activeKernel() when the sink was set up
+    std::size_t phase = 0;        // pixel bytes encoded so far, mod KEYSTREAM_PERIOD
     std::uint64_t undefinedCount = 0;
 };
 
-// Fills the sink in place: it holds the offset table, too big to return.
 void initPixelSink(PixelSink& sink, std::FILE* destination, std::uint16_t key, int bitsPerPixel,
                    int colorCount);
 
 // Counts the chunk's undefined values (each nibble of a 4-bit bitmap, each
 // byte of an 8-bit one, that indexes at or past colorCount) into
 // undefinedCount and encodes the chunk in place: the work done on every pixel
-// byte. At most CHUNK_SIZE bytes.
+// byte. Any size; the keystream runs on from the previous chunk.
 void encodeChunk(PixelSink& sink, std::uint8_t* chunk, std::size_t size);
 
 // Counts and encodes size bytes (any number) as the pixel bytes that sit at

@@ -1,0 +1,56 @@
+// pixel_kernel.h - the work done on every pixel byte: count the values past
+// the kept palette and raise the byte by its keystream offset.
+//
+// The loop comes in several variants, one per processor level, each an
+// ordinary function compiled for its own target. A table lists them with the
+// test each needs of the processor, and the best one the processor supports
+// is picked once per run. The plain loop is one of them and runs anywhere.
+#pragma once
+
+#include "format/daz_format.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+// The offsets of one keystream period, laid out twice: a piece that starts at
+// phase p (p < KEYSTREAM_PERIOD) takes offsets[p, p + KEYSTREAM_PERIOD) for
+// each whole period it holds, with no wrap in between.
+inline constexpr std::size_t PERIOD_TABLE_SIZE = 2 * KEYSTREAM_PERIOD;
+
+// What a kernel needs besides the pixel bytes.
+struct PixelCoding {
+    alignas(64) std::uint8_t offsets[PERIOD_TABLE_SIZE];
+    int bitsPerPixel = 8;
+    std::uint8_t limit = 0; // values (nibbles at 4 bpp, bytes at 8) at or past it are counted
+    bool counting = false;  // false when no value can reach the limit
+};
+
+// colorCount: the kept palette entries; values at or past it are counted.
+void initPixelCoding(PixelCoding& coding, std::uint16_t key, int bitsPerPixel, int colorCount);
+
+// Raises data[i] by keystream offset (phase + i) mod KEYSTREAM_PERIOD, for
+// any size, alignment and phase below KEYSTREAM_PERIOD, and returns how many
+// values of data (as it was) index at or past coding.limit; 0 when not counting.
+using PixelKernel = std::uint64_t (*)(const PixelCoding& coding, std::uint8_t* data,
+                                      std::size_t size, std::size_t phase);
+
+struct KernelVariant {
+    const char* name;    // "avx512", "avx2", "sse2", "vector16" or "scalar"
+    PixelKernel run;     // call only where supported() is true
+    bool (*supported)(); // whether this processor can run it
+};
+
+// The variants this build has, best first. The last is the plain loop, the
+// reference the others must agree with; it runs anywhere.
+std::span<const KernelVariant> kernelVariants();
+
+// The variant this run uses: the best one the processor supports, picked on
+// first use. A build configured with ORVX_FORCE_KERNEL=name picks that one
+// (the plain loop where the processor lacks it). forceKernel overrides both.
+const KernelVariant& activeKernel();
+
+// For tests and benchmarks: from now on activeKernel() is the variant of
+// that name; nullptr goes back to the pick. 0, or -1 (and nothing changes)
+// when the build has no such variant or the processor can't run it.
+int forceKernel(const char* name);
