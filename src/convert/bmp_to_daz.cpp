@@ -7,8 +7,12 @@
 #include "format/daz_format.h"
 
 #include <array>
+#include <cstring>
 
 namespace {
+
+// The page of the page cache that reads and writes line up with.
+constexpr std::size_t PAGE_SIZE = 4096;
 
 // Everything known about the source once its headers and palette are read.
 struct SourceInfo {
@@ -38,25 +42,37 @@ ConvertResult readSource(FILE* source, int requestedColors, std::uint16_t key, S
     return readDazPalette(source, info.layout, colorCount, prefix + DAZ_HEADER_SIZE);
 }
 
-// Streams the stored pixel area from the source's current position to its
-// end. The header and palette, prefixSize bytes, wait at the start of the
-// buffer and go out with the first pixels: every later write then starts and
-// ends on a CHUNK_SIZE boundary of the daz file, the way a plain copy writes.
-ConvertResult copyPixels(FILE* source, PixelSink& sink, std::uint8_t* buffer,
-                         std::size_t prefixSize) {
-    std::size_t lead = prefixSize;
-    for (;; lead = 0) {
-        const std::size_t got = std::fread(buffer + lead, 1, CHUNK_SIZE - lead, source);
-        if (got == 0 && std::ferror(source) != 0) {
+// Streams the stored pixel area from the source's position, pixelOffset, to
+// its end. As in a plain copy, every read after the first starts on a page of
+// the bitmap and every write after the first on a page of the daz file; a
+// read or write across a page boundary costs the page cache a page more. The
+// two files are out of step by less than a page (the header and palette
+// against the bitmap's headers), so the bytes past the last whole page of a
+// write wait at the front of the buffer for the next one. So do the header
+// and palette, prefixSize bytes, for the first.
+ConvertResult copyPixels(FILE* source, std::uint64_t pixelOffset, PixelSink& sink,
+                         std::uint8_t* buffer, std::size_t prefixSize) {
+    std::size_t held = prefixSize; // buffer[0, held) is not written yet
+    std::uint64_t readAt = pixelOffset;
+    for (;;) {
+        const std::size_t want = CHUNK_SIZE - static_cast<std::size_t>(readAt % PAGE_SIZE);
+        const std::size_t got = std::fread(buffer + held, 1, want, source);
+        if (std::ferror(source) != 0) {
             return ERR_READ;
         }
-        if (lead + got == 0) {
+        encodeChunk(sink, buffer + held, got);
+        held += got;
+        readAt += got;
+        const bool end = got < want;
+        const std::size_t out = end ? held : held - held % PAGE_SIZE;
+        if (std::fwrite(buffer, 1, out, sink.destination) != out) {
+            return ERR_WRITE;
+        }
+        if (end) {
             return 0;
         }
-        const ConvertResult written = emitChunk(sink, buffer, lead, lead + got);
-        if (written < 0 || got == 0) {
-            return written;
-        }
+        std::memmove(buffer, buffer + out, held - out);
+        held -= out;
     }
 }
 
@@ -78,7 +94,8 @@ ConvertResult writeDaz(FILE* source, Destination& destination, const SourceInfo&
         std::array<std::uint8_t, CHUNK_SIZE> input{};
         result = decodeRle(source, info.layout, sink, buffer, input.data());
     } else {
-        result = copyPixels(source, sink, buffer, prefixSize);
+        result = copyPixels(source, static_cast<std::uint64_t>(info.layout.pixelOffset), sink,
+                            buffer, prefixSize);
     }
     if (result < 0) {
         return result;
@@ -92,7 +109,8 @@ ConvertResult writeDaz(FILE* source, Destination& destination, const SourceInfo&
 ConvertResult convertOpenSource(const FileOps& ops, FILE* source, const char* sourcePath,
                                 const char* destinationPath, int requestedColors,
                                 std::uint16_t key) {
-    alignas(4096) std::array<std::uint8_t, CHUNK_SIZE> buffer{};
+    // A chunk, and the part of a page that waits for the next write.
+    alignas(PAGE_SIZE) std::array<std::uint8_t, CHUNK_SIZE + PAGE_SIZE> buffer{};
     SourceInfo info;
     const ConvertResult checked = readSource(source, requestedColors, key, info, buffer.data());
     if (checked < 0) {
