@@ -77,7 +77,7 @@ void printUsage() {
 }
 
 int showDazInfo(const char* path) {
-    FILE* file = std::fopen(path, "rb");
+    FILE* file = openFileForReading(path);
     if (file == nullptr) {
         return failWithUsage(INSPECT_OPEN_FAILED);
     }

@@ -1,5 +1,4 @@
 #include "cli/dazbmp_command.h"
+#include "cli/entry.h"
 
-int main(int argc, char** argv) {
-    return runDazbmp(argc, argv);
-}
+ORVX_MAIN(runDazbmp)

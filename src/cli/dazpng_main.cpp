@@ -1,5 +1,4 @@
+#include "cli/entry.h"
 #include "cli/png_commands.h"
 
-int main(int argc, char** argv) {
-    return runDazpng(argc, argv);
-}
+ORVX_MAIN(runDazpng)

@@ -1,5 +1,4 @@
 #include "cli/commands.h"
+#include "cli/entry.h"
 
-int main(int argc, char** argv) {
-    return runOrvx(argc, argv);
-}
+ORVX_MAIN(runOrvx)

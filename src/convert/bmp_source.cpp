@@ -1,5 +1,6 @@
 #include "convert/bmp_source.h"
 
+#include "convert/platform.h"
 #include "format/daz_format.h"
 #include "format/little_endian.h"
 
@@ -8,13 +9,13 @@
 
 namespace {
 
-constexpr long BMP_OFFBITS_OFFSET = 10;
-constexpr long BMP_WIDTH_OFFSET = 18;
-constexpr long BMP_DEPTH_OFFSET = 28;
-constexpr long BMP_CORE_DEPTH_OFFSET = 24;
-constexpr long BMP_COMPRESSION_OFFSET = 30;
-constexpr long BMP_CLR_USED_OFFSET = 46;
-constexpr long FIXED_PALETTE_OFFSET = 54;
+constexpr std::int64_t BMP_OFFBITS_OFFSET = 10;
+constexpr std::int64_t BMP_WIDTH_OFFSET = 18;
+constexpr std::int64_t BMP_DEPTH_OFFSET = 28;
+constexpr std::int64_t BMP_CORE_DEPTH_OFFSET = 24;
+constexpr std::int64_t BMP_COMPRESSION_OFFSET = 30;
+constexpr std::int64_t BMP_CLR_USED_OFFSET = 46;
+constexpr std::int64_t FIXED_PALETTE_OFFSET = 54;
 constexpr std::uint32_t MIN_HEADER_FOR_COMPRESSION = 20;
 constexpr std::uint32_t MIN_HEADER_FOR_CLR_USED = 36;
 constexpr std::uint32_t MAX_OS2_HEADER_SIZE = 64;
@@ -24,8 +25,8 @@ constexpr std::uint32_t V5_HEADER_SIZE = 124;
 enum class Read { FULL, END, ERROR };
 
 // An absolute read that tells a file too short (END) from a failure (ERROR).
-Read readAt(std::FILE* source, long offset, std::uint8_t* buffer, std::size_t size) {
-    if (std::fseek(source, offset, SEEK_SET) != 0) {
+Read readAt(std::FILE* source, std::int64_t offset, std::uint8_t* buffer, std::size_t size) {
+    if (seekFile(source, offset) != 0) {
         return Read::ERROR;
     }
     const std::size_t got = std::fread(buffer, 1, size, source);
@@ -36,7 +37,7 @@ Read readAt(std::FILE* source, long offset, std::uint8_t* buffer, std::size_t si
 }
 
 // A field that a short file may lack: missing reads as 0, a failure is -1.
-ConvertResult readOptionalU32(std::FILE* source, long offset, std::uint32_t& value) {
+ConvertResult readOptionalU32(std::FILE* source, std::int64_t offset, std::uint32_t& value) {
     std::array<std::uint8_t, 4> bytes{};
     const Read read = readAt(source, offset, bytes.data(), bytes.size());
     if (read == Read::ERROR) {
@@ -80,7 +81,8 @@ ConvertResult chooseLayout(std::FILE* source, BmpLayout& layout, std::uint32_t& 
 
 ConvertResult readDepth(std::FILE* source, BmpLayout& layout) {
     std::array<std::uint8_t, 2> bytes{};
-    const long at = layout.kind == BmpLayoutKind::CORE ? BMP_CORE_DEPTH_OFFSET : BMP_DEPTH_OFFSET;
+    const std::int64_t at =
+        layout.kind == BmpLayoutKind::CORE ? BMP_CORE_DEPTH_OFFSET : BMP_DEPTH_OFFSET;
     if (readAt(source, at, bytes.data(), bytes.size()) != Read::FULL) {
         return ERR_READ;
     }
@@ -171,8 +173,8 @@ ConvertResult readHeaderLayout(std::FILE* source, BmpLayout& layout, std::uint32
         return checked;
     }
     layout.entrySize = layout.kind == BmpLayoutKind::CORE ? 3 : PALETTE_ENTRY_SIZE;
-    layout.paletteOffset = static_cast<long>(BMP_FILE_HEADER_SIZE) + static_cast<long>(headerSize);
-    layout.pixelOffset = static_cast<long>(offBits);
+    layout.paletteOffset = std::int64_t{BMP_FILE_HEADER_SIZE} + headerSize;
+    layout.pixelOffset = offBits;
     const std::uint64_t stated = clrUsed != 0 ? clrUsed : std::uint64_t{1} << layout.bitsPerPixel;
     const std::uint64_t fits =
         (static_cast<std::uint64_t>(offBits) - static_cast<std::uint64_t>(layout.paletteOffset)) /
@@ -217,7 +219,7 @@ ConvertResult readBmpLayout(std::FILE* source, BmpLayout& layout) {
     layout.paletteOffset = FIXED_PALETTE_OFFSET;
     layout.paletteEntries = layout.paletteSize;
     layout.pixelOffset =
-        FIXED_PALETTE_OFFSET + static_cast<long>(PALETTE_ENTRY_SIZE) * layout.paletteSize;
+        FIXED_PALETTE_OFFSET + std::int64_t{PALETTE_ENTRY_SIZE} * layout.paletteSize;
     return 0;
 }
 

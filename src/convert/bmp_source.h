@@ -36,9 +36,9 @@ struct BmpLayout {
     std::uint16_t bitsPerPixel = 0;
     int paletteSize = 0;    // 16 or 256: what the depth can index
     int paletteEntries = 0; // entries the file holds, at most paletteSize
-    long paletteOffset = 0;
+    std::int64_t paletteOffset = 0;
     std::size_t entrySize = 4; // 3 for OS/2 core headers
-    long pixelOffset = 0;
+    std::int64_t pixelOffset = 0;
     std::uint32_t compression = BMP_COMPRESSION_NONE;
     std::uint16_t widthField = 0; // low 16 bits, as the daz header keeps them
     std::uint16_t heightField = 0;

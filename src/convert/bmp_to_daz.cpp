@@ -3,6 +3,7 @@
 #include "convert/bmp_source.h"
 #include "convert/destination.h"
 #include "convert/pixel_sink.h"
+#include "convert/platform.h"
 #include "convert/rle_decoder.h"
 #include "format/daz_format.h"
 
@@ -80,7 +81,7 @@ ConvertResult writeDaz(FILE* source, Destination& destination, const SourceInfo&
                        std::uint8_t* buffer) {
     const std::size_t prefixSize =
         DAZ_HEADER_SIZE + PALETTE_ENTRY_SIZE * static_cast<std::size_t>(info.header.colorCount);
-    if (std::fseek(source, info.layout.pixelOffset, SEEK_SET) != 0) {
+    if (seekFile(source, info.layout.pixelOffset) != 0) {
         return ERR_READ;
     }
     PixelSink sink;

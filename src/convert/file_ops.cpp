@@ -14,11 +14,11 @@ std::FILE* unbuffered(std::FILE* stream) {
 }
 
 std::FILE* openSourceFile(const char* path) {
-    return unbuffered(std::fopen(path, "rb"));
+    return unbuffered(openFileForReading(path));
 }
 
 std::FILE* openOutputStream(int descriptor) {
-    return unbuffered(fdopen(descriptor, "wb"));
+    return unbuffered(streamOverDescriptor(descriptor));
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 // regular file only, and clean-up when the process is interrupted.
 //
 // Everything else in the tool is platform-free. One implementation per
-// system: platform_posix.cpp.
+// system: platform_posix.cpp and platform_windows.cpp.
 #pragma once
 
 #include <cstdint>
@@ -87,7 +87,18 @@ void clearInterruptCleanup();
 // closed standard output fails instead of landing in that file.
 void reserveStandardStreams();
 
+// Streams: a file opened for binary reading (path in UTF-8), and a binary
+// stream that writes to and owns an output descriptor. Null on failure.
+std::FILE* openFileForReading(const char* path);
+std::FILE* streamOverDescriptor(int descriptor);
+
 // Absolute seeks and positions with 64-bit offsets, whatever the width of
 // long. 0 / the position on success, -1 on failure.
 int seekFile(std::FILE* stream, std::int64_t offset);
 std::int64_t fileSize(std::FILE* stream); // moves the stream to its end
+
+#ifdef _WIN32
+// The program entry on Windows: the arguments come as UTF-16 and go on to
+// run in UTF-8, so that file names in any language reach the files whole.
+int runWithWideArguments(int argc, wchar_t** argv, int (*run)(int, const char* const*));
+#endif

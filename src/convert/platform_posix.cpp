@@ -166,6 +166,14 @@ void truncateIfSameFile(const char* path, const FileIdentity& identity) {
     static_cast<void>(close(descriptor));
 }
 
+std::FILE* openFileForReading(const char* path) {
+    return std::fopen(path, "rb");
+}
+
+std::FILE* streamOverDescriptor(int descriptor) {
+    return fdopen(descriptor, "wb");
+}
+
 int seekFile(std::FILE* stream, std::int64_t offset) {
     return fseeko(stream, static_cast<off_t>(offset), SEEK_SET);
 }
