@@ -1,0 +1,376 @@
+// The Windows side of platform.h. Paths arrive in UTF-8 and go to the system
+// in UTF-16. File identity is the volume serial number and the file index;
+// the temporary file is opened so that it can be deleted while open, and
+// renamed over the destination with MoveFileExW; Ctrl-C, Ctrl-Break and the
+// console closing delete it, then let the default handler end the process.
+#include "convert/platform.h"
+
+#include <windows.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+constexpr const wchar_t* TEMPORARY_TAG = L".orvx-";
+constexpr int TEMPORARY_RANDOM_CHARS = 6;
+constexpr int TEMPORARY_ATTEMPTS = 100;
+constexpr std::size_t MAX_FILE_NAME = 255;
+
+std::wstring widen(const char* utf8) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+    if (length <= 0) {
+        return std::wstring();
+    }
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide.data(), length);
+    wide.resize(static_cast<std::size_t>(length) - 1);
+    return wide;
+}
+
+std::string narrow(const wchar_t* wide) {
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) {
+        return std::string();
+    }
+    std::string utf8(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8.data(), length, nullptr, nullptr);
+    utf8.resize(static_cast<std::size_t>(length) - 1);
+    return utf8;
+}
+
+// Devices and pipes have no file index: each gets a number of its own, so
+// that two of them never pass for the same file.
+std::uint64_t uniqueIdentity() {
+    static std::uint64_t next = 0;
+    return ~next++;
+}
+
+FileIdentity identityOfHandle(HANDLE handle) {
+    FileIdentity identity;
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
+        return identity;
+    }
+    const DWORD type = GetFileType(handle);
+    if (type != FILE_TYPE_DISK) {
+        identity.kind = type == FILE_TYPE_CHAR ? FileKind::CHARACTER_DEVICE : FileKind::OTHER;
+        identity.inode = uniqueIdentity();
+        return identity;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileInformationByHandle(handle, &info) == 0) {
+        return identity;
+    }
+    const bool folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    identity.kind = folder ? FileKind::DIRECTORY : FileKind::REGULAR;
+    identity.device = info.dwVolumeSerialNumber;
+    identity.inode = (std::uint64_t{info.nFileIndexHigh} << 32U) | info.nFileIndexLow;
+    identity.mode = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444U : 0666U;
+    return identity;
+}
+
+HANDLE openHandle(const wchar_t* path, DWORD access) {
+    return CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+int descriptorOf(HANDLE handle) {
+    if (handle == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    const int descriptor =
+        _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (descriptor < 0) {
+        CloseHandle(handle);
+    }
+    return descriptor;
+}
+
+void setErrnoFromLastError() {
+    switch (GetLastError()) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_SHARING_VIOLATION:
+        errno = EACCES;
+        break;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        errno = ENOENT;
+        break;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        errno = EEXIST;
+        break;
+    case ERROR_DISK_FULL:
+        errno = ENOSPC;
+        break;
+    default:
+        errno = EIO;
+    }
+}
+
+int openWithFlags(const char* path, int flags) {
+    int descriptor = -1;
+    const std::wstring wide = widen(path);
+    if (_wsopen_s(&descriptor, wide.c_str(), flags | _O_WRONLY | _O_BINARY | _O_NOINHERIT,
+                  _SH_DENYNO, _S_IREAD | _S_IWRITE) != 0) {
+        return -1;
+    }
+    return descriptor;
+}
+
+} // namespace
+
+FileIdentity identityOfPath(const char* path) {
+    const std::wstring wide = widen(path);
+    const HANDLE handle = openHandle(wide.c_str(), 0);
+    const FileIdentity identity = identityOfHandle(handle);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+    }
+    return identity;
+}
+
+FileIdentity identityOfDescriptor(int descriptor) {
+    return identityOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(descriptor)));
+}
+
+FileIdentity identityOfStandardOutput() {
+    return identityOfHandle(GetStdHandle(STD_OUTPUT_HANDLE));
+}
+
+bool isSameFile(const FileIdentity& a, const FileIdentity& b) {
+    return a.kind != FileKind::MISSING && b.kind != FileKind::MISSING && a.device == b.device &&
+           a.inode == b.inode;
+}
+
+std::string followLinks(const char* path) {
+    return path; // a link on Windows is replaced with the file it names
+}
+
+int openExistingForWriting(const char* path) {
+    const std::wstring wide = widen(path);
+    const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        setErrnoFromLastError();
+    }
+    return descriptorOf(handle);
+}
+
+int openTruncatingForWriting(const char* path) {
+    return openWithFlags(path, _O_CREAT | _O_TRUNC);
+}
+
+int createForWriting(const char* path) {
+    return openWithFlags(path, _O_CREAT | _O_EXCL);
+}
+
+int closeDescriptor(int descriptor) {
+    return _close(descriptor);
+}
+
+int truncateDescriptor(int descriptor) {
+    return _chsize_s(descriptor, 0) == 0 ? 0 : -1;
+}
+
+int createTemporaryBeside(const char* target, std::string& path) {
+    const std::wstring whole = widen(target);
+    const std::size_t slash = whole.find_last_of(L"/\\:");
+    const std::wstring folder = slash == std::wstring::npos ? L"" : whole.substr(0, slash + 1);
+    std::wstring name = whole.substr(folder.size());
+    const std::size_t room =
+        MAX_FILE_NAME - 1 - std::wcslen(TEMPORARY_TAG) - TEMPORARY_RANDOM_CHARS;
+    if (name.size() > room) {
+        name.resize(room);
+    }
+    static const wchar_t letters[] =
+        L"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::uint64_t seed = GetTickCount64() ^ (std::uint64_t{GetCurrentProcessId()} << 32U);
+    for (int attempt = 0; attempt < TEMPORARY_ATTEMPTS; ++attempt) {
+        std::wstring candidate = folder + L"." + name + TEMPORARY_TAG;
+        for (int i = 0; i < TEMPORARY_RANDOM_CHARS; ++i) {
+            seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+            candidate += letters[(seed >> 33U) % 62U];
+        }
+        // Shared for deletion: an interruption deletes it while it is open.
+        const HANDLE handle =
+            CreateFileW(candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            path = narrow(candidate.c_str());
+            return descriptorOf(handle);
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) {
+            setErrnoFromLastError();
+            return -1;
+        }
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+bool isFolderNotWritable(int error) {
+    return error == EACCES || error == EPERM || error == EROFS;
+}
+
+int setDescriptorMode(int /*descriptor*/, unsigned /*mode*/) {
+    return 0; // a new file takes its folder's permissions, as any new file there
+}
+
+bool setDescriptorOwner(int /*descriptor*/, std::int64_t /*owner*/, std::int64_t /*group*/) {
+    return true;
+}
+
+unsigned newFileMode() {
+    return 0666U;
+}
+
+int replaceFile(const char* from, const char* to) {
+    const std::wstring source = widen(from);
+    const std::wstring target = widen(to);
+    if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
+        setErrnoFromLastError();
+        return -1;
+    }
+    return 0;
+}
+
+void removeIfSameFile(const char* path, const FileIdentity& identity) {
+    const FileIdentity now = identityOfPath(path);
+    if (identity.kind == FileKind::REGULAR && now.kind == FileKind::REGULAR &&
+        isSameFile(now, identity)) {
+        const std::wstring wide = widen(path);
+        DeleteFileW(wide.c_str());
+    }
+}
+
+void truncateIfSameFile(const char* path, const FileIdentity& identity) {
+    if (identity.kind != FileKind::REGULAR) {
+        return;
+    }
+    const int descriptor = openExistingForWriting(path);
+    if (descriptor < 0) {
+        return;
+    }
+    if (isSameFile(identityOfDescriptor(descriptor), identity)) {
+        static_cast<void>(_chsize_s(descriptor, 0));
+    }
+    _close(descriptor);
+}
+
+// Interruption --------------------------------------------------------------
+
+namespace {
+
+struct InterruptState {
+    CRITICAL_SECTION lock;
+    std::wstring removePath;
+    int descriptor = -1;
+    bool installed = false;
+
+    InterruptState() { InitializeCriticalSection(&lock); }
+};
+
+InterruptState& interruptState() {
+    static InterruptState state;
+    return state;
+}
+
+BOOL WINAPI cleanUpOnConsoleEvent(DWORD event) {
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        break;
+    default:
+        return FALSE;
+    }
+    InterruptState& state = interruptState();
+    // Held until the process ends: the main thread changes nothing more.
+    EnterCriticalSection(&state.lock);
+    if (!state.removePath.empty()) {
+        DeleteFileW(state.removePath.c_str()); // gone once the process closes it
+    } else if (state.descriptor >= 0) {
+        const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(state.descriptor));
+        LARGE_INTEGER start{};
+        if (SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) != 0) {
+            SetEndOfFile(handle);
+        }
+    }
+    return FALSE; // on to the default handler, which ends the process
+}
+
+} // namespace
+
+void holdInterrupts() {
+    EnterCriticalSection(&interruptState().lock);
+}
+
+void releaseInterrupts() {
+    LeaveCriticalSection(&interruptState().lock);
+}
+
+void setInterruptCleanup(const char* removePath, int descriptor) {
+    InterruptState& state = interruptState();
+    state.removePath = removePath != nullptr ? widen(removePath) : std::wstring();
+    state.descriptor = descriptor;
+    if (!state.installed) {
+        state.installed = SetConsoleCtrlHandler(cleanUpOnConsoleEvent, TRUE) != 0;
+    }
+}
+
+void clearInterruptCleanup() {
+    InterruptState& state = interruptState();
+    state.removePath.clear();
+    state.descriptor = -1;
+    if (state.installed) {
+        SetConsoleCtrlHandler(cleanUpOnConsoleEvent, FALSE);
+        state.installed = false;
+    }
+}
+
+void reserveStandardStreams() {
+    // Nothing to do: the C runtime never hands out 0, 1 or 2 for a file.
+}
+
+std::FILE* openFileForReading(const char* path) {
+    const std::wstring wide = widen(path);
+    return _wfopen(wide.c_str(), L"rb");
+}
+
+std::FILE* streamOverDescriptor(int descriptor) {
+    return _fdopen(descriptor, "wb");
+}
+
+int seekFile(std::FILE* stream, std::int64_t offset) {
+    return _fseeki64(stream, offset, SEEK_SET);
+}
+
+std::int64_t fileSize(std::FILE* stream) {
+    if (_fseeki64(stream, 0, SEEK_END) != 0) {
+        return -1;
+    }
+    return _ftelli64(stream);
+}
+
+int runWithWideArguments(int argc, wchar_t** argv, int (*run)(int, const char* const*)) {
+    std::vector<std::string> arguments;
+    std::vector<const char*> pointers;
+    for (int i = 0; i < argc; ++i) {
+        arguments.push_back(narrow(argv[i]));
+    }
+    for (const std::string& argument : arguments) {
+        pointers.push_back(argument.c_str());
+    }
+    pointers.push_back(nullptr);
+    return run(argc, pointers.data());
+}
