@@ -249,8 +249,8 @@ TEST_F(ConvertTest, FifoDestinationIsWrittenAndNeverRemoved) {
     writeFile(src, makeBmp(4, 1, 8, {1, 2, 3, 4}));
     // Reader that takes a few bytes and goes away: the writer then fails.
     runProgram({"sh", "-c",
-                "head -c 10 " + fifo + " >/dev/null & " + std::string(ORVX_BINARY) + " -c " + src +
-                    " " + fifo + "; wait"});
+                "head -c 10 " + fifo + " >/dev/null & " +
+                    shellWords(withEmulator({ORVX_BINARY, "-c", src, fifo})) + "; wait"});
     EXPECT_TRUE(fileExists(fifo));
 }
 

@@ -63,7 +63,51 @@ std::string slurp(const std::string& path) {
 
 } // namespace
 
-RunResult runProgram(const std::vector<std::string>& argv) {
+namespace {
+
+std::vector<std::string> emulatorWords() {
+    std::vector<std::string> words;
+    std::string word;
+    for (const char c : std::string(ORVX_EMULATOR) + " ") {
+        if (c != ' ') {
+            word += c;
+        } else if (!word.empty()) {
+            words.push_back(word);
+            word.clear();
+        }
+    }
+    return words;
+}
+
+} // namespace
+
+bool underEmulator() {
+    return !emulatorWords().empty();
+}
+
+std::vector<std::string> withEmulator(std::vector<std::string> argv) {
+    if (argv.empty()) {
+        return argv;
+    }
+    const std::string name = std::filesystem::path(argv[0]).stem().string();
+    if (name != "orvx" && name != "dazbmp" && name != "pngdaz" && name != "dazpng") {
+        return argv;
+    }
+    std::vector<std::string> words = emulatorWords();
+    words.insert(words.end(), argv.begin(), argv.end());
+    return words;
+}
+
+std::string shellWords(const std::vector<std::string>& argv) {
+    std::string line;
+    for (const std::string& word : argv) {
+        line += (line.empty() ? "'" : " '") + word + "'";
+    }
+    return line;
+}
+
+RunResult runProgram(const std::vector<std::string>& command) {
+    const std::vector<std::string> argv = withEmulator(command);
     TempDir capture;
     const std::string outPath = capture.file("out");
     const std::string errPath = capture.file("err");

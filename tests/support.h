@@ -31,8 +31,16 @@ struct RunResult {
     std::string err;
 };
 
-// Runs a program with these arguments (argv[0] included), no shell.
+// Runs a program with these arguments (argv[0] included), no shell; one of
+// the tool's own through the emulator, if the build has one.
 RunResult runProgram(const std::vector<std::string>& argv);
+
+// argv, put behind the emulator when argv[0] is one of the tool's programs
+// and this build's programs run under one (Wine, qemu-user).
+std::vector<std::string> withEmulator(std::vector<std::string> argv);
+bool underEmulator();
+// The words of argv, quoted for sh.
+std::string shellWords(const std::vector<std::string>& argv);
 RunResult runOrvxBinary(const std::vector<std::string>& args);
 
 // A bitmap in the common layout: 14 + 40 byte headers, a full palette of
