@@ -117,15 +117,10 @@ ConvertResult convertOpenSource(const FileOps& ops, FILE* source, const char* so
     if (checked < 0) {
         return checked;
     }
-    Destination destination;
-    if (!openDestination(destination, ops, sourcePath, destinationPath)) {
-        return ERR_CREATE;
-    }
-    const ConvertResult result = writeDaz(source, destination, info, buffer.data());
-    if (result < 0) {
-        discardDestination(destination);
-    }
-    return result;
+    return writeDestination(ops, sourcePath, destinationPath, ERR_CREATE,
+                            [&](Destination& destination) {
+                                return writeDaz(source, destination, info, buffer.data());
+                            });
 }
 
 } // namespace
@@ -137,12 +132,7 @@ ConvertResult convertBmpToDaz(const char* source, const char* destination, int r
 
 ConvertResult convertBmpToDazWith(const FileOps& ops, const char* source, const char* destination,
                                   int requestedColors, std::uint16_t key) {
-    FILE* stream = ops.openSource(source);
-    if (stream == nullptr) {
-        return ERR_OPEN;
-    }
-    const ConvertResult result =
-        convertOpenSource(ops, stream, source, destination, requestedColors, key);
-    static_cast<void>(std::fclose(stream));
-    return result;
+    return withSource(ops, source, ERR_OPEN, [&](FILE* stream) {
+        return convertOpenSource(ops, stream, source, destination, requestedColors, key);
+    });
 }

@@ -82,15 +82,9 @@ DecodeResult convertOpenDaz(const FileOps& ops, FILE* source, const char* source
     // The palette back in bitmap order: blue, green, red, fourth byte.
     std::memcpy(buffer.data() + BMP_PREFIX_SIZE, daz.palette, daz.paletteBytes);
     swapPaletteEntries(buffer.data() + BMP_PREFIX_SIZE, daz.paletteBytes / PALETTE_ENTRY_SIZE);
-    Destination destination;
-    if (!openDestination(destination, ops, sourcePath, destinationPath)) {
-        return DECODE_ERR_CREATE;
-    }
-    const DecodeResult result = writeBmp(daz, destination, buffer.data());
-    if (result < 0) {
-        discardDestination(destination);
-    }
-    return result;
+    return writeDestination(
+        ops, sourcePath, destinationPath, DECODE_ERR_CREATE,
+        [&](Destination& destination) { return writeBmp(daz, destination, buffer.data()); });
 }
 
 } // namespace
@@ -100,11 +94,7 @@ DecodeResult convertDazToBmp(const char* source, const char* destination) {
 }
 
 DecodeResult convertDazToBmpWith(const FileOps& ops, const char* source, const char* destination) {
-    FILE* stream = ops.openSource(source);
-    if (stream == nullptr) {
-        return DECODE_ERR_OPEN;
-    }
-    const DecodeResult result = convertOpenDaz(ops, stream, source, destination);
-    static_cast<void>(std::fclose(stream));
-    return result;
+    return withSource(ops, source, DECODE_ERR_OPEN, [&](FILE* stream) {
+        return convertOpenDaz(ops, stream, source, destination);
+    });
 }

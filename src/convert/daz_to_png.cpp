@@ -142,15 +142,8 @@ DecodeResult convertOpenDaz(const FileOps& ops, std::FILE* source, const char* s
     if (daz->rows > std::numeric_limits<std::int32_t>::max()) {
         return DECODE_ERR_TOO_BIG;
     }
-    Destination destination;
-    if (!openDestination(destination, ops, sourcePath, destinationPath)) {
-        return DECODE_ERR_CREATE;
-    }
-    const DecodeResult result = writePng(*daz, destination);
-    if (result < 0) {
-        discardDestination(destination);
-    }
-    return result;
+    return writeDestination(ops, sourcePath, destinationPath, DECODE_ERR_CREATE,
+                            [&](Destination& destination) { return writePng(*daz, destination); });
 }
 
 } // namespace
@@ -160,11 +153,7 @@ DecodeResult convertDazToPng(const char* source, const char* destination) {
 }
 
 DecodeResult convertDazToPngWith(const FileOps& ops, const char* source, const char* destination) {
-    std::FILE* stream = ops.openSource(source);
-    if (stream == nullptr) {
-        return DECODE_ERR_OPEN;
-    }
-    const DecodeResult result = convertOpenDaz(ops, stream, source, destination);
-    static_cast<void>(std::fclose(stream));
-    return result;
+    return withSource(ops, source, DECODE_ERR_OPEN, [&](std::FILE* stream) {
+        return convertOpenDaz(ops, stream, source, destination);
+    });
 }

@@ -4,6 +4,22 @@
 
 namespace {
 
+// Cuts path to zero length only while it still names the regular file
+// identity describes.
+void truncateIfSameFile(const char* path, const FileIdentity& identity) {
+    if (identity.kind != FileKind::REGULAR) {
+        return;
+    }
+    const int descriptor = openExistingForWriting(path);
+    if (descriptor < 0) {
+        return;
+    }
+    if (isSameFile(identityOfDescriptor(descriptor), identity)) {
+        static_cast<void>(truncateDescriptor(descriptor));
+    }
+    static_cast<void>(closeDescriptor(descriptor));
+}
+
 // Owns descriptor from here on: a stream over it, or closed on failure.
 bool attachStream(Destination& destination, int descriptor) {
     destination.descriptor = descriptor;

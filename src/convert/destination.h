@@ -54,3 +54,20 @@ bool closeDestination(Destination& destination);
 // After a failure: closes the stream if it is still open and takes away what
 // this run wrote, as above. The destination's own earlier file is kept.
 void discardDestination(Destination& destination);
+
+// The whole life: opens the destination (createError when refused or not
+// opened), lets write fill and close it, and discards it when write returns
+// a failure (a negative result).
+template <typename Result, typename Write>
+Result writeDestination(const FileOps& ops, const char* inputPath, const char* path,
+                        Result createError, Write write) {
+    Destination destination;
+    if (!openDestination(destination, ops, inputPath, path)) {
+        return createError;
+    }
+    const Result result = write(destination);
+    if (result < 0) {
+        discardDestination(destination);
+    }
+    return result;
+}

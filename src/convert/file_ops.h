@@ -26,6 +26,20 @@ struct FileOps {
     int (*replace)(const char* from, const char* to);
 };
 
+// Opens the input with ops.openSource, runs convert on the stream and closes
+// it again; openError when it can't be opened. The close is not checked: the
+// input was only read.
+template <typename Result, typename Convert>
+Result withSource(const FileOps& ops, const char* path, Result openError, Convert convert) {
+    std::FILE* stream = ops.openSource(path);
+    if (stream == nullptr) {
+        return openError;
+    }
+    const Result result = convert(stream);
+    static_cast<void>(std::fclose(stream));
+    return result;
+}
+
 // The real calls, with unbuffered streams: the conversions move whole chunks,
 // so that each is one system call.
 const FileOps& stdioFileOps();

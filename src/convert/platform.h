@@ -29,7 +29,10 @@ FileIdentity identityOfDescriptor(int descriptor);
 FileIdentity identityOfStandardOutput();
 
 // True when both exist and are one file, whatever the paths that led there.
-bool isSameFile(const FileIdentity& a, const FileIdentity& b);
+inline bool isSameFile(const FileIdentity& a, const FileIdentity& b) {
+    return a.kind != FileKind::MISSING && b.kind != FileKind::MISSING && a.device == b.device &&
+           a.inode == b.inode;
+}
 
 // The path that a chain of symbolic links starting at path ends at: path
 // itself when it is no link, the link's target when that is missing.
@@ -63,11 +66,10 @@ bool setDescriptorOwner(int descriptor, std::int64_t owner, std::int64_t group);
 unsigned newFileMode();
 int replaceFile(const char* from, const char* to);
 
-// Removes path, or cuts it to zero length, only while it still names the
-// regular file identity describes: never a device, a FIFO or another file
-// that has taken the name since.
+// Removes path only while it still names the regular file identity
+// describes: never a device, a FIFO or another file that has taken the name
+// since.
 void removeIfSameFile(const char* path, const FileIdentity& identity);
-void truncateIfSameFile(const char* path, const FileIdentity& identity);
 
 // Interruption. While a clean-up is set, SIGINT, SIGTERM, SIGHUP, SIGPIPE,
 // SIGXCPU and SIGXFSZ remove the file at removePath (or, with removePath

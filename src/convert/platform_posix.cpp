@@ -60,11 +60,6 @@ FileIdentity identityOfStandardOutput() {
     return identityOfDescriptor(STDOUT_FILENO);
 }
 
-bool isSameFile(const FileIdentity& a, const FileIdentity& b) {
-    return a.kind != FileKind::MISSING && b.kind != FileKind::MISSING && a.device == b.device &&
-           a.inode == b.inode;
-}
-
 std::string followLinks(const char* path) {
     std::string current = path;
     std::vector<char> target(PATH_MAX);
@@ -150,20 +145,6 @@ void removeIfSameFile(const char* path, const FileIdentity& identity) {
         isSameFile(identityOfStat(info), identity)) {
         static_cast<void>(unlink(path));
     }
-}
-
-void truncateIfSameFile(const char* path, const FileIdentity& identity) {
-    if (identity.kind != FileKind::REGULAR) {
-        return;
-    }
-    const int descriptor = openExistingForWriting(path);
-    if (descriptor < 0) {
-        return;
-    }
-    if (isSameFile(identityOfDescriptor(descriptor), identity)) {
-        static_cast<void>(ftruncate(descriptor, 0));
-    }
-    static_cast<void>(close(descriptor));
 }
 
 std::FILE* openFileForReading(const char* path) {

@@ -144,11 +144,6 @@ FileIdentity identityOfStandardOutput() {
     return identityOfHandle(GetStdHandle(STD_OUTPUT_HANDLE));
 }
 
-bool isSameFile(const FileIdentity& a, const FileIdentity& b) {
-    return a.kind != FileKind::MISSING && b.kind != FileKind::MISSING && a.device == b.device &&
-           a.inode == b.inode;
-}
-
 std::string followLinks(const char* path) {
     return path; // a link on Windows is replaced with the file it names
 }
@@ -249,20 +244,6 @@ void removeIfSameFile(const char* path, const FileIdentity& identity) {
         const std::wstring wide = widen(path);
         DeleteFileW(wide.c_str());
     }
-}
-
-void truncateIfSameFile(const char* path, const FileIdentity& identity) {
-    if (identity.kind != FileKind::REGULAR) {
-        return;
-    }
-    const int descriptor = openExistingForWriting(path);
-    if (descriptor < 0) {
-        return;
-    }
-    if (isSameFile(identityOfDescriptor(descriptor), identity)) {
-        static_cast<void>(_chsize_s(descriptor, 0));
-    }
-    _close(descriptor);
 }
 
 // Interruption --------------------------------------------------------------

@@ -366,18 +366,13 @@ ConvertResult convertOpenPng(const FileOps& ops, std::FILE* file, const char* so
     if (image->interlaced && held > MAX_HELD_PNG_BYTES) {
         return ERR_NOT_BMP;
     }
-    Destination destination;
-    if (!openDestination(destination, ops, sourcePath, destinationPath)) {
-        return ERR_CREATE;
-    }
-    ConvertResult result = ERR_NOT_BMP; // a device or FIFO past what may be held
-    if (destination.kind != OutputKind::DIRECT || held <= MAX_HELD_PNG_BYTES) {
-        result = writeDaz(*image, shape, prefix.data(), destination, key);
-    }
-    if (result < 0) {
-        discardDestination(destination);
-    }
-    return result;
+    return writeDestination(
+        ops, sourcePath, destinationPath, ERR_CREATE, [&](Destination& destination) {
+            if (destination.kind == OutputKind::DIRECT && held > MAX_HELD_PNG_BYTES) {
+                return ERR_NOT_BMP; // a device or FIFO past what may be held
+            }
+            return writeDaz(*image, shape, prefix.data(), destination, key);
+        });
 }
 
 } // namespace
@@ -389,12 +384,7 @@ ConvertResult convertPngToDaz(const char* source, const char* destination, int r
 
 ConvertResult convertPngToDazWith(const FileOps& ops, const char* source, const char* destination,
                                   int requestedColors, std::uint16_t key) {
-    std::FILE* file = ops.openSource(source);
-    if (file == nullptr) {
-        return ERR_OPEN;
-    }
-    const ConvertResult result =
-        convertOpenPng(ops, file, source, destination, requestedColors, key);
-    static_cast<void>(std::fclose(file));
-    return result;
+    return withSource(ops, source, ERR_OPEN, [&](std::FILE* file) {
+        return convertOpenPng(ops, file, source, destination, requestedColors, key);
+    });
 }
