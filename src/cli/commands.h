@@ -1,4 +1,5 @@
-// commands.h - the orvx command line: dispatch, the -c and -r commands.
+// commands.h - the orvx command line (dispatch, -c and -r) and the runners
+// every command shares: into daz (orvx -c, pngdaz) and back (dazbmp, dazpng).
 #pragma once
 
 #include "convert/result_codes.h"
