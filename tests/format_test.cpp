@@ -88,23 +88,3 @@ TEST(Keystream, KeyZeroLeavesBytesAsTheyAre) {
     encodePixels(bytes.data(), bytes.size(), stream);
     EXPECT_EQ(bytes, before);
 }
-
-// The offset table must give the same bytes as the step-by-step keystream,
-// whatever the key and wherever a piece starts in the period.
-TEST(OffsetTable, MatchesTheKeystreamForEveryPieceLength) {
-    auto table = std::make_unique<OffsetTable>();
-    for (unsigned key = 0; key <= 0xFFFFU; key += 0x0101U * 7U + 1U) {
-        fillOffsetTable(*table, static_cast<std::uint16_t>(key));
-        PixelKeystream stream = makeKeystream(static_cast<std::uint16_t>(key));
-        for (const std::size_t size : {1U, 383U, 384U, 385U, 32767U, 32768U, 1U, 1000U}) {
-            std::vector<std::uint8_t> byTable(size);
-            for (std::size_t i = 0; i < size; ++i) {
-                byTable[i] = static_cast<std::uint8_t>(i * 13U);
-            }
-            std::vector<std::uint8_t> byStream = byTable;
-            encodeWithTable(byTable.data(), size, *table);
-            encodePixels(byStream.data(), size, stream);
-            ASSERT_EQ(byTable, byStream) << "key " << key << ", piece of " << size;
-        }
-    }
-}

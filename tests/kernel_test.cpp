@@ -165,3 +165,17 @@ TEST(KernelDispatch, PicksASupportedVariantAndRefusesOthers) {
     EXPECT_EQ(forceKernel(nullptr), 0);
     EXPECT_EQ(&activeKernel(), &picked);
 }
+
+// The way back, for reading daz files: taking the keystream off what the
+// definition put on gives the bytes back, from every phase.
+TEST(RemoveKeystream, UndoesTheDefinitionFromEveryPhase) {
+    std::mt19937 random(17);
+    const Bytes bytes = randomBytes(random, 3 * KEYSTREAM_PERIOD + 5);
+    PixelCoding coding;
+    initPixelCoding(coding, 0xB00C, 8, 256);
+    for (std::size_t phase = 0; phase < KEYSTREAM_PERIOD; phase += 7) {
+        Bytes encoded = byDefinition(bytes, 0xB00C, phase, 8, 256).bytes;
+        removeKeystream(coding, encoded.data(), encoded.size(), phase);
+        ASSERT_EQ(encoded, bytes) << "phase " << phase;
+    }
+}

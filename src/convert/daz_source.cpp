@@ -43,8 +43,7 @@ DecodeResult openDazSource(std::FILE* file, DazSource& daz) {
     if (daz.rows == 0) {
         return DECODE_ERR_NO_ROWS;
     }
-    daz.offsets = std::make_unique<OffsetTable>();
-    fillOffsetTable(*daz.offsets, daz.header.key);
+    initPixelCoding(daz.coding, daz.header.key, bpp, colors);
     return DECODE_OK;
 }
 
@@ -54,12 +53,6 @@ DecodeResult readDazPixels(DazSource& daz, std::uint64_t offset, std::size_t siz
         std::fread(out, 1, size, daz.file) != size) {
         return DECODE_ERR_READ; // the file shrank while we read it
     }
-    OffsetTable& table = *daz.offsets;
-    table.phase = static_cast<std::size_t>(offset % KEYSTREAM_PERIOD);
-    for (std::size_t done = 0; done < size;) {
-        const std::size_t piece = std::min(size - done, TABLE_CHUNK);
-        decodeWithTable(out + done, piece, table);
-        done += piece;
-    }
+    removeKeystream(daz.coding, out, size, static_cast<std::size_t>(offset % KEYSTREAM_PERIOD));
     return DECODE_OK;
 }

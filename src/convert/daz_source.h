@@ -2,12 +2,12 @@
 // stretch of its pixel area with the keystream taken off.
 #pragma once
 
+#include "convert/pixel_kernel.h"
 #include "convert/result_codes.h"
 #include "format/daz_format.h"
 
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 
 struct DazSource {
     std::FILE* file = nullptr;
@@ -17,7 +17,7 @@ struct DazSource {
     std::uint64_t pixelStart = 0; // offset of the pixel area in the file
     std::uint64_t rowSize = 0;    // ((width * bpp + 31) / 32) * 4
     std::uint64_t rows = 0;       // whole rows the pixel area holds
-    std::unique_ptr<OffsetTable> offsets;
+    PixelCoding coding;           // the keystream's offsets, one period twice
 };
 
 // Reads and checks the header and palette of the daz file open at file:

@@ -307,6 +307,18 @@ void initPixelCoding(PixelCoding& coding, std::uint16_t key, int bitsPerPixel, i
     coding.counting = colorCount < (1 << bitsPerPixel);
 }
 
+void removeKeystream(const PixelCoding& coding, std::uint8_t* data, std::size_t size,
+                     std::size_t phase) {
+    const std::uint8_t* offsets = coding.offsets + phase;
+    for (std::size_t done = 0; done < size;) {
+        const std::size_t piece = std::min(size - done, KEYSTREAM_PERIOD);
+        for (std::size_t i = 0; i < piece; ++i) {
+            data[done + i] = static_cast<std::uint8_t>(data[done + i] - offsets[i]);
+        }
+        done += piece;
+    }
+}
+
 std::span<const KernelVariant> kernelVariants() {
     return VARIANTS;
 }

@@ -35,6 +35,12 @@ void initPixelCoding(PixelCoding& coding, std::uint16_t key, int bitsPerPixel, i
 using PixelKernel = std::uint64_t (*)(const PixelCoding& coding, std::uint8_t* data,
                                       std::size_t size, std::size_t phase);
 
+// The way back, for reading a daz file: lowers data[i] by keystream offset
+// (phase + i) mod KEYSTREAM_PERIOD, for any size and a phase below
+// KEYSTREAM_PERIOD. The compiler vectorises it well enough for a file's read.
+void removeKeystream(const PixelCoding& coding, std::uint8_t* data, std::size_t size,
+                     std::size_t phase);
+
 struct KernelVariant {
     const char* name;    // "avx512", "avx2", "sse2", "vector16" or "scalar"
     PixelKernel run;     // call only where supported() is true

@@ -59,27 +59,3 @@ void encodePixels(std::uint8_t* data, std::size_t size, PixelKeystream& stream) 
         data[i] = static_cast<std::uint8_t>(data[i] + nextOffset(stream));
     }
 }
-
-void fillOffsetTable(OffsetTable& table, std::uint16_t key) {
-    PixelKeystream stream = makeKeystream(key);
-    for (std::uint8_t& offset : table.offsets) {
-        offset = nextOffset(stream);
-    }
-    table.phase = 0;
-}
-
-void encodeWithTable(std::uint8_t* data, std::size_t size, OffsetTable& table) {
-    const std::uint8_t* offsets = table.offsets + table.phase;
-    for (std::size_t i = 0; i < size; ++i) {
-        data[i] = static_cast<std::uint8_t>(data[i] + offsets[i]);
-    }
-    table.phase = (table.phase + size) % KEYSTREAM_PERIOD;
-}
-
-void decodeWithTable(std::uint8_t* data, std::size_t size, OffsetTable& table) {
-    const std::uint8_t* offsets = table.offsets + table.phase;
-    for (std::size_t i = 0; i < size; ++i) {
-        data[i] = static_cast<std::uint8_t>(data[i] - offsets[i]);
-    }
-    table.phase = (table.phase + size) % KEYSTREAM_PERIOD;
-}

@@ -84,25 +84,3 @@ std::uint8_t nextOffset(PixelKeystream& stream);
 
 // Raises each byte of data[0, size) by the next offset of the stream.
 void encodePixels(std::uint8_t* data, std::size_t size, PixelKeystream& stream);
-
-// The keystream laid out ahead: offsets for pixel bytes 0 .. TABLE_CHUNK +
-// KEYSTREAM_PERIOD - 1. Since the stream repeats every KEYSTREAM_PERIOD bytes,
-// a piece of up to TABLE_CHUNK bytes starting at pixel byte p takes its offsets
-// from table[p % KEYSTREAM_PERIOD] on, and the per-byte update becomes a
-// plain add that the compiler vectorises.
-inline constexpr std::size_t TABLE_CHUNK = 32768;
-inline constexpr std::size_t OFFSET_TABLE_SIZE = TABLE_CHUNK + KEYSTREAM_PERIOD;
-
-struct OffsetTable {
-    std::uint8_t offsets[OFFSET_TABLE_SIZE];
-    std::size_t phase = 0; // pixel bytes encoded so far, mod KEYSTREAM_PERIOD
-};
-
-void fillOffsetTable(OffsetTable& table, std::uint16_t key);
-
-// The same as encodePixels on a stream seeded with the table's key, for
-// pieces of at most TABLE_CHUNK bytes.
-void encodeWithTable(std::uint8_t* data, std::size_t size, OffsetTable& table);
-
-// The inverse: lowers each byte by its offset, (stored - offset) mod 256.
-void decodeWithTable(std::uint8_t* data, std::size_t size, OffsetTable& table);
