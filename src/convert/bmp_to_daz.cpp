@@ -12,8 +12,9 @@
 
 namespace {
 
-// The page of the page cache that reads and writes line up with.
-constexpr std::size_t PAGE_SIZE = 4096;
+// The page of the page cache that reads and writes line up with. (Not
+// PAGE_SIZE: some C libraries define that as a macro.)
+constexpr std::size_t CACHE_PAGE_BYTES = 4096;
 
 // Everything known about the source once its headers and palette are read.
 struct SourceInfo {
@@ -56,7 +57,7 @@ ConvertResult copyPixels(FILE* source, std::uint64_t pixelOffset, PixelSink& sin
     std::size_t held = prefixSize; // buffer[0, held) is not written yet
     std::uint64_t readAt = pixelOffset;
     for (;;) {
-        const std::size_t want = CHUNK_SIZE - static_cast<std::size_t>(readAt % PAGE_SIZE);
+        const std::size_t want = CHUNK_SIZE - static_cast<std::size_t>(readAt % CACHE_PAGE_BYTES);
         const std::size_t got = std::fread(buffer + held, 1, want, source);
         if (std::ferror(source) != 0) {
             return ERR_READ;
@@ -65,7 +66,7 @@ ConvertResult copyPixels(FILE* source, std::uint64_t pixelOffset, PixelSink& sin
         held += got;
         readAt += got;
         const bool end = got < want;
-        const std::size_t out = end ? held : held - held % PAGE_SIZE;
+        const std::size_t out = end ? held : held - held % CACHE_PAGE_BYTES;
         if (std::fwrite(buffer, 1, out, sink.destination) != out) {
             return ERR_WRITE;
         }
@@ -111,7 +112,7 @@ ConvertResult convertOpenSource(const FileOps& ops, FILE* source, const char* so
                                 const char* destinationPath, int requestedColors,
                                 std::uint16_t key) {
     // A chunk, and the part of a page that waits for the next write.
-    alignas(PAGE_SIZE) std::array<std::uint8_t, CHUNK_SIZE + PAGE_SIZE> buffer{};
+    alignas(CACHE_PAGE_BYTES) std::array<std::uint8_t, CHUNK_SIZE + CACHE_PAGE_BYTES> buffer{};
     SourceInfo info;
     const ConvertResult checked = readSource(source, requestedColors, key, info, buffer.data());
     if (checked < 0) {
