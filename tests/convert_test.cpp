@@ -1,5 +1,6 @@
 #include "convert/bmp_to_daz.h"
 #include "convert/daz_to_bmp.h"
+#include "convert/file_ops.h"
 #include "faulty_stream.h"
 #include "support.h"
 
@@ -102,6 +103,18 @@ TEST_F(ConvertTest, AnyPixelAreaSizeGivesTheDefinedBytesAndCount) {
             ASSERT_EQ(readFile(dst), expectedDaz(bmp, count, k))
                 << area << " bytes, " << bpp << " bpp";
         }
+    }
+}
+
+// The header and palette take 24 + 3 * count bytes, so the kept colour count
+// moves the daz file's pixels against the bitmap's, and against the cache
+// lines the conversion lines them up with: every offset of 0 to 63 bytes.
+TEST_F(ConvertTest, EveryKeptColourCountGivesTheDefinedBytes) {
+    const Bytes bmp = makeBmp(1, 1, 8, pattern(2 * CHUNK_SIZE + 4321));
+    writeFile(src, bmp);
+    for (int count = 1; count <= 256; ++count) {
+        ASSERT_GE(convertBmpToDaz(src.c_str(), dst.c_str(), count, 0x5A3C), 0) << count;
+        ASSERT_EQ(readFile(dst), expectedDaz(bmp, count, 0x5A3C)) << count << " colours";
     }
 }
 
