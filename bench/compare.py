@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Paired wall-time runs of orvx against a plain copy of the same file.
 
-  python3 bench/compare.py [ORVX] [--large-pairs N] [--small-pairs N]
+  python3 bench/compare.py [ORVX] [--large-pairs N] [--small-pairs N] [--replace]
 
 Makes, in a temp folder, a 256 MiB 8-bit bitmap, a 256 MiB 4-bit one and a
 333x300 8-bit one. Each large file is converted (colour count 200 and 9, a
@@ -9,6 +9,14 @@ non-zero key) against `dd bs=32K` of it; the small one against `cp`. Every
 pair runs both commands back to back, in alternating order, after a warm-up
 that puts the source in the page cache. Prints the median of the per-pair
 ratios orvx / copy, under the processor's model and vector flags.
+
+Each timed run writes a new file: its output from the run before is removed
+first, untimed, for both commands. With --replace the outputs stay and each
+run replaces its own. On a virtual machine that hands freed memory back to
+its host (free page reporting), that case times the host: dd truncates its
+output and refills the same pages at once, while orvx keeps the old file
+until the new one is whole, so it writes to pages the host may have taken
+back in the meantime, and pays for them again.
 """
 import argparse
 import os
@@ -63,18 +71,23 @@ def wall_time(argv):
     return elapsed
 
 
-def paired_ratio(tool, copy, pairs, warmups=3):
-    # The source into the page cache, and both outputs there to be replaced,
-    # as in every timed run.
+def paired_ratio(tool, copy, outputs, pairs, replace, warmups=3):
+    """tool and copy are argvs; outputs, the files each writes."""
+    def run(argv, output):
+        if not replace and os.path.exists(output):
+            os.unlink(output)
+        return wall_time(argv)
+
+    # The source into the page cache, as in every timed run.
     for _ in range(warmups):
-        wall_time(tool)
-        wall_time(copy)
+        run(tool, outputs[0])
+        run(copy, outputs[1])
     ratios = []
     for pair in range(pairs):
         if pair % 2 == 0:
-            t, c = wall_time(tool), wall_time(copy)
+            t, c = run(tool, outputs[0]), run(copy, outputs[1])
         else:
-            c, t = wall_time(copy), wall_time(tool)
+            c, t = run(copy, outputs[1]), run(tool, outputs[0])
         ratios.append(t / c)
     return statistics.median(ratios)
 
@@ -87,6 +100,9 @@ def main():
     parser.add_argument("--dir", default="/dev/shm" if os.path.isdir("/dev/shm") else None,
                         help="where the files go (default: /dev/shm, so that the disk's "
                         "write-back does not time the runs)")
+    parser.add_argument("--replace", action="store_true",
+                        help="let each run replace its output of the run before, instead of "
+                        "writing a new file")
     args = parser.parse_args()
     orvx = os.path.abspath(args.orvx)
     dd = "/usr/bin/dd"
@@ -106,6 +122,7 @@ def main():
         ]
         print(f"cpu: {processor()}")
         print(f"orvx: {orvx}")
+        print("outputs: " + ("replaced by every run" if args.replace else "new in every run"))
         print(f"{'case':28} {'against':10} {'pairs':>5}  median orvx/copy")
         for label, name, count, against, pairs in cases:
             tool = [orvx, "-c", at(name), at("out.daz"), count, "1f2e"]
@@ -118,7 +135,8 @@ def main():
                 saved = os.dup(1)
                 os.dup2(null.fileno(), 1)
                 try:
-                    ratio = paired_ratio(tool, copy, pairs)
+                    ratio = paired_ratio(tool, copy, (at("out.daz"), at("copy.bmp")), pairs,
+                                         args.replace)
                 finally:
                     os.dup2(saved, 1)
                     os.close(saved)
