@@ -87,7 +87,7 @@ ConvertResult copyPixels(FILE* source, std::uint64_t pixelOffset, PixelSink& sin
 // How far past a cache line the daz file's pages start in the buffer, so
 // that every read after the first fills whole cache lines and the kernel's
 // vectors don't straddle two. On an AMD EPYC (family 26), with the pixel
-// bytes 48 bytes into their lines (8-bit, 200 colours), the kernel took 10
+// bytes 48 bytes into their lines (8-bit, 200 colours), the kernel took 8
 // to 15% longer within a conversion; on a chunk already in L1, the avx512
 // variant took half as long again.
 std::size_t pixelSkew(std::uint64_t pixelOffset, std::size_t prefixSize) {

@@ -130,7 +130,8 @@ template <std::size_t Width, int BitsPerPixel> Thresholds thresholdsFor(std::uin
 // compares the two results are added, then subtracted once. That frees a
 // register, of 16 at SSE2: the sse2 variant ran 3% faster on 4-bit. (A
 // masked add can't take two masks.)
-template <std::size_t Width> inline constexpr bool ONE_NIBBLE_TALLY = SIGNED_COMPARES&& Width < 64;
+template <std::size_t Width>
+inline constexpr bool ONE_NIBBLE_TALLY = (SIGNED_COMPARES && Width < 64);
 
 // Counts the vector at data (when Counting), the values at or past the limit
 // into one tally per nibble (two chains of adds instead of one long one) or,
