@@ -52,26 +52,6 @@ void memcpyChunk(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(Chunk::size()));
 }
 
-// One variant on one chunk after another, the phase running on as in a
-// conversion. Arguments: bits per pixel, colour count.
-void runVariant(benchmark::State& state, PixelKernel kernel) {
-    const auto bitsPerPixel = static_cast<int>(state.range(0));
-    const auto colorCount = static_cast<int>(state.range(1));
-    const std::unique_ptr<Chunk> chunk = chunkOfPixels();
-    auto coding = std::make_unique<PixelCoding>();
-    initPixelCoding(*coding, 0x1F2E, bitsPerPixel, colorCount);
-    std::size_t phase = 0;
-    std::uint64_t count = 0;
-    for (auto _ : state) {
-        count += kernel(*coding, chunk->data(), Chunk::size(), phase);
-        phase = (phase + Chunk::size()) % KEYSTREAM_PERIOD;
-        benchmark::DoNotOptimize(chunk->data());
-        benchmark::ClobberMemory();
-    }
-    benchmark::DoNotOptimize(count);
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(Chunk::size()));
-}
-
 // The whole per-chunk path of a conversion, through the picked variant.
 void encodeChunkOfSink(benchmark::State& state) {
     const auto bitsPerPixel = static_cast<int>(state.range(0));
@@ -143,9 +123,10 @@ SourceFile& sourceFile() {
     return file;
 }
 
-// Reads a chunk, then runs kernel on it, when there is one. Arguments as
-// for runVariant.
-void readAndEncode(benchmark::State& state, PixelKernel kernel) {
+// A variant on one chunk after another, the phase running on as in a
+// conversion; with source, each chunk is first read from it, and kernel may
+// be null (the read alone). Arguments: bits per pixel, colour count.
+void encodeChunks(benchmark::State& state, PixelKernel kernel, SourceFile* source) {
     const auto bitsPerPixel = static_cast<int>(state.range(0));
     const auto colorCount = static_cast<int>(state.range(1));
     const std::unique_ptr<Chunk> chunk = chunkOfPixels();
@@ -154,7 +135,7 @@ void readAndEncode(benchmark::State& state, PixelKernel kernel) {
     std::size_t phase = 0;
     std::uint64_t count = 0;
     for (auto _ : state) {
-        if (!sourceFile().readNext(*chunk)) {
+        if (source != nullptr && !source->readNext(*chunk)) {
             state.SkipWithError("no file to read in /dev/shm or $TMPDIR");
             break;
         }
@@ -167,6 +148,16 @@ void readAndEncode(benchmark::State& state, PixelKernel kernel) {
     }
     benchmark::DoNotOptimize(count);
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(Chunk::size()));
+}
+
+// The chunk stays in L1.
+void runVariant(benchmark::State& state, PixelKernel kernel) {
+    encodeChunks(state, kernel, nullptr);
+}
+
+// Each chunk has just been read, as in a conversion.
+void readAndEncode(benchmark::State& state, PixelKernel kernel) {
+    encodeChunks(state, kernel, &sourceFile());
 }
 
 // Counting on (8-bit count 200, 4-bit count 9) and off (the whole palette).
