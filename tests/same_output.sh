@@ -35,6 +35,15 @@ both() {
   "$reference/$command" "${native_args[@]}" >"$work/native.txt" 2>&1 || native_status=$?
   "${emulator[@]}" "$target/$command$suffix" "${target_args[@]}" >"$work/target.txt" 2>&1 ||
     target_status=$?
+  # The emulator can itself fail to start a program now and then: Wine then
+  # prints a line of its own and exits with 1, a status the tools never use.
+  # That case is run once more, and said.
+  if [ "$target_status" = 1 ]; then
+    echo "the emulator failed, run once more: $command $*: $(head -c 300 "$work/target.txt")"
+    target_status=0
+    "${emulator[@]}" "$target/$command$suffix" "${target_args[@]}" >"$work/target.txt" 2>&1 ||
+      target_status=$?
+  fi
   tr -d '\r' <"$work/target.txt" >"$work/target-lf.txt"
   checked=$((checked + 1))
   local problem=
@@ -46,7 +55,7 @@ both() {
   if [ -n "$problem" ]; then
     failed=$((failed + 1))
     echo "DIFFERENT: $command $*: $problem"
-    diff "$work/native.txt" "$work/target-lf.txt" | head -n 6 || true
+    diff "$work/native.txt" "$work/target-lf.txt" | head -n 20 || true
   fi
   return 0
 }
