@@ -13,9 +13,11 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
 
@@ -59,35 +61,69 @@ class DestinationTest : public ::testing::TestWithParam<Command> {
     Bytes expected; // what a run writes to a new file
 
     void SetUp() override {
-        const std::string sample = ORVX_SOURCE_DIR "/samples/sample8.bmp";
         input = dir.file(GetParam().input);
-        if (isOrvx()) {
-            fs::copy_file(sample, input);
-        } else {
-            const std::string daz = dir.file("in.daz");
-            ASSERT_EQ(convertBmpToDaz(sample.c_str(), daz.c_str(), 200, 0x1F2E), 1437);
-            if (input != daz) {
-                ASSERT_EQ(convertDazToPng(daz.c_str(), input.c_str()), DECODE_OK);
-                fs::remove(daz);
-            }
-        }
+        makeInput(readFile(ORVX_SOURCE_DIR "/samples/sample8.bmp"), input);
         ASSERT_EQ(run(output).status, 0);
         expected = readFile(output);
         fs::remove(output);
     }
 
+    // The command's kind of input at path, made from a bitmap: the bitmap
+    // itself, its daz file, or the PNG dazpng makes of that.
+    void makeInput(const Bytes& bitmap, const std::string& path) const {
+        const std::string bmp = dir.file("made.bmp");
+        writeFile(bmp, bitmap);
+        if (isOrvx()) {
+            fs::rename(bmp, path);
+            return;
+        }
+        const std::string daz = dir.file("made.daz");
+        ASSERT_GE(convertBmpToDaz(bmp.c_str(), daz.c_str(), 200, 0x1F2E), 0);
+        fs::remove(bmp);
+        if (GetParam().input == std::string("in.daz")) {
+            fs::rename(daz, path);
+        } else {
+            ASSERT_EQ(convertDazToPng(daz.c_str(), path.c_str()), DECODE_OK);
+            fs::remove(daz);
+        }
+    }
+
+    // The prefix that runs a command as another user, and the owner the
+    // files it must reach get; empty when that takes privileges this run
+    // hasn't got (then the test runs as itself).
+    std::vector<std::string> otherUser() const {
+        if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) {
+            return {};
+        }
+        return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    }
+
+    // argv(to), run by binary (a copy of the command where another user can
+    // run it) behind prefix, with TMPDIR set to staging.
+    std::vector<std::string> commandFor(const std::vector<std::string>& prefix,
+                                        const std::string& binary, const std::string& to,
+                                        const std::string& staging) const {
+        auto command = argv(to);
+        command[0] = binary;
+        command = withEmulator(command);
+        command.insert(command.begin(), {"/usr/bin/env", "TMPDIR=" + staging});
+        command.insert(command.begin(), prefix.begin(), prefix.end());
+        return command;
+    }
+
     bool isOrvx() const { return std::string(GetParam().name) == "orvx"; }
 
-    // The command's argument vector, converting input into to.
-    std::vector<std::string> argv(const std::string& to) const {
+    // The command's argument vector, converting from into to.
+    std::vector<std::string> argvFrom(const std::string& from, const std::string& to) const {
         if (isOrvx()) {
-            return {GetParam().binary, "-c", input, to, "200", "1f2e"};
+            return {GetParam().binary, "-c", from, to, "200", "1f2e"};
         }
         if (GetParam().takesCount) {
-            return {GetParam().binary, input, to, "200", "1f2e"};
+            return {GetParam().binary, from, to, "200", "1f2e"};
         }
-        return {GetParam().binary, input, to};
+        return {GetParam().binary, from, to};
     }
+    std::vector<std::string> argv(const std::string& to) const { return argvFrom(input, to); }
 
     RunResult run(const std::string& to) const { return runProgram(argv(to)); }
 
@@ -140,48 +176,233 @@ TEST_P(DestinationTest, LinksAndModes) {
     }
 }
 
-// A file the user may not write is refused; a folder the user may not write
-// to has its writable file written in place.
+// A file the user may not write is refused. Where the rename can't replace
+// the file (a folder the user may not write to; another user's file in a
+// sticky folder), the whole output is copied into it: the same file, its
+// owner and mode kept, and nothing left in the folder or the temporary
+// folder. A replaced file of another owner loses its set-id bits.
 TEST_P(DestinationTest, PermissionsOfFileAndFolder) {
-    std::vector<std::string> prefix;
-    if (geteuid() == 0) {
-        if (access("/usr/bin/setpriv", X_OK) != 0) {
-            GTEST_SKIP() << "running as root without setpriv to drop privileges";
-        }
-        prefix = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    const std::vector<std::string> prefix = otherUser();
+    const bool other = !prefix.empty();
+    if (geteuid() == 0 && !other) {
+        GTEST_SKIP() << "running as root without setpriv to drop privileges";
     }
+    const uid_t user = other ? NOBODY : geteuid();
+    const gid_t group = other ? NOBODY : getegid();
     const std::string binary = dir.file(GetParam().name);
     fs::copy_file(GetParam().binary, binary); // where the other user can run it
+    const std::string staging = dir.file("staging");
+    fs::create_directory(staging);
+    fs::permissions(staging, fs::perms(01777));
     const std::string folder = dir.file("sub");
     fs::create_directory(folder);
     const std::string locked = folder + "/out";
     writeFile(locked, {'o', 'l', 'd'});
     fs::permissions(locked, fs::perms(0444));
-    const bool root = geteuid() == 0;
     for (const std::string& path : {dir.path, input, binary, folder, locked}) {
-        ASSERT_EQ(chown(path.c_str(), root ? NOBODY : geteuid(), root ? NOBODY : getegid()), 0);
+        ASSERT_EQ(chown(path.c_str(), user, group), 0);
     }
-    auto command = argv(locked);
-    command[0] = binary;
-    command = withEmulator(command);
-    command.insert(command.begin(), prefix.begin(), prefix.end());
+    const auto command = commandFor(prefix, binary, locked, staging);
     const RunResult refused = runProgram(command);
     EXPECT_EQ(refused.status, 255);
     EXPECT_EQ(refused.out, GetParam().createError);
     EXPECT_EQ(readFile(locked), (Bytes{'o', 'l', 'd'}));
 
-    fs::permissions(locked, fs::perms(0644));
+    struct Case {
+        const char* name;
+        fs::perms folderMode;
+        bool othersFile; // the file belongs to this test's user, not the one who runs
+        fs::perms fileMode;
+        bool sameFile;   // copied into the file, not replaced by a new one
+        fs::perms after; // the file's mode after the run
+    };
+    const std::vector<Case> cases{
+        {"read-only folder", fs::perms(0555), false, fs::perms(0644), true, fs::perms(0644)},
+        {"sticky folder", fs::perms(01777), true, fs::perms(0666), true, fs::perms(0666)},
+        {"set-id bits of another owner", fs::perms(0777), true, fs::perms(06666), false,
+         fs::perms(0666)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.othersFile && !other) {
+            continue; // needs a second user
+        }
+        const std::string place = dir.file(std::string("case-") + c.name);
+        fs::create_directory(place);
+        const std::string out = place + "/out";
+        writeFile(out, {'o', 'l', 'd'});
+        if (!c.othersFile) {
+            ASSERT_EQ(chown(out.c_str(), user, group), 0);
+            ASSERT_EQ(chown(place.c_str(), user, group), 0);
+        }
+        fs::permissions(out, c.fileMode);
+        fs::permissions(place, c.folderMode);
+        struct stat before {};
+        ASSERT_EQ(stat(out.c_str(), &before), 0);
+        const RunResult result = runProgram(commandFor(prefix, binary, out, staging));
+        EXPECT_EQ(result.status, 0) << result.out;
+        EXPECT_EQ(readFile(out), expected);
+        struct stat after {};
+        ASSERT_EQ(stat(out.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino == before.st_ino, c.sameFile);
+        EXPECT_EQ(after.st_uid, c.sameFile ? before.st_uid : user);
+        EXPECT_EQ(modeOf(out), c.after);
+        EXPECT_EQ(folderEntries(place), std::vector<std::string>{"out"});
+        EXPECT_EQ(folderEntries(staging), std::vector<std::string>{});
+        fs::permissions(place, fs::perms(0755));
+    }
+}
+
+// Two runs into one file whose folder takes no new file: each copies its
+// whole output in under the lock, so the file ends as one of them, never a
+// header of one over the pixels of the other.
+TEST_P(DestinationTest, TwoRunsIntoOneFileLeaveOneWholeOutput) {
+    const std::vector<std::string> prefix = otherUser();
+    if (geteuid() == 0 && prefix.empty()) {
+        GTEST_SKIP() << "running as root without setpriv to drop privileges";
+    }
+    const uid_t user = prefix.empty() ? geteuid() : NOBODY;
+    const std::string binary = dir.file(GetParam().name);
+    fs::copy_file(GetParam().binary, binary);
+    const std::string big = dir.file(std::string("big.") + (isOrvx() ? "bmp" : "x"));
+    Bytes pixels(std::size_t{2048} * 4096);
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        pixels[i] = static_cast<std::uint8_t>(i % 251 % 200);
+    }
+    makeInput(makeBmp(2048, 4096, 8, pixels), big);
+    const std::string folder = dir.file("sub");
+    fs::create_directory(folder);
+    const std::string out = folder + "/out";
+    ASSERT_EQ(runProgram(argvFrom(big, out)).status, 0);
+    const Bytes bigExpected = readFile(out);
+    for (const std::string& path : {dir.path, input, big, binary, folder, out}) {
+        ASSERT_EQ(chown(path.c_str(), user, user), 0);
+    }
     fs::permissions(folder, fs::perms(0555));
-    struct stat before {};
-    ASSERT_EQ(stat(locked.c_str(), &before), 0);
-    const RunResult inPlace = runProgram(command);
-    EXPECT_EQ(inPlace.status, 0) << inPlace.out;
-    EXPECT_EQ(readFile(locked), expected);
-    struct stat after {};
-    ASSERT_EQ(stat(locked.c_str(), &after), 0);
-    EXPECT_EQ(after.st_ino, before.st_ino); // the same file, written in place
-    EXPECT_EQ(folderEntries(folder), std::vector<std::string>{"out"});
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE(round);
+        auto small = commandFor(prefix, binary, out, dir.path);
+        auto large = small;
+        std::replace(large.begin(), large.end(), input, big);
+        std::vector<std::thread> runs;
+        std::vector<RunResult> results(2);
+        runs.emplace_back([&] { results[0] = runProgram(large); });
+        runs.emplace_back([&] { results[1] = runProgram(small); });
+        for (std::thread& t : runs) {
+            t.join();
+        }
+        EXPECT_EQ(results[0].status, 0) << results[0].out;
+        EXPECT_EQ(results[1].status, 0) << results[1].out;
+        const Bytes now = readFile(out);
+        EXPECT_TRUE(now == expected || now == bigExpected) << now.size() << " bytes";
+    }
     fs::permissions(folder, fs::perms(0755));
+    EXPECT_EQ(folderEntries(folder), std::vector<std::string>{"out"});
+}
+
+// A destination bound over another file (a mount point, as containers
+// have) can't be renamed over: the output is copied into the file it shows.
+TEST_P(DestinationTest, MountPointIsWrittenThrough) {
+    if (geteuid() != 0 || runProgram({"/usr/bin/unshare", "-m", "true"}).status != 0) {
+        GTEST_SKIP() << "needs root and mount namespaces";
+    }
+    const std::string shown = dir.file("shown");
+    writeFile(output, {'o', 'l', 'd'});
+    writeFile(shown, {'s', 'h', 'o', 'w', 'n'});
+    std::vector<std::string> command{"/usr/bin/unshare",
+                                     "-m",
+                                     "/bin/sh",
+                                     "-c",
+                                     "mount --bind \"$1\" \"$2\" && shift 2 && exec \"$@\"",
+                                     "sh",
+                                     shown,
+                                     output};
+    const auto run = withEmulator(argv(output));
+    command.insert(command.end(), run.begin(), run.end());
+    const RunResult result = runProgram(command);
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_EQ(readFile(shown), expected);
+    EXPECT_EQ(readFile(output), (Bytes{'o', 'l', 'd'})); // under the mount, untouched
+    const std::vector<std::string> left{GetParam().input, "out", "shown"};
+    EXPECT_EQ(folderEntries(dir.path), left);
+}
+
+// A replaced file keeps its extended attributes and its ACL, as a plain
+// overwrite would.
+TEST_P(DestinationTest, ExtendedAttributesAndAclAreKept) {
+    writeFile(output, {'o', 'l', 'd'});
+    const std::string note = "kept";
+    if (setxattr(output.c_str(), "user.orvx-note", note.data(), note.size(), 0) != 0) {
+        GTEST_SKIP() << "no user extended attributes here: " << std::strerror(errno);
+    }
+    const bool acl = access("/usr/bin/setfacl", X_OK) == 0 &&
+                     runProgram({"/usr/bin/setfacl", "-m", "u:65534:rw", output}).status == 0;
+    const auto attribute = [](const std::string& path, const char* name) {
+        std::string value(256, '\0');
+        const ssize_t size = getxattr(path.c_str(), name, value.data(), value.size());
+        value.resize(size < 0 ? 0 : static_cast<std::size_t>(size));
+        return value;
+    };
+    const std::string aclBefore = attribute(output, "system.posix_acl_access");
+    ASSERT_EQ(run(output).status, 0);
+    EXPECT_EQ(readFile(output), expected);
+    EXPECT_EQ(attribute(output, "user.orvx-note"), note);
+    if (acl) {
+        EXPECT_FALSE(aclBefore.empty());
+        EXPECT_EQ(attribute(output, "system.posix_acl_access"), aclBefore);
+    }
+}
+
+// Names that can't be created are refused before the input's pixels are
+// read (the input here is cut short, which a conversion would notice), and
+// a path at the system's limit is taken, however long the temporary name.
+TEST_P(DestinationTest, NamesThatCannotBeCreated) {
+    Bytes cut = readFile(input);
+    cut.resize(cut.size() - 100);
+    writeFile(input, cut);
+    fs::create_symlink("loop", dir.file("loop"));
+    fs::create_symlink("loop-b", dir.file("loop-a"));
+    fs::create_symlink("loop-a", dir.file("loop-b"));
+    std::string deep = dir.path;
+    while (deep.size() < PATH_MAX - 150) {
+        deep += "/" + std::string(100, 'd');
+    }
+    fs::create_directories(deep);
+    const std::string longest = deep + "/" + std::string(PATH_MAX - 2 - deep.size(), 'n');
+    struct Case {
+        const char* name;
+        std::string path;
+        bool refused;
+    };
+    const std::vector<Case> cases{
+        {"empty", "", true},
+        {"a name over 255 bytes", dir.file(std::string(256, 'n')), true},
+        {"a link to itself", dir.file("loop"), true},
+        {"two links to each other", dir.file("loop-a"), true},
+        {"a missing folder", dir.file("missing/out"), true},
+        {"a path ending in a separator", dir.file("new/"), true},
+        {"a name under a file", input + "/out", true},
+        {"a name of 255 bytes", dir.file(std::string(255, 'n')), false},
+        {"a path at the limit", longest, false},
+    };
+    const std::vector<std::string> before = folderEntries(dir.path);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RunResult result = run(c.path);
+        if (c.refused) {
+            EXPECT_EQ(result.status, 255);
+            EXPECT_EQ(result.out, GetParam().createError);
+        } else if (GetParam().takesCount && !isOrvx()) {
+            EXPECT_EQ(result.status, 255); // pngdaz reads the cut pixels: a read error
+            EXPECT_NE(result.out.find("Errore di lettura"), std::string::npos) << result.out;
+        } else {
+            EXPECT_EQ(result.status, 0) << result.out;
+            EXPECT_TRUE(fileExists(c.path));
+            fs::remove(c.path);
+        }
+        EXPECT_EQ(folderEntries(dir.path), before);
+        EXPECT_EQ(folderEntries(deep), std::vector<std::string>{});
+    }
 }
 
 // The messages never land in the output, and an output that can't take the
@@ -321,9 +542,17 @@ TEST_P(DestinationTest, SignalsRemoveThePartialOutput) {
         bool oldFile;
         bool ignoreInterrupt; // SIGINT ignored from the start: SIGTERM ends it
     };
+    // QUIT and ABRT would leave a core file of the command behind.
+    const rlimit noCore{0, 0};
+    rlimit core{};
+    getrlimit(RLIMIT_CORE, &core);
+    setrlimit(RLIMIT_CORE, &noCore);
     for (const Case& c :
          {Case{SIGINT, true, false}, Case{SIGTERM, false, false}, Case{SIGHUP, true, false},
           Case{SIGPIPE, false, false}, Case{SIGXCPU, true, false}, Case{SIGXFSZ, false, false},
+          Case{SIGQUIT, true, false}, Case{SIGUSR1, false, false}, Case{SIGUSR2, true, false},
+          Case{SIGALRM, false, false}, Case{SIGVTALRM, true, false}, Case{SIGPROF, false, false},
+          Case{SIGABRT, true, false}, Case{SIGRTMIN + 1, false, false},
           Case{SIGTERM, true, true}}) {
         SCOPED_TRACE(strsignal(c.signal));
         fs::remove(output);
@@ -354,4 +583,5 @@ TEST_P(DestinationTest, SignalsRemoveThePartialOutput) {
         }
         EXPECT_EQ(folderEntries(dir.path).size(), c.oldFile ? 2U : 1U);
     }
+    setrlimit(RLIMIT_CORE, &core);
 }

@@ -104,8 +104,8 @@ FILE* openOutput(int descriptor) {
     return file == nullptr ? nullptr : countStream(file, true);
 }
 
-int createTemporary(const char* target, std::string& path) {
-    if (activePlan->folderNotWritable) {
+int createTemporary(const Folder& folder, const std::string& name, std::string& temporaryName) {
+    if (activePlan->folderNotWritable && !folder.staging) {
         errno = EACCES;
         return -1;
     }
@@ -113,7 +113,7 @@ int createTemporary(const char* target, std::string& path) {
         errno = ENOSPC;
         return -1;
     }
-    return createTemporaryBeside(target, path);
+    return createTemporaryIn(folder, name, temporaryName);
 }
 
 int setMode(int descriptor, unsigned mode) {
@@ -124,12 +124,16 @@ int setMode(int descriptor, unsigned mode) {
     return setDescriptorMode(descriptor, mode);
 }
 
-int replace(const char* from, const char* to) {
+int replace(const Folder& folder, const std::string& from, const std::string& to) {
     if (failsNow(CallKind::REPLACE)) {
         errno = EIO;
         return -1;
     }
-    return replaceFile(from, to);
+    if (activePlan->replaceRefused) {
+        errno = EBUSY;
+        return -1;
+    }
+    return replaceIn(folder, from, to);
 }
 
 } // namespace

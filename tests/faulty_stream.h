@@ -31,6 +31,9 @@ struct FaultPlan {
     // No temporary file can be made (its folder may not be written to): the
     // output is written in place. These refusals are not counted as calls.
     bool folderNotWritable = false;
+    // The rename can't replace the destination (a mount point): the output
+    // is copied into it. Not counted as a call either.
+    bool replaceRefused = false;
 };
 
 // Uses plan for every stream until the next call; FileOps that open counted

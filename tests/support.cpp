@@ -233,3 +233,18 @@ Picture renderWithImageMagick(const std::string& path) {
     picture.rgb.assign(raw.out.begin(), raw.out.end());
     return picture;
 }
+
+ScopedEnvironment::ScopedEnvironment(const char* variable, const char* value) : name(variable) {
+    const char* now = std::getenv(variable);
+    had = now != nullptr;
+    before = had ? now : "";
+    setenv(variable, value, 1);
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+    if (had) {
+        setenv(name.c_str(), before.c_str(), 1);
+    } else {
+        unsetenv(name.c_str());
+    }
+}

@@ -68,3 +68,15 @@ Picture renderDaz(const Bytes& daz);
 
 // ImageMagick's decoding of an image file; empty when it fails.
 Picture renderWithImageMagick(const std::string& path);
+
+// Sets an environment variable for as long as the object lives, then puts
+// back what was there.
+struct ScopedEnvironment {
+    ScopedEnvironment(const char* name, const char* value);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+    std::string name;
+    bool had = false;
+    std::string before;
+};

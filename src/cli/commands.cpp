@@ -9,6 +9,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdio>
+#include <new>
 
 namespace {
 
@@ -106,7 +107,12 @@ int runConversion(const ConversionCommand& command, const char* source, const ch
                   const char* countText, const char* keyText) {
     const int count = countText != nullptr ? parseColorCount(countText) : 0;
     const std::uint16_t key = keyText != nullptr ? parseKey(keyText) : 0;
-    const ConvertResult result = command.convert(source, destination, count, key);
+    ConvertResult result = ERR_READ;
+    try {
+        result = command.convert(source, destination, count, key);
+    } catch (const std::bad_alloc&) {
+        result = ERR_READ; // the output, if any, is already gone
+    }
     if (result < 0) {
         std::printf(ERROR_LINE_FORMAT, command.message(result));
         std::fputs(command.usage, stdout);
@@ -134,7 +140,12 @@ int runDecoding(const DecodingCommand& command, int argc, const char* const* arg
         std::fputs(command.usage, stdout);
         return finishRun(STATUS_FAILURE);
     }
-    const DecodeResult result = command.decode(argv[1], argv[2]);
+    DecodeResult result = DECODE_ERR_READ;
+    try {
+        result = command.decode(argv[1], argv[2]);
+    } catch (const std::bad_alloc&) {
+        result = DECODE_ERR_READ; // the output, if any, is already gone
+    }
     if (result < 0) {
         std::printf(ERROR_LINE_FORMAT, command.message(result));
         return finishRun(STATUS_FAILURE);

@@ -2,18 +2,32 @@
 // so that the arguments come whole whatever the code page, and pass on in
 // UTF-8 (the file functions take UTF-8 paths); elsewhere main, the arguments
 // as they are. The commands themselves take UTF-8 either way.
+//
+// Nothing throws past main: the commands turn a failed allocation into their
+// own failure, and whatever else escapes (memory for the arguments
+// themselves) ends the run with the failure status, not an abort.
 #pragma once
 
 #include "convert/platform.h"
 
+inline constexpr int ENTRY_FAILURE = -1; // as every command's own failure
+
 #ifdef _WIN32
 #define ORVX_MAIN(run)                                                                             \
     int wmain(int argc, wchar_t** argv) {                                                          \
-        return runWithWideArguments(argc, argv, run);                                              \
+        try {                                                                                      \
+            return runWithWideArguments(argc, argv, run);                                          \
+        } catch (...) {                                                                            \
+            return ENTRY_FAILURE;                                                                  \
+        }                                                                                          \
     }
 #else
 #define ORVX_MAIN(run)                                                                             \
     int main(int argc, char** argv) {                                                              \
-        return run(argc, argv);                                                                    \
+        try {                                                                                      \
+            return run(argc, argv);                                                                \
+        } catch (...) {                                                                            \
+            return ENTRY_FAILURE;                                                                  \
+        }                                                                                          \
     }
 #endif

@@ -121,9 +121,6 @@ ConvertResult writeDaz(FILE* source, Destination& destination, const SourceInfo&
     if (result < 0) {
         return result;
     }
-    if (!closeDestination(destination)) {
-        return ERR_WRITE;
-    }
     return static_cast<ConvertResult>(sink.undefinedCount);
 }
 
@@ -140,7 +137,7 @@ ConvertResult convertOpenSource(const FileOps& ops, FILE* source, const char* so
     if (checked < 0) {
         return checked;
     }
-    return writeDestination(ops, sourcePath, destinationPath, ERR_CREATE,
+    return writeDestination(ops, sourcePath, destinationPath, CONVERT_OUTPUT_ERRORS,
                             [&](Destination& destination) {
                                 return writeDaz(source, destination, info, buffer.data());
                             });

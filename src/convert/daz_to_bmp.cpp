@@ -64,7 +64,7 @@ DecodeResult writeBmp(DazSource& daz, Destination& destination, std::uint8_t* bu
         }
         done += want;
     }
-    return closeDestination(destination) ? DECODE_OK : DECODE_ERR_WRITE;
+    return DECODE_OK;
 }
 
 DecodeResult convertOpenDaz(const FileOps& ops, FILE* source, const char* sourcePath,
@@ -83,7 +83,7 @@ DecodeResult convertOpenDaz(const FileOps& ops, FILE* source, const char* source
     std::memcpy(buffer.data() + BMP_PREFIX_SIZE, daz.palette, daz.paletteBytes);
     swapPaletteEntries(buffer.data() + BMP_PREFIX_SIZE, daz.paletteBytes / PALETTE_ENTRY_SIZE);
     return writeDestination(
-        ops, sourcePath, destinationPath, DECODE_ERR_CREATE,
+        ops, sourcePath, destinationPath, DECODE_OUTPUT_ERRORS,
         [&](Destination& destination) { return writeBmp(daz, destination, buffer.data()); });
 }
 

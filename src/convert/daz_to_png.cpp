@@ -129,7 +129,7 @@ DecodeResult writePng(DazSource& daz, Destination& destination) {
     if (result < 0) {
         return result;
     }
-    return closeDestination(destination) ? DECODE_OK : DECODE_ERR_WRITE;
+    return DECODE_OK;
 }
 
 DecodeResult convertOpenDaz(const FileOps& ops, std::FILE* source, const char* sourcePath,
@@ -142,7 +142,7 @@ DecodeResult convertOpenDaz(const FileOps& ops, std::FILE* source, const char* s
     if (daz->rows > std::numeric_limits<std::int32_t>::max()) {
         return DECODE_ERR_TOO_BIG;
     }
-    return writeDestination(ops, sourcePath, destinationPath, DECODE_ERR_CREATE,
+    return writeDestination(ops, sourcePath, destinationPath, DECODE_OUTPUT_ERRORS,
                             [&](Destination& destination) { return writePng(*daz, destination); });
 }
 

@@ -4,20 +4,26 @@
 
 namespace {
 
-// Cuts path to zero length only while it still names the regular file
-// identity describes.
-void truncateIfSameFile(const char* path, const FileIdentity& identity) {
-    if (identity.kind != FileKind::REGULAR) {
-        return;
+const Folder& temporaryFolder(const Destination& destination) {
+    return destination.staging.staging ? destination.staging : destination.folder;
+}
+
+void closePrevious(Destination& destination) {
+    if (destination.previousDescriptor >= 0) {
+        static_cast<void>(closeDescriptor(destination.previousDescriptor));
+        destination.previousDescriptor = -1;
     }
-    const int descriptor = openExistingForWriting(path);
-    if (descriptor < 0) {
-        return;
-    }
-    if (isSameFile(identityOfDescriptor(descriptor), identity)) {
-        static_cast<void>(truncateDescriptor(descriptor));
-    }
-    static_cast<void>(closeDescriptor(descriptor));
+}
+
+// Lets go of everything the destination holds open. The clean-up on
+// interruption goes first: it names a file in one of the folders.
+void release(Destination& destination) {
+    holdInterrupts();
+    clearInterruptCleanup();
+    releaseInterrupts();
+    closePrevious(destination);
+    closeFolder(destination.staging);
+    closeFolder(destination.folder);
 }
 
 // Owns descriptor from here on: a stream over it, or closed on failure.
@@ -27,7 +33,6 @@ bool attachStream(Destination& destination, int descriptor) {
     destination.stream = destination.ops->openOutput(descriptor);
     if (destination.stream == nullptr) {
         static_cast<void>(closeDescriptor(descriptor));
-        discardDestination(destination);
         return false;
     }
     return true;
@@ -39,49 +44,71 @@ bool openDirect(Destination& destination, const char* path) {
     return descriptor >= 0 && attachStream(destination, descriptor);
 }
 
-// The folder can't take a temporary file: write the file itself, an existing
-// one (already open as existing) cut to zero length first.
-bool openInPlace(Destination& destination, int existing) {
-    destination.kind = OutputKind::IN_PLACE;
-    destination.created = existing < 0;
+// Creates the temporary file in folder and has an interruption remove it.
+int createTemporary(Destination& destination, const Folder& folder) {
+    holdInterrupts();
     const int descriptor =
-        destination.created ? createForWriting(destination.target.c_str()) : existing;
-    if (descriptor < 0) {
-        return false;
-    }
-    holdInterrupts();
-    if (destination.created) {
-        setInterruptCleanup(destination.target.c_str(), -1);
+        destination.ops->createTemporary(folder, destination.name, destination.temporary);
+    const int error = errno;
+    if (descriptor >= 0) {
+        setInterruptCleanup(folder, destination.temporary);
     } else {
-        setInterruptCleanup(nullptr, descriptor);
+        destination.temporary.clear();
     }
     releaseInterrupts();
-    if (!destination.created && truncateDescriptor(descriptor) != 0) {
-        static_cast<void>(closeDescriptor(descriptor));
-        discardDestination(destination);
-        return false;
-    }
-    return attachStream(destination, descriptor);
+    errno = error;
+    return descriptor;
 }
 
-void stopInterruptCleanup() {
-    holdInterrupts();
-    clearInterruptCleanup();
-    releaseInterrupts();
-}
-
-// The mode, owner and group the output takes from the file it replaces, or a
-// plain create's mode for a new one.
+// The mode, owner, group and extended attributes the output takes from the
+// file it replaces, or a plain create's mode for a new one.
 bool giveAttributes(const Destination& destination) {
     const int descriptor = destination.descriptor;
     if (destination.previous.kind != FileKind::REGULAR) {
         return destination.ops->setMode(descriptor, newFileMode()) == 0;
+    }
+    if (destination.previousDescriptor >= 0) {
+        copyExtendedAttributes(destination.previousDescriptor, descriptor);
     }
     const FileIdentity& previous = destination.previous;
     const bool sameOwner = setDescriptorOwner(descriptor, previous.owner, previous.group);
     // Set-user and set-group bits only go with the owner and group they were for.
     const unsigned mode = sameOwner ? previous.mode : previous.mode & 0777U;
     return destination.ops->setMode(descriptor, mode) == 0;
+}
+
+// The staged output, whole, into the destination's own file: under an
+// exclusive lock, so that runs into one file take turns, and with every
+// interruption held off while the bytes go over, so that only a write error
+// or a kill can leave the file half written.
+bool copyIntoPrevious(Destination& destination) {
+    const int target = destination.previousDescriptor;
+    const Folder& folder = temporaryFolder(destination);
+    const int staged = openForReadingIn(folder, destination.temporary);
+    if (staged < 0) {
+        return false;
+    }
+    bool done =
+        isSameFile(identityOfDescriptor(staged), destination.written) && lockExclusive(target) == 0;
+    if (done) {
+        // Still the file the name leads to: another may have taken its place.
+        done = isSameFile(identityOfDescriptor(target),
+                          identityIn(destination.folder, destination.name));
+    }
+    const std::int64_t size = descriptorSize(staged);
+    if (done && size >= 0) {
+        holdInterrupts();
+        done = copyWholeFile(staged, target, static_cast<std::uint64_t>(size)) == 0;
+        static_cast<void>(closeDescriptor(staged));
+        closePrevious(destination); // lets the lock go
+        removeInIfSameFile(folder, destination.temporary, destination.written);
+        destination.temporary.clear();
+        clearInterruptCleanup();
+        releaseInterrupts();
+        return done;
+    }
+    static_cast<void>(closeDescriptor(staged));
+    return false;
 }
 
 } // namespace
@@ -98,40 +125,40 @@ bool openDestination(Destination& destination, const FileOps& ops, const char* i
         isSameFile(existing, identityOfStandardOutput())) {
         return false;
     }
-    destination.previous = existing;
     if (existing.kind != FileKind::REGULAR && existing.kind != FileKind::MISSING) {
+        destination.previous = existing;
         return openDirect(destination, path);
     }
-    destination.target = followLinks(path);
-    int current = -1;
-    if (existing.kind == FileKind::REGULAR) {
+    // A name that can't be created is found now, before any work is done.
+    if (openFolderOf(path, destination.folder, destination.name) != 0) {
+        return false;
+    }
+    destination.previous = identityIn(destination.folder, destination.name);
+    if (destination.previous.kind == FileKind::REGULAR) {
         // A file the user may not write is not replaced behind their back.
-        current = openExistingForWriting(destination.target.c_str());
-        if (current < 0) {
+        destination.previousDescriptor = openExistingIn(destination.folder, destination.name);
+        if (destination.previousDescriptor < 0) {
             return false;
         }
+    } else if (destination.previous.kind != FileKind::MISSING) {
+        return false; // it changed under us
     }
-    holdInterrupts();
-    const int descriptor = ops.createTemporary(destination.target.c_str(), destination.temporary);
-    const int error = errno;
+    int descriptor = createTemporary(destination, destination.folder);
     if (descriptor >= 0) {
         destination.kind = OutputKind::REPLACE;
-        setInterruptCleanup(destination.temporary.c_str(), -1);
-    }
-    releaseInterrupts();
-    if (descriptor >= 0) {
-        if (current >= 0) {
-            static_cast<void>(closeDescriptor(current));
-        }
         return attachStream(destination, descriptor);
     }
-    if (isFolderNotWritable(error)) {
-        return openInPlace(destination, current);
+    // A folder that may not be written to: the existing file still may be.
+    if (!isFolderNotWritable(errno) || destination.previousDescriptor < 0 ||
+        openStagingFolder(destination.staging) != 0) {
+        return false;
     }
-    if (current >= 0) {
-        static_cast<void>(closeDescriptor(current));
+    descriptor = createTemporary(destination, destination.staging);
+    if (descriptor < 0) {
+        return false;
     }
-    return false;
+    destination.kind = OutputKind::COPY;
+    return attachStream(destination, descriptor);
 }
 
 bool closeDestination(Destination& destination) {
@@ -145,17 +172,34 @@ bool closeDestination(Destination& destination) {
         return false;
     }
     if (destination.kind == OutputKind::REPLACE) {
+        closePrevious(destination); // a file held open may not be replaced everywhere
         holdInterrupts();
-        done = destination.ops->replace(destination.temporary.c_str(),
-                                        destination.target.c_str()) == 0;
-        if (done) {
-            clearInterruptCleanup();
+        const bool replaced = destination.ops->replace(destination.folder, destination.temporary,
+                                                       destination.name) == 0;
+        const int error = errno;
+        if (replaced) {
             destination.temporary.clear();
+            clearInterruptCleanup();
         }
         releaseInterrupts();
-        return done;
+        if (!replaced) {
+            // A name that can't be replaced: its file may still be written.
+            if (!isReplaceRefused(error) || destination.previous.kind != FileKind::REGULAR) {
+                return false;
+            }
+            destination.previousDescriptor = openExistingIn(destination.folder, destination.name);
+            if (destination.previousDescriptor < 0 ||
+                !isSameFile(identityOfDescriptor(destination.previousDescriptor),
+                            destination.previous)) {
+                return false;
+            }
+            destination.kind = OutputKind::COPY;
+        }
     }
-    stopInterruptCleanup();
+    if (destination.kind == OutputKind::COPY && !copyIntoPrevious(destination)) {
+        return false;
+    }
+    release(destination);
     return true;
 }
 
@@ -164,19 +208,10 @@ void discardDestination(Destination& destination) {
         static_cast<void>(std::fclose(destination.stream)); // the failure is already decided
         destination.stream = nullptr;
     }
-    switch (destination.kind) {
-    case OutputKind::REPLACE:
-        removeIfSameFile(destination.temporary.c_str(), destination.written);
-        break;
-    case OutputKind::IN_PLACE:
-        if (destination.created) {
-            removeIfSameFile(destination.target.c_str(), destination.written);
-        } else {
-            truncateIfSameFile(destination.target.c_str(), destination.written);
-        }
-        break;
-    case OutputKind::DIRECT:
-        break;
+    if (!destination.temporary.empty()) {
+        removeInIfSameFile(temporaryFolder(destination), destination.temporary,
+                           destination.written);
+        destination.temporary.clear();
     }
-    stopInterruptCleanup();
+    release(destination);
 }

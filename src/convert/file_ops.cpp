@@ -24,7 +24,7 @@ std::FILE* openOutputStream(int descriptor) {
 } // namespace
 
 const FileOps& stdioFileOps() {
-    static const FileOps ops{openSourceFile, openOutputStream, createTemporaryBeside,
-                             setDescriptorMode, replaceFile};
+    static const FileOps ops{openSourceFile, openOutputStream, createTemporaryIn, setDescriptorMode,
+                             replaceIn};
     return ops;
 }

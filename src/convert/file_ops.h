@@ -3,6 +3,8 @@
 // can hand a conversion calls that fail at any point it chooses.
 #pragma once
 
+#include "convert/platform.h"
+
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -16,14 +18,16 @@ struct FileOps {
     // A binary stream that writes to (and owns) an output descriptor the
     // conversion opened; null on failure, the descriptor then still open.
     std::FILE* (*openOutput)(int descriptor);
-    // Creates a new empty file, exclusively, in the folder of target, with a
-    // hidden name made from target's (see createTemporaryBeside); its path
-    // goes to path. A descriptor open for writing, or -1 with errno set.
-    int (*createTemporary)(const char* target, std::string& path);
+    // Creates a new empty file, exclusively, in folder, with a hidden name
+    // made from name (see createTemporaryIn), which goes to temporaryName. A
+    // descriptor open for reading and writing, or -1 with errno set.
+    int (*createTemporary)(const Folder& folder, const std::string& name,
+                           std::string& temporaryName);
     // Gives the open file these permission bits; 0, or -1 with errno set.
     int (*setMode)(int descriptor, unsigned mode);
-    // Renames from onto to, replacing what to names; 0, or -1 with errno set.
-    int (*replace)(const char* from, const char* to);
+    // Renames from onto to, both in folder, replacing what to names; 0, or -1
+    // with errno set.
+    int (*replace)(const Folder& folder, const std::string& from, const std::string& to);
 };
 
 // Opens the input with ops.openSource, runs convert on the stream and closes

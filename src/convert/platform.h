@@ -1,7 +1,9 @@
 // platform.h - what the life of an output file needs from the system that the
-// standard library can't say: which file a path or descriptor is, a temporary
-// file beside the target and the rename that puts it in place, removal of a
-// regular file only, and clean-up when the process is interrupted.
+// standard library can't say: which file a path or descriptor is, a folder
+// held open and the names in it (temporary files, the rename that puts one in
+// place, removal of a regular file only), an exclusive lock and a copy into
+// an existing file, extended attributes, and clean-up when the process is
+// interrupted.
 //
 // Everything else in the tool is platform-free. One implementation per
 // system: platform_posix.cpp and platform_windows.cpp.
@@ -34,29 +36,58 @@ inline bool isSameFile(const FileIdentity& a, const FileIdentity& b) {
            a.inode == b.inode;
 }
 
-// The path that a chain of symbolic links starting at path ends at: path
-// itself when it is no link, the link's target when that is missing.
-std::string followLinks(const char* path);
+// Where an output's names live: a folder held open for the whole run, so
+// that every name in it is short (POSIX: openat, renameat, unlinkat on the
+// descriptor), however long the path that led there.
+struct Folder {
+    int descriptor = -1;  // POSIX: the open folder; unused on Windows
+    std::string path;     // with its trailing separator; empty for the current folder
+    bool staging = false; // the system's temporary folder, not the destination's
+};
 
+// The name a path ends at once every symbolic link on the way is followed
+// (a link to a missing file ends at that file's name), split into its folder,
+// opened, and the name in it. 0, or -1 with errno set: ELOOP for a link loop,
+// ENOENT for a missing folder, ENAMETOOLONG for a name the folder's file
+// system can't hold, EISDIR for a path that names no file (empty, or ending
+// in a separator).
+int openFolderOf(const char* path, Folder& folder, std::string& name);
+// The system's temporary folder, for an output that can't be made beside
+// its destination.
+int openStagingFolder(Folder& folder);
+void closeFolder(Folder& folder);
+
+// The file name in folder names, not following a final link; MISSING if none.
+FileIdentity identityIn(const Folder& folder, const std::string& name);
 // Opens an existing file for writing without changing it, or -1: tells
 // whether it may be written, and never waits on a FIFO.
-int openExistingForWriting(const char* path);
+int openExistingIn(const Folder& folder, const std::string& name);
+int openForReadingIn(const Folder& folder, const std::string& name);
 // Opens path as a plain "wb" does (created with 0666 less the umask, or cut
 // to zero length), or -1.
 int openTruncatingForWriting(const char* path);
-// Creates path, which must not exist, for writing, or -1.
-int createForWriting(const char* path);
 int closeDescriptor(int descriptor);
-int truncateDescriptor(int descriptor);
 
-// The hidden temporary name for an output at target: ".NAME.orvx-XXXXXX" in
-// target's folder, NAME being target's file name (cut short if the whole
-// would be too long for the file system), created exclusively with mode 0600.
-// A descriptor open for writing, or -1 with errno set.
-int createTemporaryBeside(const char* target, std::string& path);
+// Creates ".NAME.orvx-XXXXXX" in folder, NAME being name (cut short if the
+// whole would be too long for a file name), exclusively, with mode 0600, and
+// opens it for reading and writing. Its name goes to temporaryName. A
+// descriptor, or -1 with errno set.
+int createTemporaryIn(const Folder& folder, const std::string& name, std::string& temporaryName);
 // True when a failure to create the temporary file means only that its
 // folder can't be written to: the target itself may still be.
 bool isFolderNotWritable(int error);
+// Renames from onto to, both in folder, replacing what to names; 0, or -1
+// with errno set.
+int replaceIn(const Folder& folder, const std::string& from, const std::string& to);
+// True when a failed rename means only that the destination's name can't be
+// replaced (a sticky folder, a mount point, a read-only folder): its file
+// may still be written.
+bool isReplaceRefused(int error);
+// Removes name only while it still names the regular file identity
+// describes: never a device, a FIFO or another file that has taken the name
+// since.
+void removeInIfSameFile(const Folder& folder, const std::string& name,
+                        const FileIdentity& identity);
 
 int setDescriptorMode(int descriptor, unsigned mode);
 // Gives the open file this owner and group, else keeps at least the group if
@@ -64,23 +95,31 @@ int setDescriptorMode(int descriptor, unsigned mode);
 bool setDescriptorOwner(int descriptor, std::int64_t owner, std::int64_t group);
 // The permission bits a plain create gives a new file: 0666 less the umask.
 unsigned newFileMode();
-int replaceFile(const char* from, const char* to);
+// Copies every extended attribute the system lets this process read from
+// one open file and write to the other: POSIX ACLs and security labels
+// included, where they are kept as attributes. One that can't be copied is
+// left out; nothing else fails.
+void copyExtendedAttributes(int from, int to);
 
-// Removes path only while it still names the regular file identity
-// describes: never a device, a FIFO or another file that has taken the name
-// since.
-void removeIfSameFile(const char* path, const FileIdentity& identity);
+// Waits for an exclusive lock on the whole open file; it goes when the
+// descriptor is closed. 0, or -1 with errno set.
+int lockExclusive(int descriptor);
+// Makes the open file at to hold exactly the size bytes that from holds:
+// room for them first, so that a full disk fails before the first byte
+// changes, then the bytes from the start, then the length. 0, or -1.
+int copyWholeFile(int from, int to, std::uint64_t size);
+std::int64_t descriptorSize(int descriptor);
 
-// Interruption. While a clean-up is set, SIGINT, SIGTERM, SIGHUP, SIGPIPE,
-// SIGXCPU and SIGXFSZ remove the file at removePath (or, with removePath
-// null, cut the file open at descriptor to zero length), restore the
-// signal's default action and raise it again, so that the process ends by
-// that signal. A signal that was ignored when the clean-up was first set
-// stays ignored. Change the clean-up only between holdInterrupts and
-// releaseInterrupts, so that no signal sees it half made.
+// Interruption. While a clean-up is set, every signal whose default action
+// ends the process and that may be caught (all but SIGKILL and SIGSTOP)
+// removes name from folder, restores the signal's default action and raises
+// it again, so that the process ends by that signal. A signal that was
+// ignored when the clean-up was first set stays ignored. Change the clean-up
+// only between holdInterrupts and releaseInterrupts, so that no signal sees
+// it half made; signals that arrive while held wait until the release.
 void holdInterrupts();
 void releaseInterrupts();
-void setInterruptCleanup(const char* removePath, int descriptor);
+void setInterruptCleanup(const Folder& folder, const std::string& name);
 void clearInterruptCleanup();
 
 // Gives each of the standard descriptors 0, 1 and 2 that is closed a

@@ -1,20 +1,29 @@
 #include "convert/platform.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
+#ifdef __linux__
+#include <sys/xattr.h>
+#endif
 
 namespace {
 
 constexpr int MAX_LINK_HOPS = 40; // as the kernel allows when it follows them
-constexpr const char* TEMPORARY_SUFFIX = ".orvx-XXXXXX";
-constexpr std::size_t MAX_FILE_NAME = NAME_MAX;
+constexpr const char* TEMPORARY_TAG = ".orvx-";
+constexpr std::size_t TEMPORARY_RANDOM_CHARS = 6;
+constexpr int TEMPORARY_ATTEMPTS = 100;
+constexpr std::size_t COPY_BUFFER_SIZE = std::size_t{1} << 18U;
 
 FileIdentity identityOfStat(const struct stat& info) {
     FileIdentity identity;
@@ -41,8 +50,61 @@ std::string folderOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+// The path a chain of symbolic links starting at path ends at: path itself
+// when it is no link, the last link's target when that is missing. 0, or
+// -1 with errno set (ELOOP when the chain never ends).
+int followLinks(const char* path, std::string& end) {
+    end = path;
+    std::vector<char> target(PATH_MAX);
+    for (int hop = 0;; ++hop) {
+        struct stat info {};
+        if (lstat(end.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return 0; // what is wrong with a missing path shows when its folder opens
+        }
+        if (hop == MAX_LINK_HOPS) {
+            errno = ELOOP;
+            return -1;
+        }
+        const ssize_t length = readlink(end.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        std::string next = target[0] == '/' ? std::string() : folderOf(end);
+        next.append(target.data(), static_cast<std::size_t>(length));
+        end = next;
+    }
+}
+
+int openFolder(const std::string& path, Folder& folder) {
+    const int descriptor =
+        open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0) {
+        return -1;
+    }
+    folder.descriptor = descriptor;
+    folder.path = path;
+    return 0;
+}
+
+// Random enough for a name nobody else picks at the same moment: mixed
+// from the clock, the process and a counter; O_EXCL settles the rest.
+std::uint64_t nextRandom() {
+    static std::uint64_t state = 0;
+    if (state == 0) {
+        timespec now{};
+        static_cast<void>(clock_gettime(CLOCK_REALTIME, &now));
+        state = static_cast<std::uint64_t>(now.tv_nsec) ^
+                static_cast<std::uint64_t>(now.tv_sec) << 20U ^
+                static_cast<std::uint64_t>(getpid()) << 40U;
+    }
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return state >> 33U;
+}
+
 constexpr int WRITE_FLAGS = O_WRONLY | O_CLOEXEC | O_NOCTTY;
 constexpr mode_t CREATE_MODE = 0666;
+constexpr mode_t TEMPORARY_MODE = 0600;
 
 } // namespace
 
@@ -60,59 +122,120 @@ FileIdentity identityOfStandardOutput() {
     return identityOfDescriptor(STDOUT_FILENO);
 }
 
-std::string followLinks(const char* path) {
-    std::string current = path;
-    std::vector<char> target(PATH_MAX);
-    for (int hop = 0; hop < MAX_LINK_HOPS; ++hop) {
-        struct stat info {};
-        if (lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
-            return current;
-        }
-        const ssize_t length = readlink(current.c_str(), target.data(), target.size());
-        if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
-            return current;
-        }
-        std::string next = target[0] == '/' ? std::string() : folderOf(current);
-        next.append(target.data(), static_cast<std::size_t>(length));
-        current = next;
+int openFolderOf(const char* path, Folder& folder, std::string& name) {
+    std::string end;
+    if (*path == '\0') {
+        errno = ENOENT;
+        return -1;
     }
-    return current;
+    if (followLinks(path, end) != 0) {
+        return -1;
+    }
+    const std::string folderPath = folderOf(end);
+    name = end.substr(folderPath.size());
+    if (name.empty()) {
+        errno = EISDIR;
+        return -1;
+    }
+    if (openFolder(folderPath, folder) != 0) {
+        return -1;
+    }
+    const long longest = fpathconf(folder.descriptor, _PC_NAME_MAX);
+    if (name.size() > static_cast<std::size_t>(longest > 0 ? longest : NAME_MAX)) {
+        closeFolder(folder);
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    return 0;
 }
 
-int openExistingForWriting(const char* path) {
-    return open(path, WRITE_FLAGS | O_NONBLOCK);
+int openStagingFolder(Folder& folder) {
+    const char* fromEnvironment = std::getenv("TMPDIR");
+    std::string path =
+        fromEnvironment != nullptr && fromEnvironment[0] == '/' ? fromEnvironment : P_tmpdir;
+    if (path.back() != '/') {
+        path += '/';
+    }
+    if (openFolder(path, folder) != 0) {
+        return -1;
+    }
+    folder.staging = true;
+    return 0;
+}
+
+void closeFolder(Folder& folder) {
+    if (folder.descriptor >= 0) {
+        static_cast<void>(close(folder.descriptor));
+    }
+    folder = Folder{};
+}
+
+FileIdentity identityIn(const Folder& folder, const std::string& name) {
+    struct stat info {};
+    return fstatat(folder.descriptor, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0
+               ? identityOfStat(info)
+               : FileIdentity{};
+}
+
+int openExistingIn(const Folder& folder, const std::string& name) {
+    return openat(folder.descriptor, name.c_str(), WRITE_FLAGS | O_NONBLOCK | O_NOFOLLOW);
+}
+
+int openForReadingIn(const Folder& folder, const std::string& name) {
+    return openat(folder.descriptor, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
 }
 
 int openTruncatingForWriting(const char* path) {
     return open(path, WRITE_FLAGS | O_CREAT | O_TRUNC, CREATE_MODE);
 }
 
-int createForWriting(const char* path) {
-    return open(path, WRITE_FLAGS | O_CREAT | O_EXCL, CREATE_MODE);
-}
-
 int closeDescriptor(int descriptor) {
     return close(descriptor);
 }
 
-int truncateDescriptor(int descriptor) {
-    return ftruncate(descriptor, 0);
-}
-
-int createTemporaryBeside(const char* target, std::string& path) {
-    const std::string whole = target;
-    const std::string folder = folderOf(whole);
-    std::string name = whole.substr(folder.size());
-    const std::size_t room = MAX_FILE_NAME - 1 - std::char_traits<char>::length(TEMPORARY_SUFFIX);
-    if (name.size() > room) {
-        name.resize(room);
+int createTemporaryIn(const Folder& folder, const std::string& name, std::string& temporaryName) {
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    const long longest = fpathconf(folder.descriptor, _PC_NAME_MAX);
+    const std::size_t room = static_cast<std::size_t>(longest > 0 ? longest : NAME_MAX) - 1 -
+                             std::strlen(TEMPORARY_TAG) - TEMPORARY_RANDOM_CHARS;
+    std::string stem(1, '.');
+    stem.append(name, 0, std::min(name.size(), room));
+    stem.append(TEMPORARY_TAG);
+    for (int attempt = 0; attempt < TEMPORARY_ATTEMPTS; ++attempt) {
+        temporaryName = stem;
+        for (std::size_t i = 0; i < TEMPORARY_RANDOM_CHARS; ++i) {
+            temporaryName += letters[nextRandom() % (sizeof letters - 1)];
+        }
+        const int descriptor =
+            openat(folder.descriptor, temporaryName.c_str(),
+                   O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, TEMPORARY_MODE);
+        if (descriptor >= 0 || errno != EEXIST) {
+            return descriptor;
+        }
     }
-    path = folder + "." + name + TEMPORARY_SUFFIX;
-    return mkostemp(path.data(), O_CLOEXEC);
+    return -1; // errno is EEXIST
 }
 
 bool isFolderNotWritable(int error) {
     return error == EACCES || error == EPERM || error == EROFS;
+}
+
+int replaceIn(const Folder& folder, const std::string& from, const std::string& to) {
+    return renameat(folder.descriptor, from.c_str(), folder.descriptor, to.c_str());
+}
+
+bool isReplaceRefused(int error) {
+    return error == EPERM || error == EACCES || error == EBUSY || error == EXDEV ||
+           error == EROFS || error == ETXTBSY;
+}
+
+void removeInIfSameFile(const Folder& folder, const std::string& name,
+                        const FileIdentity& identity) {
+    const FileIdentity now = identityIn(folder, name);
+    if (identity.kind == FileKind::REGULAR && now.kind == FileKind::REGULAR &&
+        isSameFile(now, identity)) {
+        static_cast<void>(unlinkat(folder.descriptor, name.c_str(), 0));
+    }
 }
 
 int setDescriptorMode(int descriptor, unsigned mode) {
@@ -135,16 +258,84 @@ unsigned newFileMode() {
     return static_cast<unsigned>(CREATE_MODE & ~mask);
 }
 
-int replaceFile(const char* from, const char* to) {
-    return rename(from, to);
+void copyExtendedAttributes(int from, int to) {
+#ifdef __linux__
+    const ssize_t listSize = flistxattr(from, nullptr, 0);
+    if (listSize <= 0) {
+        return;
+    }
+    std::vector<char> names(static_cast<std::size_t>(listSize));
+    const ssize_t got = flistxattr(from, names.data(), names.size());
+    if (got <= 0) {
+        return;
+    }
+    std::vector<char> value;
+    for (std::size_t at = 0; at < static_cast<std::size_t>(got);) {
+        const char* name = names.data() + at;
+        at += std::strlen(name) + 1;
+        const ssize_t size = fgetxattr(from, name, nullptr, 0);
+        if (size < 0) {
+            continue;
+        }
+        value.resize(static_cast<std::size_t>(size));
+        const ssize_t read = fgetxattr(from, name, value.data(), value.size());
+        if (read >= 0) {
+            static_cast<void>(fsetxattr(to, name, value.data(), static_cast<std::size_t>(read), 0));
+        }
+    }
+#else
+    static_cast<void>(from);
+    static_cast<void>(to);
+#endif
 }
 
-void removeIfSameFile(const char* path, const FileIdentity& identity) {
+int lockExclusive(int descriptor) {
+    int locked = -1;
+    do {
+        locked = flock(descriptor, LOCK_EX);
+    } while (locked != 0 && errno == EINTR);
+    return locked;
+}
+
+std::int64_t descriptorSize(int descriptor) {
     struct stat info {};
-    if (identity.kind == FileKind::REGULAR && lstat(path, &info) == 0 && S_ISREG(info.st_mode) &&
-        isSameFile(identityOfStat(info), identity)) {
-        static_cast<void>(unlink(path));
+    return fstat(descriptor, &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+}
+
+int copyWholeFile(int from, int to, std::uint64_t size) {
+    const auto length = static_cast<off_t>(size);
+    if (size > 0) {
+        const int reserved = posix_fallocate(to, 0, length);
+        if (reserved != 0 && reserved != EOPNOTSUPP && reserved != EINVAL) {
+            errno = reserved;
+            return -1;
+        }
     }
+    std::vector<char> buffer(COPY_BUFFER_SIZE);
+    off_t done = 0;
+    while (done < length) {
+        const ssize_t got = pread(from, buffer.data(), buffer.size(), done);
+        if (got <= 0) {
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            errno = got == 0 ? EIO : errno; // the staged file shrank
+            return -1;
+        }
+        for (ssize_t written = 0; written < got;) {
+            const ssize_t put = pwrite(to, buffer.data() + written,
+                                       static_cast<std::size_t>(got - written), done + written);
+            if (put < 0 && errno == EINTR) {
+                continue;
+            }
+            if (put <= 0) {
+                return -1;
+            }
+            written += put;
+        }
+        done += got;
+    }
+    return ftruncate(to, length);
 }
 
 std::FILE* openFileForReading(const char* path) {
@@ -170,29 +361,76 @@ std::int64_t fileSize(std::FILE* stream) {
 
 namespace {
 
-constexpr std::array<int, 6> INTERRUPTS{SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXCPU, SIGXFSZ};
+// Every signal whose default action ends the process, but KILL and STOP,
+// which can't be caught; the real-time ones are added as the system has
+// them. Under a sanitizer, the faults are left to it: its report is worth
+// more than the clean-up.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ORVX_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) ||                         \
+    __has_feature(memory_sanitizer) || __has_feature(undefined_behavior_sanitizer)
+#define ORVX_SANITIZED 1
+#endif
+#endif
+
+constexpr std::array TERMINATING_SIGNALS{
+    SIGHUP,    SIGINT,  SIGQUIT, SIGABRT, SIGUSR1,   SIGUSR2, SIGPIPE,
+    SIGALRM,   SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifndef ORVX_SANITIZED
+    SIGILL,    SIGTRAP, SIGBUS,  SIGFPE,  SIGSEGV,   SIGSYS,
+#endif
+};
+
+constexpr std::size_t MAX_SIGNALS = 128;
 
 struct InterruptState {
-    std::array<struct sigaction, INTERRUPTS.size()> previous{};
-    std::array<bool, INTERRUPTS.size()> installed{};
+    std::array<int, MAX_SIGNALS> signals{};
+    std::size_t signalCount = 0;
+    std::array<struct sigaction, MAX_SIGNALS> previous{};
+    std::array<bool, MAX_SIGNALS> installed{};
     sigset_t held{};
     sigset_t beforeHold{};
+    int holds = 0;
     // Prepared before the handler may run; the handler only reads them.
-    std::vector<char> removePath;
-    int descriptor = -1;
+    int folder = -1;
+    std::vector<char> removeName;
 };
 
 InterruptState& interruptState() {
-    static InterruptState state;
+    static InterruptState state = [] {
+        InterruptState made;
+        for (const int signal : TERMINATING_SIGNALS) {
+            made.signals[made.signalCount++] = signal;
+        }
+#if defined(SIGRTMIN) && defined(SIGRTMAX)
+        for (int signal = SIGRTMIN; signal <= SIGRTMAX && made.signalCount < MAX_SIGNALS;
+             ++signal) {
+            made.signals[made.signalCount++] = signal;
+        }
+#endif
+        sigemptyset(&made.held);
+        for (std::size_t i = 0; i < made.signalCount; ++i) {
+            sigaddset(&made.held, made.signals[i]);
+        }
+        return made;
+    }();
     return state;
 }
 
 extern "C" void cleanUpAndRaise(int signal) {
     const InterruptState& state = interruptState();
-    if (!state.removePath.empty()) {
-        static_cast<void>(unlink(state.removePath.data()));
-    } else if (state.descriptor >= 0) {
-        static_cast<void>(ftruncate(state.descriptor, 0));
+    if (!state.removeName.empty()) {
+        static_cast<void>(unlinkat(state.folder, state.removeName.data(), 0));
     }
     // The signal is blocked while this runs: raised again under its default
     // action, it ends the process as soon as the handler returns.
@@ -207,19 +445,19 @@ void installHandlers(InterruptState& state) {
     struct sigaction action {};
     action.sa_handler = cleanUpAndRaise;
     action.sa_mask = state.held; // one clean-up at a time
-    for (std::size_t i = 0; i < INTERRUPTS.size(); ++i) {
-        if (state.installed[i] || sigaction(INTERRUPTS[i], nullptr, &state.previous[i]) != 0 ||
+    for (std::size_t i = 0; i < state.signalCount; ++i) {
+        if (state.installed[i] || sigaction(state.signals[i], nullptr, &state.previous[i]) != 0 ||
             state.previous[i].sa_handler == SIG_IGN) {
             continue;
         }
-        state.installed[i] = sigaction(INTERRUPTS[i], &action, nullptr) == 0;
+        state.installed[i] = sigaction(state.signals[i], &action, nullptr) == 0;
     }
 }
 
 void restoreHandlers(InterruptState& state) {
-    for (std::size_t i = 0; i < INTERRUPTS.size(); ++i) {
+    for (std::size_t i = 0; i < state.signalCount; ++i) {
         if (state.installed[i]) {
-            static_cast<void>(sigaction(INTERRUPTS[i], &state.previous[i], nullptr));
+            static_cast<void>(sigaction(state.signals[i], &state.previous[i], nullptr));
             state.installed[i] = false;
         }
     }
@@ -229,33 +467,30 @@ void restoreHandlers(InterruptState& state) {
 
 void holdInterrupts() {
     InterruptState& state = interruptState();
-    sigemptyset(&state.held);
-    for (const int signal : INTERRUPTS) {
-        sigaddset(&state.held, signal);
+    if (state.holds++ == 0) {
+        static_cast<void>(sigprocmask(SIG_BLOCK, &state.held, &state.beforeHold));
     }
-    static_cast<void>(sigprocmask(SIG_BLOCK, &state.held, &state.beforeHold));
 }
 
 void releaseInterrupts() {
-    static_cast<void>(sigprocmask(SIG_SETMASK, &interruptState().beforeHold, nullptr));
+    InterruptState& state = interruptState();
+    if (--state.holds == 0) {
+        static_cast<void>(sigprocmask(SIG_SETMASK, &state.beforeHold, nullptr));
+    }
 }
 
-void setInterruptCleanup(const char* removePath, int descriptor) {
+void setInterruptCleanup(const Folder& folder, const std::string& name) {
     InterruptState& state = interruptState();
-    state.removePath.clear();
-    if (removePath != nullptr) {
-        const std::string path = removePath;
-        state.removePath.assign(path.c_str(), path.c_str() + path.size() + 1);
-    }
-    state.descriptor = descriptor;
+    state.folder = folder.descriptor;
+    state.removeName.assign(name.c_str(), name.c_str() + name.size() + 1);
     installHandlers(state);
 }
 
 void clearInterruptCleanup() {
     InterruptState& state = interruptState();
     restoreHandlers(state);
-    state.removePath.clear();
-    state.descriptor = -1;
+    state.removeName.clear();
+    state.folder = -1;
 }
 
 void reserveStandardStreams() {

@@ -331,9 +331,6 @@ ConvertResult writeDaz(PngImage& image, const DazShape& shape, const std::uint8_
     if (result < 0) {
         return result;
     }
-    if (!closeDestination(destination)) {
-        return ERR_WRITE;
-    }
     return static_cast<ConvertResult>(sink->undefinedCount);
 }
 
@@ -367,7 +364,7 @@ ConvertResult convertOpenPng(const FileOps& ops, std::FILE* file, const char* so
         return ERR_NOT_BMP;
     }
     return writeDestination(
-        ops, sourcePath, destinationPath, ERR_CREATE, [&](Destination& destination) {
+        ops, sourcePath, destinationPath, CONVERT_OUTPUT_ERRORS, [&](Destination& destination) {
             if (destination.kind == OutputKind::DIRECT && held > MAX_HELD_PNG_BYTES) {
                 return ERR_NOT_BMP; // a device or FIFO past what may be held
             }
