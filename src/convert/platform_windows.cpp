@@ -21,6 +21,7 @@ constexpr const wchar_t* TEMPORARY_TAG = L".orvx-";
 constexpr int TEMPORARY_RANDOM_CHARS = 6;
 constexpr int TEMPORARY_ATTEMPTS = 100;
 constexpr std::size_t MAX_FILE_NAME = 255;
+constexpr std::size_t COPY_BUFFER_SIZE = std::size_t{1} << 18U;
 
 std::wstring widen(const char* utf8) {
     const int length = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
@@ -144,12 +145,77 @@ FileIdentity identityOfStandardOutput() {
     return identityOfHandle(GetStdHandle(STD_OUTPUT_HANDLE));
 }
 
-std::string followLinks(const char* path) {
-    return path; // a link on Windows is replaced with the file it names
+namespace {
+
+std::string joined(const Folder& folder, const std::string& name) {
+    return folder.path + name;
 }
 
-int openExistingForWriting(const char* path) {
-    const std::wstring wide = widen(path);
+bool isSeparator(char c) {
+    return c == '/' || c == '\\' || c == ':';
+}
+
+int openFolderAt(const std::string& path, Folder& folder) {
+    const std::wstring wide = widen(path.empty() ? "." : path.c_str());
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        errno = attributes == INVALID_FILE_ATTRIBUTES ? ENOENT : ENOTDIR;
+        return -1;
+    }
+    folder.path = path;
+    return 0;
+}
+
+} // namespace
+
+// A link on Windows is replaced with the file it names: the path is taken
+// as it is.
+int openFolderOf(const char* path, Folder& folder, std::string& name) {
+    const std::string whole = path;
+    if (whole.empty()) {
+        errno = ENOENT;
+        return -1;
+    }
+    std::size_t end = whole.size();
+    while (end > 0 && !isSeparator(whole[end - 1])) {
+        --end;
+    }
+    name = whole.substr(end);
+    if (name.empty()) {
+        errno = EISDIR;
+        return -1;
+    }
+    if (widen(name.c_str()).size() > MAX_FILE_NAME) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    return openFolderAt(whole.substr(0, end), folder);
+}
+
+int openStagingFolder(Folder& folder) {
+    std::vector<wchar_t> buffer(MAX_PATH + 1);
+    const DWORD length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (length == 0 || length >= buffer.size()) {
+        errno = ENOENT;
+        return -1;
+    }
+    if (openFolderAt(narrow(buffer.data()), folder) != 0) {
+        return -1;
+    }
+    folder.staging = true;
+    return 0;
+}
+
+void closeFolder(Folder& folder) {
+    folder = Folder{};
+}
+
+FileIdentity identityIn(const Folder& folder, const std::string& name) {
+    return identityOfPath(joined(folder, name).c_str());
+}
+
+int openExistingIn(const Folder& folder, const std::string& name) {
+    const std::wstring wide = widen(joined(folder, name).c_str());
     const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -159,47 +225,48 @@ int openExistingForWriting(const char* path) {
     return descriptorOf(handle);
 }
 
-int openTruncatingForWriting(const char* path) {
-    return openWithFlags(path, _O_CREAT | _O_TRUNC);
+int openForReadingIn(const Folder& folder, const std::string& name) {
+    int descriptor = -1;
+    const std::wstring wide = widen(joined(folder, name).c_str());
+    if (_wsopen_s(&descriptor, wide.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, 0) !=
+        0) {
+        return -1;
+    }
+    return descriptor;
 }
 
-int createForWriting(const char* path) {
-    return openWithFlags(path, _O_CREAT | _O_EXCL);
+int openTruncatingForWriting(const char* path) {
+    return openWithFlags(path, _O_CREAT | _O_TRUNC);
 }
 
 int closeDescriptor(int descriptor) {
     return _close(descriptor);
 }
 
-int truncateDescriptor(int descriptor) {
-    return _chsize_s(descriptor, 0) == 0 ? 0 : -1;
-}
-
-int createTemporaryBeside(const char* target, std::string& path) {
-    const std::wstring whole = widen(target);
-    const std::size_t slash = whole.find_last_of(L"/\\:");
-    const std::wstring folder = slash == std::wstring::npos ? L"" : whole.substr(0, slash + 1);
-    std::wstring name = whole.substr(folder.size());
+int createTemporaryIn(const Folder& folder, const std::string& name, std::string& temporaryName) {
+    std::wstring stem = widen(name.c_str());
     const std::size_t room =
         MAX_FILE_NAME - 1 - std::wcslen(TEMPORARY_TAG) - TEMPORARY_RANDOM_CHARS;
-    if (name.size() > room) {
-        name.resize(room);
+    if (stem.size() > room) {
+        stem.resize(room);
     }
+    const std::wstring place = widen(folder.path.c_str());
     static const wchar_t letters[] =
         L"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::uint64_t seed = GetTickCount64() ^ (std::uint64_t{GetCurrentProcessId()} << 32U);
+    static std::uint64_t seed = GetTickCount64() ^ (std::uint64_t{GetCurrentProcessId()} << 32U);
     for (int attempt = 0; attempt < TEMPORARY_ATTEMPTS; ++attempt) {
-        std::wstring candidate = folder + L"." + name + TEMPORARY_TAG;
+        std::wstring candidate = L"." + stem + TEMPORARY_TAG;
         for (int i = 0; i < TEMPORARY_RANDOM_CHARS; ++i) {
             seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
             candidate += letters[(seed >> 33U) % 62U];
         }
         // Shared for deletion: an interruption deletes it while it is open.
-        const HANDLE handle =
-            CreateFileW(candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const std::wstring full = place + candidate;
+        const HANDLE handle = CreateFileW(full.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle != INVALID_HANDLE_VALUE) {
-            path = narrow(candidate.c_str());
+            temporaryName = narrow(candidate.c_str());
             return descriptorOf(handle);
         }
         if (GetLastError() != ERROR_FILE_EXISTS) {
@@ -215,6 +282,31 @@ bool isFolderNotWritable(int error) {
     return error == EACCES || error == EPERM || error == EROFS;
 }
 
+int replaceIn(const Folder& folder, const std::string& from, const std::string& to) {
+    const std::wstring source = widen(joined(folder, from).c_str());
+    const std::wstring target = widen(joined(folder, to).c_str());
+    if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
+        setErrnoFromLastError();
+        return -1;
+    }
+    return 0;
+}
+
+bool isReplaceRefused(int error) {
+    return error == EACCES || error == EPERM || error == EBUSY;
+}
+
+void removeInIfSameFile(const Folder& folder, const std::string& name,
+                        const FileIdentity& identity) {
+    const std::string path = joined(folder, name);
+    const FileIdentity now = identityOfPath(path.c_str());
+    if (identity.kind == FileKind::REGULAR && now.kind == FileKind::REGULAR &&
+        isSameFile(now, identity)) {
+        const std::wstring wide = widen(path.c_str());
+        DeleteFileW(wide.c_str());
+    }
+}
+
 int setDescriptorMode(int /*descriptor*/, unsigned /*mode*/) {
     return 0; // a new file takes its folder's permissions, as any new file there
 }
@@ -227,23 +319,45 @@ unsigned newFileMode() {
     return 0666U;
 }
 
-int replaceFile(const char* from, const char* to) {
-    const std::wstring source = widen(from);
-    const std::wstring target = widen(to);
-    if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
+void copyExtendedAttributes(int /*from*/, int /*to*/) {
+    // A new file takes its folder's access list; there is nothing else to carry.
+}
+
+int lockExclusive(int descriptor) {
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+    OVERLAPPED whole{};
+    if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) == 0) {
         setErrnoFromLastError();
         return -1;
     }
     return 0;
 }
 
-void removeIfSameFile(const char* path, const FileIdentity& identity) {
-    const FileIdentity now = identityOfPath(path);
-    if (identity.kind == FileKind::REGULAR && now.kind == FileKind::REGULAR &&
-        isSameFile(now, identity)) {
-        const std::wstring wide = widen(path);
-        DeleteFileW(wide.c_str());
+std::int64_t descriptorSize(int descriptor) {
+    return _filelengthi64(descriptor);
+}
+
+int copyWholeFile(int from, int to, std::uint64_t size) {
+    const auto length = static_cast<std::int64_t>(size);
+    if (length > _filelengthi64(to) && _chsize_s(to, length) != 0) {
+        return -1; // no room: nothing of the old file has changed
     }
+    if (_lseeki64(from, 0, SEEK_SET) != 0 || _lseeki64(to, 0, SEEK_SET) != 0) {
+        return -1;
+    }
+    std::vector<char> buffer(COPY_BUFFER_SIZE);
+    for (std::int64_t done = 0; done < length;) {
+        const int got = _read(from, buffer.data(), static_cast<unsigned>(buffer.size()));
+        if (got <= 0) {
+            errno = EIO;
+            return -1;
+        }
+        if (_write(to, buffer.data(), static_cast<unsigned>(got)) != got) {
+            return -1;
+        }
+        done += got;
+    }
+    return _chsize_s(to, length) == 0 ? 0 : -1;
 }
 
 // Interruption --------------------------------------------------------------
@@ -253,7 +367,6 @@ namespace {
 struct InterruptState {
     CRITICAL_SECTION lock;
     std::wstring removePath;
-    int descriptor = -1;
     bool installed = false;
 
     InterruptState() { InitializeCriticalSection(&lock); }
@@ -280,12 +393,6 @@ BOOL WINAPI cleanUpOnConsoleEvent(DWORD event) {
     EnterCriticalSection(&state.lock);
     if (!state.removePath.empty()) {
         DeleteFileW(state.removePath.c_str()); // gone once the process closes it
-    } else if (state.descriptor >= 0) {
-        const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(state.descriptor));
-        LARGE_INTEGER start{};
-        if (SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) != 0) {
-            SetEndOfFile(handle);
-        }
     }
     return FALSE; // on to the default handler, which ends the process
 }
@@ -300,10 +407,9 @@ void releaseInterrupts() {
     LeaveCriticalSection(&interruptState().lock);
 }
 
-void setInterruptCleanup(const char* removePath, int descriptor) {
+void setInterruptCleanup(const Folder& folder, const std::string& name) {
     InterruptState& state = interruptState();
-    state.removePath = removePath != nullptr ? widen(removePath) : std::wstring();
-    state.descriptor = descriptor;
+    state.removePath = widen(joined(folder, name).c_str());
     if (!state.installed) {
         state.installed = SetConsoleCtrlHandler(cleanUpOnConsoleEvent, TRUE) != 0;
     }
@@ -312,7 +418,6 @@ void setInterruptCleanup(const char* removePath, int descriptor) {
 void clearInterruptCleanup() {
     InterruptState& state = interruptState();
     state.removePath.clear();
-    state.descriptor = -1;
     if (state.installed) {
         SetConsoleCtrlHandler(cleanUpOnConsoleEvent, FALSE);
         state.installed = false;
