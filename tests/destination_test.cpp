@@ -585,3 +585,44 @@ TEST_P(DestinationTest, SignalsRemoveThePartialOutput) {
     }
     setrlimit(RLIMIT_CORE, &core);
 }
+
+// Memory that can't be had (an interlaced PNG is held whole) is a failure
+// with the read message, not an abort, and takes its temporary file along.
+TEST(OutOfMemory, IsAReadErrorAndLeavesNothing) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than the limit";
+#else
+    if (underEmulator()) {
+        GTEST_SKIP() << "the emulator needs more address space than the limit";
+    }
+    TempDir dir;
+    const std::string png = dir.file("interlaced.png");
+    // 12000 x 12000 indices of zero, Adam7-interlaced: 137 MiB to hold.
+    const char* make = R"(
+import struct, sys, zlib
+def chunk(kind, data):
+    body = kind + data
+    return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+side = 12000
+deflate, data = zlib.compressobj(1), []
+for x0, y0, dx, dy in [(0,0,8,8), (4,0,8,8), (0,4,4,8), (2,0,4,4), (0,2,2,4), (1,0,2,2), (0,1,1,2)]:
+    row = bytes(1 + (side - x0 + dx - 1) // dx)
+    data += [deflate.compress(row) for _ in range((side - y0 + dy - 1) // dy)]
+data.append(deflate.flush())
+ihdr = struct.pack(">IIBBBBB", side, side, 8, 3, 0, 0, 1)
+open(sys.argv[1], "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) +
+    chunk(b"PLTE", bytes(48)) + chunk(b"IDAT", b"".join(data)) + chunk(b"IEND", b""))
+)";
+    ASSERT_EQ(runProgram({"/usr/bin/python3", "-c", make, png}).status, 0);
+    const std::string out = dir.file("out.daz");
+    writeFile(out, {'o', 'l', 'd'});
+    const RunResult result =
+        runProgram({"/bin/sh", "-c", "ulimit -v 100000; exec \"$@\"", "sh", ORVX_PNGDAZ, png, out});
+    EXPECT_EQ(result.status, 255);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, "Errore di lettura - Operazione non riuscita\n\n"
+                          "Uso: pngdaz origine.png destinazione [colore] [chiave]\n\n");
+    EXPECT_EQ(readFile(out), (Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(folderEntries(dir.path), (std::vector<std::string>{"interlaced.png", "out.daz"}));
+#endif
+}
