@@ -133,12 +133,21 @@ def write_cases(out, convert):
         subprocess.run([convert, str(source), f"PNG8:{out / 'good-im-png8.png'}"], check=True)
         subprocess.run([convert, str(source), "-interlace", "PNG",
                         f"PNG8:{out / 'good-im-interlaced.png'}"], check=True)
-    for png in out.glob("good-*.png"):
-        canonical_bmp(png, png.with_suffix(".bmp"))
-
     base = (out / "good-pillow-11.png").read_bytes()
     parts = dict(chunks(base))
     idat_at = base.index(b"IDAT") - 4
+    # Read to IEND: ancillary chunks after the image data, known or not, and
+    # image data split over IDATs with nothing between.
+    (out / "good-ancillary-after-idat.png").write_bytes(
+        base[:-12] + chunk(b"tEXt", b"Comment\0after") + chunk(b"abCd", b"\1\2")
+        + chunk(b"IEND", b""))
+    idat = parts[b"IDAT"]
+    (out / "good-split-idat.png").write_bytes(
+        base[:idat_at] + chunk(b"IDAT", idat[:3]) + chunk(b"IDAT", idat[3:9])
+        + chunk(b"IDAT", idat[9:]) + chunk(b"IDAT", b"") + chunk(b"IEND", b""))
+    for png in out.glob("good-*.png"):
+        canonical_bmp(png, png.with_suffix(".bmp"))
+
     bad = {
         "grey": None, "rgb": None,
         "ihdr-crc": base[:29] + bytes([base[29] ^ 1]) + base[30:],
@@ -154,6 +163,13 @@ def write_cases(out, convert):
         "depth-16": raw_png(4, 2, 16, palette(2), [bytes(8)] * 2),
         "cut-in-idat": base[:idat_at + 20],
         "cut-before-iend": base[:-12],
+        "no-iend-after-text": base[:-12] + chunk(b"tEXt", b"Comment\0no end"),
+        # After the image data only ancillary chunks and IEND may come.
+        "plte-after-idat": base[:-12] + chunk(b"PLTE", parts[b"PLTE"]) + chunk(b"IEND", b""),
+        "ihdr-after-idat": base[:-12] + chunk(b"IHDR", parts[b"IHDR"]) + chunk(b"IEND", b""),
+        "critical-after-idat": base[:-12] + chunk(b"ABCD", b"data") + chunk(b"IEND", b""),
+        "idat-after-text": base[:-12] + chunk(b"tEXt", b"Comment\0x") + chunk(b"IDAT", b"")
+        + chunk(b"IEND", b""),
         "cut-in-signature": base[:5],
         "not-png": b"BM this is no PNG at all",
     }

@@ -68,7 +68,7 @@ std::vector<std::string> describe(const std::vector<std::string>& paths) {
 // for every bit depth, interlaced or not, to a regular file or a FIFO.
 TEST_F(PngTest, GivesWhatTheCanonicalBitmapGives) {
     const std::vector<std::string> pngs = named("good-");
-    ASSERT_GE(pngs.size(), 13U);
+    ASSERT_GE(pngs.size(), 15U);
     for (const std::string& name : pngs) {
         const std::string png = cases->file(name);
         const std::string bmp = png.substr(0, png.size() - 4) + ".bmp";
@@ -151,6 +151,11 @@ TEST_F(PngTest, RefusesWhatItCannotConvert) {
         {"bad-cut-in-signature.png", cut},
         {"bad-cut-in-idat.png", cut},
         {"bad-cut-before-iend.png", cut},
+        {"bad-no-iend-after-text.png", cut},
+        {"bad-plte-after-idat.png", notPng},
+        {"bad-ihdr-after-idat.png", notPng},
+        {"bad-critical-after-idat.png", notPng},
+        {"bad-idat-after-text.png", notPng},
         {"good-pillow-11.png 12", "Il numero di colori non e' adatto per quest'immagine"},
     };
     ASSERT_EQ(named("bad-").size(), cases.size() - 1);

@@ -15,7 +15,11 @@
 // with a PLTE of 1 to 2^depth entries (ERR_NOT_BMP if corrupt, ERR_READ if the
 // file ends); the colour count (ERR_BAD_COLORS); then the destination
 // (ERR_CREATE). Broken image data, a bad CRC or a file that ends early after
-// that give ERR_NOT_BMP or ERR_READ and leave no daz file.
+// that give ERR_NOT_BMP or ERR_READ and leave no daz file. The file is read up
+// to IEND (ERR_READ if it ends first); after the image data only ancillary
+// chunks may come: IHDR, PLTE, a critical chunk unknown to PNG, or IDAT after
+// another chunk give ERR_NOT_BMP. IDATs with nothing between them are one
+// stream of image data.
 //
 // Memory: rows arrive top-down and the daz file stores them bottom-up. Each
 // row's keystream offsets depend only on where it lands, so a non-interlaced
