@@ -382,12 +382,12 @@ ConvertResult convertOpenPng(const FileOps& ops, std::FILE* file, const char* so
     const std::uint64_t held =
         std::uint64_t{png_get_rowbytes(image->png, image->info)} * shape.height;
     if (image->interlaced && held > MAX_HELD_PNG_BYTES) {
-        return ERR_NOT_BMP;
+        return ERR_TOO_BIG_TO_HOLD;
     }
     return writeDestination(
         ops, sourcePath, destinationPath, ERR_CREATE, [&](Destination& destination) {
             if (destination.kind == OutputKind::DIRECT && held > MAX_HELD_PNG_BYTES) {
-                return ERR_NOT_BMP; // a device or FIFO past what may be held
+                return ERR_TOO_BIG_TO_HOLD; // a device or FIFO past what may be held
             }
             return writeDaz(*image, shape, prefix.data(), destination, key);
         });

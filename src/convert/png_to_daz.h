@@ -26,8 +26,10 @@
 // PNG going to a regular file has each row encoded and written in its final
 // place, in blocks of PNG_BLOCK_BYTES: a few MiB whatever the image. An
 // interlaced PNG, or one going to a device or a FIFO, is held whole (as
-// packed indices) before it is written, and refused with ERR_NOT_BMP past
-// MAX_HELD_PNG_BYTES.
+// packed indices) before it is written, and refused with ERR_TOO_BIG_TO_HOLD
+// past MAX_HELD_PNG_BYTES: at once when interlaced, once the destination is
+// known to be a device or FIFO otherwise; either way before any pixel is
+// decoded.
 #pragma once
 
 #include "convert/file_ops.h"

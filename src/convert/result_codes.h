@@ -17,7 +17,10 @@ inline constexpr ConvertResult ERR_CREATE = -4;     // destination can't be crea
 inline constexpr ConvertResult ERR_NOT_BMP = -5;    // not "BM", or a layout we can't read
 inline constexpr ConvertResult ERR_BAD_DEPTH = -6;  // bits per pixel neither 4 nor 8
 inline constexpr ConvertResult ERR_BAD_COLORS = -7; // requested colour count out of range
-inline constexpr int RESULT_CODE_COUNT = 7;
+inline constexpr int RESULT_CODE_COUNT = 7;         // orvx -c's codes; the next is pngdaz's alone
+// A valid PNG that has to be held whole (interlaced, or going to a device or
+// FIFO) and is past MAX_HELD_PNG_BYTES.
+inline constexpr ConvertResult ERR_TOO_BIG_TO_HOLD = -8;
 
 // The way back, daz to an image file: 0 on success, else one of these.
 using DecodeResult = int;
