@@ -75,9 +75,11 @@ void checkRun(bool codeInTable, bool failed, const std::string& source,
     unlink(source.c_str());
 }
 
-// Input: 2 bytes of colour count, 2 of key, then the image, through convert.
+// Input: 2 bytes of colour count, 2 of key, then the image, through convert,
+// whose codes go down to lowestCode.
 void fuzzIntoDaz(const std::uint8_t* data, std::size_t size, const char* sourceName,
-                 ConvertResult (*convert)(const char*, const char*, int, std::uint16_t)) {
+                 ConvertResult (*convert)(const char*, const char*, int, std::uint16_t),
+                 ConvertResult lowestCode) {
     if (size < 4) {
         return;
     }
@@ -87,7 +89,7 @@ void fuzzIntoDaz(const std::uint8_t* data, std::size_t size, const char* sourceN
     const std::string destination = workDir() + "/out.daz";
     writeInput(source, data + 4, size - 4);
     const ConvertResult result = convert(source.c_str(), destination.c_str(), count, key);
-    checkRun(result >= ERR_BAD_COLORS, result < 0, source, destination);
+    checkRun(result >= lowestCode, result < 0, source, destination);
 }
 
 // Input: the daz file, through decode.
@@ -103,11 +105,11 @@ void fuzzFromDaz(const std::uint8_t* data, std::size_t size, const char* destina
 } // namespace
 
 void fuzzConvertOne(const std::uint8_t* data, std::size_t size) {
-    fuzzIntoDaz(data, size, "in.bmp", convertBmpToDaz);
+    fuzzIntoDaz(data, size, "in.bmp", convertBmpToDaz, ERR_BAD_COLORS);
 }
 
 void fuzzPngdazOne(const std::uint8_t* data, std::size_t size) {
-    fuzzIntoDaz(data, size, "in.png", convertPngToDaz);
+    fuzzIntoDaz(data, size, "in.png", convertPngToDaz, ERR_TOO_BIG_TO_HOLD);
 }
 
 void fuzzInspectOne(const std::uint8_t* data, std::size_t size) {

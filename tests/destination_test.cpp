@@ -529,6 +529,7 @@ TEST_P(DestinationTest, SignalsRemoveThePartialOutput) {
         ASSERT_GE(convertBmpToDaz(ORVX_SOURCE_DIR "/samples/sample8.bmp", daz.c_str(), 200, 1), 0);
         Bytes header = readFile(daz);
         putU16(header, 4, 32768);
+        putU16(header, 6, static_cast<std::uint16_t>(BIG_PIXELS / 32768)); // rows of 32 KiB
         header.resize(24 + 4 * 200);
         writeFile(daz, header);
         fs::resize_file(daz, header.size() + BIG_PIXELS);

@@ -133,12 +133,21 @@ def write_cases(out, convert):
         subprocess.run([convert, str(source), f"PNG8:{out / 'good-im-png8.png'}"], check=True)
         subprocess.run([convert, str(source), "-interlace", "PNG",
                         f"PNG8:{out / 'good-im-interlaced.png'}"], check=True)
-    for png in out.glob("good-*.png"):
-        canonical_bmp(png, png.with_suffix(".bmp"))
-
     base = (out / "good-pillow-11.png").read_bytes()
     parts = dict(chunks(base))
     idat_at = base.index(b"IDAT") - 4
+    # Read to IEND: ancillary chunks after the image data, known or not, and
+    # image data split over IDATs with nothing between.
+    (out / "good-ancillary-after-idat.png").write_bytes(
+        base[:-12] + chunk(b"tEXt", b"Comment\0after") + chunk(b"abCd", b"\1\2")
+        + chunk(b"IEND", b""))
+    idat = parts[b"IDAT"]
+    (out / "good-split-idat.png").write_bytes(
+        base[:idat_at] + chunk(b"IDAT", idat[:3]) + chunk(b"IDAT", idat[3:9])
+        + chunk(b"IDAT", idat[9:]) + chunk(b"IDAT", b"") + chunk(b"IEND", b""))
+    for png in out.glob("good-*.png"):
+        canonical_bmp(png, png.with_suffix(".bmp"))
+
     bad = {
         "grey": None, "rgb": None,
         "ihdr-crc": base[:29] + bytes([base[29] ^ 1]) + base[30:],
@@ -154,26 +163,26 @@ def write_cases(out, convert):
         "depth-16": raw_png(4, 2, 16, palette(2), [bytes(8)] * 2),
         "cut-in-idat": base[:idat_at + 20],
         "cut-before-iend": base[:-12],
+        "no-iend-after-text": base[:-12] + chunk(b"tEXt", b"Comment\0no end"),
+        # After the image data only ancillary chunks and IEND may come.
+        "plte-after-idat": base[:-12] + chunk(b"PLTE", parts[b"PLTE"]) + chunk(b"IEND", b""),
+        "ihdr-after-idat": base[:-12] + chunk(b"IHDR", parts[b"IHDR"]) + chunk(b"IEND", b""),
+        "critical-after-idat": base[:-12] + chunk(b"ABCD", b"data") + chunk(b"IEND", b""),
+        "idat-after-text": base[:-12] + chunk(b"tEXt", b"Comment\0x") + chunk(b"IDAT", b"")
+        + chunk(b"IEND", b""),
         "cut-in-signature": base[:5],
         "not-png": b"BM this is no PNG at all",
     }
-    # Interlaced rows are held whole: this one, of 256 MiB and a little more
-    # as 4-bit indices, is past the cap.
+    # Past the cap of what may be held whole, as 4-bit indices: 65535 x 8193
+    # makes 256 MiB and a little more. Interlaced rows are always held, and
+    # any rows going to a device; both are refused before the image data is
+    # decoded, so the header and a row of it are enough.
     width, height = 65535, 8193
-    passes = ((0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2),
-              (0, 1, 1, 2))
-    deflate = zlib.compressobj(1)
-    data = []
-    for x0, y0, dx, dy in passes:
-        pass_width = (width - x0 + dx - 1) // dx
-        row = bytes(1 + (pass_width * 4 + 7) // 8)
-        for _ in range((height - y0 + dy - 1) // dy):
-            data.append(deflate.compress(row))
-    data.append(deflate.flush())
-    ihdr = struct.pack(">IIBBBBB", width, height, 4, 3, 0, 0, 1)
-    (out / "bad-interlaced-past-the-cap.png").write_bytes(
-        SIGNATURE + chunk(b"IHDR", ihdr) + chunk(b"PLTE", bytes(48)) +
-        chunk(b"IDAT", b"".join(data)) + chunk(b"IEND", b""))
+    for name, interlace in (("interlaced-past-the-cap", 1), ("past-the-cap", 0)):
+        ihdr = struct.pack(">IIBBBBB", width, height, 4, 3, 0, 0, interlace)
+        bad[name] = (SIGNATURE + chunk(b"IHDR", ihdr) + chunk(b"PLTE", bytes(48)) +
+                     chunk(b"IDAT", zlib.compress(bytes(1 + (width + 1) // 2))) +
+                     chunk(b"IEND", b""))
     picture(4, 3, 200, "L").save(out / "bad-grey.png")
     picture(4, 3, 200, "L").convert("RGB").save(out / "bad-rgb.png")
     for name, data in bad.items():

@@ -68,7 +68,7 @@ std::vector<std::string> describe(const std::vector<std::string>& paths) {
 // for every bit depth, interlaced or not, to a regular file or a FIFO.
 TEST_F(PngTest, GivesWhatTheCanonicalBitmapGives) {
     const std::vector<std::string> pngs = named("good-");
-    ASSERT_GE(pngs.size(), 13U);
+    ASSERT_GE(pngs.size(), 15U);
     for (const std::string& name : pngs) {
         const std::string png = cases->file(name);
         const std::string bmp = png.substr(0, png.size() - 4) + ".bmp";
@@ -133,6 +133,7 @@ TEST_F(PngTest, RoundTripThroughDazpngKeepsPaletteAndIndices) {
 TEST_F(PngTest, RefusesWhatItCannotConvert) {
     const std::string notPng = "Il file non sembra un PNG valido";
     const std::string cut = "Errore di lettura";
+    const std::string tooBig = "L'immagine e' troppo grande per essere tenuta in memoria";
     const std::vector<std::pair<const char*, std::string>> cases{
         {"bad-grey.png", "Puoi convertire solo PNG con tavolozza"},
         {"bad-rgb.png", "Puoi convertire solo PNG con tavolozza"},
@@ -147,21 +148,31 @@ TEST_F(PngTest, RefusesWhatItCannotConvert) {
         {"bad-depth-16.png", notPng},
         {"bad-too-wide.png", notPng},
         {"bad-too-high.png", notPng},
-        {"bad-interlaced-past-the-cap.png", notPng},
+        {"bad-interlaced-past-the-cap.png", tooBig},
+        {"bad-past-the-cap.png 0 /dev/null", tooBig},
         {"bad-cut-in-signature.png", cut},
         {"bad-cut-in-idat.png", cut},
         {"bad-cut-before-iend.png", cut},
+        {"bad-no-iend-after-text.png", cut},
+        {"bad-plte-after-idat.png", notPng},
+        {"bad-ihdr-after-idat.png", notPng},
+        {"bad-critical-after-idat.png", notPng},
+        {"bad-idat-after-text.png", notPng},
         {"good-pillow-11.png 12", "Il numero di colori non e' adatto per quest'immagine"},
+        // Streamed to a regular file, it is read until its image data runs out.
+        {"bad-past-the-cap.png", notPng},
     };
-    ASSERT_EQ(named("bad-").size(), cases.size() - 1);
+    ASSERT_EQ(named("bad-").size(), cases.size() - 2);
     const std::string out = dir.file("out.daz");
     for (const auto& [what, message] : cases) {
         std::istringstream words(what);
         std::string name;
         std::string count = "0";
-        words >> name >> count;
+        std::string destination = out;
+        words >> name >> count >> destination;
         writeFile(out, {'o', 'l', 'd'});
-        const RunResult run = runProgram({ORVX_PNGDAZ, PngTest::cases->file(name), out, count});
+        const RunResult run =
+            runProgram({ORVX_PNGDAZ, PngTest::cases->file(name), destination, count});
         EXPECT_EQ(run.status, 255) << name;
         EXPECT_EQ(run.out, message + " - Operazione non riuscita\n\n" + USAGE) << name;
         EXPECT_EQ(readFile(out), (Bytes{'o', 'l', 'd'})) << name;

@@ -202,7 +202,9 @@ Picture renderDaz(const Bytes& daz) {
         b = next;
         byte = static_cast<std::uint8_t>(byte - next);
     }
-    const std::size_t rows = pixels.size() / rowSize;
+    // The first |height| rows, or the whole rows there are if fewer.
+    const std::size_t rows =
+        std::min(pixels.size() / rowSize, static_cast<std::size_t>(std::abs(int{height})));
     picture.width = width;
     picture.height = static_cast<int>(rows);
     for (std::size_t r = 0; r < rows; ++r) {

@@ -61,8 +61,9 @@ struct Picture {
     bool operator==(const Picture&) const = default;
 };
 
-// Decodes a daz file from its definition: palette, keystream taken off, rows
-// put top-down by the sign of the height field. Indices past the palette
+// Decodes a daz file from its definition: palette, keystream taken off, the
+// first |height| rows (fewer if the file holds fewer) put top-down by the sign
+// of the height field. Indices past the palette
 // render as magenta-ish (1, 2, 3) so that they show.
 Picture renderDaz(const Bytes& daz);
 

@@ -77,6 +77,9 @@ const char* pngResultMessage(ConvertResult code) {
     if (code == ERR_BAD_DEPTH) {
         return "Puoi convertire solo PNG con tavolozza";
     }
+    if (code == ERR_TOO_BIG_TO_HOLD) {
+        return "L'immagine e' troppo grande per essere tenuta in memoria";
+    }
     return resultMessage(code);
 }
 

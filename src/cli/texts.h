@@ -23,7 +23,7 @@ extern const char* const DAZBMP_USAGE_TEXT;
 const char* decodeMessage(DecodeResult code);
 
 // pngdaz and dazpng: the messages of orvx -c and dazbmp, but where those name
-// a BMP.
+// a BMP; and pngdaz's own for ERR_TOO_BIG_TO_HOLD.
 extern const char* const PNGDAZ_USAGE_TEXT;
 extern const char* const DAZPNG_USAGE_TEXT;
 const char* pngResultMessage(ConvertResult code);

@@ -5,6 +5,16 @@
 #include <algorithm>
 #include <array>
 
+namespace {
+
+// |height|: the field is signed 16 bits, negative for top-down rows.
+std::uint64_t heightInRows(const DazHeader& header) {
+    const std::int64_t height = static_cast<std::int16_t>(header.height);
+    return static_cast<std::uint64_t>(height < 0 ? -height : height);
+}
+
+} // namespace
+
 DecodeResult openDazSource(std::FILE* file, DazSource& daz) {
     daz.file = file;
     std::array<std::uint8_t, DAZ_HEADER_SIZE> bytes{};
@@ -31,7 +41,10 @@ DecodeResult openDazSource(std::FILE* file, DazSource& daz) {
     if (std::fread(daz.palette, 1, daz.paletteBytes, file) != daz.paletteBytes) {
         return std::ferror(file) != 0 ? DECODE_ERR_READ : DECODE_ERR_SHORT;
     }
-    // The pixel area is the rest of the file.
+    // The pixel area runs from after the palette to the end of the file. The
+    // image is the first |height| rows of it, or as many whole rows as it
+    // holds when it holds fewer; anything after them (an ICC profile, say) is
+    // not part of the image.
     daz.pixelStart = DAZ_HEADER_SIZE + daz.paletteBytes;
     const std::int64_t end = fileSize(file);
     if (end < static_cast<std::int64_t>(daz.pixelStart)) {
@@ -39,7 +52,8 @@ DecodeResult openDazSource(std::FILE* file, DazSource& daz) {
     }
     daz.rowSize = (std::uint64_t{daz.header.width} * static_cast<unsigned>(bpp) + 31) / 32 * 4;
     const std::uint64_t pixelBytes = static_cast<std::uint64_t>(end) - daz.pixelStart;
-    daz.rows = daz.rowSize == 0 ? 0 : pixelBytes / daz.rowSize;
+    const std::uint64_t present = daz.rowSize == 0 ? 0 : pixelBytes / daz.rowSize;
+    daz.rows = std::min(present, heightInRows(daz.header));
     if (daz.rows == 0) {
         return DECODE_ERR_NO_ROWS;
     }

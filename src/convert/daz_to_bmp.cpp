@@ -15,15 +15,11 @@ namespace {
 
 constexpr std::size_t BMP_PREFIX_SIZE = BMP_FILE_HEADER_SIZE + BMP_INFO_HEADER_SIZE; // 54
 
-// The bitmap's shape: the daz file's whole rows, as many as a BMP can state.
-DecodeResult checkBmpSize(const DazSource& daz) {
-    const std::uint64_t fileSize = BMP_PREFIX_SIZE + daz.paletteBytes + daz.rows * daz.rowSize;
-    if (daz.rows > std::numeric_limits<std::int32_t>::max() ||
-        fileSize > std::numeric_limits<std::uint32_t>::max()) {
-        return DECODE_ERR_TOO_BIG;
-    }
-    return DECODE_OK;
-}
+// The rows are at most |DAZ_MIN_HEIGHT| (the header's height bounds them) of
+// at most 65536 bytes: the bitmap always stays under 4 GiB.
+static_assert(BMP_PREFIX_SIZE + PALETTE_ENTRY_SIZE * MAX_COLORS_8BPP +
+                  std::uint64_t{-DAZ_MIN_HEIGHT} * ((DAZ_MAX_WIDTH * 8 + 31) / 32 * 4) <
+              std::numeric_limits<std::uint32_t>::max());
 
 void writeBmpHeaders(const DazSource& daz, std::uint8_t* prefix) {
     const auto offBits = static_cast<std::uint32_t>(BMP_PREFIX_SIZE + daz.paletteBytes);
@@ -71,10 +67,7 @@ DecodeResult convertOpenDaz(const FileOps& ops, FILE* source, const char* source
                             const char* destinationPath) {
     std::array<std::uint8_t, CHUNK_SIZE> buffer{};
     DazSource daz;
-    DecodeResult checked = openDazSource(source, daz);
-    if (checked == DECODE_OK) {
-        checked = checkBmpSize(daz);
-    }
+    const DecodeResult checked = openDazSource(source, daz);
     if (checked < 0) {
         return checked;
     }

@@ -21,10 +21,11 @@
 //       54  4 * colorCount  palette           blue, green, red, the daz entry's fourth byte
 //        .  rows * rowSize  pixel rows        (stored - keystream offset) mod 256
 //
-// rowSize = ((width * bitsPerPixel + 31) / 32) * 4; rows = pixel-area bytes / rowSize.
-// Bytes after the last whole row are dropped; a daz file without one whole row
-// is refused (DECODE_ERR_NO_ROWS), as are rows that make the bitmap 4 GiB or
-// more, or more than 2^31 - 1 rows (DECODE_ERR_TOO_BIG).
+// rowSize = ((width * bitsPerPixel + 31) / 32) * 4. The rows are the first
+// |daz height| rows of the daz pixel area, or its whole rows if it holds fewer
+// (daz_source.h); the bytes after them are dropped. A daz file that gives no
+// row is refused (DECODE_ERR_NO_ROWS). At most 32768 rows of 65536 bytes: the
+// bitmap is always under 4 GiB.
 #pragma once
 
 #include "convert/file_ops.h"

@@ -9,11 +9,13 @@
 #include <array>
 #include <csetjmp>
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <vector>
 
 namespace {
+
+// The header's height bounds the rows to |DAZ_MIN_HEIGHT|, well within a PNG.
+static_assert(-DAZ_MIN_HEIGHT <= PNG_UINT_31_MAX);
 
 struct PngOutput {
     std::FILE* stream = nullptr;
@@ -138,9 +140,6 @@ DecodeResult convertOpenDaz(const FileOps& ops, std::FILE* source, const char* s
     const DecodeResult checked = openDazSource(source, *daz);
     if (checked < 0) {
         return checked;
-    }
-    if (daz->rows > std::numeric_limits<std::int32_t>::max()) {
-        return DECODE_ERR_TOO_BIG;
     }
     return writeDestination(ops, sourcePath, destinationPath, DECODE_OUTPUT_ERRORS,
                             [&](Destination& destination) { return writePng(*daz, destination); });

@@ -4,13 +4,14 @@
 // its PLTE the daz palette in order (red, green, blue; the fourth byte has no
 // place in a PNG); its indices the daz pixels with the keystream taken off,
 // top row first: a daz file whose height is negative stores its rows top-down,
-// any other bottom-up. Width and rows are found as for a bitmap (whole rows of
-// ((width * bpp + 31) / 32) * 4 bytes; their padding dropped). Indices past the
-// palette are kept as they are.
+// any other bottom-up. Width and rows are found as for a bitmap (the first
+// |height| rows of ((width * bpp + 31) / 32) * 4 bytes, or the whole rows
+// there are if fewer; their padding dropped). Indices past the palette are
+// kept as they are.
 //
-// Codes as for the bitmap: DECODE_ERR_TOO_BIG past 2^31 - 1 rows. The PNG is
-// written as destination.h describes. Memory: one block of rows at a time,
-// read backwards through the daz file when its rows are bottom-up.
+// Codes as for the bitmap. The PNG is written as destination.h describes.
+// Memory: one block of rows at a time, read backwards from the image's last
+// stored row when its rows are bottom-up.
 #pragma once
 
 #include "convert/file_ops.h"

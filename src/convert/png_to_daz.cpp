@@ -39,11 +39,15 @@ struct PngInput {
     bool cut = false; // the file ended, or a read failed, before libpng had enough
     // Chunk boundaries, followed byte by byte: libpng quietly drops PLTE
     // entries past what the bit depth allows, so the PLTE's true length is
-    // taken here.
+    // taken here; and it only warns of an IDAT after a chunk that follows the
+    // image data, so that is caught here too.
     std::array<std::uint8_t, CHUNK_HEADER_SIZE> chunkHeader{};
     std::size_t headerFill = 0;
     std::uint64_t skip = SIGNATURE_SIZE;
     std::uint64_t plteLength = 0;
+    bool imageDataSeen = false;
+    bool pastImageData = false;  // a chunk other than IDAT came after the image data
+    bool imageDataAgain = false; // then an IDAT
 };
 
 void followChunks(PngInput& in, const std::uint8_t* data, std::size_t size) {
@@ -59,8 +63,15 @@ void followChunks(PngInput& in, const std::uint8_t* data, std::size_t size) {
         --size;
         if (in.headerFill == CHUNK_HEADER_SIZE) {
             const std::uint32_t length = loadBigEndian32(in.chunkHeader.data());
-            if (std::memcmp(in.chunkHeader.data() + 4, "PLTE", 4) == 0) {
+            const std::uint8_t* type = in.chunkHeader.data() + 4;
+            if (std::memcmp(type, "PLTE", 4) == 0) {
                 in.plteLength = length;
+            }
+            if (std::memcmp(type, "IDAT", 4) == 0) {
+                in.imageDataAgain = in.imageDataAgain || in.pastImageData;
+                in.imageDataSeen = true;
+            } else {
+                in.pastImageData = in.imageDataSeen;
             }
             in.skip = std::uint64_t{length} + CHUNK_CRC_SIZE;
             in.headerFill = 0;
@@ -80,6 +91,9 @@ void readForPng(png_structp png, png_bytep out, std::size_t size) {
     if (done < size) {
         in.cut = true;
         png_error(png, "cut short");
+    }
+    if (in.imageDataAgain) {
+        png_error(png, "IDAT after the image data");
     }
 }
 
@@ -170,11 +184,15 @@ ConvertResult readPngImage(PngImage& image, png_bytepp rows) {
     return 0;
 }
 
+// Reads the chunks after the image data, up to IEND. Given the image's info
+// (with none it would only check their CRCs), libpng refuses a critical chunk
+// there: IHDR, a second PLTE, or one it doesn't know. A file that ends first
+// is cut short.
 ConvertResult finishPng(PngImage& image) {
     if (setjmp(png_jmpbuf(image.png)) != 0) {
         return pngFailure(image);
     }
-    png_read_end(image.png, nullptr);
+    png_read_end(image.png, image.info);
     return 0;
 }
 
@@ -361,12 +379,12 @@ ConvertResult convertOpenPng(const FileOps& ops, std::FILE* file, const char* so
     const std::uint64_t held =
         std::uint64_t{png_get_rowbytes(image->png, image->info)} * shape.height;
     if (image->interlaced && held > MAX_HELD_PNG_BYTES) {
-        return ERR_NOT_BMP;
+        return ERR_TOO_BIG_TO_HOLD;
     }
     return writeDestination(
         ops, sourcePath, destinationPath, CONVERT_OUTPUT_ERRORS, [&](Destination& destination) {
             if (destination.kind == OutputKind::DIRECT && held > MAX_HELD_PNG_BYTES) {
-                return ERR_NOT_BMP; // a device or FIFO past what may be held
+                return ERR_TOO_BIG_TO_HOLD; // a device or FIFO past what may be held
             }
             return writeDaz(*image, shape, prefix.data(), destination, key);
         });

@@ -15,15 +15,21 @@
 // with a PLTE of 1 to 2^depth entries (ERR_NOT_BMP if corrupt, ERR_READ if the
 // file ends); the colour count (ERR_BAD_COLORS); then the destination
 // (ERR_CREATE). Broken image data, a bad CRC or a file that ends early after
-// that give ERR_NOT_BMP or ERR_READ and leave no daz file.
+// that give ERR_NOT_BMP or ERR_READ and leave no daz file. The file is read up
+// to IEND (ERR_READ if it ends first); after the image data only ancillary
+// chunks may come: IHDR, PLTE, a critical chunk unknown to PNG, or IDAT after
+// another chunk give ERR_NOT_BMP. IDATs with nothing between them are one
+// stream of image data.
 //
 // Memory: rows arrive top-down and the daz file stores them bottom-up. Each
 // row's keystream offsets depend only on where it lands, so a non-interlaced
 // PNG going to a regular file has each row encoded and written in its final
 // place, in blocks of PNG_BLOCK_BYTES: a few MiB whatever the image. An
 // interlaced PNG, or one going to a device or a FIFO, is held whole (as
-// packed indices) before it is written, and refused with ERR_NOT_BMP past
-// MAX_HELD_PNG_BYTES.
+// packed indices) before it is written, and refused with ERR_TOO_BIG_TO_HOLD
+// past MAX_HELD_PNG_BYTES: at once when interlaced, once the destination is
+// known to be a device or FIFO otherwise; either way before any pixel is
+// decoded.
 #pragma once
 
 #include "convert/file_ops.h"

@@ -17,7 +17,10 @@ inline constexpr ConvertResult ERR_CREATE = -4;     // destination can't be crea
 inline constexpr ConvertResult ERR_NOT_BMP = -5;    // not "BM", or a layout we can't read
 inline constexpr ConvertResult ERR_BAD_DEPTH = -6;  // bits per pixel neither 4 nor 8
 inline constexpr ConvertResult ERR_BAD_COLORS = -7; // requested colour count out of range
-inline constexpr int RESULT_CODE_COUNT = 7;
+inline constexpr int RESULT_CODE_COUNT = 7;         // orvx -c's codes; the next is pngdaz's alone
+// A valid PNG that has to be held whole (interlaced, or going to a device or
+// FIFO) and is past MAX_HELD_PNG_BYTES.
+inline constexpr ConvertResult ERR_TOO_BIG_TO_HOLD = -8;
 
 // The way back, daz to an image file: 0 on success, else one of these.
 using DecodeResult = int;
@@ -29,7 +32,7 @@ inline constexpr DecodeResult DECODE_ERR_NOT_DAZ = -3;    // no "EW" magic
 inline constexpr DecodeResult DECODE_ERR_BAD_DEPTH = -4;  // bits per pixel neither 4 nor 8
 inline constexpr DecodeResult DECODE_ERR_BAD_COLORS = -5; // colorCount outside 1..16 or 1..256
 inline constexpr DecodeResult DECODE_ERR_SHORT = -6;      // shorter than its header and palette
-inline constexpr DecodeResult DECODE_ERR_TOO_BIG = -7;    // rows past what the image can state
+inline constexpr DecodeResult DECODE_ERR_TOO_BIG = -7;    // unused now: |height| bounds the rows
 inline constexpr DecodeResult DECODE_ERR_CREATE = -8;     // image can't be created, or is refused
 inline constexpr DecodeResult DECODE_ERR_WRITE = -9;      // image write, flush or close failed
 inline constexpr DecodeResult DECODE_ERR_NO_ROWS = -10;   // not one whole row of pixels
