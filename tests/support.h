@@ -47,7 +47,7 @@ RunResult runOrvxBinary(const std::vector<std::string>& args);
 // 1 << bpp entries (entry i is blue i, green 2i, red 3i, extra 0x80), pixels.
 Bytes makeBmp(int width, int height, int bpp, const Bytes& pixels);
 
-// The usage text as the tool prints it.
+// orvx's usage text, as a literal of the tests' own.
 std::string usageText();
 
 void putU16(Bytes& bytes, std::size_t at, std::uint16_t value);
