@@ -14,11 +14,18 @@ std::string errorLine(const std::string& message) {
     return message + " - Operazione non riuscita\n\n";
 }
 
+// Copies a shipped sample into dir: some cases name the input as the output
+// too, and a broken guard must not get to overwrite the checked-in file.
+std::string copySample(const TempDir& dir, const std::string& name) {
+    std::filesystem::copy_file(std::string(ORVX_SOURCE_DIR) + "/samples/" + name, dir.file(name));
+    return dir.file(name);
+}
+
 class CliTest : public ::testing::Test {
   protected:
     TempDir dir;
-    std::string bmp8 = std::string(ORVX_SOURCE_DIR) + "/samples/sample8.bmp";
-    std::string bmp4 = std::string(ORVX_SOURCE_DIR) + "/samples/sample4.bmp";
+    std::string bmp8 = copySample(dir, "sample8.bmp");
+    std::string bmp4 = copySample(dir, "sample4.bmp");
     std::string daz = dir.file("out.daz");
 
     void expectRun(const std::vector<std::string>& args, int status, const std::string& out) {
