@@ -15,7 +15,8 @@ suite=${5:-}
 suffix=
 [ -f "$target/orvx.exe" ] && suffix=.exe
 for command in orvx dazbmp pngdaz dazpng; do
-  [ -x "$reference/$command" ] || { echo "no $reference/$command: build the default preset first"; exit 1; }
+  [ -x "$reference/$command" ] ||
+    { echo "no $reference/$command (SameOutput.BuildMachineBuild builds it)"; exit 1; }
 done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
