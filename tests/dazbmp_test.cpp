@@ -134,52 +134,63 @@ TEST(Dazbmp, HeaderStatesRowsPaletteAndDirection) {
     }
 }
 
-TEST(Dazbmp, ErrorsPrintOneLineAndLeaveNoBitmap) {
+// dazbmp and dazpng refuse the same files with the same messages, but for
+// what each image can hold: a BMP 4 GiB, a PNG 2^31 - 1 rows.
+TEST(Dazbmp, ErrorsPrintOneLineAndLeaveNoImage) {
     const Bytes good = dazFile(4, 1, 8, 2, 0, Bytes(4, 0));
     Bytes wrongMagic = good;
     wrongMagic[0] = 'B';
+    const char* const notDaz = "Il file non sembra un'immagine daz";
+    const char* const badDepth = "L'immagine daz non ha 4 o 8 bit per pixel";
+    const char* const badColors = "Il numero di colori dell'immagine daz non e' valido";
+    const char* const cut = "Il file e' piu' corto dell'intestazione e della tavolozza";
+    const char* const noRows = "L'immagine daz non ha nemmeno una riga intera di pixel";
     struct Case {
         const char* name;
         Bytes daz;
-        const char* message;
+        std::uintmax_t grownTo; // 0, or the size the file is grown to, sparse
+        const char* dazbmp;     // each command's message; null: not run
+        const char* dazpng;
     };
+    // Rows of 4 bytes after 24 + 8 bytes of header and palette.
+    const std::uintmax_t fiveGiB = std::uintmax_t{5} << 30U;
+    const std::uintmax_t rows31 = 32 + (std::uintmax_t{4} << 31U);
     const std::vector<Case> cases{
-        {"not daz", wrongMagic, "Il file non sembra un'immagine daz"},
-        {"not daz, short", Bytes{'B', 'M', 0}, "Il file non sembra un'immagine daz"},
-        {"5 bpp", dazFile(4, 1, 5, 2, 0, {}), "L'immagine daz non ha 4 o 8 bit per pixel"},
-        {"0 colours", dazFile(4, 1, 8, 0, 0, {}),
-         "Il numero di colori dell'immagine daz non e' valido"},
-        {"17 colours, 4 bpp", dazFile(4, 1, 4, 17, 0, {}),
-         "Il numero di colori dell'immagine daz non e' valido"},
-        {"-1 colours", dazFile(4, 1, 8, -1, 0, {}),
-         "Il numero di colori dell'immagine daz non e' valido"},
-        {"short header", Bytes(good.begin(), good.begin() + 23),
-         "Il file e' piu' corto dell'intestazione e della tavolozza"},
-        {"short palette", Bytes(good.begin(), good.begin() + 31),
-         "Il file e' piu' corto dell'intestazione e della tavolozza"},
-        {"width 0", dazFile(0, 4, 8, 2, 0, Bytes(10, 0)),
-         "L'immagine daz non ha nemmeno una riga intera di pixel"},
-        {"part of a row", dazFile(3, 1, 4, 2, 0, Bytes(3, 0)),
-         "L'immagine daz non ha nemmeno una riga intera di pixel"},
-        {"header and palette only", dazFile(1, 1, 8, 2, 0, {}),
-         "L'immagine daz non ha nemmeno una riga intera di pixel"},
+        {"not daz", wrongMagic, 0, notDaz, notDaz},
+        {"not daz, short", Bytes{'B', 'M', 0}, 0, notDaz, notDaz},
+        {"5 bpp", dazFile(4, 1, 5, 2, 0, {}), 0, badDepth, badDepth},
+        {"0 colours", dazFile(4, 1, 8, 0, 0, {}), 0, badColors, badColors},
+        {"17 colours, 4 bpp", dazFile(4, 1, 4, 17, 0, {}), 0, badColors, badColors},
+        {"-1 colours", dazFile(4, 1, 8, -1, 0, {}), 0, badColors, badColors},
+        {"short header", Bytes(good.begin(), good.begin() + 23), 0, cut, cut},
+        {"short palette", Bytes(good.begin(), good.begin() + 31), 0, cut, cut},
+        {"width 0", dazFile(0, 4, 8, 2, 0, Bytes(10, 0)), 0, noRows, noRows},
+        {"part of a row", dazFile(3, 1, 4, 2, 0, Bytes(3, 0)), 0, noRows, noRows},
+        {"header and palette only", dazFile(1, 1, 8, 2, 0, {}), 0, noRows, noRows},
+        {"5 GiB of rows", good, fiveGiB, "L'immagine e' troppo grande per un BMP", nullptr},
+        {"2^31 rows", good, rows31, "L'immagine e' troppo grande per un BMP",
+         "L'immagine e' troppo grande per un PNG"},
     };
     TempDir dir;
     for (const Case& c : cases) {
         writeFile(dir.file("in.daz"), c.daz);
-        writeFile(dir.file("old.bmp"), {'o', 'l', 'd'});
-        const RunResult run = runDazbmp({dir.file("in.daz"), dir.file("old.bmp")});
-        EXPECT_EQ(run.status, 255) << c.name;
-        EXPECT_EQ(run.out, std::string(c.message) + " - Operazione non riuscita\n\n") << c.name;
-        EXPECT_EQ(readFile(dir.file("old.bmp")), (Bytes{'o', 'l', 'd'})) << c.name;
+        if (c.grownTo != 0) {
+            std::filesystem::resize_file(dir.file("in.daz"), c.grownTo);
+        }
+        for (const auto& [command, message] :
+             {std::pair{ORVX_DAZBMP, c.dazbmp}, std::pair{ORVX_DAZPNG, c.dazpng}}) {
+            if (message == nullptr) {
+                continue;
+            }
+            SCOPED_TRACE(std::string(c.name) + ", " + command);
+            writeFile(dir.file("old"), {'o', 'l', 'd'});
+            const RunResult run = runProgram({command, dir.file("in.daz"), dir.file("old")});
+            EXPECT_EQ(run.status, 255);
+            EXPECT_EQ(run.out, std::string(message) + " - Operazione non riuscita\n\n");
+            EXPECT_EQ(readFile(dir.file("old")), (Bytes{'o', 'l', 'd'}));
+            EXPECT_EQ(folderEntries(dir.path), (std::vector<std::string>{"in.daz", "old"}));
+        }
     }
-    // A sparse daz file of 5 GiB: more rows than a BMP can hold.
-    writeFile(dir.file("huge.daz"), good);
-    std::filesystem::resize_file(dir.file("huge.daz"), std::uintmax_t{5} << 30U);
-    writeFile(dir.file("old.bmp"), {'o', 'l', 'd'});
-    const RunResult huge = runDazbmp({dir.file("huge.daz"), dir.file("old.bmp")});
-    EXPECT_EQ(huge.out, "L'immagine e' troppo grande per un BMP - Operazione non riuscita\n\n");
-    EXPECT_EQ(readFile(dir.file("old.bmp")), (Bytes{'o', 'l', 'd'}));
     writeFile(dir.file("in.daz"), good);
     const auto outOf = [](const RunResult& run) {
         return std::to_string(run.status) + " " + run.out;
