@@ -1,14 +1,23 @@
 #!/usr/bin/env bash
 # Seeds the fuzz corpora from the BMP Suite, the samples and the test PNGs.
 # Usage: fuzz/seed_corpus.sh OUT_DIR   (makes OUT_DIR/KIND for each target)
-# Needs build-fuzz/orvx, Pillow and ImageMagick.
+# Needs build-fuzz/orvx, Pillow and ImageMagick. The BMP Suite is looked for
+# in $ORVX_BMPSUITE, by default ../shared/bmpsuite beside the source tree;
+# without it the bitmaps are the samples alone.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 out=$1
+suite=${ORVX_BMPSUITE:-$here/../shared/bmpsuite}
 kinds=(convert inspect dazbmp pngdaz dazpng)
 for kind in "${kinds[@]}"; do mkdir -p "$out/$kind"; done
+bitmaps=("$here"/samples/*.bmp)
+if [ -d "$suite/g" ]; then
+  bitmaps=("$suite"/*/*.bmp "${bitmaps[@]}")
+else
+  echo "no BMP Suite in $suite (set ORVX_BMPSUITE): seeding from the samples alone" >&2
+fi
 n=0
-for bmp in "$here"/../shared/bmpsuite/*/*.bmp "$here"/samples/*.bmp; do
+for bmp in "${bitmaps[@]}"; do
   n=$((n + 1))
   # count 0 / key 0x1f2e, and count 9 / key 0.
   { printf '\000\000\056\037'; cat "$bmp"; } > "$out/convert/seed-$n-a"

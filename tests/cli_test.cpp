@@ -14,11 +14,18 @@ std::string errorLine(const std::string& message) {
     return message + " - Operazione non riuscita\n\n";
 }
 
+// Copies a shipped sample into dir: some cases name the input as the output
+// too, and a broken guard must not get to overwrite the checked-in file.
+std::string copySample(const TempDir& dir, const std::string& name) {
+    std::filesystem::copy_file(std::string(ORVX_SOURCE_DIR) + "/samples/" + name, dir.file(name));
+    return dir.file(name);
+}
+
 class CliTest : public ::testing::Test {
   protected:
     TempDir dir;
-    std::string bmp8 = std::string(ORVX_SOURCE_DIR) + "/samples/sample8.bmp";
-    std::string bmp4 = std::string(ORVX_SOURCE_DIR) + "/samples/sample4.bmp";
+    std::string bmp8 = copySample(dir, "sample8.bmp");
+    std::string bmp4 = copySample(dir, "sample4.bmp");
     std::string daz = dir.file("out.daz");
 
     void expectRun(const std::vector<std::string>& args, int status, const std::string& out) {
@@ -97,6 +104,9 @@ TEST_F(CliTest, ReportsUndefinedPixels) {
 
 TEST_F(CliTest, ConversionErrorsPrintTheirLineAndUsage) {
     writeFile(dir.file("text.bmp"), {'h', 'e', 'l', 'l', 'o'});
+    Bytes rgb24 = makeBmp(4, 1, 8, Bytes(12, 0));
+    rgb24[28] = 24;
+    writeFile(dir.file("rgb24.bmp"), rgb24);
     struct Case {
         std::vector<std::string> args;
         std::string message;
@@ -104,7 +114,7 @@ TEST_F(CliTest, ConversionErrorsPrintTheirLineAndUsage) {
     const std::vector<Case> cases{
         {{"-c", dir.file("none.bmp"), daz}, "Impossibile aprire il file"},
         {{"-c", dir.file("text.bmp"), daz}, "Il file non sembra un BMP valido"},
-        {{"-c", ORVX_BMPSUITE "/g/rgb24.bmp", daz}, "Puoi convertire solo BMP a 16 o 256 colori"},
+        {{"-c", dir.file("rgb24.bmp"), daz}, "Puoi convertire solo BMP a 16 o 256 colori"},
         {{"-c", bmp4, daz, "17"}, "Il numero di colori non e' adatto per quest'immagine"},
         {{"-c", bmp8, daz, "-1"}, "Il numero di colori non e' adatto per quest'immagine"},
         {{"-c", bmp8, daz, "65537"}, "Il numero di colori non e' adatto per quest'immagine"},

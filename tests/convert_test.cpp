@@ -1,14 +1,18 @@
 #include "convert/bmp_to_daz.h"
 #include "convert/daz_to_bmp.h"
+#include "convert/daz_to_png.h"
 #include "convert/file_ops.h"
+#include "convert/png_to_daz.h"
 #include "faulty_stream.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <csetjmp>
 #include <filesystem>
 #include <functional>
+#include <png.h>
 #include <tuple>
 #include <unistd.h>
 
@@ -46,6 +50,75 @@ Bytes pattern(std::size_t size) {
         bytes[i] = static_cast<std::uint8_t>((i * 37) ^ (i >> 5));
     }
     return bytes;
+}
+
+// An 8-bit RLE8 bitmap, 256 by 400: each row a literal of 200 pixels and a
+// run of 56, the run first from row 192 on. Three chunks of data (82402
+// bytes) and four of decoded rows (102400 bytes), so that reads and writes
+// come in mid-decode, a write after a failed one too. A full chunk of rows is
+// handed on when a literal (row 128) or a run (rows 256 and 384) goes past it.
+Bytes longRle8() {
+    constexpr std::size_t ROWS = 400;
+    const Bytes literals = pattern(200 * ROWS);
+    Bytes data;
+    for (std::size_t row = 0; row < ROWS; ++row) {
+        const Bytes run{56, static_cast<std::uint8_t>(row)};
+        if (row >= 192) {
+            data.insert(data.end(), run.begin(), run.end());
+        }
+        data.insert(data.end(), {0, 200});
+        data.insert(data.end(), literals.begin() + static_cast<long>(200 * row),
+                    literals.begin() + static_cast<long>(200 * (row + 1)));
+        if (row < 192) {
+            data.insert(data.end(), run.begin(), run.end());
+        }
+        data.insert(data.end(), {0, 0});
+    }
+    data.insert(data.end(), {0, 1});
+    Bytes bmp = makeBmp(256, ROWS, 8, data);
+    putU32(bmp, 30, 1);
+    return bmp;
+}
+
+// Writes an interlaced indexed 8-bit image through libpng; false if libpng
+// fails.
+bool encodePng(png_structp png, png_infop info, std::FILE* file, std::uint32_t width,
+               std::uint32_t height, const std::vector<png_color>& palette,
+               std::vector<png_bytep>& rows) {
+    if (setjmp(png_jmpbuf(png)) != 0) {
+        return false;
+    }
+    png_init_io(png, file);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_ADAM7,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
+    png_set_rows(png, info, rows.data());
+    png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+    return true;
+}
+
+// An Adam7-interlaced 8-bit indexed PNG with a palette of 256 entries, each
+// row width indices: pngdaz holds such an image whole before writing it.
+bool writeInterlacedPng(const std::string& path, std::uint32_t width, std::uint32_t height,
+                        const Bytes& indices) {
+    std::vector<png_color> palette(256);
+    for (std::size_t i = 0; i < palette.size(); ++i) {
+        const auto v = static_cast<png_byte>(i);
+        palette[i] = png_color{v, static_cast<png_byte>(255 - v), static_cast<png_byte>(v / 2)};
+    }
+    std::vector<png_bytep> rows(height);
+    for (std::uint32_t r = 0; r < height; ++r) {
+        rows[r] = const_cast<png_bytep>(indices.data()) + std::size_t{r} * width;
+    }
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        return false;
+    }
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    const bool written = encodePng(png, info, file, width, height, palette, rows);
+    png_destroy_write_struct(&png, &info);
+    return std::fclose(file) == 0 && written;
 }
 
 class ConvertTest : public ::testing::Test {
@@ -285,6 +358,12 @@ TEST_F(ConvertTest, EveryIoCallCanFail) {
     const Run toBmp = [](const FileOps& ops, const std::string& in, const std::string& out) {
         return convertDazToBmpWith(ops, in.c_str(), out.c_str());
     };
+    const Run pngToDaz = [](const FileOps& ops, const std::string& in, const std::string& out) {
+        return convertPngToDazWith(ops, in.c_str(), out.c_str(), 3, 0x5A5A);
+    };
+    const Run toPng = [](const FileOps& ops, const std::string& in, const std::string& out) {
+        return convertDazToPngWith(ops, in.c_str(), out.c_str());
+    };
     const Codes dazCodes{ERR_OPEN, ERR_READ, ERR_CREATE, ERR_WRITE};
     const Codes bmpCodes{DECODE_ERR_OPEN, DECODE_ERR_READ, DECODE_ERR_CREATE, DECODE_ERR_WRITE};
     Bytes rle = makeBmp(9, 4, 8, {3, 7, 0, 0, 2, 9, 0, 1});
@@ -293,6 +372,23 @@ TEST_F(ConvertTest, EveryIoCallCanFail) {
     writeFile(src, twoChunks);
     ASSERT_GE(convertBmpToDaz(src.c_str(), dst.c_str(), 0, 0x0102), 0);
     const Bytes twoChunksDaz = readFile(dst);
+    writeFile(src, makeBmp(9, 4, 8, pattern(48)));
+    ASSERT_GE(convertBmpToDaz(src.c_str(), dst.c_str(), 0, 0x0102), 0);
+    const Bytes smallDaz = readFile(dst);
+    // PNGs: dazpng's of the daz files above, and interlaced ones.
+    ASSERT_EQ(convertDazToPng(dst.c_str(), dir.file("small.png").c_str()), DECODE_OK);
+    writeFile(dst, twoChunksDaz);
+    ASSERT_EQ(convertDazToPng(dst.c_str(), dir.file("large.png").c_str()), DECODE_OK);
+    ASSERT_TRUE(writeInterlacedPng(dir.file("small-interlaced.png"), 9, 4, pattern(36)));
+    ASSERT_TRUE(writeInterlacedPng(dir.file("large-interlaced.png"), 100, 400, pattern(40000)));
+    Bytes smallPng = readFile(dir.file("small.png"));
+    Bytes largePng = readFile(dir.file("large.png"));
+    Bytes smallInterlaced = readFile(dir.file("small-interlaced.png"));
+    Bytes largeInterlaced = readFile(dir.file("large-interlaced.png"));
+    for (const char* name :
+         {"small.png", "large.png", "small-interlaced.png", "large-interlaced.png"}) {
+        std::filesystem::remove(dir.file(name));
+    }
     struct Job {
         const char* name;
         Bytes source;
@@ -304,7 +400,14 @@ TEST_F(ConvertTest, EveryIoCallCanFail) {
         {"8-bit", makeBmp(9, 4, 8, pattern(48)), toDaz, dazCodes},
         {"8-bit over two chunks", twoChunks, toDaz, dazCodes},
         {"RLE8", rle, toDaz, dazCodes},
+        {"RLE8 over two chunks", longRle8(), toDaz, dazCodes},
         {"daz to bitmap", twoChunksDaz, toBmp, bmpCodes},
+        {"PNG", smallPng, pngToDaz, dazCodes},
+        {"PNG of several reads", largePng, pngToDaz, dazCodes},
+        {"interlaced PNG", smallInterlaced, pngToDaz, dazCodes},
+        {"interlaced PNG of several reads", largeInterlaced, pngToDaz, dazCodes},
+        {"daz to PNG", smallDaz, toPng, bmpCodes},
+        {"daz to PNG of several writes", twoChunksDaz, toPng, bmpCodes},
     };
     // How the output gets into place: renamed over the destination, staged in
     // the temporary folder when the destination's folder takes no new file,
@@ -360,6 +463,7 @@ TEST_F(ConvertTest, EveryIoCallCanFail) {
                         readErrors += result == job.codes.read ? 1 : 0;
                         break;
                     case CallKind::WRITE:
+                    case CallKind::SEEK_DESTINATION:
                     case CallKind::CLOSE_DESTINATION:
                     case CallKind::SET_MODE:
                     case CallKind::REPLACE:

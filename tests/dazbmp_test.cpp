@@ -69,6 +69,7 @@ Bytes varyingPixels(std::size_t size, int bpp) {
 // alone. (No count of 1: Pillow takes a lone black entry for a grey ramp and
 // then misreads 4-bit rows.)
 TEST(Dazbmp, RoundTripGivesTheSourcePixels) {
+    SKIP_WITHOUT_BMP_SUITE();
     std::vector<std::string> sources{ORVX_SOURCE_DIR "/samples/sample8.bmp",
                                      ORVX_SOURCE_DIR "/samples/sample4.bmp"};
     for (const auto& entry : std::filesystem::directory_iterator(ORVX_BMPSUITE "/g")) {
@@ -163,46 +164,47 @@ TEST(Dazbmp, HeaderStatesRowsPaletteAndDirection) {
     EXPECT_EQ(std::filesystem::file_size(dir.file("out.bmp")), 54U + 8U + 2U * 4U);
 }
 
-TEST(Dazbmp, ErrorsPrintOneLineAndLeaveNoBitmap) {
+// dazbmp and dazpng refuse the same files with the same messages.
+TEST(Dazbmp, ErrorsPrintOneLineAndLeaveNoImage) {
     const Bytes good = dazFile(4, 1, 8, 2, 0, Bytes(4, 0));
     Bytes wrongMagic = good;
     wrongMagic[0] = 'B';
+    const char* const notDaz = "Il file non sembra un'immagine daz";
+    const char* const badDepth = "L'immagine daz non ha 4 o 8 bit per pixel";
+    const char* const badColors = "Il numero di colori dell'immagine daz non e' valido";
+    const char* const cut = "Il file e' piu' corto dell'intestazione e della tavolozza";
+    const char* const noRows = "L'immagine daz non ha nemmeno una riga intera di pixel";
     struct Case {
         const char* name;
         Bytes daz;
         const char* message;
     };
     const std::vector<Case> cases{
-        {"not daz", wrongMagic, "Il file non sembra un'immagine daz"},
-        {"not daz, short", Bytes{'B', 'M', 0}, "Il file non sembra un'immagine daz"},
-        {"5 bpp", dazFile(4, 1, 5, 2, 0, {}), "L'immagine daz non ha 4 o 8 bit per pixel"},
-        {"0 colours", dazFile(4, 1, 8, 0, 0, {}),
-         "Il numero di colori dell'immagine daz non e' valido"},
-        {"17 colours, 4 bpp", dazFile(4, 1, 4, 17, 0, {}),
-         "Il numero di colori dell'immagine daz non e' valido"},
-        {"-1 colours", dazFile(4, 1, 8, -1, 0, {}),
-         "Il numero di colori dell'immagine daz non e' valido"},
-        {"short header", Bytes(good.begin(), good.begin() + 23),
-         "Il file e' piu' corto dell'intestazione e della tavolozza"},
-        {"short palette", Bytes(good.begin(), good.begin() + 31),
-         "Il file e' piu' corto dell'intestazione e della tavolozza"},
-        {"width 0", dazFile(0, 4, 8, 2, 0, Bytes(10, 0)),
-         "L'immagine daz non ha nemmeno una riga intera di pixel"},
-        {"height 0", dazFile(4, 0, 8, 2, 0, Bytes(10, 0)),
-         "L'immagine daz non ha nemmeno una riga intera di pixel"},
-        {"part of a row", dazFile(3, 1, 4, 2, 0, Bytes(3, 0)),
-         "L'immagine daz non ha nemmeno una riga intera di pixel"},
-        {"header and palette only", dazFile(1, 1, 8, 2, 0, {}),
-         "L'immagine daz non ha nemmeno una riga intera di pixel"},
+        {"not daz", wrongMagic, notDaz},
+        {"not daz, short", Bytes{'B', 'M', 0}, notDaz},
+        {"5 bpp", dazFile(4, 1, 5, 2, 0, {}), badDepth},
+        {"0 colours", dazFile(4, 1, 8, 0, 0, {}), badColors},
+        {"17 colours, 4 bpp", dazFile(4, 1, 4, 17, 0, {}), badColors},
+        {"-1 colours", dazFile(4, 1, 8, -1, 0, {}), badColors},
+        {"short header", Bytes(good.begin(), good.begin() + 23), cut},
+        {"short palette", Bytes(good.begin(), good.begin() + 31), cut},
+        {"width 0", dazFile(0, 4, 8, 2, 0, Bytes(10, 0)), noRows},
+        {"height 0", dazFile(4, 0, 8, 2, 0, Bytes(10, 0)), noRows},
+        {"part of a row", dazFile(3, 1, 4, 2, 0, Bytes(3, 0)), noRows},
+        {"header and palette only", dazFile(1, 1, 8, 2, 0, {}), noRows},
     };
     TempDir dir;
     for (const Case& c : cases) {
         writeFile(dir.file("in.daz"), c.daz);
-        writeFile(dir.file("old.bmp"), {'o', 'l', 'd'});
-        const RunResult run = runDazbmp({dir.file("in.daz"), dir.file("old.bmp")});
-        EXPECT_EQ(run.status, 255) << c.name;
-        EXPECT_EQ(run.out, std::string(c.message) + " - Operazione non riuscita\n\n") << c.name;
-        EXPECT_EQ(readFile(dir.file("old.bmp")), (Bytes{'o', 'l', 'd'})) << c.name;
+        for (const char* command : {ORVX_DAZBMP, ORVX_DAZPNG}) {
+            SCOPED_TRACE(std::string(c.name) + ", " + command);
+            writeFile(dir.file("old"), {'o', 'l', 'd'});
+            const RunResult run = runProgram({command, dir.file("in.daz"), dir.file("old")});
+            EXPECT_EQ(run.status, 255);
+            EXPECT_EQ(run.out, std::string(c.message) + " - Operazione non riuscita\n\n");
+            EXPECT_EQ(readFile(dir.file("old")), (Bytes{'o', 'l', 'd'}));
+            EXPECT_EQ(folderEntries(dir.path), (std::vector<std::string>{"in.daz", "old"}));
+        }
     }
     writeFile(dir.file("in.daz"), good);
     const auto outOf = [](const RunResult& run) {

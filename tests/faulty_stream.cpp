@@ -42,7 +42,8 @@ ssize_t cookieWrite(void* cookie, const char* buffer, size_t size) {
 }
 
 int cookieSeek(void* cookie, off64_t* offset, int whence) {
-    if (failsNow(CallKind::SEEK)) {
+    if (failsNow(static_cast<Cookie*>(cookie)->destination ? CallKind::SEEK_DESTINATION
+                                                           : CallKind::SEEK)) {
         errno = EIO;
         return -1;
     }

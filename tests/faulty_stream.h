@@ -15,7 +15,8 @@ enum class CallKind {
     SET_MODE,
     REPLACE,
     READ,
-    SEEK,
+    SEEK, // on the source
+    SEEK_DESTINATION,
     WRITE,
     CLOSE_SOURCE,
     CLOSE_DESTINATION

@@ -122,7 +122,15 @@ TEST_F(PngTest, RoundTripThroughDazpngKeepsPaletteAndIndices) {
         EXPECT_EQ(width + height + indices + plte, width2 + height2 + indices2 + plte2) << paths[i];
         EXPECT_EQ(depth2, depth == 8 ? 8 : 4) << paths[i];
     }
-    const std::string topDown = ORVX_BMPSUITE "/g/pal8topdown.bmp";
+    // Five rows of seven pixels, stored top-down (a negative height).
+    Bytes topDownRows;
+    for (std::uint8_t y = 0; y < 5; ++y) {
+        for (std::uint8_t x = 0; x < 8; ++x) {
+            topDownRows.push_back(static_cast<std::uint8_t>(x < 7 ? 40 * y + x : 0));
+        }
+    }
+    const std::string topDown = dir.file("top-down.bmp");
+    writeFile(topDown, makeBmp(7, -5, 8, topDownRows));
     ASSERT_GE(convertBmpToDaz(topDown.c_str(), dir.file("t.daz").c_str(), 0, 7), 0);
     ASSERT_EQ(convertDazToPng(dir.file("t.daz").c_str(), dir.file("t.png").c_str()), DECODE_OK);
     EXPECT_EQ(renderWithImageMagick(dir.file("t.png")), renderWithImageMagick(topDown));

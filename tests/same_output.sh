@@ -4,16 +4,19 @@
 # Windows console's CRLF line ends aside) and the same output files, byte for
 # byte, for the samples, every file of the BMP Suite and the test PNGs; and a
 # file name that is not ASCII.
-# Usage: same_output.sh "EMULATOR WORDS" TARGET_BIN_DIR REFERENCE_BUILD SOURCE_DIR
+# Usage: same_output.sh "EMULATOR WORDS" TARGET_BIN_DIR REFERENCE_BUILD SOURCE_DIR [BMPSUITE]
+# Without BMPSUITE (or with an empty one) the BMP Suite's files are left out.
 set -euo pipefail
 read -r -a emulator <<<"$1"
 target=$2
 reference=$3
 source=$4
+suite=${5:-}
 suffix=
 [ -f "$target/orvx.exe" ] && suffix=.exe
 for command in orvx dazbmp pngdaz dazpng; do
-  [ -x "$reference/$command" ] || { echo "no $reference/$command: build the default preset first"; exit 1; }
+  [ -x "$reference/$command" ] ||
+    { echo "no $reference/$command (SameOutput.BuildMachineBuild builds it)"; exit 1; }
 done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -60,7 +63,13 @@ both() {
   return 0
 }
 
-for bmp in "$source"/samples/*.bmp "$source"/../shared/bmpsuite/*/*.bmp; do
+bitmaps=("$source"/samples/*.bmp)
+if [ -n "$suite" ] && [ -d "$suite" ]; then
+  bitmaps+=("$suite"/*/*.bmp)
+else
+  echo "no BMP Suite given: only the samples' bitmaps are compared"
+fi
+for bmp in "${bitmaps[@]}"; do
   name=$(basename "$(dirname "$bmp")")-$(basename "$bmp" .bmp)
   for args in "0 1f2e" "9 0"; do
     read -r count key <<<"$args"
@@ -87,13 +96,13 @@ both orvx "uscita-ü.daz" -c "$work/campione-àèìòù-日本.bmp" OUT 200 1f2e
 
 # Over files that exist: each side's own from the first run.
 both orvx "uscita-ü.daz" -c "$source/samples/sample4.bmp" OUT 9 ab
-both dazpng "g-pal8.png" "$work/native/g-pal8-9.daz" OUT
+both dazpng "samples-sample8.png" "$work/native/samples-sample8-9.daz" OUT
 leftovers=$(find "$work/target" -name '.*.orvx-*')
 [ -z "$leftovers" ] || { failed=$((failed + 1)); echo "left behind: $leftovers"; }
 
 if [ -n "$suffix" ]; then
   # The Windows console's line ends.
-  "${emulator[@]}" "$target/orvx$suffix" -r "$work/native/g-pal8-0.daz" >"$work/crlf.txt" 2>&1 || true
+  "${emulator[@]}" "$target/orvx$suffix" -r "$work/native/samples-sample8-0.daz" >"$work/crlf.txt" 2>&1 || true
   grep -q $'\r$' "$work/crlf.txt" || { failed=$((failed + 1)); echo "no CRLF line ends"; }
 fi
 

@@ -7,6 +7,12 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The BMP Suite is found at configure time (ORVX_BMPSUITE); a test that reads
+// it starts with this, and skips, saying where it looked, when it is missing.
+#define SKIP_WITHOUT_BMP_SUITE()                                                                   \
+    if (ORVX_BMPSUITE_FOUND == 0)                                                                  \
+    GTEST_SKIP() << "no BMP Suite in " ORVX_BMPSUITE "; configure with -DORVX_BMPSUITE=FOLDER"
+
 // A fresh folder under the system temp dir, removed with everything in it
 // when the object goes.
 struct TempDir {
@@ -47,7 +53,7 @@ RunResult runOrvxBinary(const std::vector<std::string>& args);
 // 1 << bpp entries (entry i is blue i, green 2i, red 3i, extra 0x80), pixels.
 Bytes makeBmp(int width, int height, int bpp, const Bytes& pixels);
 
-// The usage text as the tool prints it.
+// orvx's usage text, as a literal of the tests' own.
 std::string usageText();
 
 void putU16(Bytes& bytes, std::size_t at, std::uint16_t value);
