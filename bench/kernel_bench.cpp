@@ -20,6 +20,8 @@
 #include <string>
 #include <unistd.h>
 
+using namespace orvx;
+
 namespace {
 
 // A chunk at the start of a cache line, where a conversion keeps the pixel

@@ -15,6 +15,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace orvx;
+
 namespace {
 
 // Largest file this process may write: a tiny RLE input may claim an image of

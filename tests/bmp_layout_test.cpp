@@ -7,6 +7,8 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+using namespace orvx;
+
 namespace {
 
 const std::string SUITE = ORVX_BMPSUITE;

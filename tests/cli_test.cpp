@@ -6,6 +6,8 @@
 #include <climits>
 #include <filesystem>
 
+using namespace orvx;
+
 namespace {
 
 const std::string BANNER = "Operazione riuscita\n\n";

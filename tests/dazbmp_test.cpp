@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <sstream>
 
+using namespace orvx;
+
 namespace {
 
 RunResult runDazbmp(const std::vector<std::string>& args) {

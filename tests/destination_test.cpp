@@ -21,6 +21,8 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace orvx;
+
 extern char** environ;
 
 namespace fs = std::filesystem;

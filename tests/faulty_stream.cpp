@@ -1,9 +1,11 @@
 #include "faulty_stream.h"
 
-#include "convert/platform.h"
+#include "convert/platform/platform.h"
 
 #include <cerrno>
 #include <sys/types.h>
+
+using namespace orvx;
 
 namespace {
 

@@ -3,7 +3,7 @@
 // error path.
 #pragma once
 
-#include "convert/file_ops.h"
+#include "convert/output/file_ops.h"
 
 #include <cstdio>
 
@@ -40,4 +40,4 @@ struct FaultPlan {
 // Uses plan for every stream until the next call; FileOps that open counted
 // streams ("rb" for the source, "wb" for the output) and count the calls that
 // make, finish and place the output file.
-const FileOps& faultyFileOps(FaultPlan& plan);
+const orvx::FileOps& faultyFileOps(FaultPlan& plan);

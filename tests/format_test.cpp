@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+using namespace orvx;
+
 TEST(DazHeader, SerialisesEveryFieldLittleEndian) {
     DazHeader header;
     header.width = 0x1234;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+using namespace orvx;
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

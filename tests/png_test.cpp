@@ -14,6 +14,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace orvx;
+
 namespace {
 
 const std::string USAGE = "Uso: pngdaz origine.png destinazione [colore] [chiave]\n\n";

@@ -2,7 +2,7 @@
 
 #include "cli/texts.h"
 #include "convert/bmp_to_daz.h"
-#include "convert/platform.h"
+#include "convert/platform/platform.h"
 #include "format/daz_format.h"
 
 #include <array>
@@ -10,6 +10,8 @@
 #include <climits>
 #include <cstdio>
 #include <new>
+
+namespace orvx {
 
 namespace {
 
@@ -166,3 +168,5 @@ int runOrvx(int argc, const char* const* argv) {
     }
     return finishRun(failWithUsage(nullptr));
 }
+
+} // namespace orvx

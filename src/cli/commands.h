@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace orvx {
+
 inline constexpr int STATUS_SUCCESS = 0;
 inline constexpr int STATUS_FAILURE = -1; // the shell sees 255
 
@@ -62,3 +64,5 @@ struct DecodingCommand {
 // The whole run of such a command, IN OUT: one line on standard output, and
 // the exit status.
 int runDecoding(const DecodingCommand& command, int argc, const char* const* argv);
+
+} // namespace orvx

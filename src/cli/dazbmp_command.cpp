@@ -4,7 +4,11 @@
 #include "cli/texts.h"
 #include "convert/daz_to_bmp.h"
 
+namespace orvx {
+
 int runDazbmp(int argc, const char* const* argv) {
     static const DecodingCommand command{convertDazToBmp, decodeMessage, DAZBMP_USAGE_TEXT};
     return runDecoding(command, argc, argv);
 }
+
+} // namespace orvx

@@ -1,4 +1,4 @@
 #include "cli/dazbmp_command.h"
-#include "cli/entry.h"
+#include "convert/platform/entry.h"
 
-ORVX_MAIN(runDazbmp)
+ORVX_MAIN(orvx::runDazbmp)

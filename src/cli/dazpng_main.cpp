@@ -1,4 +1,4 @@
-#include "cli/entry.h"
 #include "cli/png_commands.h"
+#include "convert/platform/entry.h"
 
-ORVX_MAIN(runDazpng)
+ORVX_MAIN(orvx::runDazpng)

@@ -1,4 +1,4 @@
 #include "cli/commands.h"
-#include "cli/entry.h"
+#include "convert/platform/entry.h"
 
-ORVX_MAIN(runOrvx)
+ORVX_MAIN(orvx::runOrvx)

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+namespace orvx {
+
 int runPngdaz(int argc, const char* const* argv) {
     static const ConversionCommand command{convertPngToDaz, pngResultMessage, PNGDAZ_USAGE_TEXT};
     startRun();
@@ -22,3 +24,5 @@ int runDazpng(int argc, const char* const* argv) {
     static const DecodingCommand command{convertDazToPng, dazpngMessage, DAZPNG_USAGE_TEXT};
     return runDecoding(command, argc, argv);
 }
+
+} // namespace orvx

@@ -1,5 +1,7 @@
 #include "cli/texts.h"
 
+namespace orvx {
+
 const char* const USAGE_TEXT =
     "Orvanti Image Converter v0.5 by Zavel - USO:\n"
     " orvx -r immagine  (legge il numero di colori e la chiave di un'immagine)\n"
@@ -87,3 +89,5 @@ const char* dazpngMessage(DecodeResult code) {
     return code == DECODE_ERR_TOO_BIG ? "L'immagine e' troppo grande per un PNG"
                                       : decodeMessage(code);
 }
+
+} // namespace orvx

@@ -4,6 +4,8 @@
 #include "convert/daz_to_bmp.h"
 #include "convert/result_codes.h"
 
+namespace orvx {
+
 extern const char* const USAGE_TEXT;
 extern const char* const SUCCESS_BANNER;
 extern const char* const ERROR_LINE_FORMAT;     // takes a result message
@@ -28,3 +30,5 @@ extern const char* const PNGDAZ_USAGE_TEXT;
 extern const char* const DAZPNG_USAGE_TEXT;
 const char* pngResultMessage(ConvertResult code);
 const char* dazpngMessage(DecodeResult code);
+
+} // namespace orvx

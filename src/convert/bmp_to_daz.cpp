@@ -1,14 +1,16 @@
 #include "convert/bmp_to_daz.h"
 
-#include "convert/bmp_source.h"
-#include "convert/destination.h"
+#include "convert/bmp/bmp_source.h"
+#include "convert/bmp/rle_decoder.h"
+#include "convert/output/destination.h"
 #include "convert/pixel_sink.h"
-#include "convert/platform.h"
-#include "convert/rle_decoder.h"
+#include "convert/platform/platform.h"
 #include "format/daz_format.h"
 
 #include <array>
 #include <cstring>
+
+namespace orvx {
 
 namespace {
 
@@ -156,3 +158,5 @@ ConvertResult convertBmpToDazWith(const FileOps& ops, const char* source, const 
         return convertOpenSource(ops, stream, source, destination, requestedColors, key);
     });
 }
+
+} // namespace orvx

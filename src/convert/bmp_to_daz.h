@@ -1,10 +1,12 @@
 // bmp_to_daz.h - one palette bitmap (4 or 8 bits per pixel) into one daz file.
 #pragma once
 
-#include "convert/file_ops.h"
+#include "convert/output/file_ops.h"
 #include "convert/result_codes.h"
 
 #include <cstdint>
+
+namespace orvx {
 
 // requestedColors: palette entries to keep, 0 for all of them. An int, so that
 // a count outside 16 bits stays out of range instead of wrapping. The daz file
@@ -14,3 +16,5 @@ ConvertResult convertBmpToDaz(const char* source, const char* destination, int r
                               std::uint16_t key);
 ConvertResult convertBmpToDazWith(const FileOps& ops, const char* source, const char* destination,
                                   int requestedColors, std::uint16_t key);
+
+} // namespace orvx

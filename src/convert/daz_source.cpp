@@ -1,9 +1,11 @@
 #include "convert/daz_source.h"
 
-#include "convert/platform.h"
+#include "convert/platform/platform.h"
 
 #include <algorithm>
 #include <array>
+
+namespace orvx {
 
 namespace {
 
@@ -70,3 +72,5 @@ DecodeResult readDazPixels(DazSource& daz, std::uint64_t offset, std::size_t siz
     removeKeystream(daz.coding, out, size, static_cast<std::size_t>(offset % KEYSTREAM_PERIOD));
     return DECODE_OK;
 }
+
+} // namespace orvx

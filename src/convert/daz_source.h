@@ -2,12 +2,14 @@
 // stretch of its pixel area with the keystream taken off.
 #pragma once
 
-#include "convert/pixel_kernel.h"
+#include "convert/kernel/pixel_kernel.h"
 #include "convert/result_codes.h"
 #include "format/daz_format.h"
 
 #include <cstdint>
 #include <cstdio>
+
+namespace orvx {
 
 struct DazSource {
     std::FILE* file = nullptr;
@@ -36,3 +38,5 @@ DecodeResult openDazSource(std::FILE* file, DazSource& daz);
 // all be read.
 DecodeResult readDazPixels(DazSource& daz, std::uint64_t offset, std::size_t size,
                            std::uint8_t* out);
+
+} // namespace orvx

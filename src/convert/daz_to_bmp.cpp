@@ -1,8 +1,8 @@
 #include "convert/daz_to_bmp.h"
 
-#include "convert/bmp_source.h"
+#include "convert/bmp/bmp_source.h"
 #include "convert/daz_source.h"
-#include "convert/destination.h"
+#include "convert/output/destination.h"
 #include "format/daz_format.h"
 #include "format/little_endian.h"
 
@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+
+namespace orvx {
 
 namespace {
 
@@ -91,3 +93,5 @@ DecodeResult convertDazToBmpWith(const FileOps& ops, const char* source, const c
         return convertOpenDaz(ops, stream, source, destination);
     });
 }
+
+} // namespace orvx

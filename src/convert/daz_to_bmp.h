@@ -28,10 +28,12 @@
 // bitmap is always under 4 GiB.
 #pragma once
 
-#include "convert/file_ops.h"
+#include "convert/output/file_ops.h"
 #include "convert/result_codes.h"
 
 #include <cstdint>
+
+namespace orvx {
 
 inline constexpr std::uint32_t BMP_PIXELS_PER_METRE = 2835;
 
@@ -39,3 +41,5 @@ inline constexpr std::uint32_t BMP_PIXELS_PER_METRE = 2835;
 // interruption never leaves part of one, nor harms a file that was there.
 DecodeResult convertDazToBmp(const char* source, const char* destination);
 DecodeResult convertDazToBmpWith(const FileOps& ops, const char* source, const char* destination);
+
+} // namespace orvx

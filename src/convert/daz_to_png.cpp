@@ -1,8 +1,8 @@
 #include "convert/daz_to_png.h"
 
 #include "convert/daz_source.h"
-#include "convert/destination.h"
-#include "convert/png_glue.h"
+#include "convert/output/destination.h"
+#include "convert/png/png_glue.h"
 #include "convert/png_to_daz.h"
 
 #include <algorithm>
@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <memory>
 #include <vector>
+
+namespace orvx {
 
 namespace {
 
@@ -156,3 +158,5 @@ DecodeResult convertDazToPngWith(const FileOps& ops, const char* source, const c
         return convertOpenDaz(ops, stream, source, destination);
     });
 }
+
+} // namespace orvx

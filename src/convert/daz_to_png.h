@@ -14,8 +14,12 @@
 // stored row when its rows are bottom-up.
 #pragma once
 
-#include "convert/file_ops.h"
+#include "convert/output/file_ops.h"
 #include "convert/result_codes.h"
+
+namespace orvx {
 
 DecodeResult convertDazToPng(const char* source, const char* destination);
 DecodeResult convertDazToPngWith(const FileOps& ops, const char* source, const char* destination);
+
+} // namespace orvx

@@ -1,5 +1,7 @@
 #include "convert/pixel_sink.h"
 
+namespace orvx {
+
 void initPixelSink(PixelSink& sink, std::FILE* destination, std::uint16_t key, int bitsPerPixel,
                    int colorCount) {
     sink.destination = destination;
@@ -24,3 +26,5 @@ ConvertResult emitChunk(PixelSink& sink, std::uint8_t* buffer, std::size_t pixel
     encodeChunk(sink, buffer + pixelStart, end - pixelStart);
     return std::fwrite(buffer, 1, end, sink.destination) == end ? 0 : ERR_WRITE;
 }
+
+} // namespace orvx

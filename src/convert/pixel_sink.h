@@ -1,12 +1,14 @@
 // pixel_sink.h - where pixel bytes go once read: counted, encoded, written.
 #pragma once
 
-#include "convert/file_ops.h"
-#include "convert/pixel_kernel.h"
+#include "convert/kernel/pixel_kernel.h"
+#include "convert/output/file_ops.h"
 #include "convert/result_codes.h"
 
 #include <cstdint>
 #include <cstdio>
+
+namespace orvx {
 
 struct PixelSink {
     PixelCoding coding;
@@ -34,3 +36,5 @@ void encodeAt(PixelSink& sink, std::uint64_t position, std::uint8_t* data, std::
 // 0, or ERR_WRITE when the write comes up short.
 ConvertResult emitChunk(PixelSink& sink, std::uint8_t* buffer, std::size_t pixelStart,
                         std::size_t end);
+
+} // namespace orvx

@@ -1,9 +1,9 @@
 #include "convert/png_to_daz.h"
 
-#include "convert/destination.h"
+#include "convert/output/destination.h"
 #include "convert/pixel_sink.h"
-#include "convert/platform.h"
-#include "convert/png_glue.h"
+#include "convert/platform/platform.h"
+#include "convert/png/png_glue.h"
 #include "format/daz_format.h"
 
 #include <algorithm>
@@ -12,6 +12,8 @@
 #include <cstring>
 #include <memory>
 #include <vector>
+
+namespace orvx {
 
 namespace {
 
@@ -403,3 +405,5 @@ ConvertResult convertPngToDazWith(const FileOps& ops, const char* source, const 
         return convertOpenPng(ops, file, source, destination, requestedColors, key);
     });
 }
+
+} // namespace orvx

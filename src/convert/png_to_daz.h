@@ -32,11 +32,13 @@
 // decoded.
 #pragma once
 
-#include "convert/file_ops.h"
+#include "convert/output/file_ops.h"
 #include "convert/result_codes.h"
 
 #include <cstddef>
 #include <cstdint>
+
+namespace orvx {
 
 inline constexpr std::size_t PNG_BLOCK_BYTES = std::size_t{1} << 20U;
 inline constexpr std::uint64_t MAX_HELD_PNG_BYTES = std::uint64_t{256} << 20U;
@@ -45,3 +47,5 @@ ConvertResult convertPngToDaz(const char* source, const char* destination, int r
                               std::uint16_t key);
 ConvertResult convertPngToDazWith(const FileOps& ops, const char* source, const char* destination,
                                   int requestedColors, std::uint16_t key);
+
+} // namespace orvx

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace orvx {
+
 // Zero or positive: the conversion ran to its end and the value is the number
 // of pixel values (nibbles for 4 bpp, bytes for 8 bpp) that index past the kept
 // palette. 64 bits wide: a 4-bit bitmap over 1 GiB can hold more than 2^31.
@@ -37,3 +39,5 @@ inline constexpr DecodeResult DECODE_ERR_CREATE = -8;     // image can't be crea
 inline constexpr DecodeResult DECODE_ERR_WRITE = -9;      // image write, flush or close failed
 inline constexpr DecodeResult DECODE_ERR_NO_ROWS = -10;   // not one whole row of pixels
 inline constexpr int DECODE_CODE_COUNT = 10;
+
+} // namespace orvx

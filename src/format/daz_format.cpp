@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+namespace orvx {
+
 void writeDazHeader(const DazHeader& header, std::uint8_t* out) {
     storeU16(out + 0, DAZ_MAGIC);
     storeU16(out + 2, DAZ_FORMAT_WORD);
@@ -59,3 +61,5 @@ void encodePixels(std::uint8_t* data, std::size_t size, PixelKeystream& stream) 
         data[i] = static_cast<std::uint8_t>(data[i] + nextOffset(stream));
     }
 }
+
+} // namespace orvx

@@ -26,6 +26,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace orvx {
+
 inline constexpr std::uint16_t DAZ_MAGIC = 0x5745; // "EW"
 inline constexpr std::uint16_t DAZ_FORMAT_WORD = 1;
 inline constexpr std::size_t DAZ_HEADER_SIZE = 24;
@@ -84,3 +86,5 @@ std::uint8_t nextOffset(PixelKeystream& stream);
 
 // Raises each byte of data[0, size) by the next offset of the stream.
 void encodePixels(std::uint8_t* data, std::size_t size, PixelKeystream& stream);
+
+} // namespace orvx

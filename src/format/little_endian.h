@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace orvx {
+
 inline std::uint16_t loadU16(const std::uint8_t* in) {
     return static_cast<std::uint16_t>(in[0] | (in[1] << 8U));
 }
@@ -21,3 +23,5 @@ inline void storeU32(std::uint8_t* out, std::uint32_t value) {
     storeU16(out, static_cast<std::uint16_t>(value & 0xFFFFU));
     storeU16(out + 2, static_cast<std::uint16_t>(value >> 16U));
 }
+
+} // namespace orvx

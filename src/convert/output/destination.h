@@ -22,13 +22,15 @@
 // written directly and never removed.
 #pragma once
 
-#include "convert/file_ops.h"
-#include "convert/platform.h"
+#include "convert/output/file_ops.h"
+#include "convert/platform/platform.h"
 #include "convert/result_codes.h"
 
 #include <cstdio>
 #include <new>
 #include <string>
+
+namespace orvx {
 
 enum class OutputKind {
     DIRECT,  // not a regular file: written as it is
@@ -107,3 +109,5 @@ Result writeDestination(const FileOps& ops, const char* inputPath, const char* p
     }
     return result;
 }
+
+} // namespace orvx

@@ -3,11 +3,13 @@
 // can hand a conversion calls that fail at any point it chooses.
 #pragma once
 
-#include "convert/platform.h"
+#include "convert/platform/platform.h"
 
 #include <cstddef>
 #include <cstdio>
 #include <string>
+
+namespace orvx {
 
 // Pixels move in pieces of this size: one read and one write each.
 inline constexpr std::size_t CHUNK_SIZE = 32768;
@@ -47,3 +49,5 @@ Result withSource(const FileOps& ops, const char* path, Result openError, Conver
 // The real calls, with unbuffered streams: the conversions move whole chunks,
 // so that each is one system call.
 const FileOps& stdioFileOps();
+
+} // namespace orvx

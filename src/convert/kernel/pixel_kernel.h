@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <span>
 
+namespace orvx {
+
 // The offsets of one keystream period, laid out twice: a piece that starts at
 // phase p (p < KEYSTREAM_PERIOD) takes offsets[p, p + KEYSTREAM_PERIOD) for
 // each whole period it holds, with no wrap in between.
@@ -60,3 +62,5 @@ const KernelVariant& activeKernel();
 // that name; nullptr goes back to the pick. 0, or -1 (and nothing changes)
 // when the build has no such variant or the processor can't run it.
 int forceKernel(const char* name);
+
+} // namespace orvx

@@ -1,4 +1,4 @@
-#include "convert/platform.h"
+#include "convert/platform/platform.h"
 
 #include <algorithm>
 #include <array>
@@ -16,6 +16,8 @@
 #ifdef __linux__
 #include <sys/xattr.h>
 #endif
+
+namespace orvx {
 
 namespace {
 
@@ -506,3 +508,5 @@ void reserveStandardStreams() {
         }
     }
 }
+
+} // namespace orvx

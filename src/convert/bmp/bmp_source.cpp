@@ -1,11 +1,13 @@
-#include "convert/bmp_source.h"
+#include "convert/bmp/bmp_source.h"
 
-#include "convert/platform.h"
+#include "convert/platform/platform.h"
 #include "format/daz_format.h"
 #include "format/little_endian.h"
 
 #include <algorithm>
 #include <array>
+
+namespace orvx {
 
 namespace {
 
@@ -239,3 +241,5 @@ ConvertResult readDazPalette(std::FILE* source, const BmpLayout& layout, int col
     }
     return 0;
 }
+
+} // namespace orvx

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <string>
 
+namespace orvx {
+
 enum class FileKind { MISSING, REGULAR, DIRECTORY, CHARACTER_DEVICE, OTHER };
 
 struct FileIdentity {
@@ -143,3 +145,5 @@ std::int64_t fileSize(std::FILE* stream); // moves the stream to its end
 // run in UTF-8, so that file names in any language reach the files whole.
 int runWithWideArguments(int argc, wchar_t** argv, int (*run)(int, const char* const*));
 #endif
+
+} // namespace orvx

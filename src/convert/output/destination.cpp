@@ -1,6 +1,8 @@
-#include "convert/destination.h"
+#include "convert/output/destination.h"
 
 #include <cerrno>
+
+namespace orvx {
 
 namespace {
 
@@ -215,3 +217,5 @@ void discardDestination(Destination& destination) {
     }
     release(destination);
 }
+
+} // namespace orvx

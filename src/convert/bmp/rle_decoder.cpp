@@ -1,7 +1,9 @@
-#include "convert/rle_decoder.h"
+#include "convert/bmp/rle_decoder.h"
 
 #include <algorithm>
 #include <cstring>
+
+namespace orvx {
 
 namespace {
 
@@ -166,3 +168,5 @@ ConvertResult decodeRle(std::FILE* source, const BmpLayout& layout, PixelSink& s
     }
     return 0;
 }
+
+} // namespace orvx

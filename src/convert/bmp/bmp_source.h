@@ -22,6 +22,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace orvx {
+
 inline constexpr std::uint32_t BMP_FILE_HEADER_SIZE = 14;
 inline constexpr std::uint32_t BMP_CORE_HEADER_SIZE = 12;
 inline constexpr std::uint32_t BMP_INFO_HEADER_SIZE = 40;
@@ -60,3 +62,5 @@ ConvertResult readDazPalette(std::FILE* source, const BmpLayout& layout, int col
                              std::uint8_t* out);
 
 bool isRle(const BmpLayout& layout);
+
+} // namespace orvx

@@ -12,10 +12,12 @@
 // stops decoding; the rows left are zeros.
 #pragma once
 
-#include "convert/bmp_source.h"
+#include "convert/bmp/bmp_source.h"
 #include "convert/pixel_sink.h"
 
 #include <cstdio>
+
+namespace orvx {
 
 // Decodes from the source's current position to its end (or end of bitmap),
 // handing CHUNK_SIZE pieces of the decoded rows to the sink. window is the
@@ -23,3 +25,5 @@
 // or the sink's error.
 ConvertResult decodeRle(std::FILE* source, const BmpLayout& layout, PixelSink& sink,
                         std::uint8_t* window, std::uint8_t* input);
+
+} // namespace orvx

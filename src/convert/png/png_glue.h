@@ -7,8 +7,12 @@
 
 #include <png.h>
 
+namespace orvx {
+
 [[noreturn]] inline void jumpOnPngError(png_structp png, png_const_charp /*message*/) {
     png_longjmp(png, 1);
 }
 
 inline void dropPngWarning(png_structp /*png*/, png_const_charp /*message*/) {}
+
+} // namespace orvx

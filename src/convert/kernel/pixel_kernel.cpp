@@ -1,8 +1,10 @@
-#include "convert/pixel_kernel.h"
+#include "convert/kernel/pixel_kernel.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+
+namespace orvx {
 
 // x86-64 gets a variant per register width, each compiled for its target
 // with the target attribute and picked by the processor's cpuid bits; other
@@ -359,3 +361,5 @@ int forceKernel(const char* name) {
     forcedVariant.store(variant, std::memory_order_relaxed);
     return 0;
 }
+
+} // namespace orvx

@@ -3,7 +3,7 @@
 // the temporary file is opened so that it can be deleted while open, and
 // renamed over the destination with MoveFileExW; Ctrl-C, Ctrl-Break and the
 // console closing delete it, then let the default handler end the process.
-#include "convert/platform.h"
+#include "convert/platform/platform.h"
 
 #include <windows.h>
 
@@ -14,6 +14,8 @@
 #include <string>
 #include <sys/stat.h>
 #include <vector>
+
+namespace orvx {
 
 namespace {
 
@@ -460,3 +462,5 @@ int runWithWideArguments(int argc, wchar_t** argv, int (*run)(int, const char* c
     pointers.push_back(nullptr);
     return run(argc, pointers.data());
 }
+
+} // namespace orvx

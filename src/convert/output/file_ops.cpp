@@ -1,6 +1,8 @@
-#include "convert/file_ops.h"
+#include "convert/output/file_ops.h"
 
-#include "convert/platform.h"
+#include "convert/platform/platform.h"
+
+namespace orvx {
 
 namespace {
 
@@ -28,3 +30,5 @@ const FileOps& stdioFileOps() {
                              replaceIn};
     return ops;
 }
+
+} // namespace orvx

@@ -8,17 +8,19 @@
 // themselves) ends the run with the failure status, not an abort.
 #pragma once
 
-#include "convert/platform.h"
+#include "convert/platform/platform.h"
 
+namespace orvx {
 inline constexpr int ENTRY_FAILURE = -1; // as every command's own failure
+} // namespace orvx
 
 #ifdef _WIN32
 #define ORVX_MAIN(run)                                                                             \
     int wmain(int argc, wchar_t** argv) {                                                          \
         try {                                                                                      \
-            return runWithWideArguments(argc, argv, run);                                          \
+            return orvx::runWithWideArguments(argc, argv, run);                                    \
         } catch (...) {                                                                            \
-            return ENTRY_FAILURE;                                                                  \
+            return orvx::ENTRY_FAILURE;                                                            \
         }                                                                                          \
     }
 #else
@@ -27,7 +29,7 @@ inline constexpr int ENTRY_FAILURE = -1; // as every command's own failure
         try {                                                                                      \
             return run(argc, argv);                                                                \
         } catch (...) {                                                                            \
-            return ENTRY_FAILURE;                                                                  \
+            return orvx::ENTRY_FAILURE;                                                            \
         }                                                                                          \
     }
 #endif
