@@ -30,7 +30,12 @@ struct SourceInfo {
 // Reads the source only; nothing is written.
 ConvertResult readSource(FILE* source, int requestedColors, std::uint16_t key, SourceInfo& info,
                          std::uint8_t* prefix) {
-    const ConvertResult layout = readBmpLayout(source, info.layout);
+    BmpStart start;
+    const ConvertResult read = readBmpStart(source, start);
+    if (read < 0) {
+        return read;
+    }
+    const ConvertResult layout = parseBmpLayout(start.bytes.data(), start.size, info.layout);
     if (layout < 0) {
         return layout;
     }
@@ -45,7 +50,8 @@ ConvertResult readSource(FILE* source, int requestedColors, std::uint16_t key, S
     info.header.colorCount = static_cast<std::int16_t>(colorCount);
     info.header.key = key;
     writeDazHeader(info.header, prefix);
-    return readDazPalette(source, info.layout, colorCount, prefix + DAZ_HEADER_SIZE);
+    return parseDazPalette(start.bytes.data(), start.size, info.layout, colorCount,
+                           prefix + DAZ_HEADER_SIZE);
 }
 
 // Streams the stored pixel area from the source's position, pixelOffset, to
