@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <array>
-#include <csetjmp>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -151,39 +150,35 @@ ConvertResult readPngHeader(PngImage& image) {
     return 0;
 }
 
-// Each of these wraps one call into libpng; see png_glue.h.
+// The calls into libpng, each through withPngJump (png_glue.h).
 
 ConvertResult startPng(PngImage& image) {
-    if (setjmp(png_jmpbuf(image.png)) != 0) {
-        return pngFailure(image);
-    }
-    png_set_read_fn(image.png, &image.input, readForPng);
-    // Every ancillary chunk, tRNS too, is read past without being kept.
-    png_set_keep_unknown_chunks(image.png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
-    // Indices past the PLTE are kept as they are, and counted.
-    png_set_check_for_invalid_index(image.png, 0);
-    png_read_info(image.png, image.info);
-    if (image.interlaced) {
-        static_cast<void>(png_set_interlace_handling(image.png));
-    }
-    png_read_update_info(image.png, image.info);
-    return 0;
+    return withPngJump(
+        image.png, [&image] { return pngFailure(image); },
+        [&image] {
+            png_set_read_fn(image.png, &image.input, readForPng);
+            // Every ancillary chunk, tRNS too, is read past without being kept.
+            png_set_keep_unknown_chunks(image.png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+            // Indices past the PLTE are kept as they are, and counted.
+            png_set_check_for_invalid_index(image.png, 0);
+            png_read_info(image.png, image.info);
+            if (image.interlaced) {
+                static_cast<void>(png_set_interlace_handling(image.png));
+            }
+            png_read_update_info(image.png, image.info);
+        });
 }
 
 ConvertResult readPngRow(PngImage& image, std::uint8_t* row) {
-    if (setjmp(png_jmpbuf(image.png)) != 0) {
-        return pngFailure(image);
-    }
-    png_read_row(image.png, row, nullptr);
-    return 0;
+    return withPngJump(
+        image.png, [&image] { return pngFailure(image); },
+        [&image, row] { png_read_row(image.png, row, nullptr); });
 }
 
 ConvertResult readPngImage(PngImage& image, png_bytepp rows) {
-    if (setjmp(png_jmpbuf(image.png)) != 0) {
-        return pngFailure(image);
-    }
-    png_read_image(image.png, rows);
-    return 0;
+    return withPngJump(
+        image.png, [&image] { return pngFailure(image); },
+        [&image, rows] { png_read_image(image.png, rows); });
 }
 
 // Reads the chunks after the image data, up to IEND. Given the image's info
@@ -191,11 +186,9 @@ ConvertResult readPngImage(PngImage& image, png_bytepp rows) {
 // there: IHDR, a second PLTE, or one it doesn't know. A file that ends first
 // is cut short.
 ConvertResult finishPng(PngImage& image) {
-    if (setjmp(png_jmpbuf(image.png)) != 0) {
-        return pngFailure(image);
-    }
-    png_read_end(image.png, image.info);
-    return 0;
+    return withPngJump(
+        image.png, [&image] { return pngFailure(image); },
+        [&image] { png_read_end(image.png, image.info); });
 }
 
 // Where the rows go: the daz file's layout of the image.
