@@ -51,8 +51,11 @@ TEST(ApiFiles, FromBmpGivesWhatTheCommandWrites) {
 
 TEST(ApiFiles, ShortBufferIsRefusedAndNothingGoesPastIt) {
     const Bytes bmp = readFile(SOURCE + "/samples/sample8.bmp");
+    // The size query gives the size alone, whatever the capacity says.
     size_t needed = 0;
-    ASSERT_EQ(daz_from_bmp(bmp.data(), bmp.size(), 0, 7, nullptr, 0, &needed, nullptr), DAZ_OK);
+    std::uint64_t undefined = 99;
+    ASSERT_EQ(daz_from_bmp(bmp.data(), bmp.size(), 0, 7, nullptr, 10, &needed, &undefined), DAZ_OK);
+    EXPECT_EQ(undefined, 99U);
     ASSERT_GT(needed, 1024U);
     for (const size_t capacity : {size_t{0}, size_t{23}, size_t{1000}, needed - 1}) {
         Bytes out(needed + 16, 0xA5);
@@ -134,8 +137,6 @@ TEST(ApiFiles, FromMemoryRefusesNullPointers) {
     for (const FromMemory call : {FromMemory{daz_from_bmp}, FromMemory{daz_from_png}}) {
         EXPECT_EQ(call(nullptr, 4, 0, 0, nullptr, 0, &written, nullptr), DAZ_ERR_ARGUMENT);
         EXPECT_EQ(call(bmp.data(), bmp.size(), 0, 0, nullptr, 0, nullptr, nullptr),
-                  DAZ_ERR_ARGUMENT);
-        EXPECT_EQ(call(bmp.data(), bmp.size(), 0, 0, nullptr, 10, &written, nullptr),
                   DAZ_ERR_ARGUMENT);
     }
     EXPECT_EQ(daz_from_bmp(nullptr, 0, 0, 0, out.data(), out.size(), &written, nullptr),

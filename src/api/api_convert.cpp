@@ -61,8 +61,12 @@ int finishFileConversion(ConvertResult result, CodeSource source, std::uint64_t*
 int convertInMemory(StreamConversion convert, CodeSource source, const void* data, std::size_t size,
                     int colors, std::uint16_t key, void* out, std::size_t capacity,
                     std::size_t* written, std::uint64_t* undefined) {
-    if ((data == nullptr && size > 0) || written == nullptr || (out == nullptr && capacity > 0)) {
+    if ((data == nullptr && size > 0) || written == nullptr) {
         return DAZ_ERR_ARGUMENT;
+    }
+    if (out == nullptr) {
+        capacity = 0; // the size query: the stream only counts
+        undefined = nullptr;
     }
     return guarded([&]() -> int {
         MemoryInput input;

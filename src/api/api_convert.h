@@ -41,7 +41,8 @@ using StreamConversion = ConvertResult (*)(std::FILE* in, std::FILE* out, bool s
 
 // daz_from_bmp and daz_from_png: runs convert from data[0, size) into
 // out[0, capacity), or only counts the bytes when out is null; *written gets
-// the daz file's size, *undefined (may be null) the count.
+// the daz file's size, *undefined (may be null) the count, but for the size
+// query, which gives the size alone.
 int convertInMemory(StreamConversion convert, CodeSource source, const void* data, std::size_t size,
                     int colors, std::uint16_t key, void* out, std::size_t capacity,
                     std::size_t* written, std::uint64_t* undefined);
