@@ -12,6 +12,7 @@
 #include <limits>
 #include <memory>
 #include <vector>
+#include <zlib.h>
 
 namespace {
 
@@ -39,6 +40,29 @@ struct PngWriter {
     ~PngWriter() { png_destroy_write_struct(&png, &info); }
 };
 
+// How the image data is compressed: as Pillow's PNG writer does for a palette
+// image (no filtering, zlib level 6, default strategy, memLevel 9, libpng's
+// 32 KiB window), so that the deflate data are the ones Pillow writes, byte
+// for byte (libpng narrows the window of an image of a few KiB, which changes
+// the zlib header only). libpng's own memLevel of 8 keeps half as many hash
+// chains: on noisy indices each is longer and the data come out both slower
+// and larger. Filters only cost time on indices, which are not samples of
+// anything. The data are cut into IDAT chunks of IDAT_BYTES, not libpng's
+// 8 KiB (Pillow: 64 KiB), so the file carries fewer chunk headers and CRCs:
+// never larger than Pillow's, through one buffer of that size whatever the
+// image. bench/png_compare.py times it, docs/performance-png.md has figures.
+constexpr int ZLIB_LEVEL = 6;
+constexpr int ZLIB_MEM_LEVEL = 9;
+constexpr std::size_t IDAT_BYTES = std::size_t{1} << 20U;
+
+void chooseCompression(png_structp png) {
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    png_set_compression_level(png, ZLIB_LEVEL);
+    png_set_compression_mem_level(png, ZLIB_MEM_LEVEL);
+    png_set_compression_strategy(png, Z_DEFAULT_STRATEGY);
+    png_set_compression_buffer_size(png, IDAT_BYTES);
+}
+
 // Each of these wraps one call into libpng; see png_glue.h. Anything libpng
 // reports while writing is a write failure.
 
@@ -49,6 +73,7 @@ DecodeResult startPngFile(PngWriter& writer, const DazSource& daz) {
     png_set_write_fn(writer.png, &writer.output, writeForPng, flushForPng);
     png_set_user_limits(writer.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
     png_set_check_for_invalid_index(writer.png, 0); // every index is kept
+    chooseCompression(writer.png);
     png_set_IHDR(writer.png, writer.info, daz.header.width, static_cast<png_uint_32>(daz.rows),
                  daz.header.bitsPerPixel, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
