@@ -11,6 +11,7 @@ palette with fourth byte 0, biClrUsed its entry count, 8 bits per pixel for an
 bad-*.png are refused, each for its own reason.
 """
 import hashlib
+import random
 import struct
 import subprocess
 import sys
@@ -116,6 +117,19 @@ def write_cases(out, convert):
     one = Image.new("P", (1, 1), 0)
     one.putpalette([10, 20, 30])
     good["1x1"] = one
+    # Past a MiB of indices: dazpng reads more than one block of rows and
+    # writes more than one IDAT chunk of the noisy one (random indices, which
+    # deflate stores); the flat one is bands and a box of a few colours.
+    width, height = 1100, 1000
+    noisy = Image.frombytes("P", (width, height), random.Random(7).randbytes(width * height))
+    flat = Image.new("P", (width, height))
+    for y in range(0, height, 40):
+        flat.paste(y // 40 % 6, (0, y, width, y + 40))
+    flat.paste(9, (300, 250, 800, 700))
+    for image in (noisy, flat):
+        image.putpalette([c for entry in palette(256) for c in entry])
+    good["noisy"] = noisy
+    good["flat"] = flat
     for name, image in good.items():
         image.save(out / f"good-{name}.png")
     transparent = picture(7, 4, 5)

@@ -102,7 +102,8 @@ TEST_F(PngTest, GivesWhatTheCanonicalBitmapGives) {
 }
 
 // pngdaz then dazpng gives back the palette and the indices, 1- and 2-bit
-// images as 4-bit ones; a top-down daz file comes out top row first too.
+// images as 4-bit ones, noisy and flat ones past a block of rows; a top-down
+// daz file comes out top row first too.
 TEST_F(PngTest, RoundTripThroughDazpngKeepsPaletteAndIndices) {
     std::vector<std::string> paths;
     for (const std::string& name : named("good-")) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <vector>
+#include <zlib.h>
 
 namespace orvx {
 
@@ -42,6 +43,49 @@ struct PngWriter {
     ~PngWriter() { png_destroy_write_struct(&png, &info); }
 };
 
+// How the image data is compressed: as Pillow's PNG writer does for a palette
+// image (no filtering, zlib level 6, default strategy, libpng's 32 KiB window),
+// with the memLevel picked from the first rows, and cut into IDAT chunks of
+// IDAT_BYTES, not libpng's 8 KiB (Pillow: 64 KiB): fewer chunk headers and
+// CRCs, through one buffer of that size whatever the image. Filters only cost
+// time on indices, which are not samples of anything.
+//
+// memLevel 8 (libpng's) against 9 (Pillow's): on noise deflate finds next to
+// nothing, and 9, with twice the hash chains and blocks twice as long, is both
+// faster and smaller there: the deflate data are then Pillow's, byte for byte
+// (libpng narrows the window of an image of a few KiB, which changes the zlib
+// header only). On the pictures tried (photos, screenshots, gradients) 8 came
+// out smaller, and faster on flat ones: its hash table, slid every 32 KiB of
+// input, is half the size. Noise is told by how few index bytes repeat the one
+// before them. bench/png_compare.py times it; docs/performance-png.md has the
+// figures.
+constexpr int ZLIB_LEVEL = 6;
+constexpr int MEM_LEVEL_FOR_RUNS = 8;
+constexpr int MEM_LEVEL_FOR_NOISE = 9;
+constexpr std::size_t NOISE_REPEATS_PER = 4; // under one byte in 4 repeating
+constexpr std::size_t IDAT_BYTES = std::size_t{1} << 20U;
+
+void chooseCompression(png_structp png) {
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    png_set_compression_level(png, ZLIB_LEVEL);
+    png_set_compression_strategy(png, Z_DEFAULT_STRATEGY);
+    png_set_compression_buffer_size(png, IDAT_BYTES);
+}
+
+// Before the first row: libpng sets deflate up when the image data start.
+int memLevelFor(const std::uint8_t* rows, std::size_t count, std::size_t rowSize,
+                std::size_t rowBytes) {
+    std::size_t repeats = 0;
+    for (std::size_t r = 0; r < count; ++r) {
+        const std::uint8_t* row = rows + r * rowSize;
+        for (std::size_t i = 1; i < rowBytes; ++i) {
+            repeats += row[i] == row[i - 1] ? 1U : 0U;
+        }
+    }
+    const std::size_t pairs = count * (rowBytes - 1);
+    return repeats * NOISE_REPEATS_PER < pairs ? MEM_LEVEL_FOR_NOISE : MEM_LEVEL_FOR_RUNS;
+}
+
 // The calls into libpng, each through withPngJump (png_glue.h). Anything
 // libpng reports while writing is a write failure.
 
@@ -60,6 +104,7 @@ DecodeResult startPngFile(PngWriter& writer, const DazSource& daz) {
         png_set_write_fn(writer.png, &writer.output, writeForPng, flushForPng);
         png_set_user_limits(writer.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
         png_set_check_for_invalid_index(writer.png, 0); // every index is kept
+        chooseCompression(writer.png);
         png_set_IHDR(writer.png, writer.info, daz.header.width, static_cast<png_uint_32>(daz.rows),
                      daz.header.bitsPerPixel, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
                      PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -91,6 +136,10 @@ DecodeResult writeRows(DazSource& daz, PngWriter& writer) {
         const std::uint64_t first = topDown ? done : daz.rows - done - count;
         if (readDazPixels(daz, first * rowSize, count * rowSize, block.data()) < 0) {
             return DECODE_ERR_READ;
+        }
+        if (done == 0) {
+            png_set_compression_mem_level(writer.png,
+                                          memLevelFor(block.data(), count, rowSize, pngRowBytes));
         }
         for (std::size_t i = 0; i < count; ++i) {
             std::uint8_t* row = block.data() + (topDown ? i : count - 1 - i) * rowSize;
