@@ -127,7 +127,7 @@ int daz_decode_rgba(const void* data, size_t size, const daz_limits* limits, daz
     fillInfo(image, *info);
     // Every byte value to its colour: the palette's entries opaque, the
     // rest the undefined colour.
-    std::array<std::uint8_t, 4 * 256> colours{};
+    std::array<std::uint8_t, std::size_t{4} * 256> colours{};
     for (std::size_t i = 0; i < 256; ++i) {
         std::uint8_t* colour = colours.data() + 4 * i;
         if (i < image.paletteBytes / PALETTE_ENTRY_SIZE) {
