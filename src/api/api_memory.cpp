@@ -109,12 +109,26 @@ int daz_decode(const void* data, size_t size, const daz_limits* limits, daz_info
     }
     std::array<std::uint8_t, MAX_ROW_SIZE> scratch;
     const int bits = image.header.bitsPerPixel;
+    const std::uint64_t total = std::uint64_t{width} * image.rows;
+    if (total < STREAMED_OUTPUT_BYTES) {
+        decodeRows(image, static_cast<const std::uint8_t*>(data),
+                   [&](const PixelCoding& coding, const std::uint8_t* stored, std::size_t phase,
+                       std::uint64_t top) {
+                       decodeRow(coding, stored, width, bits, phase, indices + top * width,
+                                 scratch.data());
+                   });
+        return DAZ_OK;
+    }
+    // Past the caches: each row decoded where it stays in cache, then
+    // streamed out without reading its lines in first.
+    std::array<std::uint8_t, DAZ_MAX_WIDTH> row;
     decodeRows(image, static_cast<const std::uint8_t*>(data),
                [&](const PixelCoding& coding, const std::uint8_t* stored, std::size_t phase,
                    std::uint64_t top) {
-                   decodeRow(coding, stored, width, bits, phase, indices + top * width,
-                             scratch.data());
+                   decodeRow(coding, stored, width, bits, phase, row.data(), scratch.data());
+                   streamOut(row.data(), width, indices + top * width);
                });
+    finishStreaming();
     return DAZ_OK;
 }
 

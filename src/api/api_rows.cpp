@@ -2,7 +2,13 @@
 
 #include "format/daz_format.h"
 
+#include <algorithm>
+
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace orvx {
 
@@ -55,6 +61,29 @@ void packNibbles(const std::uint8_t* in, std::size_t bytes, std::uint8_t* out) {
 }
 
 } // namespace
+
+void streamOut(const std::uint8_t* row, std::size_t size, std::uint8_t* out) {
+#if defined(__SSE2__)
+    // Bytes up to out's first 16-byte boundary and after its last are
+    // copied; the whole vectors between them are streamed.
+    const std::size_t head = std::min(size, (16 - reinterpret_cast<std::uintptr_t>(out) % 16) % 16);
+    std::memcpy(out, row, head);
+    std::size_t i = head;
+    for (; i + 16 <= size; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+        _mm_stream_si128(reinterpret_cast<__m128i*>(out + i), bytes);
+    }
+    std::memcpy(out + i, row + i, size - i);
+#else
+    std::memcpy(out, row, size);
+#endif
+}
+
+void finishStreaming() {
+#if defined(__SSE2__)
+    _mm_sfence();
+#endif
+}
 
 int apiErrorFromParse(DazParseResult parsed) {
     switch (parsed) {
