@@ -19,24 +19,37 @@ namespace {
 // lanes are in memory order on either byte order.
 using Bytes16 = std::uint8_t __attribute__((vector_size(16)));
 
-// bytes packed bytes to 2 * bytes indices: high nibble first.
-void unpackNibbles(const std::uint8_t* in, std::size_t bytes, std::uint8_t* out) {
-    std::size_t i = 0;
-    for (; i + 16 <= bytes; i += 16) {
-        Bytes16 packed;
-        std::memcpy(&packed, in + i, sizeof packed);
-        const Bytes16 high = packed >> 4U;
-        const Bytes16 low = packed & 0x0FU;
-        const Bytes16 first = __builtin_shufflevector(high, low, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20,
-                                                      5, 21, 6, 22, 7, 23);
-        const Bytes16 second = __builtin_shufflevector(high, low, 8, 24, 9, 25, 10, 26, 11, 27, 12,
-                                                       28, 13, 29, 14, 30, 15, 31);
-        std::memcpy(out + 2 * i, &first, sizeof first);
-        std::memcpy(out + 2 * i + 16, &second, sizeof second);
-    }
-    for (; i < bytes; ++i) {
-        out[2 * i] = static_cast<std::uint8_t>(in[i] >> 4U);
-        out[2 * i + 1] = static_cast<std::uint8_t>(in[i] & 0x0FU);
+// bytes packed bytes, lowered by the keystream from phase on, to 2 * bytes
+// indices: high nibble first. One pass: each vector is taken off its
+// offsets and unpacked while in a register.
+void unpackNibbles(const PixelCoding& coding, const std::uint8_t* in, std::size_t bytes,
+                   std::size_t phase, std::uint8_t* out) {
+    const std::uint8_t* offsets = coding.offsets + phase;
+    for (std::size_t done = 0; done < bytes;) {
+        // A period at a time, so that offsets never runs past the table.
+        const std::size_t piece = std::min(bytes - done, KEYSTREAM_PERIOD);
+        std::size_t i = 0;
+        for (; i + 16 <= piece; i += 16) {
+            Bytes16 packed;
+            Bytes16 keystream;
+            std::memcpy(&packed, in + done + i, sizeof packed);
+            std::memcpy(&keystream, offsets + i, sizeof keystream);
+            packed -= keystream;
+            const Bytes16 high = packed >> 4U;
+            const Bytes16 low = packed & 0x0FU;
+            const Bytes16 first = __builtin_shufflevector(high, low, 0, 16, 1, 17, 2, 18, 3, 19, 4,
+                                                          20, 5, 21, 6, 22, 7, 23);
+            const Bytes16 second = __builtin_shufflevector(high, low, 8, 24, 9, 25, 10, 26, 11, 27,
+                                                           12, 28, 13, 29, 14, 30, 15, 31);
+            std::memcpy(out + 2 * (done + i), &first, sizeof first);
+            std::memcpy(out + 2 * (done + i) + 16, &second, sizeof second);
+        }
+        for (; i < piece; ++i) {
+            const auto byte = static_cast<std::uint8_t>(in[done + i] - offsets[i]);
+            out[2 * (done + i)] = static_cast<std::uint8_t>(byte >> 4U);
+            out[2 * (done + i) + 1] = static_cast<std::uint8_t>(byte & 0x0FU);
+        }
+        done += piece;
     }
 }
 
@@ -180,17 +193,17 @@ bool fitNibbles(const std::uint8_t* indices, std::size_t count) {
 }
 
 void decodeRow(const PixelCoding& coding, const std::uint8_t* stored, std::uint32_t width, int bits,
-               std::size_t phase, std::uint8_t* out, std::uint8_t* scratch) {
+               std::size_t phase, std::uint8_t* out) {
     if (bits == 8) {
         copyRemovingKeystream(coding, stored, out, width, phase);
         return;
     }
-    const std::size_t bytes = (std::size_t{width} + 1) / 2;
-    copyRemovingKeystream(coding, stored, scratch, bytes, phase);
     const std::size_t pairs = width / 2;
-    unpackNibbles(scratch, pairs, out);
+    unpackNibbles(coding, stored, pairs, phase, out);
     if (width % 2 != 0) {
-        out[width - 1] = static_cast<std::uint8_t>(scratch[pairs] >> 4U);
+        const std::uint8_t offset = coding.offsets[phase + pairs % KEYSTREAM_PERIOD];
+        const auto last = static_cast<std::uint8_t>(stored[pairs] - offset);
+        out[width - 1] = static_cast<std::uint8_t>(last >> 4U);
     }
 }
 

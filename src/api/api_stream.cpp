@@ -12,8 +12,7 @@ struct daz_decoder {
     orvx::PixelCoding coding; // first: it lines up on 64 bytes
     daz_read_fn read = nullptr;
     void* user = nullptr;
-    std::vector<std::uint8_t> stored;  // one stored row
-    std::vector<std::uint8_t> scratch; // a stored row's room, for decodeRow
+    std::vector<std::uint8_t> stored; // one stored row
     std::uint32_t width = 0;
     int bits = 8;
     std::uint32_t rows = 0; // |height|
@@ -111,8 +110,8 @@ int daz_decoder_create(daz_read_fn read, void* user, const daz_limits* limits,
         return status;
     }
     const std::uint64_t width = image.header.width;
-    // What the object holds: a stored row and a scratch row.
-    const int limited = checkLimits(limits, width, image.rows, 2 * image.rowSize);
+    // What the object holds: a stored row.
+    const int limited = checkLimits(limits, width, image.rows, image.rowSize);
     if (limited != DAZ_OK) {
         return limited;
     }
@@ -128,7 +127,6 @@ int daz_decoder_create(daz_read_fn read, void* user, const daz_limits* limits,
         made->rows = static_cast<std::uint32_t>(image.rows);
         try {
             made->stored.resize(static_cast<std::size_t>(image.rowSize));
-            made->scratch.resize(static_cast<std::size_t>(image.rowSize));
         } catch (const std::bad_alloc&) {
             delete made;
             return DAZ_ERR_MEMORY;
@@ -165,8 +163,8 @@ int daz_decoder_read_row(daz_decoder* decoder, uint8_t* indices, size_t size, ui
     }
     const std::uint64_t stored = decoder->next;
     decodeRow(decoder->coding, decoder->stored.data(), decoder->width, decoder->bits,
-              static_cast<std::size_t>(stored * decoder->stored.size() % KEYSTREAM_PERIOD), indices,
-              decoder->scratch.data());
+              static_cast<std::size_t>(stored * decoder->stored.size() % KEYSTREAM_PERIOD),
+              indices);
     if (row_index != nullptr) {
         *row_index = decoder->topDown ? decoder->next : decoder->rows - 1 - decoder->next;
     }
