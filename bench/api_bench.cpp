@@ -2,7 +2,7 @@
 // memcpy of the same 64 MiB of indices:
 //   cmake --workflow --preset bench && build/bench/bench/api_bench
 // Bytes per second count the indices (one byte a pixel) each call reads or
-// writes, so the figures compare directly with memcpy's. The paired...
+// writes, so the figures compare directly with memcpy's. The paired
 // runs time a memcpy and the call back to back on each iteration and give
 // the median of memcpy's time over the call's (vs_memcpy: 1 is as fast as
 // memcpy), which holds up on a busy machine where the times alone don't.
