@@ -26,6 +26,14 @@
 #include <cstddef>
 #include <cstdint>
 
+// The public header, daz/daz.h, names two of the constants below as macros
+// of its own (the same values): set them aside here, so that the two headers
+// can be included in either order.
+#pragma push_macro("DAZ_HEADER_SIZE")
+#pragma push_macro("DAZ_MAX_WIDTH")
+#undef DAZ_HEADER_SIZE
+#undef DAZ_MAX_WIDTH
+
 namespace orvx {
 
 inline constexpr std::uint16_t DAZ_MAGIC = 0x5745; // "EW"
@@ -44,6 +52,12 @@ inline constexpr std::int64_t DAZ_MIN_HEIGHT = -32768;
 inline constexpr std::int64_t DAZ_MAX_HEIGHT = 32767;
 // Fibonacci mod 256 repeats with a period dividing 384, whatever the seed.
 inline constexpr std::size_t KEYSTREAM_PERIOD = 384;
+
+// Bytes of a stored row of width pixels of bits each: rows are padded to
+// whole 4-byte words, in a daz file as in a bitmap.
+constexpr std::uint64_t dazRowSize(std::uint64_t width, unsigned bits) {
+    return (width * bits + 31) / 32 * 4;
+}
 
 struct DazHeader {
     std::uint16_t width = 0;
@@ -88,3 +102,6 @@ std::uint8_t nextOffset(PixelKeystream& stream);
 void encodePixels(std::uint8_t* data, std::size_t size, PixelKeystream& stream);
 
 } // namespace orvx
+
+#pragma pop_macro("DAZ_MAX_WIDTH")
+#pragma pop_macro("DAZ_HEADER_SIZE")
