@@ -78,11 +78,13 @@ extern "C" {
 #endif
 
 /* The format's own bounds. */
-#define DAZ_HEADER_SIZE 24
-#define DAZ_MAX_WIDTH 65535u
-#define DAZ_MAX_ROWS 32768u /* |height| at most: a height of -32768 */
-#define DAZ_MAX_PALETTE 256
-#define DAZ_PALETTE_BYTES 1024 /* DAZ_MAX_PALETTE entries of 4 bytes */
+enum {
+    DAZ_HEADER_SIZE = 24,
+    DAZ_MAX_WIDTH = 65535,
+    DAZ_MAX_ROWS = 32768,    /* |height| at most: a height of -32768 */
+    DAZ_MAX_PALETTE = 256,
+    DAZ_PALETTE_BYTES = 1024 /* DAZ_MAX_PALETTE entries of 4 bytes */
+};
 
 /* The colour daz_decode_rgba gives a pixel whose index is past the palette:
  * opaque magenta, red 255, green 0, blue 255, alpha 255. */

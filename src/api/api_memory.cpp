@@ -63,7 +63,7 @@ int daz_inspect(const void* data, size_t size, daz_info* info) {
 }
 
 int daz_decoded_size(const daz_info* info, size_t* indices_size, size_t* rgba_size) {
-    if (info == nullptr || info->width > DAZ_MAX_WIDTH || info->rows > DAZ_MAX_ROWS) {
+    if (info == nullptr || info->width > orvx::DAZ_MAX_WIDTH || info->rows > DAZ_MAX_ROWS) {
         return DAZ_ERR_ARGUMENT;
     }
     const std::uint64_t pixels = std::uint64_t{info->width} * info->rows;
@@ -111,7 +111,7 @@ int daz_decode(const void* data, size_t size, const daz_limits* limits, daz_info
     }
     // Past the caches: each row decoded where it stays in cache, then
     // streamed out without reading its lines in first.
-    std::array<std::uint8_t, DAZ_MAX_WIDTH> row;
+    std::array<std::uint8_t, orvx::DAZ_MAX_WIDTH> row;
     decodeRows(image, static_cast<const std::uint8_t*>(data),
                [&](const PixelCoding& coding, const std::uint8_t* stored, std::size_t phase,
                    std::uint64_t top) {
@@ -152,7 +152,7 @@ int daz_decode_rgba(const void* data, size_t size, const daz_limits* limits, daz
             colour[3] = 0xFF;
         }
     }
-    std::array<std::uint8_t, DAZ_MAX_WIDTH> row;
+    std::array<std::uint8_t, orvx::DAZ_MAX_WIDTH> row;
     const int bits = image.header.bitsPerPixel;
     decodeRows(image, static_cast<const std::uint8_t*>(data),
                [&](const PixelCoding& coding, const std::uint8_t* stored, std::size_t phase,

@@ -63,19 +63,19 @@ int readFully(daz_read_fn read, void* user, std::uint8_t* buffer, std::size_t si
 // rows: the pixel area is not known yet.
 int readHeader(daz_read_fn read, void* user, std::uint8_t* prefix, DazImage& image) {
     std::size_t got = 0;
-    int status = readFully(read, user, prefix, DAZ_HEADER_SIZE, got);
+    int status = readFully(read, user, prefix, orvx::DAZ_HEADER_SIZE, got);
     if (status != DAZ_OK) {
         return status;
     }
     DazParseResult parsed = parseDazImage(prefix, got, got, image);
-    if (parsed != DAZ_PARSE_SHORT || got < DAZ_HEADER_SIZE) {
+    if (parsed != DAZ_PARSE_SHORT || got < orvx::DAZ_HEADER_SIZE) {
         return apiErrorFromParse(parsed); // the header alone is never a whole image
     }
     // The header is sound, so its colour count is 1..256.
     DazHeader header;
     readDazHeader(prefix, header);
     std::size_t more = 0;
-    status = readFully(read, user, prefix + DAZ_HEADER_SIZE,
+    status = readFully(read, user, prefix + orvx::DAZ_HEADER_SIZE,
                        PALETTE_ENTRY_SIZE * static_cast<std::size_t>(header.colorCount), more);
     if (status != DAZ_OK) {
         return status;

@@ -26,14 +26,6 @@
 #include <cstddef>
 #include <cstdint>
 
-// The public header, daz/daz.h, names two of the constants below as macros
-// of its own (the same values): set them aside here, so that the two headers
-// can be included in either order.
-#pragma push_macro("DAZ_HEADER_SIZE")
-#pragma push_macro("DAZ_MAX_WIDTH")
-#undef DAZ_HEADER_SIZE
-#undef DAZ_MAX_WIDTH
-
 namespace orvx {
 
 inline constexpr std::uint16_t DAZ_MAGIC = 0x5745; // "EW"
@@ -102,6 +94,3 @@ std::uint8_t nextOffset(PixelKeystream& stream);
 void encodePixels(std::uint8_t* data, std::size_t size, PixelKeystream& stream);
 
 } // namespace orvx
-
-#pragma pop_macro("DAZ_MAX_WIDTH")
-#pragma pop_macro("DAZ_HEADER_SIZE")
