@@ -3,6 +3,7 @@
 // Each file goes through the same entry point as in the fuzzer; a broken rule
 // aborts, which fails the test. Prints one line per file to standard error
 // (the inspection entry sends standard output to /dev/null).
+#include "fuzz_api.h"
 #include "fuzz_entry.h"
 
 #include <cstdio>
@@ -31,6 +32,15 @@ Entry entryNamed(const char* kind) {
     }
     if (std::strcmp(kind, "dazpng") == 0) {
         return fuzzDazpngOne;
+    }
+    if (std::strcmp(kind, "api_inspect") == 0) {
+        return fuzzApiInspectOne;
+    }
+    if (std::strcmp(kind, "api_decode") == 0) {
+        return fuzzApiDecodeOne;
+    }
+    if (std::strcmp(kind, "api_roundtrip") == 0) {
+        return fuzzApiRoundTripOne;
     }
     return nullptr;
 }

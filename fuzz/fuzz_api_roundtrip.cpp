@@ -1,0 +1,6 @@
+#include "fuzz_api.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzzApiRoundTripOne(data, size);
+    return 0;
+}
