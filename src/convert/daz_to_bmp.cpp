@@ -4,7 +4,7 @@
 #include "convert/daz_source.h"
 #include "convert/output/destination.h"
 #include "format/daz_format.h"
-#include "format/little_endian.h"
+#include "format/byte_order.h"
 
 #include <array>
 #include <cstdio>

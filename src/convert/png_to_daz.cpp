@@ -4,6 +4,7 @@
 #include "convert/pixel_sink.h"
 #include "convert/platform/platform.h"
 #include "convert/png/png_glue.h"
+#include "format/byte_order.h"
 #include "format/daz_format.h"
 
 #include <algorithm>
@@ -23,11 +24,6 @@ constexpr std::size_t IHDR_DATA_SIZE = 13;
 constexpr std::size_t IHDR_END = SIGNATURE_SIZE + CHUNK_HEADER_SIZE + IHDR_DATA_SIZE;
 constexpr int PALETTE_COLOUR_TYPE = 3;
 constexpr std::size_t PLTE_ENTRY_SIZE = 3;
-
-std::uint32_t loadBigEndian32(const std::uint8_t* in) {
-    return static_cast<std::uint32_t>(in[0]) << 24U | static_cast<std::uint32_t>(in[1]) << 16U |
-           static_cast<std::uint32_t>(in[2]) << 8U | in[3];
-}
 
 // The bytes libpng reads, and what they held on the way past.
 struct PngInput {
@@ -63,7 +59,7 @@ void followChunks(PngInput& in, const std::uint8_t* data, std::size_t size) {
         in.chunkHeader[in.headerFill++] = *data++;
         --size;
         if (in.headerFill == CHUNK_HEADER_SIZE) {
-            const std::uint32_t length = loadBigEndian32(in.chunkHeader.data());
+            const std::uint32_t length = loadU32BigEndian(in.chunkHeader.data());
             const std::uint8_t* type = in.chunkHeader.data() + 4;
             if (std::memcmp(type, "PLTE", 4) == 0) {
                 in.plteLength = length;
@@ -128,15 +124,15 @@ ConvertResult readPngHeader(PngImage& image) {
     const std::uint8_t* ihdr = in.ahead.data() + SIGNATURE_SIZE;
     if (png_sig_cmp(in.ahead.data(), 0, std::min(in.aheadSize, SIGNATURE_SIZE)) != 0 ||
         (in.aheadSize >= SIGNATURE_SIZE + CHUNK_HEADER_SIZE &&
-         (loadBigEndian32(ihdr) != IHDR_DATA_SIZE || std::memcmp(ihdr + 4, "IHDR", 4) != 0))) {
+         (loadU32BigEndian(ihdr) != IHDR_DATA_SIZE || std::memcmp(ihdr + 4, "IHDR", 4) != 0))) {
         return ERR_NOT_BMP;
     }
     if (in.aheadSize < IHDR_END) {
         return ERR_READ;
     }
     const std::uint8_t* fields = ihdr + CHUNK_HEADER_SIZE;
-    image.width = loadBigEndian32(fields);
-    image.height = loadBigEndian32(fields + 4);
+    image.width = loadU32BigEndian(fields);
+    image.height = loadU32BigEndian(fields + 4);
     image.bitDepth = fields[8];
     image.interlaced = fields[12] != 0;
     if (fields[9] != PALETTE_COLOUR_TYPE) {
@@ -322,7 +318,7 @@ ConvertResult buildPrefix(const PngImage& image, int requestedColors, std::uint1
     shape.pngDepth = image.bitDepth;
     shape.bitsPerPixel = header.bitsPerPixel;
     shape.colorCount = colorCount;
-    shape.rowSize = (std::size_t{image.width} * header.bitsPerPixel + 31) / 32 * 4;
+    shape.rowSize = static_cast<std::size_t>(dazRowSize(image.width, header.bitsPerPixel));
     shape.prefixSize = DAZ_HEADER_SIZE + PALETTE_ENTRY_SIZE * static_cast<unsigned>(colorCount);
     return 0;
 }

@@ -1,6 +1,6 @@
 #include "format/daz_format.h"
 
-#include "format/little_endian.h"
+#include "format/byte_order.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 #include "format/daz_image.h"
 
-#include "format/little_endian.h"
+#include "format/byte_order.h"
 
 #include <algorithm>
 

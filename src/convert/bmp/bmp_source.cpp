@@ -1,7 +1,7 @@
 #include "convert/bmp/bmp_source.h"
 
+#include "format/byte_order.h"
 #include "format/daz_format.h"
-#include "format/little_endian.h"
 
 #include <algorithm>
 
@@ -144,10 +144,8 @@ ConvertResult parseHeaderLayout(const Start& start, BmpLayout& layout, std::uint
             clrUsed = optionalU32(start, BMP_CLR_USED_OFFSET);
         }
     }
-    layout.rowSize =
-        (static_cast<std::uint64_t>(std::max<std::int64_t>(layout.width, 0)) * layout.bitsPerPixel +
-         31) /
-        32 * 4;
+    layout.rowSize = dazRowSize(static_cast<std::uint64_t>(std::max<std::int64_t>(layout.width, 0)),
+                                static_cast<unsigned>(layout.bitsPerPixel));
     const ConvertResult checked = checkLayout(layout);
     if (checked < 0) {
         return checked;

@@ -86,7 +86,8 @@ inline constexpr OutputErrors<DecodeResult> DECODE_OUTPUT_ERRORS{DECODE_ERR_CREA
 // The whole life: opens the destination (errors.create when refused or not
 // opened), lets write fill it, then puts it in place when write returns a
 // result of 0 or more (errors.write when that fails) and takes it away when
-// write returns a failure or runs out of memory (errors.memory).
+// write returns a failure or runs out of memory (errors.memory), or throws
+// anything else, which goes on to the caller.
 template <typename Result, typename Write>
 Result writeDestination(const FileOps& ops, const char* inputPath, const char* path,
                         const OutputErrors<Result>& errors, Write write) {
@@ -103,6 +104,9 @@ Result writeDestination(const FileOps& ops, const char* inputPath, const char* p
         }
     } catch (const std::bad_alloc&) {
         result = errors.memory;
+    } catch (...) {
+        discardDestination(destination); // nothing of this run stays behind
+        throw;
     }
     if (result < 0) {
         discardDestination(destination);

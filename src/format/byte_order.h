@@ -1,4 +1,5 @@
-// little_endian.h - the byte order of every integer in a daz file and a BMP.
+// byte_order.h - loads and stores of the integers in the files: little-endian
+// in a daz file and a BMP, big-endian in a PNG.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,11 @@ inline std::uint16_t loadU16(const std::uint8_t* in) {
 inline std::uint32_t loadU32(const std::uint8_t* in) {
     return static_cast<std::uint32_t>(loadU16(in)) |
            (static_cast<std::uint32_t>(loadU16(in + 2)) << 16U);
+}
+
+inline std::uint32_t loadU32BigEndian(const std::uint8_t* in) {
+    return static_cast<std::uint32_t>(in[0]) << 24U | static_cast<std::uint32_t>(in[1]) << 16U |
+           static_cast<std::uint32_t>(in[2]) << 8U | in[3];
 }
 
 inline void storeU16(std::uint8_t* out, std::uint16_t value) {
