@@ -448,11 +448,16 @@ void installHandlers(InterruptState& state) {
     action.sa_handler = cleanUpAndRaise;
     action.sa_mask = state.held; // one clean-up at a time
     for (std::size_t i = 0; i < state.signalCount; ++i) {
-        if (state.installed[i] || sigaction(state.signals[i], nullptr, &state.previous[i]) != 0 ||
-            state.previous[i].sa_handler == SIG_IGN) {
+        if (state.installed[i] || sigaction(state.signals[i], &action, &state.previous[i]) != 0) {
             continue;
         }
-        state.installed[i] = sigaction(state.signals[i], &action, nullptr) == 0;
+        // Blocked while this runs, so an ignored signal can't reach the
+        // handler before it is ignored again.
+        if (state.previous[i].sa_handler == SIG_IGN) {
+            static_cast<void>(sigaction(state.signals[i], &state.previous[i], nullptr));
+        } else {
+            state.installed[i] = true;
+        }
     }
 }
 
