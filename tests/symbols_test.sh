@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# libdaz exports exactly the names listed in src/api/daz.symbols, from both
+# libdaz.so (its dynamic symbols) and libdaz.a; and the list holds only names
+# the header declares. With COMPLETE=1, it must also hold every one of them.
+# Usage: symbols_test.sh NM SHARED_LIBRARY STATIC_LIBRARY LIST HEADER COMPLETE
+set -euo pipefail
+nm=$1 shared=$2 static=$3 list=$4 header=$5 complete=$6
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failed=0
+
+sort -c "$list" 2>/dev/null || { echo "$list is not sorted"; failed=1; }
+"$nm" -D --defined-only "$shared" | awk '{print $NF}' | sed 's/@.*//' | sort -u >"$work/shared"
+if ! diff -u "$list" "$work/shared" >"$work/diff"; then
+  echo "libdaz.so exports other names than $list (- listed only, + exported only):"
+  cat "$work/diff"
+  failed=1
+fi
+# The static library: every listed name defined, and no other daz_ name.
+"$nm" --defined-only "$static" 2>/dev/null | awk '$2 == "T" && $3 ~ /^daz_/ {print $3}' |
+  sort -u >"$work/static"
+if ! diff -u "$list" "$work/static" >"$work/diff"; then
+  echo "libdaz.a defines other daz_ functions than $list:"
+  cat "$work/diff"
+  failed=1
+fi
+
+# The names the header marks DAZ_API, each on the line of its DAZ_API.
+sed -n 's/^DAZ_API .*[ *]\(daz_[a-z0-9_]*\)(.*/\1/p' "$header" | sort -u >"$work/header"
+[ -s "$work/header" ] || { echo "no DAZ_API name found in $header"; exit 1; }
+extra=$(comm -13 "$work/header" "$list")
+if [ -n "$extra" ]; then
+  echo "listed, but not declared in $header:" $extra
+  failed=1
+fi
+missing=$(comm -23 "$work/header" "$list")
+if [ -n "$missing" ]; then
+  if [ "$complete" = 1 ]; then
+    echo "declared in $header, but not exported:" $missing
+    failed=1
+  else
+    echo "not yet implemented:" $missing
+  fi
+fi
+exit "$failed"
