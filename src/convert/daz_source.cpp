@@ -1,65 +1,66 @@
 #include "convert/daz_source.h"
 
 #include "convert/platform/platform.h"
+#include "format/daz_image.h"
 
-#include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace orvx {
 
 namespace {
 
-// |height|: the field is signed 16 bits, negative for top-down rows.
-std::uint64_t heightInRows(const DazHeader& header) {
-    const std::int64_t height = static_cast<std::int16_t>(header.height);
-    return static_cast<std::uint64_t>(height < 0 ? -height : height);
+DecodeResult fromParse(DazParseResult parsed) {
+    switch (parsed) {
+    case DAZ_PARSE_OK:
+        return DECODE_OK;
+    case DAZ_PARSE_NOT_DAZ:
+        return DECODE_ERR_NOT_DAZ;
+    case DAZ_PARSE_SHORT:
+        return DECODE_ERR_SHORT;
+    case DAZ_PARSE_BAD_DEPTH:
+        return DECODE_ERR_BAD_DEPTH;
+    case DAZ_PARSE_BAD_COLORS:
+        return DECODE_ERR_BAD_COLORS;
+    case DAZ_PARSE_NO_ROWS:
+        return DECODE_ERR_NO_ROWS;
+    }
+    return DECODE_ERR_READ;
 }
 
 } // namespace
 
 DecodeResult openDazSource(std::FILE* file, DazSource& daz) {
     daz.file = file;
-    std::array<std::uint8_t, DAZ_HEADER_SIZE> bytes{};
+    // The header and the largest palette: all the parse ever looks at.
+    std::array<std::uint8_t, DAZ_MAX_PREFIX_SIZE> bytes{};
     const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
     if (std::ferror(file) != 0) {
         return DECODE_ERR_READ;
     }
-    // A short file that isn't daz at all is told so first.
-    if (readDazHeader(bytes.data(), daz.header) != DAZ_MAGIC && got >= 2) {
-        return DECODE_ERR_NOT_DAZ;
-    }
-    if (got != bytes.size()) {
-        return DECODE_ERR_SHORT;
-    }
-    const int bpp = daz.header.bitsPerPixel;
-    if (bpp != 4 && bpp != 8) {
-        return DECODE_ERR_BAD_DEPTH;
-    }
-    const int colors = daz.header.colorCount;
-    if (colors < 1 || colors > (bpp == 4 ? MAX_COLORS_4BPP : MAX_COLORS_8BPP)) {
-        return DECODE_ERR_BAD_COLORS;
-    }
-    daz.paletteBytes = PALETTE_ENTRY_SIZE * static_cast<std::size_t>(colors);
-    if (std::fread(daz.palette, 1, daz.paletteBytes, file) != daz.paletteBytes) {
-        return std::ferror(file) != 0 ? DECODE_ERR_READ : DECODE_ERR_SHORT;
-    }
-    // The pixel area runs from after the palette to the end of the file. The
-    // image is the first |height| rows of it, or as many whole rows as it
-    // holds when it holds fewer; anything after them (an ICC profile, say) is
-    // not part of the image.
-    daz.pixelStart = DAZ_HEADER_SIZE + daz.paletteBytes;
+    // The header's own faults are told first, then a size that can't be
+    // had or that is below what was read (the file shrank while we read it).
     const std::int64_t end = fileSize(file);
-    if (end < static_cast<std::int64_t>(daz.pixelStart)) {
+    const bool sized = end >= static_cast<std::int64_t>(got);
+    DazImage image;
+    const DazParseResult parsed = parseDazImage(
+        bytes.data(), got, sized ? static_cast<std::uint64_t>(end) : std::uint64_t{got}, image);
+    if (parsed != DAZ_PARSE_OK && parsed != DAZ_PARSE_NO_ROWS) {
+        return fromParse(parsed);
+    }
+    if (!sized) {
         return DECODE_ERR_READ;
     }
-    daz.rowSize = (std::uint64_t{daz.header.width} * static_cast<unsigned>(bpp) + 31) / 32 * 4;
-    const std::uint64_t pixelBytes = static_cast<std::uint64_t>(end) - daz.pixelStart;
-    const std::uint64_t present = daz.rowSize == 0 ? 0 : pixelBytes / daz.rowSize;
-    daz.rows = std::min(present, heightInRows(daz.header));
-    if (daz.rows == 0) {
-        return DECODE_ERR_NO_ROWS;
+    if (parsed != DAZ_PARSE_OK) {
+        return fromParse(parsed);
     }
-    initPixelCoding(daz.coding, daz.header.key, bpp, colors);
+    daz.header = image.header;
+    daz.paletteBytes = image.paletteBytes;
+    std::memcpy(daz.palette, image.palette, image.paletteBytes);
+    daz.pixelStart = image.pixelStart;
+    daz.rowSize = image.rowSize;
+    daz.rows = image.rows;
+    initPixelCoding(daz.coding, daz.header.key, daz.header.bitsPerPixel, daz.header.colorCount);
     return DECODE_OK;
 }
 

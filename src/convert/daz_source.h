@@ -17,7 +17,7 @@ struct DazSource {
     std::uint8_t palette[PALETTE_ENTRY_SIZE * MAX_COLORS_8BPP]{}; // as stored: r, g, b, fourth
     std::size_t paletteBytes = 0;
     std::uint64_t pixelStart = 0; // offset of the pixel area in the file
-    std::uint64_t rowSize = 0;    // ((width * bpp + 31) / 32) * 4
+    std::uint64_t rowSize = 0;    // dazRowSize(width, bpp)
     std::uint64_t rows = 0;       // the image's rows: |height|, or fewer if the file is short
     PixelCoding coding;           // the keystream's offsets, one period twice
 };

@@ -20,7 +20,7 @@ constexpr std::size_t BMP_PREFIX_SIZE = BMP_FILE_HEADER_SIZE + BMP_INFO_HEADER_S
 // The rows are at most |DAZ_MIN_HEIGHT| (the header's height bounds them) of
 // at most 65536 bytes: the bitmap always stays under 4 GiB.
 static_assert(BMP_PREFIX_SIZE + PALETTE_ENTRY_SIZE * MAX_COLORS_8BPP +
-                  std::uint64_t{-DAZ_MIN_HEIGHT} * ((DAZ_MAX_WIDTH * 8 + 31) / 32 * 4) <
+                  std::uint64_t{-DAZ_MIN_HEIGHT} * dazRowSize(DAZ_MAX_WIDTH, 8) <
               std::numeric_limits<std::uint32_t>::max());
 
 void writeBmpHeaders(const DazSource& daz, std::uint8_t* prefix) {

@@ -45,6 +45,12 @@ inline constexpr std::int64_t DAZ_MAX_HEIGHT = 32767;
 // Fibonacci mod 256 repeats with a period dividing 384, whatever the seed.
 inline constexpr std::size_t KEYSTREAM_PERIOD = 384;
 
+// Bytes of a stored row of width pixels of bits each: rows are padded to
+// whole 4-byte words, in a daz file as in a bitmap.
+constexpr std::uint64_t dazRowSize(std::uint64_t width, unsigned bits) {
+    return (width * bits + 31) / 32 * 4;
+}
+
 struct DazHeader {
     std::uint16_t width = 0;
     std::uint16_t height = 0;

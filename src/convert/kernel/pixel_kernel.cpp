@@ -332,6 +332,20 @@ void removeKeystream(const PixelCoding& coding, std::uint8_t* data, std::size_t 
     }
 }
 
+void copyRemovingKeystream(const PixelCoding& coding, const std::uint8_t* in, std::uint8_t* out,
+                           std::size_t size, std::size_t phase) {
+    const std::uint8_t* offsets = coding.offsets + phase;
+    for (std::size_t done = 0; done < size;) {
+        const std::size_t piece = std::min(size - done, KEYSTREAM_PERIOD);
+        const std::uint8_t* __restrict from = in + done;
+        std::uint8_t* __restrict to = out + done;
+        for (std::size_t i = 0; i < piece; ++i) {
+            to[i] = static_cast<std::uint8_t>(from[i] - offsets[i]);
+        }
+        done += piece;
+    }
+}
+
 std::span<const KernelVariant> kernelVariants() {
     return VARIANTS;
 }

@@ -43,6 +43,12 @@ using PixelKernel = std::uint64_t (*)(const PixelCoding& coding, std::uint8_t* d
 void removeKeystream(const PixelCoding& coding, std::uint8_t* data, std::size_t size,
                      std::size_t phase);
 
+// The same, from in to out (which must not overlap): out[i] is in[i]
+// lowered by keystream offset (phase + i) mod KEYSTREAM_PERIOD. One pass
+// over the bytes, for a decode into the caller's memory.
+void copyRemovingKeystream(const PixelCoding& coding, const std::uint8_t* in, std::uint8_t* out,
+                           std::size_t size, std::size_t phase);
+
 struct KernelVariant {
     const char* name;    // "avx512", "avx2", "sse2", "vector16" or "scalar"
     PixelKernel run;     // call only where supported() is true

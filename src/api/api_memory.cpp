@@ -1,0 +1,224 @@
+// The daz side of the C API on buffers in memory: inspect, decode, encode.
+// No call allocates: every buffer is the caller's, its size checked against
+// the image, and the image against the limits, before anything is written.
+#include "api/api_rows.h"
+
+#include <array>
+#include <cstring>
+
+namespace {
+
+using namespace orvx;
+
+// A stored row's place in the pixel area, as a keystream phase.
+std::size_t rowPhase(std::uint64_t stored, std::uint64_t rowSize) {
+    return static_cast<std::size_t>(stored * rowSize % KEYSTREAM_PERIOD);
+}
+
+// Parses and checks an image to decode, bytesPerPixel bytes a pixel out.
+int openForDecode(const void* data, std::size_t size, const daz_limits* limits,
+                  std::uint64_t bytesPerPixel, DazImage& image) {
+    if (data == nullptr) {
+        return DAZ_ERR_ARGUMENT;
+    }
+    const int parsed =
+        apiErrorFromParse(parseDazImage(static_cast<const std::uint8_t*>(data), size, size, image));
+    if (parsed != DAZ_OK) {
+        return parsed;
+    }
+    const std::uint64_t width = image.header.width;
+    return checkLimits(limits, width, image.rows, width * image.rows * bytesPerPixel);
+}
+
+// The image's rows, top row first, as width indices each, to visit(row, out
+// index of the row), whatever order they are stored in.
+template <typename Visit>
+void decodeRows(const DazImage& image, const std::uint8_t* data, Visit visit) {
+    PixelCoding coding;
+    initPixelCoding(coding, image.header.key, image.header.bitsPerPixel, image.header.colorCount);
+    const bool topDown = dazTopDown(image.header);
+    for (std::uint64_t stored = 0; stored < image.rows; ++stored) {
+        const std::uint64_t top = topDown ? stored : image.rows - 1 - stored;
+        visit(coding, data + image.pixelStart + stored * image.rowSize,
+              rowPhase(stored, image.rowSize), top);
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+int daz_inspect(const void* data, size_t size, daz_info* info) {
+    if (data == nullptr || info == nullptr) {
+        return DAZ_ERR_ARGUMENT;
+    }
+    DazImage image;
+    const int parsed =
+        apiErrorFromParse(parseDazImage(static_cast<const std::uint8_t*>(data), size, size, image));
+    if (parsed != DAZ_OK) {
+        return parsed;
+    }
+    fillInfo(image, *info);
+    return DAZ_OK;
+}
+
+int daz_decoded_size(const daz_info* info, size_t* indices_size, size_t* rgba_size) {
+    if (info == nullptr || info->width > DAZ_MAX_WIDTH || info->rows > DAZ_MAX_ROWS) {
+        return DAZ_ERR_ARGUMENT;
+    }
+    const std::uint64_t pixels = std::uint64_t{info->width} * info->rows;
+    if constexpr (sizeof(std::size_t) < sizeof(std::uint64_t)) {
+        if (4 * pixels > SIZE_MAX) {
+            return DAZ_ERR_LIMITS; // a 32-bit build, and an image past its memory
+        }
+    }
+    if (indices_size != nullptr) {
+        *indices_size = static_cast<std::size_t>(pixels);
+    }
+    if (rgba_size != nullptr) {
+        *rgba_size = static_cast<std::size_t>(4 * pixels);
+    }
+    return DAZ_OK;
+}
+
+int daz_decode(const void* data, size_t size, const daz_limits* limits, daz_info* info,
+               uint8_t* palette, uint8_t* indices, size_t indices_size) {
+    if (info == nullptr || indices == nullptr) {
+        return DAZ_ERR_ARGUMENT;
+    }
+    DazImage image;
+    const int opened = openForDecode(data, size, limits, 1, image);
+    if (opened != DAZ_OK) {
+        return opened;
+    }
+    const std::uint32_t width = image.header.width;
+    if (indices_size / width < image.rows) {
+        return DAZ_ERR_BUFFER;
+    }
+    fillInfo(image, *info);
+    if (palette != nullptr) {
+        std::memcpy(palette, info->palette, DAZ_PALETTE_BYTES);
+    }
+    std::array<std::uint8_t, MAX_ROW_SIZE> scratch;
+    const int bits = image.header.bitsPerPixel;
+    decodeRows(image, static_cast<const std::uint8_t*>(data),
+               [&](const PixelCoding& coding, const std::uint8_t* stored, std::size_t phase,
+                   std::uint64_t top) {
+                   decodeRow(coding, stored, width, bits, phase, indices + top * width,
+                             scratch.data());
+               });
+    return DAZ_OK;
+}
+
+int daz_decode_rgba(const void* data, size_t size, const daz_limits* limits, daz_info* info,
+                    uint8_t* rgba, size_t rgba_size) {
+    if (info == nullptr || rgba == nullptr) {
+        return DAZ_ERR_ARGUMENT;
+    }
+    DazImage image;
+    const int opened = openForDecode(data, size, limits, 4, image);
+    if (opened != DAZ_OK) {
+        return opened;
+    }
+    const std::uint32_t width = image.header.width;
+    if (rgba_size / 4 / width < image.rows) {
+        return DAZ_ERR_BUFFER;
+    }
+    fillInfo(image, *info);
+    // Every byte value to its colour: the palette's entries opaque, the
+    // rest the undefined colour.
+    std::array<std::uint8_t, 4 * 256> colours{};
+    for (std::size_t i = 0; i < 256; ++i) {
+        std::uint8_t* colour = colours.data() + 4 * i;
+        if (i < image.paletteBytes / PALETTE_ENTRY_SIZE) {
+            std::memcpy(colour, image.palette + 4 * i, 3);
+            colour[3] = 0xFF;
+        } else {
+            colour[0] = 0xFF;
+            colour[1] = 0x00;
+            colour[2] = 0xFF;
+            colour[3] = 0xFF;
+        }
+    }
+    std::array<std::uint8_t, MAX_ROW_SIZE> scratch;
+    std::array<std::uint8_t, DAZ_MAX_WIDTH> row;
+    const int bits = image.header.bitsPerPixel;
+    decodeRows(image, static_cast<const std::uint8_t*>(data),
+               [&](const PixelCoding& coding, const std::uint8_t* stored, std::size_t phase,
+                   std::uint64_t top) {
+                   decodeRow(coding, stored, width, bits, phase, row.data(), scratch.data());
+                   std::uint8_t* out = rgba + top * width * 4;
+                   for (std::size_t x = 0; x < width; ++x) {
+                       std::memcpy(out + 4 * x, colours.data() + 4 * std::size_t{row[x]}, 4);
+                   }
+               });
+    return DAZ_OK;
+}
+
+int daz_encoded_size(uint32_t width, uint32_t height, int bits, int entries, int kept_colors,
+                     size_t* size) {
+    if (size == nullptr || height > DAZ_MAX_HEIGHT) {
+        return DAZ_ERR_ARGUMENT;
+    }
+    std::array<std::uint8_t, DAZ_MAX_PREFIX_SIZE> prefix{};
+    const std::array<std::uint8_t, DAZ_PALETTE_BYTES> palette{};
+    std::size_t prefixSize = 0;
+    int kept = 0;
+    const int checked = prepareEncode(width, height, bits, palette.data(), entries, kept_colors, 0,
+                                      prefix.data(), prefixSize, kept);
+    if (checked != DAZ_OK) {
+        return checked;
+    }
+    *size = prefixSize +
+            static_cast<std::size_t>(dazRowSize(width, static_cast<unsigned>(bits)) * height);
+    return DAZ_OK;
+}
+
+int daz_encode(const uint8_t* indices, size_t stride, uint32_t width, uint32_t height, int bits,
+               const uint8_t* palette, int entries, int kept_colors, uint16_t key, void* out,
+               size_t capacity, size_t* written, uint64_t* undefined) {
+    if (indices == nullptr || out == nullptr || written == nullptr || stride < width ||
+        height > DAZ_MAX_HEIGHT) {
+        return DAZ_ERR_ARGUMENT;
+    }
+    std::array<std::uint8_t, DAZ_MAX_PREFIX_SIZE> prefix{};
+    std::size_t prefixSize = 0;
+    int kept = 0;
+    const int checked = prepareEncode(width, height, bits, palette, entries, kept_colors, key,
+                                      prefix.data(), prefixSize, kept);
+    if (checked != DAZ_OK) {
+        return checked;
+    }
+    const auto rowSize = static_cast<std::size_t>(dazRowSize(width, static_cast<unsigned>(bits)));
+    const std::size_t total = prefixSize + rowSize * height;
+    if (capacity < total) {
+        return DAZ_ERR_BUFFER;
+    }
+    if (bits == 4) {
+        for (std::uint32_t y = 0; y < height; ++y) {
+            if (!fitNibbles(indices + std::size_t{y} * stride, width)) {
+                return DAZ_ERR_ARGUMENT;
+            }
+        }
+    }
+    auto* bytes = static_cast<std::uint8_t*>(out);
+    std::memcpy(bytes, prefix.data(), prefixSize);
+    PixelCoding coding;
+    initPixelCoding(coding, key, bits, kept);
+    const PixelKernel kernel = activeKernel().run;
+    std::uint64_t count = 0;
+    // Canonical rows run bottom-up: the last image row is stored first.
+    for (std::uint32_t stored = 0; stored < height; ++stored) {
+        const std::uint8_t* row = indices + std::size_t{height - 1 - stored} * stride;
+        count += encodeRow(coding, kernel, row, width, bits,
+                           bytes + prefixSize + std::size_t{stored} * rowSize, rowSize,
+                           rowPhase(stored, rowSize));
+    }
+    *written = total;
+    if (undefined != nullptr) {
+        *undefined = count;
+    }
+    return DAZ_OK;
+}
+
+} // extern "C"

@@ -1,0 +1,53 @@
+#include "format/daz_image.h"
+
+#include "format/little_endian.h"
+
+#include <algorithm>
+
+namespace orvx {
+
+DazParseResult parseDazImage(const std::uint8_t* data, std::size_t size, std::uint64_t totalSize,
+                             DazImage& image) {
+    // A short buffer that isn't daz at all is told so first.
+    if (size >= 2 && loadU16(data) != DAZ_MAGIC) {
+        return DAZ_PARSE_NOT_DAZ;
+    }
+    if (size < DAZ_HEADER_SIZE) {
+        return DAZ_PARSE_SHORT;
+    }
+    DazHeader header;
+    readDazHeader(data, header);
+    const int bits = header.bitsPerPixel;
+    if (bits != 4 && bits != 8) {
+        return DAZ_PARSE_BAD_DEPTH;
+    }
+    const int colors = header.colorCount;
+    if (colors < 1 || colors > (bits == 4 ? MAX_COLORS_4BPP : MAX_COLORS_8BPP)) {
+        return DAZ_PARSE_BAD_COLORS;
+    }
+    const std::size_t paletteBytes = PALETTE_ENTRY_SIZE * static_cast<std::size_t>(colors);
+    const std::uint64_t pixelStart = DAZ_HEADER_SIZE + paletteBytes;
+    if (size < pixelStart) {
+        return DAZ_PARSE_SHORT;
+    }
+    // The image is the first |height| rows of the pixel area, or as many
+    // whole rows as it holds when it holds fewer; anything after them (an
+    // ICC profile, say) is not part of the image.
+    const std::uint64_t rowSize = dazRowSize(header.width, static_cast<unsigned>(bits));
+    const std::uint64_t pixelBytes = std::max(totalSize, std::uint64_t{size}) - pixelStart;
+    const std::uint64_t present = rowSize == 0 ? 0 : pixelBytes / rowSize;
+    const std::uint64_t rows = std::min(present, dazHeightRows(header));
+    if (rows == 0) {
+        return DAZ_PARSE_NO_ROWS;
+    }
+    image.header = header;
+    image.palette = data + DAZ_HEADER_SIZE;
+    image.paletteBytes = paletteBytes;
+    image.pixelStart = pixelStart;
+    image.rowSize = rowSize;
+    image.rows = rows;
+    image.trailing = pixelBytes - rows * rowSize;
+    return DAZ_PARSE_OK;
+}
+
+} // namespace orvx
