@@ -39,7 +39,7 @@ int prepareEncode(std::uint32_t width, std::int64_t height, int bits, const std:
 bool fitNibbles(const std::uint8_t* indices, std::size_t count);
 
 // The stored row at stored (rowSize bytes, keystream phase phase) into width
-// indices at out, 4-bit pixels unpacked. scratch holds MAX_ROW_SIZE bytes.
+// indices at out, 4-bit pixels unpacked. scratch holds rowSize bytes.
 void decodeRow(const PixelCoding& coding, const std::uint8_t* stored, std::uint32_t width, int bits,
                std::size_t phase, std::uint8_t* out, std::uint8_t* scratch);
 
