@@ -43,9 +43,11 @@ done <"$work/table"
 
 # (grep reads all its input: with -q, an early exit would fail the pipe.)
 depends() { dpkg-deb -f "$work/${1}_${version}_$arch.deb" Depends; }
-# Each library libdaz.so needs comes with a dependency on its package.
+# Each library libdaz.so needs comes with a dependency on its package (the
+# one for this machine, not a cross compiler's copy).
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 while read -r needed; do
-  owner=$(dpkg -S "*/$needed" | head -n 1 | cut -d: -f1)
+  owner=$(dpkg -S "*/$multiarch/$needed" | head -n 1 | cut -d: -f1)
   depends "libdaz$major" | grep -w "$owner" >/dev/null || fail "libdaz$major needs $needed but not $owner"
 done < <(readelf -d "$work/root/usr/lib/libdaz.so.$version" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
 depends libdaz-dev | grep -F "libdaz$major (= $version)" >/dev/null || fail "libdaz-dev: not on libdaz$major $version"
