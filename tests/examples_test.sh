@@ -32,6 +32,8 @@ cmake_build cmake-shared OFF
 cmake_build cmake-static ON
 make_build pkg-config-shared 0
 make_build pkg-config-static 1
+grep -- -DDAZ_STATIC "$work/pkg-config-static.log" >/dev/null ||
+  fail "pkg-config --static --cflags daz: no DAZ_STATIC"
 
 # The inputs: the samples at 4 and 8 bits, with a key; one with fewer
 # colours kept than its pixels use.

@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
 # libdaz exports exactly the names listed in src/api/daz.symbols, from both
-# libdaz.so (its dynamic symbols) and libdaz.a; and the list holds only names
-# the header declares. With COMPLETE=1, it must also hold every one of them.
-# Usage: symbols_test.sh NM SHARED_LIBRARY STATIC_LIBRARY LIST HEADER COMPLETE
+# libdaz.so (its dynamic symbols; daz.dll: its export table) and libdaz.a;
+# and the list holds only names the header declares. With COMPLETE=1, it must
+# also hold every one of them.
+# Usage: symbols_test.sh NM OBJDUMP SHARED_LIBRARY STATIC_LIBRARY LIST HEADER COMPLETE
 set -euo pipefail
-nm=$1 shared=$2 static=$3 list=$4 header=$5 complete=$6
+nm=$1 objdump=$2 shared=$3 static=$4 list=$5 header=$6 complete=$7
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=0
 
 sort -c "$list" 2>/dev/null || { echo "$list is not sorted"; failed=1; }
-"$nm" -D --defined-only "$shared" | awk '{print $NF}' | sed 's/@.*//' | sort -u >"$work/shared"
+if [[ $shared == *.dll ]]; then
+  "$objdump" -p "$shared" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+    sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p' | sort -u >"$work/shared"
+else
+  "$nm" -D --defined-only "$shared" | awk '{print $NF}' | sed 's/@.*//' | sort -u >"$work/shared"
+fi
 if ! diff -u "$list" "$work/shared" >"$work/diff"; then
-  echo "libdaz.so exports other names than $list (- listed only, + exported only):"
+  echo "$(basename "$shared") exports other names than $list (- listed only, + exported only):"
   cat "$work/diff"
   failed=1
 fi
