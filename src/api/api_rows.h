@@ -15,6 +15,18 @@ namespace orvx {
 // The largest stored row: 65535 pixels of 8 bits, padded to 4 bytes.
 inline constexpr std::size_t MAX_ROW_SIZE = dazRowSize(DAZ_MAX_WIDTH, 8);
 
+// An output of at least this many bytes is past the caches: it is written
+// with streaming stores, which don't read each line in before writing it.
+// (glibc's memcpy does the same for large copies; without them a decode of
+// 64 MiB moved half as much again through memory as the memcpy.)
+inline constexpr std::uint64_t STREAMED_OUTPUT_BYTES = std::uint64_t{16} << 20U;
+
+// Copies size bytes from row to out with streaming stores where the
+// processor has them (x86-64), else memcpy; finishStreaming() orders them
+// before the call returns.
+void streamOut(const std::uint8_t* row, std::size_t size, std::uint8_t* out);
+void finishStreaming();
+
 // The daz_error for a parse's result.
 int apiErrorFromParse(DazParseResult parsed);
 

@@ -9,32 +9,32 @@
 #include <vector>
 
 struct daz_decoder {
+    orvx::PixelCoding coding; // first: it lines up on 64 bytes
     daz_read_fn read = nullptr;
     void* user = nullptr;
-    orvx::PixelCoding coding;
-    std::uint32_t width = 0;
-    int bits = 8;
-    bool topDown = false;
-    std::uint32_t rows = 0; // |height|
-    std::uint32_t next = 0; // rows read so far
-    bool failed = false;
     std::vector<std::uint8_t> stored;  // one stored row
     std::vector<std::uint8_t> scratch; // a stored row's room, for decodeRow
+    std::uint32_t width = 0;
+    int bits = 8;
+    std::uint32_t rows = 0; // |height|
+    std::uint32_t next = 0; // rows read so far
+    bool topDown = false;
+    bool failed = false;
 };
 
 struct daz_encoder {
+    orvx::PixelCoding coding; // first: it lines up on 64 bytes
     daz_write_fn write = nullptr;
     void* user = nullptr;
-    orvx::PixelCoding coding;
     orvx::PixelKernel kernel = nullptr;
+    std::vector<std::uint8_t> stored; // one stored row
+    std::uint64_t undefined = 0;
     std::uint32_t width = 0;
     int bits = 8;
     std::uint32_t rows = 0; // |height|
     std::uint32_t next = 0; // rows written so far
-    std::uint64_t undefined = 0;
     bool failed = false;
     bool finished = false;
-    std::vector<std::uint8_t> stored; // one stored row
 };
 
 namespace {
