@@ -1,3 +1,4 @@
+#include "convert/bmp/bmp_source.h"
 #include "convert/bmp_to_daz.h"
 #include "support.h"
 
@@ -318,4 +319,94 @@ TEST(BmpLayouts, EverySuiteFileEndsWithAResult) {
             }
         }
     }
+}
+
+namespace {
+
+Bytes cut(Bytes bytes, std::size_t size) {
+    bytes.resize(size);
+    return bytes;
+}
+
+Bytes with16(Bytes bytes, std::size_t at, std::uint16_t value) {
+    putU16(bytes, at, value);
+    return bytes;
+}
+
+} // namespace
+
+// The headers parsed from the file's first bytes alone: the code, and on
+// success where the palette and pixels are and how many entries count.
+TEST(BmpLayouts, ParsesTheHeadersFromMemory) {
+    struct Case {
+        const char* name;
+        Bytes bmp;
+        ConvertResult expected;
+        BmpLayoutKind kind;
+        int entries;
+        std::int64_t paletteOffset;
+        std::int64_t pixelOffset;
+        std::int64_t height;
+    };
+    using K = BmpLayoutKind;
+    const Bytes info = makeInfoBmp(40, 5, -3, 8, 0, 0, 256, {});
+    const Bytes v5 = makeInfoBmp(124, 5, 3, 4, 2, 7, 16, {});
+    const std::vector<Case> cases{
+        {"empty", {}, ERR_READ, K::FIXED, 0, 0, 0, 0},
+        {"one byte", {'B'}, ERR_READ, K::FIXED, 0, 0, 0, 0},
+        {"not BM", {'B', 'A', 0}, ERR_NOT_BMP, K::FIXED, 0, 0, 0, 0},
+        {"cut before the header size", cut(info, 17), ERR_READ, K::FIXED, 0, 0, 0, 0},
+        {"cut inside the depth", cut(info, 29), ERR_READ, K::FIXED, 0, 0, 0, 0},
+        {"bad depth, the file ending after it", with16(cut(info, 30), 28, 24), ERR_BAD_DEPTH,
+         K::INFO, 0, 0, 0, 0},
+        {"info header", info, 0, K::INFO, 256, 54, 54 + 1024, -3},
+        {"cut after the height: no compression or count", cut(v5, 30), 0, K::INFO, 16, 138,
+         138 + 64, 3},
+        {"RLE8 on 4 bits, cut a byte into the compression",
+         cut(makeInfoBmp(40, 5, 3, 4, 1, 0, 16, {}), 33), 0, K::INFO, 16, 54, 54 + 64, 3},
+        {"version 5, RLE4, 7 colours", v5, 0, K::INFO, 7, 138, 138 + 64, 3},
+        {"core header", makeCoreBmp(4, 2), 0, K::CORE, 16, 26, 74, 2},
+        {"core, cut before the depth", cut(makeCoreBmp(4, 2), 21), ERR_READ, K::CORE, 0, 0, 0, 0},
+        {"offbits inside the headers: fixed", with16(info, 10, 53), 0, K::FIXED, 256, 54, 54 + 1024,
+         -3},
+        {"offbits cuts the palette", with16(info, 10, 54 + 4 * 9 + 3), 0, K::INFO, 9, 54,
+         54 + 4 * 9 + 3, -3},
+        {"unknown header size: fixed", makeInfoBmp(66, 4, 1, 4, 0, 0, 16, {}), 0, K::FIXED, 16, 54,
+         54 + 64, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BmpLayout layout;
+        ASSERT_EQ(parseBmpLayout(c.bmp.data(), c.bmp.size(), layout), c.expected);
+        if (c.expected < 0) {
+            continue;
+        }
+        EXPECT_EQ(layout.kind, c.kind);
+        EXPECT_EQ(layout.paletteEntries, c.entries);
+        EXPECT_EQ(layout.paletteOffset, c.paletteOffset);
+        EXPECT_EQ(layout.pixelOffset, c.pixelOffset);
+        EXPECT_EQ(layout.height, c.height);
+    }
+}
+
+// The palette comes from the same bytes: swapped into daz order, a core
+// header's 3-byte entries given a zero fourth byte, and a start that ends
+// before the kept entries do is a short read.
+TEST(BmpLayouts, TakesThePaletteFromMemory) {
+    Bytes core = makeCoreBmp(4, 2);
+    core[26] = 1; // blue, green, red of entry 0, then entry 1's blue
+    core[27] = 2;
+    core[28] = 3;
+    core[29] = 9;
+    Bytes info = makeBmp(4, 1, 8, {});
+    BmpLayout layout;
+    ASSERT_EQ(parseBmpLayout(core.data(), core.size(), layout), 0);
+    std::array<std::uint8_t, 8> out{};
+    ASSERT_EQ(parseDazPalette(core.data(), core.size(), layout, 2, out.data()), 0);
+    EXPECT_EQ(out, (std::array<std::uint8_t, 8>{3, 2, 1, 0, 0, 0, 9, 0}));
+    ASSERT_EQ(parseBmpLayout(info.data(), info.size(), layout), 0);
+    ASSERT_EQ(parseDazPalette(info.data(), info.size(), layout, 2, out.data()), 0);
+    EXPECT_EQ(out, (std::array<std::uint8_t, 8>{0, 0, 0, 0x80, 3, 2, 1, 0x80}));
+    EXPECT_EQ(parseDazPalette(info.data(), 54 + 7, layout, 2, out.data()), ERR_READ);
+    EXPECT_EQ(parseDazPalette(info.data(), 54 + 8, layout, 2, out.data()), 0);
 }

@@ -1,5 +1,6 @@
 // pngdaz and dazpng against the BMP path, on PNGs from Pillow, ImageMagick and
 // by hand (tests/png_cases.py).
+#include "api_support.h"
 #include "convert/bmp_to_daz.h"
 #include "convert/daz_to_png.h"
 #include "convert/png_to_daz.h"
@@ -240,4 +241,31 @@ TEST_F(PngTest, LargeImagesStreamInBoundedMemory) {
     EXPECT_LT(largeOut, smallOut + 8 * 1024) << "KiB, against " << smallOut << " KiB";
     EXPECT_LT(largeIn, smallIn + 8 * 1024) << "KiB, against " << smallIn << " KiB";
     EXPECT_EQ(std::filesystem::file_size(dir.file("l.daz")), std::filesystem::file_size(large));
+}
+
+// Every test PNG, good or bad, and every saved hostile one, with several
+// counts and keys: daz_from_png gives the file, the count and the code that
+// daz_convert_png_file (pngdaz) gives.
+TEST_F(PngTest, FromMemoryGivesWhatPngdazWrites) {
+    std::vector<std::string> paths;
+    for (const std::string& name : named("")) {
+        paths.push_back(cases->file(name));
+    }
+    for (const auto& entry :
+         std::filesystem::directory_iterator(ORVX_SOURCE_DIR "/fuzz/regressions/pngdaz")) {
+        paths.push_back(entry.path());
+    }
+    ASSERT_GE(paths.size(), 40U);
+    int converted = 0;
+    for (const std::string& path : paths) {
+        const Bytes png = readFile(path);
+        for (const auto& [colors, key] :
+             {std::pair{0, 0x1F2E}, std::pair{2, 0xFFFF}, std::pair{300, 1}}) {
+            const auto k = static_cast<std::uint16_t>(key);
+            const Outcome file = throughFile(daz_convert_png_file, path, colors, k);
+            EXPECT_EQ(inMemory(daz_from_png, png, colors, k), file) << path << " " << colors;
+            converted += file.error == DAZ_OK ? 1 : 0;
+        }
+    }
+    EXPECT_GE(converted, 20);
 }

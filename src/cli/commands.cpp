@@ -1,15 +1,17 @@
 #include "cli/commands.h"
 
 #include "cli/texts.h"
-#include "convert/bmp_to_daz.h"
 #include "convert/platform/platform.h"
 #include "format/daz_format.h"
+
+// After the format's own header: the library's defines some of its names as
+// macros.
+#include "daz/daz.h"
 
 #include <array>
 #include <cctype>
 #include <climits>
 #include <cstdio>
-#include <new>
 
 namespace orvx {
 
@@ -101,7 +103,7 @@ int showDazInfo(const char* path) {
 }
 
 const ConversionCommand& bmpConversion() {
-    static const ConversionCommand command{convertBmpToDaz, resultMessage, USAGE_TEXT};
+    static const ConversionCommand command{daz_convert_bmp_file, USAGE_TEXT};
     return command;
 }
 
@@ -109,19 +111,15 @@ int runConversion(const ConversionCommand& command, const char* source, const ch
                   const char* countText, const char* keyText) {
     const int count = countText != nullptr ? parseColorCount(countText) : 0;
     const std::uint16_t key = keyText != nullptr ? parseKey(keyText) : 0;
-    ConvertResult result = ERR_READ;
-    try {
-        result = command.convert(source, destination, count, key);
-    } catch (const std::bad_alloc&) {
-        result = ERR_READ; // the output, if any, is already gone
-    }
-    if (result < 0) {
-        std::printf(ERROR_LINE_FORMAT, command.message(result));
+    std::uint64_t undefined = 0;
+    const int error = command.convert(source, destination, count, key, &undefined);
+    if (error != DAZ_OK) {
+        std::printf(ERROR_LINE_FORMAT, conversionMessage(error));
         std::fputs(command.usage, stdout);
         return STATUS_FAILURE;
     }
-    if (result > 0) {
-        std::printf(UNDEFINED_LINE_FORMAT, static_cast<long long>(result));
+    if (undefined > 0) {
+        std::printf(UNDEFINED_LINE_FORMAT, static_cast<long long>(undefined));
     }
     std::fputs(SUCCESS_BANNER, stdout);
     return STATUS_SUCCESS;
@@ -142,14 +140,9 @@ int runDecoding(const DecodingCommand& command, int argc, const char* const* arg
         std::fputs(command.usage, stdout);
         return finishRun(STATUS_FAILURE);
     }
-    DecodeResult result = DECODE_ERR_READ;
-    try {
-        result = command.decode(argv[1], argv[2]);
-    } catch (const std::bad_alloc&) {
-        result = DECODE_ERR_READ; // the output, if any, is already gone
-    }
-    if (result < 0) {
-        std::printf(ERROR_LINE_FORMAT, command.message(result));
+    const int error = command.decode(argv[1], argv[2]);
+    if (error != DAZ_OK) {
+        std::printf(ERROR_LINE_FORMAT, command.message(error));
         return finishRun(STATUS_FAILURE);
     }
     std::fputs(SUCCESS_BANNER, stdout);

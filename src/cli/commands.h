@@ -2,8 +2,6 @@
 // every command shares: into daz (orvx -c, pngdaz) and back (dazbmp, dazpng).
 #pragma once
 
-#include "convert/result_codes.h"
-
 #include <cstdint>
 
 namespace orvx {
@@ -38,11 +36,11 @@ void printUsage();
 // The -r command: prints the colour count and key of a daz file.
 int showDazInfo(const char* path);
 
-// A command that turns an image into a daz file: orvx -c, pngdaz.
+// A command that turns an image into a daz file: orvx -c, pngdaz. Its call
+// is the library's (daz_convert_bmp_file, daz_convert_png_file).
 struct ConversionCommand {
-    ConvertResult (*convert)(const char* source, const char* destination, int requestedColors,
-                             std::uint16_t key);
-    const char* (*message)(ConvertResult code);
+    int (*convert)(const char* source, const char* destination, int colors, std::uint16_t key,
+                   std::uint64_t* undefined);
     const char* usage; // printed after the error line of a failure
 };
 
@@ -54,10 +52,11 @@ const ConversionCommand& bmpConversion();
 int runConversion(const ConversionCommand& command, const char* source, const char* destination,
                   const char* countText, const char* keyText);
 
-// A command that turns a daz file back into an image: dazbmp, dazpng.
+// A command that turns a daz file back into an image: dazbmp, dazpng, on
+// daz_write_bmp_file and daz_write_png_file.
 struct DecodingCommand {
-    DecodeResult (*decode)(const char* source, const char* destination);
-    const char* (*message)(DecodeResult code);
+    int (*decode)(const char* source, const char* destination);
+    const char* (*message)(int error);
     const char* usage; // printed for a wrong number of arguments
 };
 

@@ -1,5 +1,7 @@
 #include "cli/texts.h"
 
+#include "daz/daz.h"
+
 namespace orvx {
 
 const char* const USAGE_TEXT =
@@ -23,71 +25,80 @@ const char* const INSPECT_VALUES_FORMAT =
 
 namespace {
 
-// In code order: the first belongs to ERR_READ (-1), the last to ERR_BAD_COLORS (-7).
-const char* const RESULT_MESSAGES[RESULT_CODE_COUNT] = {
-    "Errore di lettura",
-    "Errore di scrittura",
-    "Impossibile aprire il file",
-    "Impossibile creare il file",
-    "Il file non sembra un BMP valido",
-    "Puoi convertire solo BMP a 16 o 256 colori",
-    "Il numero di colori non e' adatto per quest'immagine",
-};
+const char* const READ_FAILED = "Errore di lettura";
+const char* const WRITE_FAILED = "Errore di scrittura";
+const char* const OPEN_FAILED = "Impossibile aprire il file";
+const char* const CREATE_FAILED = "Impossibile creare il file";
 
-// messages[0] belongs to code -1; a code outside the table has no message.
-const char* messageOfCode(const char* const* messages, int count, long long code) {
-    return code < -count || code >= 0 ? "" : messages[-code - 1];
+// What the conversions into daz and back share: the input, the output, and
+// memory, which counts as a failed read (the input being what is held).
+const char* fileMessage(int error) {
+    switch (error) {
+    case DAZ_ERR_READ:
+    case DAZ_ERR_MEMORY:
+        return READ_FAILED;
+    case DAZ_ERR_WRITE:
+        return WRITE_FAILED;
+    case DAZ_ERR_OPEN:
+        return OPEN_FAILED;
+    case DAZ_ERR_CREATE:
+        return CREATE_FAILED;
+    default:
+        return "";
+    }
+}
+
+// dazbmp's and dazpng's, but for an image too big for the format written.
+const char* writingMessage(int error, const char* tooBig) {
+    switch (error) {
+    case DAZ_ERR_NOT_DAZ:
+        return "Il file non sembra un'immagine daz";
+    case DAZ_ERR_DAZ_BITS:
+        return "L'immagine daz non ha 4 o 8 bit per pixel";
+    case DAZ_ERR_DAZ_COLORS:
+        return "Il numero di colori dell'immagine daz non e' valido";
+    case DAZ_ERR_TRUNCATED:
+        return "Il file e' piu' corto dell'intestazione e della tavolozza";
+    case DAZ_ERR_LIMITS:
+        return tooBig;
+    case DAZ_ERR_NO_ROWS:
+        return "L'immagine daz non ha nemmeno una riga intera di pixel";
+    default:
+        return fileMessage(error);
+    }
 }
 
 } // namespace
 
-const char* resultMessage(ConvertResult code) {
-    return messageOfCode(RESULT_MESSAGES, RESULT_CODE_COUNT, code);
+const char* conversionMessage(int error) {
+    switch (error) {
+    case DAZ_ERR_NOT_BMP:
+        return "Il file non sembra un BMP valido";
+    case DAZ_ERR_BMP_BITS:
+        return "Puoi convertire solo BMP a 16 o 256 colori";
+    case DAZ_ERR_NOT_PNG:
+        return "Il file non sembra un PNG valido";
+    case DAZ_ERR_PNG_NOT_PALETTE:
+        return "Puoi convertire solo PNG con tavolozza";
+    case DAZ_ERR_COLORS:
+        return "Il numero di colori non e' adatto per quest'immagine";
+    case DAZ_ERR_TOO_BIG_TO_HOLD:
+        return "L'immagine e' troppo grande per essere tenuta in memoria";
+    default:
+        return fileMessage(error);
+    }
 }
 
 const char* const DAZBMP_USAGE_TEXT = "Uso: dazbmp immagine.daz destinazione.bmp\n\n";
-
-namespace {
-
-// In code order: the first belongs to DECODE_ERR_OPEN (-1).
-const char* const DECODE_MESSAGES[DECODE_CODE_COUNT] = {
-    "Impossibile aprire il file",
-    "Errore di lettura",
-    "Il file non sembra un'immagine daz",
-    "L'immagine daz non ha 4 o 8 bit per pixel",
-    "Il numero di colori dell'immagine daz non e' valido",
-    "Il file e' piu' corto dell'intestazione e della tavolozza",
-    "L'immagine e' troppo grande per un BMP",
-    "Impossibile creare il file",
-    "Errore di scrittura",
-    "L'immagine daz non ha nemmeno una riga intera di pixel",
-};
-
-} // namespace
-
-const char* decodeMessage(DecodeResult code) {
-    return messageOfCode(DECODE_MESSAGES, DECODE_CODE_COUNT, code);
-}
-
 const char* const PNGDAZ_USAGE_TEXT = "Uso: pngdaz origine.png destinazione [colore] [chiave]\n\n";
 const char* const DAZPNG_USAGE_TEXT = "Uso: dazpng immagine.daz destinazione.png\n\n";
 
-const char* pngResultMessage(ConvertResult code) {
-    if (code == ERR_NOT_BMP) {
-        return "Il file non sembra un PNG valido";
-    }
-    if (code == ERR_BAD_DEPTH) {
-        return "Puoi convertire solo PNG con tavolozza";
-    }
-    if (code == ERR_TOO_BIG_TO_HOLD) {
-        return "L'immagine e' troppo grande per essere tenuta in memoria";
-    }
-    return resultMessage(code);
+const char* bmpWritingMessage(int error) {
+    return writingMessage(error, "L'immagine e' troppo grande per un BMP");
 }
 
-const char* dazpngMessage(DecodeResult code) {
-    return code == DECODE_ERR_TOO_BIG ? "L'immagine e' troppo grande per un PNG"
-                                      : decodeMessage(code);
+const char* pngWritingMessage(int error) {
+    return writingMessage(error, "L'immagine e' troppo grande per un PNG");
 }
 
 } // namespace orvx

@@ -30,7 +30,12 @@ struct SourceInfo {
 // Reads the source only; nothing is written.
 ConvertResult readSource(FILE* source, int requestedColors, std::uint16_t key, SourceInfo& info,
                          std::uint8_t* prefix) {
-    const ConvertResult layout = readBmpLayout(source, info.layout);
+    BmpStart start;
+    const ConvertResult read = readBmpStart(source, start);
+    if (read < 0) {
+        return read;
+    }
+    const ConvertResult layout = parseBmpLayout(start.bytes.data(), start.size, info.layout);
     if (layout < 0) {
         return layout;
     }
@@ -45,7 +50,8 @@ ConvertResult readSource(FILE* source, int requestedColors, std::uint16_t key, S
     info.header.colorCount = static_cast<std::int16_t>(colorCount);
     info.header.key = key;
     writeDazHeader(info.header, prefix);
-    return readDazPalette(source, info.layout, colorCount, prefix + DAZ_HEADER_SIZE);
+    return parseDazPalette(start.bytes.data(), start.size, info.layout, colorCount,
+                           prefix + DAZ_HEADER_SIZE);
 }
 
 // Streams the stored pixel area from the source's position, pixelOffset, to
@@ -97,19 +103,17 @@ std::size_t pixelSkew(std::uint64_t pixelOffset, std::size_t prefixSize) {
         (pixelOffset + CACHE_LINE_BYTES - prefixSize % CACHE_LINE_BYTES) % CACHE_LINE_BYTES);
 }
 
-ConvertResult writeDaz(FILE* source, Destination& destination, const SourceInfo& info,
-                       std::uint8_t* buffer) {
+ConvertResult writeDaz(FILE* source, FILE* out, const SourceInfo& info, std::uint8_t* buffer) {
     const std::size_t prefixSize =
         DAZ_HEADER_SIZE + PALETTE_ENTRY_SIZE * static_cast<std::size_t>(info.header.colorCount);
     if (seekFile(source, info.layout.pixelOffset) != 0) {
         return ERR_READ;
     }
     PixelSink sink;
-    initPixelSink(sink, destination.stream, info.header.key, info.header.bitsPerPixel,
-                  info.header.colorCount);
+    initPixelSink(sink, out, info.header.key, info.header.bitsPerPixel, info.header.colorCount);
     ConvertResult result = 0;
     if (isRle(info.layout)) {
-        if (std::fwrite(buffer, 1, prefixSize, destination.stream) != prefixSize) {
+        if (std::fwrite(buffer, 1, prefixSize, out) != prefixSize) {
             return ERR_WRITE;
         }
         std::array<std::uint8_t, CHUNK_SIZE> input{};
@@ -126,23 +130,26 @@ ConvertResult writeDaz(FILE* source, Destination& destination, const SourceInfo&
     return static_cast<ConvertResult>(sink.undefinedCount);
 }
 
+// A chunk, the part of a page that waits for the next write, and the skew
+// that lines the pixels up.
+struct alignas(CACHE_PAGE_BYTES) ConvertBuffer {
+    std::array<std::uint8_t, CHUNK_SIZE + CACHE_PAGE_BYTES + CACHE_LINE_BYTES> bytes{};
+};
+
 ConvertResult convertOpenSource(const FileOps& ops, FILE* source, const char* sourcePath,
                                 const char* destinationPath, int requestedColors,
                                 std::uint16_t key) {
-    // A chunk, the part of a page that waits for the next write, and the
-    // skew that lines the pixels up.
-    alignas(CACHE_PAGE_BYTES)
-        std::array<std::uint8_t, CHUNK_SIZE + CACHE_PAGE_BYTES + CACHE_LINE_BYTES>
-            buffer{};
+    ConvertBuffer buffer;
     SourceInfo info;
-    const ConvertResult checked = readSource(source, requestedColors, key, info, buffer.data());
+    const ConvertResult checked =
+        readSource(source, requestedColors, key, info, buffer.bytes.data());
     if (checked < 0) {
         return checked;
     }
-    return writeDestination(ops, sourcePath, destinationPath, CONVERT_OUTPUT_ERRORS,
-                            [&](Destination& destination) {
-                                return writeDaz(source, destination, info, buffer.data());
-                            });
+    return writeDestination(
+        ops, sourcePath, destinationPath, CONVERT_OUTPUT_ERRORS, [&](Destination& destination) {
+            return writeDaz(source, destination.stream, info, buffer.bytes.data());
+        });
 }
 
 } // namespace
@@ -157,6 +164,18 @@ ConvertResult convertBmpToDazWith(const FileOps& ops, const char* source, const 
     return withSource(ops, source, ERR_OPEN, [&](FILE* stream) {
         return convertOpenSource(ops, stream, source, destination, requestedColors, key);
     });
+}
+
+ConvertResult convertBmpStreamToDaz(std::FILE* source, std::FILE* out, int requestedColors,
+                                    std::uint16_t key) {
+    ConvertBuffer buffer;
+    SourceInfo info;
+    const ConvertResult checked =
+        readSource(source, requestedColors, key, info, buffer.bytes.data());
+    if (checked < 0) {
+        return checked;
+    }
+    return writeDaz(source, out, info, buffer.bytes.data());
 }
 
 } // namespace orvx

@@ -5,6 +5,7 @@
 #include "convert/result_codes.h"
 
 #include <cstdint>
+#include <cstdio>
 
 namespace orvx {
 
@@ -16,5 +17,11 @@ ConvertResult convertBmpToDaz(const char* source, const char* destination, int r
                               std::uint16_t key);
 ConvertResult convertBmpToDazWith(const FileOps& ops, const char* source, const char* destination,
                                   int requestedColors, std::uint16_t key);
+
+// The same conversion between two streams the caller holds: source read from
+// its start (it must seek), the daz file written to out from its position.
+// No output file's life here: what out holds after a failure is the caller's.
+ConvertResult convertBmpStreamToDaz(std::FILE* source, std::FILE* out, int requestedColors,
+                                    std::uint16_t key);
 
 } // namespace orvx

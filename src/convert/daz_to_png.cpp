@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <array>
-#include <csetjmp>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -43,44 +42,38 @@ struct PngWriter {
     ~PngWriter() { png_destroy_write_struct(&png, &info); }
 };
 
-// Each of these wraps one call into libpng; see png_glue.h. Anything libpng
-// reports while writing is a write failure.
+// The calls into libpng, each through withPngJump (png_glue.h). Anything
+// libpng reports while writing is a write failure.
+
+DecodeResult writeFailed() {
+    return DECODE_ERR_WRITE;
+}
 
 DecodeResult startPngFile(PngWriter& writer, const DazSource& daz) {
-    if (setjmp(png_jmpbuf(writer.png)) != 0) {
-        return DECODE_ERR_WRITE;
-    }
-    png_set_write_fn(writer.png, &writer.output, writeForPng, flushForPng);
-    png_set_user_limits(writer.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
-    png_set_check_for_invalid_index(writer.png, 0); // every index is kept
-    png_set_IHDR(writer.png, writer.info, daz.header.width, static_cast<png_uint_32>(daz.rows),
-                 daz.header.bitsPerPixel, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     std::array<png_color, MAX_COLORS_8BPP> palette{};
     const int colors = daz.header.colorCount;
     for (int i = 0; i < colors; ++i) {
         const std::uint8_t* entry = daz.palette + PALETTE_ENTRY_SIZE * static_cast<unsigned>(i);
         palette[static_cast<std::size_t>(i)] = png_color{entry[0], entry[1], entry[2]};
     }
-    png_set_PLTE(writer.png, writer.info, palette.data(), colors);
-    png_write_info(writer.png, writer.info);
-    return DECODE_OK;
+    return withPngJump(writer.png, writeFailed, [&writer, &daz, &palette, colors] {
+        png_set_write_fn(writer.png, &writer.output, writeForPng, flushForPng);
+        png_set_user_limits(writer.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+        png_set_check_for_invalid_index(writer.png, 0); // every index is kept
+        png_set_IHDR(writer.png, writer.info, daz.header.width, static_cast<png_uint_32>(daz.rows),
+                     daz.header.bitsPerPixel, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_set_PLTE(writer.png, writer.info, palette.data(), colors);
+        png_write_info(writer.png, writer.info);
+    });
 }
 
 DecodeResult writePngRow(PngWriter& writer, std::uint8_t* row) {
-    if (setjmp(png_jmpbuf(writer.png)) != 0) {
-        return DECODE_ERR_WRITE;
-    }
-    png_write_row(writer.png, row);
-    return DECODE_OK;
+    return withPngJump(writer.png, writeFailed, [&writer, row] { png_write_row(writer.png, row); });
 }
 
 DecodeResult finishPngFile(PngWriter& writer) {
-    if (setjmp(png_jmpbuf(writer.png)) != 0) {
-        return DECODE_ERR_WRITE;
-    }
-    png_write_end(writer.png, nullptr);
-    return DECODE_OK;
+    return withPngJump(writer.png, writeFailed, [&writer] { png_write_end(writer.png, nullptr); });
 }
 
 // The rows top row first, read a block at a time: from the end of the pixel

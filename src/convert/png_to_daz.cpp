@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <array>
-#include <csetjmp>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -151,39 +150,35 @@ ConvertResult readPngHeader(PngImage& image) {
     return 0;
 }
 
-// Each of these wraps one call into libpng; see png_glue.h.
+// The calls into libpng, each through withPngJump (png_glue.h).
 
 ConvertResult startPng(PngImage& image) {
-    if (setjmp(png_jmpbuf(image.png)) != 0) {
-        return pngFailure(image);
-    }
-    png_set_read_fn(image.png, &image.input, readForPng);
-    // Every ancillary chunk, tRNS too, is read past without being kept.
-    png_set_keep_unknown_chunks(image.png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
-    // Indices past the PLTE are kept as they are, and counted.
-    png_set_check_for_invalid_index(image.png, 0);
-    png_read_info(image.png, image.info);
-    if (image.interlaced) {
-        static_cast<void>(png_set_interlace_handling(image.png));
-    }
-    png_read_update_info(image.png, image.info);
-    return 0;
+    return withPngJump(
+        image.png, [&image] { return pngFailure(image); },
+        [&image] {
+            png_set_read_fn(image.png, &image.input, readForPng);
+            // Every ancillary chunk, tRNS too, is read past without being kept.
+            png_set_keep_unknown_chunks(image.png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+            // Indices past the PLTE are kept as they are, and counted.
+            png_set_check_for_invalid_index(image.png, 0);
+            png_read_info(image.png, image.info);
+            if (image.interlaced) {
+                static_cast<void>(png_set_interlace_handling(image.png));
+            }
+            png_read_update_info(image.png, image.info);
+        });
 }
 
 ConvertResult readPngRow(PngImage& image, std::uint8_t* row) {
-    if (setjmp(png_jmpbuf(image.png)) != 0) {
-        return pngFailure(image);
-    }
-    png_read_row(image.png, row, nullptr);
-    return 0;
+    return withPngJump(
+        image.png, [&image] { return pngFailure(image); },
+        [&image, row] { png_read_row(image.png, row, nullptr); });
 }
 
 ConvertResult readPngImage(PngImage& image, png_bytepp rows) {
-    if (setjmp(png_jmpbuf(image.png)) != 0) {
-        return pngFailure(image);
-    }
-    png_read_image(image.png, rows);
-    return 0;
+    return withPngJump(
+        image.png, [&image] { return pngFailure(image); },
+        [&image, rows] { png_read_image(image.png, rows); });
 }
 
 // Reads the chunks after the image data, up to IEND. Given the image's info
@@ -191,11 +186,9 @@ ConvertResult readPngImage(PngImage& image, png_bytepp rows) {
 // there: IHDR, a second PLTE, or one it doesn't know. A file that ends first
 // is cut short.
 ConvertResult finishPng(PngImage& image) {
-    if (setjmp(png_jmpbuf(image.png)) != 0) {
-        return pngFailure(image);
-    }
-    png_read_end(image.png, image.info);
-    return 0;
+    return withPngJump(
+        image.png, [&image] { return pngFailure(image); },
+        [&image] { png_read_end(image.png, image.info); });
 }
 
 // Where the rows go: the daz file's layout of the image.
@@ -334,17 +327,16 @@ ConvertResult buildPrefix(const PngImage& image, int requestedColors, std::uint1
     return 0;
 }
 
+// hold: the image is read whole before it is written, as out can't seek.
 ConvertResult writeDaz(PngImage& image, const DazShape& shape, const std::uint8_t* prefix,
-                       Destination& destination, std::uint16_t key) {
-    std::FILE* out = destination.stream;
+                       std::FILE* out, bool hold, std::uint16_t key) {
     if (std::fwrite(prefix, 1, shape.prefixSize, out) != shape.prefixSize) {
         return ERR_WRITE;
     }
     auto sink = std::make_unique<PixelSink>();
     initPixelSink(*sink, out, key, shape.bitsPerPixel, shape.colorCount);
-    const bool hold = image.interlaced || destination.kind == OutputKind::DIRECT;
-    ConvertResult result =
-        hold ? writeHeld(image, shape, *sink, out) : writeInPlace(image, shape, *sink, out);
+    ConvertResult result = hold || image.interlaced ? writeHeld(image, shape, *sink, out)
+                                                    : writeInPlace(image, shape, *sink, out);
     if (result == 0) {
         result = finishPng(image);
     }
@@ -354,42 +346,64 @@ ConvertResult writeDaz(PngImage& image, const DazShape& shape, const std::uint8_
     return static_cast<ConvertResult>(sink->undefinedCount);
 }
 
-ConvertResult convertOpenPng(const FileOps& ops, std::FILE* file, const char* sourcePath,
-                             const char* destinationPath, int requestedColors, std::uint16_t key) {
-    auto image = std::make_unique<PngImage>();
-    image->input.file = file;
-    ConvertResult checked = readPngHeader(*image);
-    if (checked < 0) {
-        return checked;
-    }
-    image->png =
-        png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, jumpOnPngError, dropPngWarning);
-    image->info = image->png != nullptr ? png_create_info_struct(image->png) : nullptr;
-    if (image->info == nullptr) {
-        return ERR_READ;
-    }
-    checked = startPng(*image);
-    if (checked < 0) {
-        return checked;
-    }
+// Everything known once the PNG's header and palette are read.
+struct PngSource {
+    PngImage image;
     std::array<std::uint8_t, DAZ_MAX_PREFIX_SIZE> prefix{};
     DazShape shape;
-    checked = buildPrefix(*image, requestedColors, key, shape, prefix.data());
+    std::uint64_t held = 0; // bytes of the image held whole
+};
+
+// Reads and checks the PNG up to its image data and builds the daz prefix.
+ConvertResult readPngSource(std::FILE* file, int requestedColors, std::uint16_t key,
+                            PngSource& source) {
+    PngImage& image = source.image;
+    image.input.file = file;
+    ConvertResult checked = readPngHeader(image);
     if (checked < 0) {
         return checked;
     }
-    const std::uint64_t held =
-        std::uint64_t{png_get_rowbytes(image->png, image->info)} * shape.height;
-    if (image->interlaced && held > MAX_HELD_PNG_BYTES) {
+    image.png =
+        png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, jumpOnPngError, dropPngWarning);
+    image.info = image.png != nullptr ? png_create_info_struct(image.png) : nullptr;
+    if (image.info == nullptr) {
+        return ERR_READ;
+    }
+    checked = startPng(image);
+    if (checked < 0) {
+        return checked;
+    }
+    checked = buildPrefix(image, requestedColors, key, source.shape, source.prefix.data());
+    if (checked < 0) {
+        return checked;
+    }
+    source.held = std::uint64_t{png_get_rowbytes(image.png, image.info)} * source.shape.height;
+    if (image.interlaced && source.held > MAX_HELD_PNG_BYTES) {
         return ERR_TOO_BIG_TO_HOLD;
     }
-    return writeDestination(
-        ops, sourcePath, destinationPath, CONVERT_OUTPUT_ERRORS, [&](Destination& destination) {
-            if (destination.kind == OutputKind::DIRECT && held > MAX_HELD_PNG_BYTES) {
-                return ERR_TOO_BIG_TO_HOLD; // a device or FIFO past what may be held
-            }
-            return writeDaz(*image, shape, prefix.data(), destination, key);
-        });
+    return 0;
+}
+
+// Writes the daz file to out, holding the image whole when out can't seek.
+ConvertResult writePngSource(PngSource& source, std::FILE* out, bool seekable, std::uint16_t key) {
+    if (!seekable && source.held > MAX_HELD_PNG_BYTES) {
+        return ERR_TOO_BIG_TO_HOLD; // a device or FIFO past what may be held
+    }
+    return writeDaz(source.image, source.shape, source.prefix.data(), out, !seekable, key);
+}
+
+ConvertResult convertOpenPng(const FileOps& ops, std::FILE* file, const char* sourcePath,
+                             const char* destinationPath, int requestedColors, std::uint16_t key) {
+    auto source = std::make_unique<PngSource>();
+    const ConvertResult checked = readPngSource(file, requestedColors, key, *source);
+    if (checked < 0) {
+        return checked;
+    }
+    return writeDestination(ops, sourcePath, destinationPath, CONVERT_OUTPUT_ERRORS,
+                            [&](Destination& destination) {
+                                return writePngSource(*source, destination.stream,
+                                                      destination.kind != OutputKind::DIRECT, key);
+                            });
 }
 
 } // namespace
@@ -404,6 +418,16 @@ ConvertResult convertPngToDazWith(const FileOps& ops, const char* source, const 
     return withSource(ops, source, ERR_OPEN, [&](std::FILE* file) {
         return convertOpenPng(ops, file, source, destination, requestedColors, key);
     });
+}
+
+ConvertResult convertPngStreamToDaz(std::FILE* source, std::FILE* out, bool seekable,
+                                    int requestedColors, std::uint16_t key) {
+    auto png = std::make_unique<PngSource>();
+    const ConvertResult checked = readPngSource(source, requestedColors, key, *png);
+    if (checked < 0) {
+        return checked;
+    }
+    return writePngSource(*png, out, seekable, key);
 }
 
 } // namespace orvx

@@ -37,6 +37,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace orvx {
 
@@ -47,5 +48,12 @@ ConvertResult convertPngToDaz(const char* source, const char* destination, int r
                               std::uint16_t key);
 ConvertResult convertPngToDazWith(const FileOps& ops, const char* source, const char* destination,
                                   int requestedColors, std::uint16_t key);
+
+// The same conversion between two streams the caller holds: source read from
+// its start, the daz file written to out from its position. seekable: out
+// takes seeks, so the rows are written in place; else the image is held
+// whole, as for a device. What out holds after a failure is the caller's.
+ConvertResult convertPngStreamToDaz(std::FILE* source, std::FILE* out, bool seekable,
+                                    int requestedColors, std::uint16_t key);
 
 } // namespace orvx

@@ -1,94 +1,75 @@
 #include "convert/bmp/bmp_source.h"
 
-#include "convert/platform/platform.h"
 #include "format/daz_format.h"
 #include "format/little_endian.h"
 
 #include <algorithm>
-#include <array>
 
 namespace orvx {
 
 namespace {
 
-constexpr std::int64_t BMP_OFFBITS_OFFSET = 10;
-constexpr std::int64_t BMP_WIDTH_OFFSET = 18;
-constexpr std::int64_t BMP_DEPTH_OFFSET = 28;
-constexpr std::int64_t BMP_CORE_DEPTH_OFFSET = 24;
-constexpr std::int64_t BMP_COMPRESSION_OFFSET = 30;
-constexpr std::int64_t BMP_CLR_USED_OFFSET = 46;
+constexpr std::size_t BMP_OFFBITS_OFFSET = 10;
+constexpr std::size_t BMP_HEADER_SIZE_OFFSET = 14;
+constexpr std::size_t BMP_WIDTH_OFFSET = 18;
+constexpr std::size_t BMP_DEPTH_OFFSET = 28;
+constexpr std::size_t BMP_CORE_DEPTH_OFFSET = 24;
+constexpr std::size_t BMP_COMPRESSION_OFFSET = 30;
+constexpr std::size_t BMP_CLR_USED_OFFSET = 46;
 constexpr std::int64_t FIXED_PALETTE_OFFSET = 54;
 constexpr std::uint32_t MIN_HEADER_FOR_COMPRESSION = 20;
 constexpr std::uint32_t MIN_HEADER_FOR_CLR_USED = 36;
 constexpr std::uint32_t MAX_OS2_HEADER_SIZE = 64;
 constexpr std::uint32_t V4_HEADER_SIZE = 108;
-constexpr std::uint32_t V5_HEADER_SIZE = 124;
 
-enum class Read { FULL, END, ERROR };
+// The file's first bytes; a field past size is past the end of the file.
+struct Start {
+    const std::uint8_t* bytes;
+    std::size_t size;
 
-// An absolute read that tells a file too short (END) from a failure (ERROR).
-Read readAt(std::FILE* source, std::int64_t offset, std::uint8_t* buffer, std::size_t size) {
-    if (seekFile(source, offset) != 0) {
-        return Read::ERROR;
+    bool holds(std::size_t offset, std::size_t count) const {
+        return offset <= size && count <= size - offset;
     }
-    const std::size_t got = std::fread(buffer, 1, size, source);
-    if (got == size) {
-        return Read::FULL;
-    }
-    return std::ferror(source) != 0 ? Read::ERROR : Read::END;
-}
+};
 
-// A field that a short file may lack: missing reads as 0, a failure is -1.
-ConvertResult readOptionalU32(std::FILE* source, std::int64_t offset, std::uint32_t& value) {
-    std::array<std::uint8_t, 4> bytes{};
-    const Read read = readAt(source, offset, bytes.data(), bytes.size());
-    if (read == Read::ERROR) {
-        return ERR_READ;
-    }
-    value = read == Read::FULL ? loadU32(bytes.data()) : 0;
-    return 0;
+// A field that a short file may lack: missing reads as 0.
+std::uint32_t optionalU32(const Start& start, std::size_t offset) {
+    return start.holds(offset, 4) ? loadU32(start.bytes + offset) : 0;
 }
 
 bool isInfoHeaderSize(std::uint32_t size) {
     return (size >= 16 && size <= MAX_OS2_HEADER_SIZE) || size == V4_HEADER_SIZE ||
-           size == V5_HEADER_SIZE;
+           size == BMP_V5_HEADER_SIZE;
 }
 
 // Picks the layout from bfOffBits and the header size. A file too short to
-// hold them keeps the fixed layout, whose reads then decide.
-ConvertResult chooseLayout(std::FILE* source, BmpLayout& layout, std::uint32_t& headerSize,
-                           std::uint32_t& offBits) {
-    std::array<std::uint8_t, 8> bytes{};
-    const Read read = readAt(source, BMP_OFFBITS_OFFSET, bytes.data(), bytes.size());
-    if (read == Read::ERROR) {
-        return ERR_READ;
-    }
+// hold them keeps the fixed layout, whose fields then decide.
+void chooseLayout(const Start& start, BmpLayout& layout, std::uint32_t& headerSize,
+                  std::uint32_t& offBits) {
     layout.kind = BmpLayoutKind::FIXED;
-    if (read == Read::END) {
-        return 0;
+    if (!start.holds(BMP_OFFBITS_OFFSET, 8)) {
+        return;
     }
-    offBits = loadU32(bytes.data());
-    headerSize = loadU32(bytes.data() + 4);
+    offBits = loadU32(start.bytes + BMP_OFFBITS_OFFSET);
+    headerSize = loadU32(start.bytes + BMP_HEADER_SIZE_OFFSET);
     const std::uint64_t headersEnd = std::uint64_t{BMP_FILE_HEADER_SIZE} + headerSize;
     if (offBits < headersEnd) {
-        return 0;
+        return;
     }
     if (headerSize == BMP_CORE_HEADER_SIZE) {
         layout.kind = BmpLayoutKind::CORE;
     } else if (isInfoHeaderSize(headerSize)) {
         layout.kind = BmpLayoutKind::INFO;
     }
-    return 0;
 }
 
-ConvertResult readDepth(std::FILE* source, BmpLayout& layout) {
-    std::array<std::uint8_t, 2> bytes{};
-    const std::int64_t at =
+ConvertResult parseDepth(const Start& start, BmpLayout& layout) {
+    const std::size_t at =
         layout.kind == BmpLayoutKind::CORE ? BMP_CORE_DEPTH_OFFSET : BMP_DEPTH_OFFSET;
-    if (readAt(source, at, bytes.data(), bytes.size()) != Read::FULL) {
+    if (!start.holds(at, 2)) {
         return ERR_READ;
     }
-    layout.bitsPerPixel = loadU16(bytes.data());
+    layout.bitsPerPixel = loadU16(start.bytes + at);
     if (layout.bitsPerPixel == 4) {
         layout.paletteSize = MAX_COLORS_4BPP;
     } else if (layout.bitsPerPixel == 8) {
@@ -100,21 +81,20 @@ ConvertResult readDepth(std::FILE* source, BmpLayout& layout) {
 }
 
 // Width and height: 16-bit fields in a core header, 32-bit in the others.
-ConvertResult readDimensions(std::FILE* source, BmpLayout& layout) {
-    std::array<std::uint8_t, 8> bytes{};
-    const std::size_t size = layout.kind == BmpLayoutKind::CORE ? 4 : 8;
-    if (readAt(source, BMP_WIDTH_OFFSET, bytes.data(), size) != Read::FULL) {
+ConvertResult parseDimensions(const Start& start, BmpLayout& layout) {
+    const std::uint8_t* fields = start.bytes + BMP_WIDTH_OFFSET;
+    if (!start.holds(BMP_WIDTH_OFFSET, layout.kind == BmpLayoutKind::CORE ? 4 : 8)) {
         return ERR_READ;
     }
-    layout.widthField = loadU16(bytes.data());
+    layout.widthField = loadU16(fields);
     if (layout.kind == BmpLayoutKind::CORE) {
-        layout.heightField = loadU16(bytes.data() + 2);
+        layout.heightField = loadU16(fields + 2);
         layout.width = layout.widthField;
         layout.height = layout.heightField;
     } else {
-        layout.heightField = loadU16(bytes.data() + 4);
-        layout.width = static_cast<std::int32_t>(loadU32(bytes.data()));
-        layout.height = static_cast<std::int32_t>(loadU32(bytes.data() + 4));
+        layout.heightField = loadU16(fields + 4);
+        layout.width = static_cast<std::int32_t>(loadU32(fields));
+        layout.height = static_cast<std::int32_t>(loadU32(fields + 4));
     }
     return 0;
 }
@@ -149,21 +129,19 @@ ConvertResult checkLayout(const BmpLayout& layout) {
 }
 
 // The layout of a core or info header, once the depth is known.
-ConvertResult readHeaderLayout(std::FILE* source, BmpLayout& layout, std::uint32_t headerSize,
-                               std::uint32_t offBits) {
-    const ConvertResult dimensions = readDimensions(source, layout);
+ConvertResult parseHeaderLayout(const Start& start, BmpLayout& layout, std::uint32_t headerSize,
+                                std::uint32_t offBits) {
+    const ConvertResult dimensions = parseDimensions(start, layout);
     if (dimensions < 0) {
         return dimensions;
     }
     std::uint32_t clrUsed = 0;
     if (layout.kind == BmpLayoutKind::INFO) {
-        if (headerSize >= MIN_HEADER_FOR_COMPRESSION &&
-            readOptionalU32(source, BMP_COMPRESSION_OFFSET, layout.compression) < 0) {
-            return ERR_READ;
+        if (headerSize >= MIN_HEADER_FOR_COMPRESSION) {
+            layout.compression = optionalU32(start, BMP_COMPRESSION_OFFSET);
         }
-        if (headerSize >= MIN_HEADER_FOR_CLR_USED &&
-            readOptionalU32(source, BMP_CLR_USED_OFFSET, clrUsed) < 0) {
-            return ERR_READ;
+        if (headerSize >= MIN_HEADER_FOR_CLR_USED) {
+            clrUsed = optionalU32(start, BMP_CLR_USED_OFFSET);
         }
     }
     layout.rowSize =
@@ -192,29 +170,26 @@ bool isRle(const BmpLayout& layout) {
     return layout.compression != BMP_COMPRESSION_NONE;
 }
 
-ConvertResult readBmpLayout(std::FILE* source, BmpLayout& layout) {
-    std::array<std::uint8_t, 2> magic{};
-    if (std::fread(magic.data(), 1, magic.size(), source) != magic.size()) {
+ConvertResult parseBmpLayout(const std::uint8_t* bytes, std::size_t size, BmpLayout& layout) {
+    const Start start{bytes, size};
+    if (!start.holds(0, 2)) {
         return ERR_READ;
     }
-    if (magic[0] != 'B' || magic[1] != 'M') {
+    if (bytes[0] != 'B' || bytes[1] != 'M') {
         return ERR_NOT_BMP;
     }
     std::uint32_t headerSize = 0;
     std::uint32_t offBits = 0;
-    const ConvertResult chosen = chooseLayout(source, layout, headerSize, offBits);
-    if (chosen < 0) {
-        return chosen;
-    }
-    const ConvertResult depth = readDepth(source, layout);
+    chooseLayout(start, layout, headerSize, offBits);
+    const ConvertResult depth = parseDepth(start, layout);
     if (depth < 0) {
         return depth;
     }
     if (layout.kind != BmpLayoutKind::FIXED) {
-        return readHeaderLayout(source, layout, headerSize, offBits);
+        return parseHeaderLayout(start, layout, headerSize, offBits);
     }
     // The common layout assumed whole: 40-byte header, full palette, pixels.
-    const ConvertResult dimensions = readDimensions(source, layout);
+    const ConvertResult dimensions = parseDimensions(start, layout);
     if (dimensions < 0) {
         return dimensions;
     }
@@ -225,14 +200,15 @@ ConvertResult readBmpLayout(std::FILE* source, BmpLayout& layout) {
     return 0;
 }
 
-ConvertResult readDazPalette(std::FILE* source, const BmpLayout& layout, int colorCount,
-                             std::uint8_t* out) {
+ConvertResult parseDazPalette(const std::uint8_t* bytes, std::size_t size, const BmpLayout& layout,
+                              int colorCount, std::uint8_t* out) {
     const auto count = static_cast<std::size_t>(colorCount);
-    // Read at the end of out, then spread 3-byte entries forward into 4-byte ones.
-    std::uint8_t* raw = out + count * (PALETTE_ENTRY_SIZE - layout.entrySize);
-    if (readAt(source, layout.paletteOffset, raw, count * layout.entrySize) != Read::FULL) {
+    const Start start{bytes, size};
+    if (layout.paletteOffset < 0 ||
+        !start.holds(static_cast<std::size_t>(layout.paletteOffset), count * layout.entrySize)) {
         return ERR_READ;
     }
+    const std::uint8_t* raw = bytes + layout.paletteOffset;
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t* entry = raw + i * layout.entrySize;
         const std::uint8_t extra = layout.entrySize == PALETTE_ENTRY_SIZE ? entry[3] : 0;
@@ -240,6 +216,11 @@ ConvertResult readDazPalette(std::FILE* source, const BmpLayout& layout, int col
                           out + i * PALETTE_ENTRY_SIZE);
     }
     return 0;
+}
+
+ConvertResult readBmpStart(std::FILE* source, BmpStart& start) {
+    start.size = std::fread(start.bytes.data(), 1, start.bytes.size(), source);
+    return std::ferror(source) != 0 ? ERR_READ : 0;
 }
 
 } // namespace orvx

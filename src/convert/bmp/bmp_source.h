@@ -19,6 +19,8 @@
 
 #include "convert/result_codes.h"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -49,17 +51,36 @@ struct BmpLayout {
     std::uint64_t rowSize = 0; // bytes of one stored row
 };
 
-// Reads and checks the bitmap's headers in the conversion's order: "BM" (-5),
-// the depth (-6), the layout (-5: an unknown compression, RLE that does not
-// match the depth, RLE with top-down rows, a width outside 1..65535 or a
-// height outside -32768..32767, which the daz header can't hold). A read that
-// fails or comes up short where a field must be is -1. Returns 0 on success.
-ConvertResult readBmpLayout(std::FILE* source, BmpLayout& layout);
+// The most of a bitmap's start that its headers and palette take: the file
+// header, the largest info header (version 5) and 256 entries of 4 bytes.
+inline constexpr std::uint32_t BMP_V5_HEADER_SIZE = 124;
+inline constexpr std::size_t BMP_MAX_START_SIZE =
+    BMP_FILE_HEADER_SIZE + BMP_V5_HEADER_SIZE + 4 * 256;
 
-// Reads the first colorCount palette entries and stores them as daz entries
-// (red, green, blue, fourth byte) at out. -1 if they can't all be read.
-ConvertResult readDazPalette(std::FILE* source, const BmpLayout& layout, int colorCount,
-                             std::uint8_t* out);
+// Parses and checks the bitmap's headers from the file's first bytes,
+// bytes[0, size) (size below BMP_MAX_START_SIZE: the file ends there), in the
+// conversion's order: "BM" (-5), the depth (-6), the layout (-5: an unknown
+// compression, RLE that does not match the depth, RLE with top-down rows, a
+// width outside 1..65535 or a height outside -32768..32767, which the daz
+// header can't hold). A file that ends where a field must be is -1. Returns 0
+// on success. No I/O, no allocation.
+ConvertResult parseBmpLayout(const std::uint8_t* bytes, std::size_t size, BmpLayout& layout);
+
+// Takes the first colorCount palette entries from the same bytes and stores
+// them as daz entries (red, green, blue, fourth byte) at out. -1 if the file
+// ends before they do.
+ConvertResult parseDazPalette(const std::uint8_t* bytes, std::size_t size, const BmpLayout& layout,
+                              int colorCount, std::uint8_t* out);
+
+// A bitmap's start, as read once from its file.
+struct BmpStart {
+    std::array<std::uint8_t, BMP_MAX_START_SIZE> bytes{};
+    std::size_t size = 0;
+};
+
+// Reads up to BMP_MAX_START_SIZE bytes from the source's position (its
+// start). -1 when the read fails; a short file is not a failure here.
+ConvertResult readBmpStart(std::FILE* source, BmpStart& start);
 
 bool isRle(const BmpLayout& layout);
 
