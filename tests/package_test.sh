@@ -1,31 +1,71 @@
 #!/usr/bin/env bash
-# Builds the Debian package, checks its file list, unpacks it and runs the
-# packaged commands on the shipped sample.
-# Usage: package_test.sh BUILD_DIR SOURCE_DIR
+# Builds the Debian packages (libdaz0, libdaz-dev, orvx), checks each one's
+# files, fields and dependencies, unpacks them and runs the packaged commands
+# on the shipped sample.
+# Usage: package_test.sh BUILD_DIR SOURCE_DIR VERSION
 set -euo pipefail
 build=$1
 source=$2
+version=$3
+major=${version%%.*}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+fail() { echo "$*"; exit 1; }
 
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" >/dev/null)
-deb=$(ls "$work"/*.deb)
-dpkg-deb -c "$deb" | awk '{print $6}' | sort > "$work/list"
-for name in orvx dazbmp pngdaz dazpng; do
-  for path in ./usr/bin/$name ./usr/share/man/man1/$name.1; do
-    grep -qx "$path" "$work/list" || { echo "missing from the package: $path"; cat "$work/list"; exit 1; }
-  done
-done
-dpkg-deb -f "$deb" Depends | grep -q libpng16 || { echo "no libpng16 dependency"; exit 1; }
+arch=$(dpkg --print-architecture)
 
-dpkg-deb -x "$deb" "$work/root"
+# package | section | its files, but for directories (the CMake export's
+# per-configuration file as dazTargets-CONFIG.cmake)
+packages="
+libdaz$major|libs|./usr/lib/libdaz.so.$major ./usr/lib/libdaz.so.$version
+libdaz-dev|libdevel|./usr/include/daz/daz.h ./usr/lib/cmake/daz/dazConfig.cmake
+  ./usr/lib/cmake/daz/dazConfigVersion.cmake ./usr/lib/cmake/daz/dazTargets-CONFIG.cmake
+  ./usr/lib/cmake/daz/dazTargets.cmake ./usr/lib/libdaz.a ./usr/lib/libdaz.so
+  ./usr/lib/pkgconfig/daz.pc
+orvx|graphics|./usr/bin/dazbmp ./usr/bin/dazpng ./usr/bin/orvx ./usr/bin/pngdaz
+  ./usr/share/man/man1/dazbmp.1 ./usr/share/man/man1/dazpng.1 ./usr/share/man/man1/orvx.1
+  ./usr/share/man/man1/pngdaz.1"
+echo "$packages" | sed '/^$/d' | awk '/^ / {line = line $0; next} {if (line) print line; line = $0}
+  END {print line}' >"$work/table"
+[ "$(ls "$work"/*.deb | wc -l)" -eq 3 ] || fail "not three packages: $(ls "$work")"
+while IFS='|' read -r package section files; do
+  deb="$work/${package}_${version}_$arch.deb"
+  [ -f "$deb" ] || fail "no $(basename "$deb") among: $(ls "$work")"
+  dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' |
+    sed 's/dazTargets-[a-z]*\.cmake$/dazTargets-CONFIG.cmake/' | sort >"$work/list"
+  echo $files | tr ' ' '\n' | sort >"$work/expected"
+  diff -u "$work/expected" "$work/list" || fail "$package: other files than expected"
+  [ "$(dpkg-deb -f "$deb" Section)" = "$section" ] || fail "$package: section $(dpkg-deb -f "$deb" Section)"
+  [ -n "$(dpkg-deb -f "$deb" Description)" ] || fail "$package: no description"
+  dpkg-deb -x "$deb" "$work/root"
+done <"$work/table"
+
+# (grep reads all its input: with -q, an early exit would fail the pipe.)
+depends() { dpkg-deb -f "$work/${1}_${version}_$arch.deb" Depends; }
+# Each library libdaz.so needs comes with a dependency on its package (the
+# one for this machine, not a cross compiler's copy).
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+while read -r needed; do
+  owner=$(dpkg -S "*/$multiarch/$needed" | head -n 1 | cut -d: -f1)
+  depends "libdaz$major" | grep -w "$owner" >/dev/null || fail "libdaz$major needs $needed but not $owner"
+done < <(readelf -d "$work/root/usr/lib/libdaz.so.$version" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+depends libdaz-dev | grep -F "libdaz$major (= $version)" >/dev/null || fail "libdaz-dev: not on libdaz$major $version"
+depends libdaz-dev | grep libpng-dev >/dev/null || fail "libdaz-dev: no libpng-dev dependency"
+depends orvx | grep libpng16 >/dev/null || fail "orvx: no libpng16 dependency"
+depends orvx | grep libdaz >/dev/null && fail "orvx depends on libdaz: its commands link it in"
+# The shared library's package tells dpkg-shlibdeps how to depend on it.
+dpkg-deb -e "$work/libdaz${major}_${version}_$arch.deb" "$work/control"
+grep -qx "libdaz $major libdaz$major (>= $version)" "$work/control/shlibs" ||
+  fail "libdaz$major: shlibs is: $(cat "$work/control/shlibs" 2>/dev/null)"
+
 out=$("$work/root/usr/bin/orvx" -c "$source/samples/sample8.bmp" "$work/s.daz" 200 1f2e)
 expected=$'Nell\'immagine ci sono 1437 pixel non definiti\n\nOperazione riuscita'
-[ "$out" = "$expected" ] || { echo "packaged orvx printed: $out"; exit 1; }
+[ "$out" = "$expected" ] || fail "packaged orvx printed: $out"
 "$work/root/usr/bin/dazbmp" "$work/s.daz" "$work/s.bmp" >/dev/null
 cmp -s <(tail -c 6144 "$work/s.bmp") <(tail -c 6144 "$source/samples/sample8.bmp") ||
-  { echo "packaged dazbmp did not give the sample's pixels back"; exit 1; }
+  fail "packaged dazbmp did not give the sample's pixels back"
 "$work/root/usr/bin/dazpng" "$work/s.daz" "$work/s.png" >/dev/null
 "$work/root/usr/bin/pngdaz" "$work/s.png" "$work/t.daz" 200 1f2e >/dev/null
-cmp -s "$work/s.daz" "$work/t.daz" || { echo "packaged dazpng and pngdaz did not round-trip"; exit 1; }
-echo "package ok: $(basename "$deb")"
+cmp -s "$work/s.daz" "$work/t.daz" || fail "packaged dazpng and pngdaz did not round-trip"
+echo "packages ok: $(cd "$work" && ls ./*.deb | tr '\n' ' ')"
