@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
 
 namespace {
 
@@ -141,4 +142,38 @@ TEST(ApiFiles, FromMemoryRefusesNullPointers) {
     }
     EXPECT_EQ(daz_from_bmp(nullptr, 0, 0, 0, out.data(), out.size(), &written, nullptr),
               DAZ_ERR_READ);
+}
+
+// File conversions from several threads at once, as a program linking the
+// library may run them: each output whole, and no temporary file left.
+TEST(ApiFiles, ThreadsConvertFilesAtOnce) {
+    TempDir dir;
+    const std::string source = SOURCE + "/samples/sample8.bmp";
+    const std::string reference = dir.file("reference.daz");
+    ASSERT_EQ(daz_convert_bmp_file(source.c_str(), reference.c_str(), 200, 0x1F2E, nullptr),
+              DAZ_OK);
+    const Bytes expected = readFile(reference);
+    constexpr int THREADS = 4;
+    std::vector<int> failures(THREADS, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < THREADS; ++t) {
+        threads.emplace_back([&, t] {
+            const std::string out = dir.file("out" + std::to_string(t) + ".daz");
+            for (int round = 0; round < 20; ++round) {
+                std::uint64_t undefined = 0;
+                const int code =
+                    daz_convert_bmp_file(source.c_str(), out.c_str(), 200, 0x1F2E, &undefined);
+                if (code != DAZ_OK || undefined != 1437 || readFile(out) != expected) {
+                    ++failures[static_cast<std::size_t>(t)];
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(failures, std::vector<int>(THREADS, 0));
+    EXPECT_EQ(folderEntries(dir.path),
+              (std::vector<std::string>{"out0.daz", "out1.daz", "out2.daz", "out3.daz",
+                                        "reference.daz"}));
 }

@@ -41,9 +41,14 @@
  * - Limits (daz_limits) are checked before any allocation or any write into
  *   a caller's buffer: a 24-byte file can claim 65535 x 32768 pixels.
  * - Threads: the library keeps no mutable global state but the one-time pick
- *   of its pixel kernel for the processor, made atomically. Any function may
- *   be called from any thread; a decoder or encoder object belongs to one
- *   thread at a time.
+ *   of its pixel kernel for the processor, made atomically, and, while a file
+ *   function runs, the list of temporary files its signal handlers remove
+ *   (under a lock). Any function may be called from any thread; a decoder or
+ *   encoder object belongs to one thread at a time.
+ * - Signals: while a file function writes, every signal that ends the process
+ *   and may be caught removes its temporary file and ends the process by the
+ *   same signal; the program's own handlers come back when it returns, and a
+ *   signal the program ignores stays ignored.
  * - No C++ exception ever leaves a call.
  *
  * Link with -ldaz (pkg-config daz, or CMake's find_package(daz) and the

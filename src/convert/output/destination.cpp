@@ -17,11 +17,17 @@ void closePrevious(Destination& destination) {
     }
 }
 
+// No signal removes the temporary file any more. Interrupts are held.
+void stopCleanup(Destination& destination) {
+    clearInterruptCleanup(destination.cleanup);
+    destination.cleanup = -1;
+}
+
 // Lets go of everything the destination holds open. The clean-up on
 // interruption goes first: it names a file in one of the folders.
 void release(Destination& destination) {
     holdInterrupts();
-    clearInterruptCleanup();
+    stopCleanup(destination);
     releaseInterrupts();
     closePrevious(destination);
     closeFolder(destination.staging);
@@ -53,7 +59,7 @@ int createTemporary(Destination& destination, const Folder& folder) {
         destination.ops->createTemporary(folder, destination.name, destination.temporary);
     const int error = errno;
     if (descriptor >= 0) {
-        setInterruptCleanup(folder, destination.temporary);
+        destination.cleanup = setInterruptCleanup(folder, destination.temporary);
     } else {
         destination.temporary.clear();
     }
@@ -105,7 +111,7 @@ bool copyIntoPrevious(Destination& destination) {
         closePrevious(destination); // lets the lock go
         removeInIfSameFile(folder, destination.temporary, destination.written);
         destination.temporary.clear();
-        clearInterruptCleanup();
+        stopCleanup(destination);
         releaseInterrupts();
         return done;
     }
@@ -181,7 +187,7 @@ bool closeDestination(Destination& destination) {
         const int error = errno;
         if (replaced) {
             destination.temporary.clear();
-            clearInterruptCleanup();
+            stopCleanup(destination);
         }
         releaseInterrupts();
         if (!replaced) {

@@ -50,6 +50,7 @@ struct Destination {
     FileIdentity previous;       // the destination before this run; MISSING if new
     FileIdentity written;        // what the stream writes to
     int previousDescriptor = -1; // the destination's file, open for writing
+    int cleanup = -1;            // removes the temporary file on an interruption; -1: none
 };
 
 // Refuses a destination that is the input file (writing it would destroy

@@ -114,15 +114,20 @@ std::int64_t descriptorSize(int descriptor);
 
 // Interruption. While a clean-up is set, every signal whose default action
 // ends the process and that may be caught (all but SIGKILL and SIGSTOP)
-// removes name from folder, restores the signal's default action and raises
-// it again, so that the process ends by that signal. A signal that was
-// ignored when the clean-up was first set stays ignored. Change the clean-up
-// only between holdInterrupts and releaseInterrupts, so that no signal sees
-// it half made; signals that arrive while held wait until the release.
+// removes name from folder (and every other file with a clean-up set, in
+// any thread), restores the signal's default action and raises it again, so
+// that the process ends by that signal. A signal that was ignored when the
+// handlers went in stays ignored; the handlers are in while any clean-up is
+// set, and the ones before them come back after. Set and clear a clean-up
+// only between holdInterrupts and releaseInterrupts (which hold the signals
+// for the calling thread), so that no signal sees it half made; signals that
+// arrive while held wait until the release. setInterruptCleanup gives the
+// handle clearInterruptCleanup takes, or -1 when none can be had (the name
+// is then not removed).
 void holdInterrupts();
 void releaseInterrupts();
-void setInterruptCleanup(const Folder& folder, const std::string& name);
-void clearInterruptCleanup();
+int setInterruptCleanup(const Folder& folder, const std::string& name);
+void clearInterruptCleanup(int cleanup);
 
 // Gives each of the standard descriptors 0, 1 and 2 that is closed a
 // placeholder that can't be used (the null device, opened the other way), so

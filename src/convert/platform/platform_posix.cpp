@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -9,6 +10,8 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <mutex>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -92,7 +95,7 @@ int openFolder(const std::string& path, Folder& folder) {
 // Random enough for a name nobody else picks at the same moment: mixed
 // from the clock, the process and a counter; O_EXCL settles the rest.
 std::uint64_t nextRandom() {
-    static std::uint64_t state = 0;
+    thread_local std::uint64_t state = 0;
     if (state == 0) {
         timespec now{};
         static_cast<void>(clock_gettime(CLOCK_REALTIME, &now));
@@ -396,45 +399,64 @@ constexpr std::array TERMINATING_SIGNALS{
 };
 
 constexpr std::size_t MAX_SIGNALS = 128;
+// Outputs being made at once, by as many threads of a program that links
+// the library; one more finds no slot and goes without the clean-up.
+constexpr std::size_t MAX_CLEANUPS = 64;
+constexpr std::size_t MAX_NAME_BYTES = 256;
+
+// A temporary file to remove. The handler reads a slot only while it is
+// active; a thread fills it before making it active and makes it inactive
+// before letting it go.
+struct CleanupSlot {
+    std::atomic<bool> active{false};
+    std::atomic<bool> taken{false};
+    int folder = -1;
+    std::array<char, MAX_NAME_BYTES> name{};
+};
 
 struct InterruptState {
     std::array<int, MAX_SIGNALS> signals{};
     std::size_t signalCount = 0;
+    sigset_t held{};
+    // The handlers are installed while any slot is taken; changed under lock.
+    std::mutex lock;
+    std::size_t slotsTaken = 0;
     std::array<struct sigaction, MAX_SIGNALS> previous{};
     std::array<bool, MAX_SIGNALS> installed{};
-    sigset_t held{};
-    sigset_t beforeHold{};
-    int holds = 0;
-    // Prepared before the handler may run; the handler only reads them.
-    int folder = -1;
-    std::vector<char> removeName;
+    std::array<CleanupSlot, MAX_CLEANUPS> slots{};
 };
 
 InterruptState& interruptState() {
-    static InterruptState state = [] {
-        InterruptState made;
+    static InterruptState state;
+    static std::once_flag listed;
+    std::call_once(listed, [] {
         for (const int signal : TERMINATING_SIGNALS) {
-            made.signals[made.signalCount++] = signal;
+            state.signals[state.signalCount++] = signal;
         }
 #if defined(SIGRTMIN) && defined(SIGRTMAX)
-        for (int signal = SIGRTMIN; signal <= SIGRTMAX && made.signalCount < MAX_SIGNALS;
+        for (int signal = SIGRTMIN; signal <= SIGRTMAX && state.signalCount < MAX_SIGNALS;
              ++signal) {
-            made.signals[made.signalCount++] = signal;
+            state.signals[state.signalCount++] = signal;
         }
 #endif
-        sigemptyset(&made.held);
-        for (std::size_t i = 0; i < made.signalCount; ++i) {
-            sigaddset(&made.held, made.signals[i]);
+        sigemptyset(&state.held);
+        for (std::size_t i = 0; i < state.signalCount; ++i) {
+            sigaddset(&state.held, state.signals[i]);
         }
-        return made;
-    }();
+    });
     return state;
 }
 
+// Each thread holds the signals for itself.
+thread_local int holds = 0;
+thread_local sigset_t beforeHold{};
+
 extern "C" void cleanUpAndRaise(int signal) {
-    const InterruptState& state = interruptState();
-    if (!state.removeName.empty()) {
-        static_cast<void>(unlinkat(state.folder, state.removeName.data(), 0));
+    InterruptState& state = interruptState();
+    for (CleanupSlot& slot : state.slots) {
+        if (slot.active.load(std::memory_order_acquire)) {
+            static_cast<void>(unlinkat(slot.folder, slot.name.data(), 0));
+        }
     }
     // The signal is blocked while this runs: raised again under its default
     // action, it ends the process as soon as the handler returns.
@@ -450,10 +472,10 @@ void installHandlers(InterruptState& state) {
     action.sa_handler = cleanUpAndRaise;
     action.sa_mask = state.held; // one clean-up at a time
     for (std::size_t i = 0; i < state.signalCount; ++i) {
-        if (state.installed[i] || sigaction(state.signals[i], &action, &state.previous[i]) != 0) {
+        if (sigaction(state.signals[i], &action, &state.previous[i]) != 0) {
             continue;
         }
-        // Blocked while this runs, so an ignored signal can't reach the
+        // Held while this runs, so an ignored signal can't reach the
         // handler before it is ignored again.
         if (state.previous[i].sa_handler == SIG_IGN) {
             static_cast<void>(sigaction(state.signals[i], &state.previous[i], nullptr));
@@ -475,31 +497,52 @@ void restoreHandlers(InterruptState& state) {
 } // namespace
 
 void holdInterrupts() {
-    InterruptState& state = interruptState();
-    if (state.holds++ == 0) {
-        static_cast<void>(sigprocmask(SIG_BLOCK, &state.held, &state.beforeHold));
+    if (holds++ == 0) {
+        static_cast<void>(pthread_sigmask(SIG_BLOCK, &interruptState().held, &beforeHold));
     }
 }
 
 void releaseInterrupts() {
-    InterruptState& state = interruptState();
-    if (--state.holds == 0) {
-        static_cast<void>(sigprocmask(SIG_SETMASK, &state.beforeHold, nullptr));
+    if (--holds == 0) {
+        static_cast<void>(pthread_sigmask(SIG_SETMASK, &beforeHold, nullptr));
     }
 }
 
-void setInterruptCleanup(const Folder& folder, const std::string& name) {
+int setInterruptCleanup(const Folder& folder, const std::string& name) {
     InterruptState& state = interruptState();
-    state.folder = folder.descriptor;
-    state.removeName.assign(name.c_str(), name.c_str() + name.size() + 1);
-    installHandlers(state);
+    if (name.size() >= MAX_NAME_BYTES) {
+        return -1;
+    }
+    const std::lock_guard<std::mutex> guard(state.lock);
+    for (std::size_t i = 0; i < state.slots.size(); ++i) {
+        CleanupSlot& slot = state.slots[i];
+        if (slot.taken.load(std::memory_order_relaxed)) {
+            continue;
+        }
+        slot.taken.store(true, std::memory_order_relaxed);
+        slot.folder = folder.descriptor;
+        std::memcpy(slot.name.data(), name.c_str(), name.size() + 1);
+        slot.active.store(true, std::memory_order_release);
+        if (state.slotsTaken++ == 0) {
+            installHandlers(state);
+        }
+        return static_cast<int>(i);
+    }
+    return -1;
 }
 
-void clearInterruptCleanup() {
+void clearInterruptCleanup(int cleanup) {
+    if (cleanup < 0) {
+        return;
+    }
     InterruptState& state = interruptState();
-    restoreHandlers(state);
-    state.removeName.clear();
-    state.folder = -1;
+    const std::lock_guard<std::mutex> guard(state.lock);
+    CleanupSlot& slot = state.slots[static_cast<std::size_t>(cleanup)];
+    slot.active.store(false, std::memory_order_release);
+    slot.taken.store(false, std::memory_order_relaxed);
+    if (--state.slotsTaken == 0) {
+        restoreHandlers(state);
+    }
 }
 
 void reserveStandardStreams() {

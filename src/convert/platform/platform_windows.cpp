@@ -366,9 +366,12 @@ int copyWholeFile(int from, int to, std::uint64_t size) {
 
 namespace {
 
+// The files to delete, one slot per output being made (by as many threads);
+// an empty path is a free slot.
 struct InterruptState {
     CRITICAL_SECTION lock;
-    std::wstring removePath;
+    std::vector<std::wstring> removePaths;
+    std::size_t taken = 0;
     bool installed = false;
 
     InterruptState() { InitializeCriticalSection(&lock); }
@@ -391,10 +394,12 @@ BOOL WINAPI cleanUpOnConsoleEvent(DWORD event) {
         return FALSE;
     }
     InterruptState& state = interruptState();
-    // Held until the process ends: the main thread changes nothing more.
+    // Held until the process ends: no other thread changes anything more.
     EnterCriticalSection(&state.lock);
-    if (!state.removePath.empty()) {
-        DeleteFileW(state.removePath.c_str()); // gone once the process closes it
+    for (const std::wstring& path : state.removePaths) {
+        if (!path.empty()) {
+            DeleteFileW(path.c_str()); // gone once the process closes it
+        }
     }
     return FALSE; // on to the default handler, which ends the process
 }
@@ -409,18 +414,30 @@ void releaseInterrupts() {
     LeaveCriticalSection(&interruptState().lock);
 }
 
-void setInterruptCleanup(const Folder& folder, const std::string& name) {
+int setInterruptCleanup(const Folder& folder, const std::string& name) {
     InterruptState& state = interruptState();
-    state.removePath = widen(joined(folder, name).c_str());
-    if (!state.installed) {
+    std::wstring path = widen(joined(folder, name).c_str());
+    std::size_t slot = 0;
+    while (slot < state.removePaths.size() && !state.removePaths[slot].empty()) {
+        ++slot;
+    }
+    if (slot == state.removePaths.size()) {
+        state.removePaths.emplace_back();
+    }
+    state.removePaths[slot] = std::move(path);
+    if (state.taken++ == 0 && !state.installed) {
         state.installed = SetConsoleCtrlHandler(cleanUpOnConsoleEvent, TRUE) != 0;
     }
+    return static_cast<int>(slot);
 }
 
-void clearInterruptCleanup() {
+void clearInterruptCleanup(int cleanup) {
     InterruptState& state = interruptState();
-    state.removePath.clear();
-    if (state.installed) {
+    if (cleanup < 0 || static_cast<std::size_t>(cleanup) >= state.removePaths.size()) {
+        return;
+    }
+    state.removePaths[static_cast<std::size_t>(cleanup)].clear();
+    if (--state.taken == 0 && state.installed) {
         SetConsoleCtrlHandler(cleanUpOnConsoleEvent, FALSE);
         state.installed = false;
     }
