@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 #include <memory>
 #include <random>
@@ -50,7 +52,7 @@ std::size_t rowSizeOf(int width, int bits) {
 // fault the sanitizer build reports.
 std::unique_ptr<std::uint8_t[]> exactCopy(const Bytes& bytes) {
     auto copy = std::make_unique<std::uint8_t[]>(bytes.size());
-    std::memcpy(copy.get(), bytes.data(), bytes.size());
+    std::copy(bytes.begin(), bytes.end(), copy.get()); // an empty one included
     return copy;
 }
 
