@@ -128,6 +128,10 @@ void holdInterrupts();
 void releaseInterrupts();
 int setInterruptCleanup(const Folder& folder, const std::string& name);
 void clearInterruptCleanup(int cleanup);
+// For a process that has no handlers of its own to give back (the commands):
+// once in, the handlers stay, doing no more than the default action while no
+// clean-up is set. It saves a system call per signal.
+void keepInterruptHandlers();
 
 // Gives each of the standard descriptors 0, 1 and 2 that is closed a
 // placeholder that can't be used (the null device, opened the other way), so

@@ -421,6 +421,8 @@ struct InterruptState {
     // The handlers are installed while any slot is taken; changed under lock.
     std::mutex lock;
     std::size_t slotsTaken = 0;
+    bool keepHandlers = false;
+    bool handlersIn = false;
     std::array<struct sigaction, MAX_SIGNALS> previous{};
     std::array<bool, MAX_SIGNALS> installed{};
     std::array<CleanupSlot, MAX_CLEANUPS> slots{};
@@ -523,8 +525,9 @@ int setInterruptCleanup(const Folder& folder, const std::string& name) {
         slot.folder = folder.descriptor;
         std::memcpy(slot.name.data(), name.c_str(), name.size() + 1);
         slot.active.store(true, std::memory_order_release);
-        if (state.slotsTaken++ == 0) {
+        if (state.slotsTaken++ == 0 && !state.handlersIn) {
             installHandlers(state);
+            state.handlersIn = true;
         }
         return static_cast<int>(i);
     }
@@ -540,9 +543,16 @@ void clearInterruptCleanup(int cleanup) {
     CleanupSlot& slot = state.slots[static_cast<std::size_t>(cleanup)];
     slot.active.store(false, std::memory_order_release);
     slot.taken.store(false, std::memory_order_relaxed);
-    if (--state.slotsTaken == 0) {
+    if (--state.slotsTaken == 0 && !state.keepHandlers) {
         restoreHandlers(state);
+        state.handlersIn = false;
     }
+}
+
+void keepInterruptHandlers() {
+    InterruptState& state = interruptState();
+    const std::lock_guard<std::mutex> guard(state.lock);
+    state.keepHandlers = true;
 }
 
 void reserveStandardStreams() {

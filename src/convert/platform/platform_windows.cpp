@@ -431,6 +431,10 @@ int setInterruptCleanup(const Folder& folder, const std::string& name) {
     return static_cast<int>(slot);
 }
 
+void keepInterruptHandlers() {
+    // Nothing to save: the console handler goes in and out with one call.
+}
+
 void clearInterruptCleanup(int cleanup) {
     InterruptState& state = interruptState();
     if (cleanup < 0 || static_cast<std::size_t>(cleanup) >= state.removePaths.size()) {
