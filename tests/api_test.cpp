@@ -15,26 +15,6 @@
 
 namespace {
 
-// A daz file laid out by hand: header, colors palette entries (entry i is
-// red i, green 255 - i, blue 7, fourth 0x40) and the stored bytes as given.
-Bytes dazBytes(int width, int height, int bits, int colors, int key, const Bytes& stored) {
-    Bytes daz(24, 0);
-    daz[0] = 'E';
-    daz[1] = 'W';
-    putU16(daz, 2, 1);
-    putU16(daz, 4, static_cast<std::uint16_t>(width));
-    putU16(daz, 6, static_cast<std::uint16_t>(height));
-    putU16(daz, 8, static_cast<std::uint16_t>(bits));
-    putU16(daz, 10, static_cast<std::uint16_t>(colors));
-    putU16(daz, 12, static_cast<std::uint16_t>(key));
-    for (int i = 0; i < colors && i < 256; ++i) {
-        daz.insert(daz.end(),
-                   {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(255 - i), 7, 0x40});
-    }
-    daz.insert(daz.end(), stored.begin(), stored.end());
-    return daz;
-}
-
 Bytes randomBytes(std::size_t size, unsigned seed, unsigned below = 256) {
     std::mt19937 random(seed);
     Bytes bytes(size);
@@ -66,28 +46,28 @@ struct InspectCase {
 
 TEST(ApiInspect, RefusesEachFaultAndCountsRowsAndTrailingBytes) {
     const Bytes row8(4, 9);
-    Bytes header23 = dazBytes(4, 1, 8, 1, 0, row8);
+    Bytes header23 = dazFile(4, 1, 8, 1, 0, row8);
     header23.resize(23);
-    Bytes cutPalette = dazBytes(4, 1, 8, 3, 0, {});
+    Bytes cutPalette = dazFile(4, 1, 8, 3, 0, {});
     cutPalette.resize(24 + 11);
-    Bytes trailing = dazBytes(4, 2, 8, 1, 0, Bytes(8 + 5, 0));
+    Bytes trailing = dazFile(4, 2, 8, 1, 0, Bytes(8 + 5, 0));
     const InspectCase cases[] = {
         {"empty", {}, DAZ_ERR_TRUNCATED, 0, 0},
         {"one byte", {'E'}, DAZ_ERR_TRUNCATED, 0, 0},
         {"wrong magic", {'B', 'M', 0, 0}, DAZ_ERR_NOT_DAZ, 0, 0},
         {"header cut", header23, DAZ_ERR_TRUNCATED, 0, 0},
-        {"bits 5", dazBytes(4, 1, 5, 1, 0, row8), DAZ_ERR_DAZ_BITS, 0, 0},
-        {"colours 0", dazBytes(4, 1, 8, 0, 0, row8), DAZ_ERR_DAZ_COLORS, 0, 0},
-        {"colours 17 at 4 bits", dazBytes(8, 1, 4, 17, 0, row8), DAZ_ERR_DAZ_COLORS, 0, 0},
-        {"colours 257", dazBytes(4, 1, 8, 257, 0, row8), DAZ_ERR_DAZ_COLORS, 0, 0},
-        {"colours -1", dazBytes(4, 1, 8, -1, 0, row8), DAZ_ERR_DAZ_COLORS, 0, 0},
+        {"bits 5", dazFile(4, 1, 5, 1, 0, row8), DAZ_ERR_DAZ_BITS, 0, 0},
+        {"colours 0", dazFile(4, 1, 8, 0, 0, row8), DAZ_ERR_DAZ_COLORS, 0, 0},
+        {"colours 17 at 4 bits", dazFile(8, 1, 4, 17, 0, row8), DAZ_ERR_DAZ_COLORS, 0, 0},
+        {"colours 257", dazFile(4, 1, 8, 257, 0, row8), DAZ_ERR_DAZ_COLORS, 0, 0},
+        {"colours -1", dazFile(4, 1, 8, -1, 0, row8), DAZ_ERR_DAZ_COLORS, 0, 0},
         {"palette cut", cutPalette, DAZ_ERR_TRUNCATED, 0, 0},
-        {"no whole row", dazBytes(5, 1, 8, 1, 0, Bytes(7, 0)), DAZ_ERR_NO_ROWS, 0, 0},
-        {"height 0", dazBytes(4, 0, 8, 1, 0, row8), DAZ_ERR_NO_ROWS, 0, 0},
-        {"width 0", dazBytes(0, 1, 8, 1, 0, row8), DAZ_ERR_NO_ROWS, 0, 0},
-        {"height -32768, one row", dazBytes(4, -32768, 8, 1, 0, row8), DAZ_OK, 1, 0},
+        {"no whole row", dazFile(5, 1, 8, 1, 0, Bytes(7, 0)), DAZ_ERR_NO_ROWS, 0, 0},
+        {"height 0", dazFile(4, 0, 8, 1, 0, row8), DAZ_ERR_NO_ROWS, 0, 0},
+        {"width 0", dazFile(0, 1, 8, 1, 0, row8), DAZ_ERR_NO_ROWS, 0, 0},
+        {"height -32768, one row", dazFile(4, -32768, 8, 1, 0, row8), DAZ_OK, 1, 0},
         {"two rows of 4, 5 more bytes", trailing, DAZ_OK, 2, 5},
-        {"4-bit odd width", dazBytes(9, -3, 4, 16, 0, Bytes(3 * 8 + 1, 0)), DAZ_OK, 3, 1},
+        {"4-bit odd width", dazFile(9, -3, 4, 16, 0, Bytes(3 * 8 + 1, 0)), DAZ_OK, 3, 1},
     };
     for (const InspectCase& c : cases) {
         const auto data = exactCopy(c.bytes);
@@ -123,8 +103,8 @@ const DecodeCase DECODE_CASES[] = {
 Bytes decodeCaseBytes(const DecodeCase& c, unsigned seed) {
     const std::size_t rows = static_cast<std::size_t>(std::abs(c.height));
     const auto size = static_cast<std::ptrdiff_t>(rows * rowSizeOf(c.width, c.bits)) + c.extraBytes;
-    return dazBytes(c.width, c.height, c.bits, c.colors, c.key,
-                    randomBytes(static_cast<std::size_t>(size), seed));
+    return dazFile(c.width, c.height, c.bits, c.colors, c.key,
+                   randomBytes(static_cast<std::size_t>(size), seed));
 }
 
 // Memory reader for the streaming decoder, giving at most step bytes a call.
@@ -281,7 +261,7 @@ TEST(ApiDecode, RefusesPastLimitsAndShortBuffersWritingNothing) {
         daz_decoder_destroy(decoder);
     }
     // A 24-byte file that claims 65535 x 32768 pixels asks for nothing.
-    const Bytes claim = dazBytes(65535, -32768, 8, 1, 0, Bytes(65536, 0));
+    const Bytes claim = dazFile(65535, -32768, 8, 1, 0, Bytes(65536, 0));
     daz_info info{};
     std::uint8_t one = 0;
     EXPECT_EQ(daz_decode(claim.data(), claim.size(), nullptr, &info, nullptr, &one, 1),

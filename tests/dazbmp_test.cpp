@@ -29,23 +29,6 @@ std::vector<std::string> pillowIndices(const std::vector<std::string>& paths) {
     return lines;
 }
 
-Bytes dazFile(std::uint16_t width, std::int16_t height, int bpp, int colors, std::uint16_t key,
-              const Bytes& pixels) {
-    Bytes daz(24, 0);
-    daz[0] = 'E';
-    daz[1] = 'W';
-    putU16(daz, 4, width);
-    putU16(daz, 6, static_cast<std::uint16_t>(height));
-    putU16(daz, 8, static_cast<std::uint16_t>(bpp));
-    putU16(daz, 10, static_cast<std::uint16_t>(colors));
-    putU16(daz, 12, key);
-    for (int i = 0; i < std::max(colors, 0) && i < 256; ++i) {
-        daz.insert(daz.end(), {static_cast<std::uint8_t>(i), 2, 3, 4});
-    }
-    daz.insert(daz.end(), pixels.begin(), pixels.end());
-    return daz;
-}
-
 std::uint32_t u32At(const Bytes& b, std::size_t at) {
     return b[at] | b[at + 1] << 8U | b[at + 2] << 16U |
            static_cast<std::uint32_t>(b[at + 3]) << 24U;

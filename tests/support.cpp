@@ -152,6 +152,24 @@ void putU32(Bytes& bytes, std::size_t at, std::uint32_t value) {
     }
 }
 
+Bytes dazFile(std::uint16_t width, std::int16_t height, int bits, int colors, std::uint16_t key,
+              const Bytes& stored) {
+    Bytes daz(24, 0);
+    daz[0] = 'E';
+    daz[1] = 'W';
+    putU16(daz, 2, 1);
+    putU16(daz, 4, width);
+    putU16(daz, 6, static_cast<std::uint16_t>(height));
+    putU16(daz, 8, static_cast<std::uint16_t>(bits));
+    putU16(daz, 10, static_cast<std::uint16_t>(colors));
+    putU16(daz, 12, key);
+    for (int i = 0; i < std::max(colors, 0) && i < 256; ++i) {
+        daz.insert(daz.end(), {static_cast<std::uint8_t>(i), 2, 3, 4});
+    }
+    daz.insert(daz.end(), stored.begin(), stored.end());
+    return daz;
+}
+
 Bytes makeBmp(int width, int height, int bpp, const Bytes& pixels) {
     const std::size_t entries = std::size_t{1} << bpp;
     const std::size_t offset = 54 + 4 * entries;

@@ -49,6 +49,12 @@ bool underEmulator();
 std::string shellWords(const std::vector<std::string>& argv);
 RunResult runOrvxBinary(const std::vector<std::string>& args);
 
+// A daz file laid out by hand: the header (magic, format word 1, the
+// fields), colors palette entries (entry i is i, 2, 3, 4) and the stored
+// pixel bytes as given.
+Bytes dazFile(std::uint16_t width, std::int16_t height, int bits, int colors, std::uint16_t key,
+              const Bytes& stored);
+
 // A bitmap in the common layout: 14 + 40 byte headers, a full palette of
 // 1 << bpp entries (entry i is blue i, green 2i, red 3i, extra 0x80), pixels.
 Bytes makeBmp(int width, int height, int bpp, const Bytes& pixels);
