@@ -136,9 +136,10 @@ struct alignas(CACHE_PAGE_BYTES) ConvertBuffer {
     std::array<std::uint8_t, CHUNK_SIZE + CACHE_PAGE_BYTES + CACHE_LINE_BYTES> bytes{};
 };
 
-ConvertResult convertOpenSource(const FileOps& ops, FILE* source, const char* sourcePath,
-                                const char* destinationPath, int requestedColors,
-                                std::uint16_t key) {
+// Reads and checks the bitmap's headers and palette, then lets write put the
+// daz file out from them (the buffer holding its header and palette).
+template <typename Write>
+ConvertResult withCheckedSource(FILE* source, int requestedColors, std::uint16_t key, Write write) {
     ConvertBuffer buffer;
     SourceInfo info;
     const ConvertResult checked =
@@ -146,9 +147,18 @@ ConvertResult convertOpenSource(const FileOps& ops, FILE* source, const char* so
     if (checked < 0) {
         return checked;
     }
-    return writeDestination(
-        ops, sourcePath, destinationPath, CONVERT_OUTPUT_ERRORS, [&](Destination& destination) {
-            return writeDaz(source, destination.stream, info, buffer.bytes.data());
+    return write(info, buffer.bytes.data());
+}
+
+ConvertResult convertOpenSource(const FileOps& ops, FILE* source, const char* sourcePath,
+                                const char* destinationPath, int requestedColors,
+                                std::uint16_t key) {
+    return withCheckedSource(
+        source, requestedColors, key, [&](const SourceInfo& info, std::uint8_t* buffer) {
+            return writeDestination(ops, sourcePath, destinationPath, CONVERT_OUTPUT_ERRORS,
+                                    [&](Destination& destination) {
+                                        return writeDaz(source, destination.stream, info, buffer);
+                                    });
         });
 }
 
@@ -168,14 +178,10 @@ ConvertResult convertBmpToDazWith(const FileOps& ops, const char* source, const 
 
 ConvertResult convertBmpStreamToDaz(std::FILE* source, std::FILE* out, int requestedColors,
                                     std::uint16_t key) {
-    ConvertBuffer buffer;
-    SourceInfo info;
-    const ConvertResult checked =
-        readSource(source, requestedColors, key, info, buffer.bytes.data());
-    if (checked < 0) {
-        return checked;
-    }
-    return writeDaz(source, out, info, buffer.bytes.data());
+    return withCheckedSource(source, requestedColors, key,
+                             [&](const SourceInfo& info, std::uint8_t* buffer) {
+                                 return writeDaz(source, out, info, buffer);
+                             });
 }
 
 } // namespace orvx
