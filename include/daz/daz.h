@@ -61,7 +61,7 @@
 #include <stdint.h>
 
 #define DAZ_VERSION_MAJOR 0
-#define DAZ_VERSION_MINOR 6
+#define DAZ_VERSION_MINOR 7
 #define DAZ_VERSION_PATCH 0
 
 #if defined(DAZ_STATIC)
@@ -120,7 +120,7 @@ typedef enum daz_error {
     DAZ_ERR_STATE = -21            /* a stream call out of order, or after a failure */
 } daz_error;
 
-/* "0.6.0": the library's version, which may differ from the header's. */
+/* "0.7.0": the library's version, which may differ from the header's. */
 DAZ_API const char* daz_version_string(void);
 
 /* English text for a daz_error, for programmers; never null. */
