@@ -50,38 +50,88 @@ static PyObject* raise_code(int code) {
  * An image's indices are written once, whole, right after the allocation.
  * So no zero fill (no calloc), and on Linux large blocks are aligned to and
  * advised for huge pages: first touches of fresh 4 KiB pages cost more than
- * the decoding itself (docs/python.md). */
+ * the decoding itself (docs/python.md). For the same reason the last two
+ * large blocks freed are kept for the next ones, as a malloc keeps small
+ * ones; their pages go back to the kernel whenever it needs them
+ * (MADV_FREE), and stay mapped otherwise. Only called with the GIL held. */
 
-enum { HUGE_PAGE = 1 << 21 };
+enum { HUGE_PAGE = 1 << 21, KEPT_BLOCKS = 2 };
+#define KEPT_MOST ((size_t)256 << 20)
 
-static void* big_alloc(size_t size) {
+struct kept_block {
+    void* data;
+    size_t capacity;
+};
+static struct kept_block kept[KEPT_BLOCKS];
+
+static size_t huge_rounded(size_t size) {
+    return (size + HUGE_PAGE - 1) & ~(size_t)(HUGE_PAGE - 1);
+}
+
+/* A block of at least size bytes, unfilled; *capacity gets its size. */
+static void* big_alloc(size_t size, size_t* capacity) {
     if (size == 0) {
         size = 1;
     }
+    *capacity = size;
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     if (size >= HUGE_PAGE) {
+        /* The smallest kept block that fits, if it is not twice too big. */
+        int best = -1;
+        for (int i = 0; i < KEPT_BLOCKS; ++i) {
+            if (kept[i].data != NULL && kept[i].capacity >= size && kept[i].capacity / 2 < size &&
+                (best < 0 || kept[i].capacity < kept[best].capacity)) {
+                best = i;
+            }
+        }
+        if (best >= 0) {
+            void* block = kept[best].data;
+            *capacity = kept[best].capacity;
+            kept[best].data = NULL;
+            return block;
+        }
         void* block = NULL;
-        if (posix_memalign(&block, HUGE_PAGE, size) != 0) {
+        *capacity = huge_rounded(size);
+        if (posix_memalign(&block, HUGE_PAGE, *capacity) != 0) {
             return NULL;
         }
-        (void)madvise(block, size & ~(size_t)(HUGE_PAGE - 1), MADV_HUGEPAGE);
+        (void)madvise(block, *capacity, MADV_HUGEPAGE);
         return block;
     }
 #endif
     return malloc(size);
 }
 
+static void big_free(void* block, size_t capacity) {
+#if defined(__linux__) && defined(MADV_FREE)
+    if (block != NULL && capacity >= HUGE_PAGE && capacity <= KEPT_MOST) {
+        for (int i = 0; i < KEPT_BLOCKS; ++i) {
+            if (kept[i].data == NULL) {
+                (void)madvise(block, capacity, MADV_FREE);
+                kept[i].data = block;
+                kept[i].capacity = capacity;
+                return;
+            }
+        }
+    }
+#else
+    (void)capacity;
+#endif
+    free(block);
+}
+
 /* A block of bytes with a 1-D or 2-D (rows, width) buffer interface:
  * an image's indices, or room a file is read into. */
 typedef struct {
     PyObject_HEAD uint8_t* data;
+    size_t capacity;
     Py_ssize_t shape[2];
     Py_ssize_t strides[2];
     int ndim;
 } Block;
 
 static void block_dealloc(Block* self) {
-    free(self->data);
+    big_free(self->data, self->capacity);
     Py_TYPE(self)->tp_free((PyObject*)self);
 }
 
@@ -132,7 +182,7 @@ static Block* block_new(Py_ssize_t rows, Py_ssize_t width, int ndim) {
     if (block == NULL) {
         return NULL;
     }
-    block->data = big_alloc((size_t)rows * (size_t)width);
+    block->data = big_alloc((size_t)rows * (size_t)width, &block->capacity);
     if (block->data == NULL) {
         PyObject_Free(block);
         PyErr_NoMemory();
