@@ -63,8 +63,8 @@ int main(int argc, char** argv) {
         for (int i = 0; i < runs; ++i) {
             const double start = now_ms();
             unsigned char* out = pass == 0 ? indices : malloc(indices_size);
-            if (out == NULL || daz_decode(data, (size_t)size, NULL, &info, NULL, out,
-                                          indices_size) != DAZ_OK) {
+            if (out == NULL ||
+                daz_decode(data, (size_t)size, NULL, &info, NULL, out, indices_size) != DAZ_OK) {
                 return 1;
             }
             if (pass == 1) {

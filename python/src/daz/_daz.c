@@ -210,9 +210,8 @@ static PyObject* info_tuple(const daz_info* info) {
     }
     return Py_BuildValue("(IiIiiHIKKy#y#)", info->width, info->height, info->rows, info->bits,
                          info->colors, info->key, info->row_size,
-                         (unsigned long long)info->pixel_offset,
-                         (unsigned long long)info->trailing, rgb, (Py_ssize_t)(3 * colors), fourth,
-                         (Py_ssize_t)colors);
+                         (unsigned long long)info->pixel_offset, (unsigned long long)info->trailing,
+                         rgb, (Py_ssize_t)(3 * colors), fourth, (Py_ssize_t)colors);
 }
 
 /* The format's own bounds, for callers that check sizes themselves (the
@@ -281,8 +280,8 @@ static PyObject* py_read_header(PyObject* self, PyObject* args) {
     struct memory_reader reader = {head.buf, (size_t)head.len, 0};
     daz_decoder* decoder = NULL;
     daz_info info;
-    const int status = daz_decoder_create(read_memory, &reader, wide ? &limits : NULL, &decoder,
-                                          &info);
+    const int status =
+        daz_decoder_create(read_memory, &reader, wide ? &limits : NULL, &decoder, &info);
     PyBuffer_Release(&head);
     daz_decoder_destroy(decoder);
     return status == DAZ_OK ? info_tuple(&info) : raise_code(status);
@@ -400,9 +399,9 @@ static PyObject* py_encode(PyObject* self, PyObject* args) {
     uint64_t undefined = 0;
     if (status == DAZ_OK) {
         Py_BEGIN_ALLOW_THREADS;
-        status = daz_encode(indices.buf, (size_t)stride, width, height, bits, palette.buf, entries,
-                            kept, (uint16_t)key, PyBytes_AS_STRING(out), size, &written,
-                            &undefined);
+        status =
+            daz_encode(indices.buf, (size_t)stride, width, height, bits, palette.buf, entries, kept,
+                       (uint16_t)key, PyBytes_AS_STRING(out), size, &written, &undefined);
         Py_END_ALLOW_THREADS;
     }
     PyBuffer_Release(&indices);
@@ -496,8 +495,8 @@ static PyMethodDef methods[] = {
     {"convert_file", py_convert_file, METH_VARARGS, "convert_file(png, src, dst, colors, key)"},
     {NULL, NULL, 0, NULL}};
 
-static struct PyModuleDef module = {PyModuleDef_HEAD_INIT, "daz._daz", NULL, -1, methods,
-                                    NULL, NULL, NULL, NULL};
+static struct PyModuleDef module = {
+    PyModuleDef_HEAD_INIT, "daz._daz", NULL, -1, methods, NULL, NULL, NULL, NULL};
 
 PyMODINIT_FUNC PyInit__daz(void) {
     if (PyType_Ready(&BlockType) < 0) {
@@ -509,7 +508,10 @@ PyMODINIT_FUNC PyInit__daz(void) {
     }
     Py_INCREF(&BlockType);
     if (PyModule_AddObject(m, "Indices", (PyObject*)&BlockType) < 0 ||
-        PyModule_AddStringConstant(m, "HEADER_VERSION", "" Py_STRINGIFY(DAZ_VERSION_MAJOR) "." Py_STRINGIFY(DAZ_VERSION_MINOR) "." Py_STRINGIFY(DAZ_VERSION_PATCH)) < 0 ||
+        PyModule_AddStringConstant(m, "HEADER_VERSION",
+                                   "" Py_STRINGIFY(DAZ_VERSION_MAJOR) "." Py_STRINGIFY(
+                                       DAZ_VERSION_MINOR) "." Py_STRINGIFY(DAZ_VERSION_PATCH)) <
+            0 ||
         PyModule_AddIntConstant(m, "ERR_ARGUMENT", DAZ_ERR_ARGUMENT) < 0 ||
         PyModule_AddIntConstant(m, "ERR_TOO_BIG_TO_HOLD", DAZ_ERR_TOO_BIG_TO_HOLD) < 0 ||
         PyModule_AddIntConstant(m, "ERR_READ", DAZ_ERR_READ) < 0 ||
