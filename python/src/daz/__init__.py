@@ -21,7 +21,8 @@ from . import _daz
 from ._errors import DazError, DazFormatError, DazIOError, from_code
 
 __all__ = ["DazError", "DazFormatError", "DazIOError", "DazImage", "DazInfo", "Indices",
-           "convert", "decode", "encode", "inspect", "__version__", "library_version"]
+           "convert", "decode", "encode", "inspect", "write_safely", "__version__",
+           "library_version"]
 
 __version__: str = _daz.HEADER_VERSION
 library_version: str = _daz.version()
