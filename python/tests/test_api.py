@@ -130,35 +130,39 @@ def test_convert_writes_what_the_commands_write(tmp_path, src, args):
     assert out.getvalue() == expected
 
 
-# (source bytes or None for a missing file, destination, error class, code)
+# (source bytes or None for a missing file, destination, what it is before,
+# error class, code)
+SAMPLE8 = (REPO / "samples/sample8.bmp").read_bytes()
 BAD_CONVERSIONS = [
-    (None, "out.daz", daz.DazIOError, -16),
-    (b"not an image at all", "out.daz", daz.DazFormatError, -10),
-    (b"\x89PNG\r\n\x1a\n" + bytes(40), "out.daz", daz.DazFormatError, -12),
-    ((REPO / "samples/sample4.bmp").read_bytes(), "out.daz", daz.DazFormatError, -14),  # 17 colours
-    ((REPO / "samples/sample8.bmp").read_bytes(), "no/such/folder/out.daz", daz.DazIOError, -18),
+    (None, "out.daz", "file", daz.DazIOError, -16),
+    (b"not an image at all", "out.daz", "file", daz.DazFormatError, -10),
+    (b"\x89PNG\r\n\x1a\n" + bytes(40), "out.daz", "file", daz.DazFormatError, -12),
+    ((REPO / "samples/sample4.bmp").read_bytes(), "out.daz", "file", daz.DazFormatError, -14),
+    (SAMPLE8, "no/such/folder/out.daz", None, daz.DazIOError, -18),
+    (SAMPLE8, "folder", "folder", daz.DazIOError, -18),  # written, then can't take its name
 ]
 
 
-@pytest.mark.parametrize("data,destination,error,code", BAD_CONVERSIONS,
-                         ids=["missing", "text", "bad-png", "colors", "no-folder"])
-@pytest.mark.parametrize("from_bytes", [False, True])
+@pytest.mark.parametrize("data,destination,before,error,code,from_bytes", [
+    case + (from_bytes,) for case in BAD_CONVERSIONS for from_bytes in (False, True)
+    if case[0] is not None or not from_bytes
+], ids=lambda value: str(value)[:16])
 def test_a_failed_conversion_leaves_the_destination_as_it_was(tmp_path, data, destination,
-                                                              error, code, from_bytes):
+                                                              before, error, code, from_bytes):
     source = tmp_path / "source"
     if data is not None:
         source.write_bytes(data)
-    if from_bytes and data is None:
-        pytest.skip("no bytes for a missing file")
     target = tmp_path / destination
-    if target.parent.is_dir():
+    if before == "file":
         target.write_bytes(b"old")
+    elif before == "folder":
+        target.mkdir()
     with pytest.raises(error) as caught:
         daz.convert(data if from_bytes else source, target, colors=17 if code == -14 else 0)
     assert caught.value.code == code
     assert (caught.value.path is None) == (from_bytes and code != -18)  # the file concerned
     left = {"source"} if data is not None else set()
-    if target.parent.is_dir():
+    if before:
         left.add(target.name)
-        assert target.read_bytes() == b"old"
+        assert target.read_bytes() == b"old" if before == "file" else not os.listdir(target)
     assert set(os.listdir(tmp_path)) == left  # no temporary file either

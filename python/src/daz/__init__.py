@@ -278,6 +278,7 @@ def write_safely(path: Union[str, "os.PathLike[str]"], data: bytes) -> None:
         descriptor, temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".tmp", dir=folder)
     except OSError as error:
         raise from_code(_ERR_CREATE, path) from error
+    step = _ERR_WRITE
     try:
         try:
             mode = os.stat(path).st_mode & 0o7777
@@ -288,6 +289,7 @@ def write_safely(path: Union[str, "os.PathLike[str]"], data: bytes) -> None:
             stream.flush()
             os.fsync(stream.fileno())
         os.chmod(temporary, mode)
+        step = _ERR_CREATE  # the name can't take the file: a folder, say
         os.replace(temporary, path)
     except BaseException as error:
         try:
@@ -295,7 +297,7 @@ def write_safely(path: Union[str, "os.PathLike[str]"], data: bytes) -> None:
         except OSError:
             pass
         if isinstance(error, OSError):
-            raise from_code(_ERR_WRITE, path) from error
+            raise from_code(step, path) from error
         raise
 
 
