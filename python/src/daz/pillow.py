@@ -96,7 +96,8 @@ class DazImageFile(ImageFile.ImageFile):
             # The image's memory is the decoded indices: no copy.
             self.im = Image.core.map_buffer(indices, self.size, "raw", 0, ("P", 0, 1))
         self.tile = []
-        if self._exclusive_fp and self._close_exclusive_fp_after_loading:
+        if getattr(self, "_exclusive_fp", False) and \
+                getattr(self, "_close_exclusive_fp_after_loading", True):
             self.fp.close()
             self.fp = None
 
