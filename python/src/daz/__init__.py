@@ -1,0 +1,337 @@
+"""Read and write daz images, and convert palette BMP and indexed PNG files
+into them, through libdaz (linked into the extension daz._daz).
+
+    info = daz.inspect("x.daz")            # header, palette, rows present
+    image = daz.decode("x.daz")            # image.indices: (rows, width) bytes
+    data = daz.encode(indices, palette, key=0x1f2e, colors=200)
+    daz.convert("in.png", "out.daz", colors=200, key=0x1f2e)
+
+A source is a path (str or os.PathLike), a bytes-like object, or a binary
+file object. Failures raise DazError subclasses (see daz._errors).
+"""
+
+from __future__ import annotations
+
+import os
+import tempfile
+from dataclasses import dataclass
+from typing import BinaryIO, Iterable, Optional, Sequence, Tuple, Union
+
+from . import _daz
+from ._errors import DazError, DazFormatError, DazIOError, from_code
+
+__all__ = ["DazError", "DazFormatError", "DazIOError", "DazImage", "DazInfo", "Indices",
+           "convert", "decode", "encode", "inspect", "write_safely", "__version__",
+           "library_version"]
+
+__version__: str = _daz.HEADER_VERSION
+library_version: str = _daz.version()
+Indices = _daz.Indices
+
+Source = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, BinaryIO]
+Palette = Union[bytes, bytearray, Iterable[Sequence[int]]]
+
+# The library's codes the Python side raises itself.
+_ERR_OPEN, _ERR_READ, _ERR_CREATE, _ERR_WRITE = -16, -17, -18, -19
+_ERR_ARGUMENT, _ERR_TOO_BIG_TO_HOLD = -1, -15
+
+PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
+# A bitmap or PNG given as bytes or a stream is held whole: at most this.
+MAX_HELD_BYTES = 1 << 30
+
+
+@dataclass(frozen=True)
+class DazInfo:
+    """A daz image's header. height is as stored (negative: rows stored top
+    row first); rows is the count of whole rows the data holds, |height| or
+    fewer when cut short. palette: 3 bytes (red, green, blue) per entry, colors
+    entries."""
+
+    width: int
+    height: int
+    rows: int
+    bits: int
+    colors: int
+    key: int
+    row_size: int
+    palette: bytes
+
+
+@dataclass(frozen=True)
+class DazImage(DazInfo):
+    """A decoded daz image: indices is a (rows, width) buffer of unsigned
+    bytes, top row first, the keystream taken off, 4-bit pixels one a byte
+    (numpy.asarray(image.indices) views it without a copy)."""
+
+    indices: Indices = None  # type: ignore[assignment]
+
+
+def _info(record: tuple) -> dict:
+    width, height, rows, bits, colors, key, row_size, _offset, _trailing, palette, _fourth = record
+    return dict(width=width, height=height, rows=rows, bits=bits, colors=colors, key=key,
+                row_size=row_size, palette=palette)
+
+
+def _is_path(src: object) -> bool:
+    return isinstance(src, (str, os.PathLike))
+
+
+def _as_buffer(src: object) -> Optional[memoryview]:
+    if _is_path(src) or hasattr(src, "read"):
+        return None
+    try:
+        return memoryview(src)  # type: ignore[arg-type]
+    except TypeError:
+        raise TypeError(f"a daz source is a path, a bytes-like object or a binary file, "
+                        f"not {type(src).__name__}") from None
+
+
+def _open(path: Union[str, "os.PathLike[str]"]) -> BinaryIO:
+    try:
+        return open(path, "rb")
+    except OSError as error:
+        raise from_code(_ERR_OPEN, os.fspath(path)) from error
+
+
+def _read(stream: BinaryIO, size: int, name: Optional[str]) -> bytes:
+    """Up to size bytes, fewer only at the end of the stream."""
+    parts = []
+    while size > 0:
+        try:
+            part = stream.read(size)
+        except OSError as error:
+            raise from_code(_ERR_READ, name) from error
+        if not part:
+            break
+        parts.append(part)
+        size -= len(part)
+    return b"".join(parts)
+
+
+def _read_into(stream: BinaryIO, room: memoryview, name: Optional[str]) -> int:
+    """Fills room from the stream as far as it goes; the count read."""
+    readinto = getattr(stream, "readinto", None)
+    done = 0
+    while done < len(room):
+        try:
+            if readinto is not None:
+                got = readinto(room[done:])
+            else:
+                part = stream.read(len(room) - done)
+                got = len(part) if part else 0
+                room[done:done + got] = part or b""
+        except OSError as error:
+            raise from_code(_ERR_READ, name) from error
+        if not got:
+            break
+        done += got
+    return done
+
+
+def _read_daz_stream(stream: BinaryIO, name: Optional[str], wide: bool) -> memoryview:
+    """A daz image from a stream: the header and palette, checked by the
+    library before anything more is read, then at most the rows the header
+    claims (bytes after them are not part of the image)."""
+    head = _read(stream, 24, name)
+    if len(head) == 24 and head[:2] == b"EW":
+        colors = int.from_bytes(head[10:12], "little", signed=True)
+        if 1 <= colors <= 256:
+            head += _read(stream, 4 * colors, name)
+    if len(head) < 24 or head[:2] != b"EW":
+        return memoryview(head)  # the library names what's wrong
+    record = _daz.read_header(head, wide)
+    height, row_size = record[1], record[6]
+    room = memoryview(_daz.empty(len(head) + row_size * abs(height)))
+    room[:len(head)] = head
+    got = _read_into(stream, room[len(head):], name)
+    return room[:len(head) + got]
+
+
+def _read_daz(src: Source, wide: bool = False) -> memoryview:
+    buffer = _as_buffer(src)
+    if buffer is not None:
+        return buffer
+    if _is_path(src):
+        with _open(src) as stream:  # type: ignore[arg-type]
+            return _read_daz_stream(stream, os.fspath(src), wide)  # type: ignore[arg-type]
+    return _read_daz_stream(src, getattr(src, "name", None), wide)  # type: ignore[arg-type]
+
+
+def _with_path(error: DazError, path: Optional[str]) -> DazError:
+    if error.path is None:
+        error.path = path
+    return error
+
+
+def inspect(src: Source) -> DazInfo:
+    """Reads and checks a daz image's header and palette, and counts its whole
+    rows. Raises DazError subclasses."""
+    name = os.fspath(src) if _is_path(src) else None  # type: ignore[arg-type]
+    try:
+        return DazInfo(**_info(_daz.inspect(_read_daz(src))))
+    except DazError as error:
+        raise _with_path(error, name)
+
+
+def decode(src: Source) -> DazImage:
+    """Decodes a daz image, within the library's default limits (2^28 pixels).
+    The GIL is released while it decodes."""
+    name = os.fspath(src) if _is_path(src) else None  # type: ignore[arg-type]
+    try:
+        record, indices = _daz.decode(_read_daz(src), False, False)
+    except DazError as error:
+        raise _with_path(error, name)
+    return DazImage(**_info(record), indices=indices)
+
+
+def _palette_bytes(palette: Palette) -> Tuple[bytes, int]:
+    """The palette as the library takes it: 4 bytes an entry."""
+    if isinstance(palette, (bytes, bytearray, memoryview)):
+        rgb = bytes(palette)
+        if len(rgb) % 3:
+            raise from_code(_ERR_ARGUMENT)
+        entries = [rgb[i:i + 3] for i in range(0, len(rgb), 3)]
+    else:
+        entries = [bytes(entry) for entry in palette]
+        if any(len(entry) not in (3, 4) for entry in entries):
+            raise from_code(_ERR_ARGUMENT)
+    return b"".join(entry.ljust(4, b"\0") for entry in entries), len(entries)
+
+
+def encode(indices: object, palette: Palette, key: int = 0, colors: int = 0, *,
+           width: Optional[int] = None, height: Optional[int] = None,
+           bits: Optional[int] = None) -> bytes:
+    """The canonical daz file (rows bottom-up, 4-bit pixels packed) of an
+    image of indices: a 2-D (height, width) buffer of bytes, or a flat one
+    with width and height given. palette: red-green-blue bytes, or a sequence
+    of (red, green, blue[, fourth]) entries. bits: 4 when the palette has at
+    most 16 entries, else 8, unless given. colors: entries kept (0: all);
+    indices past them are kept as they are. key: 0..0xffff."""
+    view = memoryview(indices)  # type: ignore[arg-type]
+    if view.itemsize != 1 or view.ndim not in (1, 2):
+        raise from_code(_ERR_ARGUMENT)
+    if view.ndim == 2:
+        rows, columns = view.shape  # type: ignore[misc]
+        if (width is not None and width != columns) or (height is not None and height != rows):
+            raise from_code(_ERR_ARGUMENT)
+        width, height = columns, rows
+        if not view.c_contiguous:
+            view = memoryview(view.tobytes())
+    elif width is None or height is None:
+        raise from_code(_ERR_ARGUMENT)
+    if not view.c_contiguous:
+        view = memoryview(view.tobytes())
+    if width < 0 or height < 0 or not 0 <= key <= 0xFFFF:
+        raise from_code(_ERR_ARGUMENT)
+    table, entries = _palette_bytes(palette)
+    if bits is None:
+        bits = 4 if entries <= 16 else 8
+    data, _undefined = _daz.encode(view.cast("B"), width, width, height, bits, table, entries,
+                                   colors, key)
+    return data
+
+
+def _read_all(src: Source) -> memoryview:
+    """A whole bitmap or PNG, bounded by MAX_HELD_BYTES."""
+    buffer = _as_buffer(src)
+    if buffer is not None:
+        return buffer
+    if _is_path(src):
+        with _open(src) as stream:  # type: ignore[arg-type]
+            return _read_all(stream)
+    name = getattr(src, "name", None)
+    data = _read(src, MAX_HELD_BYTES + 1, name)  # type: ignore[arg-type]
+    if len(data) > MAX_HELD_BYTES:
+        raise from_code(_ERR_TOO_BIG_TO_HOLD, name)
+    return memoryview(data)
+
+
+def _sniff(path: Union[str, "os.PathLike[str]"]) -> bool:
+    """Whether a file starts as a PNG; one that can't be read counts as a
+    bitmap, and the library then says why it can't be opened."""
+    try:
+        with open(path, "rb") as stream:
+            return stream.read(len(PNG_SIGNATURE)) == PNG_SIGNATURE
+    except OSError:
+        return False
+
+
+def _umask() -> int:
+    try:
+        with open("/proc/self/status", encoding="ascii") as status:
+            for line in status:
+                if line.startswith("Umask:"):
+                    return int(line.split()[1], 8)
+    except (OSError, ValueError):
+        pass
+    return 0o022
+
+
+def write_safely(path: Union[str, "os.PathLike[str]"], data: bytes) -> None:
+    """Writes data as the file path: a temporary file in path's folder,
+    synced, then renamed over it. On any failure, or an interruption that
+    Python sees (KeyboardInterrupt), the temporary file is removed and path
+    keeps what it had."""
+    path = os.fspath(path)
+    folder, name = os.path.split(os.path.abspath(path))
+    try:
+        descriptor, temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".tmp", dir=folder)
+    except OSError as error:
+        raise from_code(_ERR_CREATE, path) from error
+    step = _ERR_WRITE
+    try:
+        try:
+            mode = os.stat(path).st_mode & 0o7777
+        except OSError:
+            mode = 0o666 & ~_umask()
+        with os.fdopen(descriptor, "wb") as stream:
+            stream.write(data)
+            stream.flush()
+            os.fsync(stream.fileno())
+        os.chmod(temporary, mode)
+        step = _ERR_CREATE  # the name can't take the file: a folder, say
+        os.replace(temporary, path)
+    except BaseException as error:
+        try:
+            os.unlink(temporary)
+        except OSError:
+            pass
+        if isinstance(error, OSError):
+            raise from_code(step, path) from error
+        raise
+
+
+def convert(src: Source, dst: Union[str, "os.PathLike[str]", BinaryIO], colors: int = 0,
+            key: int = 0) -> int:
+    """Converts a palette BMP or an indexed PNG (told apart by content) into
+    the daz file orvx -c and pngdaz write for it, byte for byte; returns the
+    count of pixels whose index is past the kept palette. colors: entries
+    kept (0: all); key: 0..0xffff. Path to path goes through the library's
+    file conversion (the commands' safe output); otherwise the image is held
+    in memory and dst, a path, is written through a temporary file renamed
+    into place, or, a binary file object, written to."""
+    if not 0 <= key <= 0xFFFF:
+        raise from_code(_ERR_ARGUMENT)
+    if _is_path(src) and _is_path(dst):
+        source, destination = os.fspath(src), os.fspath(dst)  # type: ignore[arg-type]
+        try:
+            return _daz.convert_file(_sniff(source), os.fsencode(source),
+                                     os.fsencode(destination), colors, key)
+        except DazError as error:
+            raise _with_path(error, destination if error.code in (_ERR_CREATE, _ERR_WRITE)
+                             else source)
+    name = os.fspath(src) if _is_path(src) else None  # type: ignore[arg-type]
+    try:
+        data = _read_all(src)
+        out, undefined = _daz.from_image(data[:len(PNG_SIGNATURE)] == PNG_SIGNATURE, data,
+                                         colors, key)
+    except DazError as error:
+        raise _with_path(error, name)
+    if _is_path(dst):
+        write_safely(dst, out)  # type: ignore[arg-type]
+    else:
+        try:
+            dst.write(out)  # type: ignore[union-attr]
+        except OSError as error:
+            raise from_code(_ERR_WRITE, getattr(dst, "name", None)) from error
+    return undefined

@@ -1,0 +1,5 @@
+"""python -m daz convert SRC... --out DIR: see daz.batch."""
+
+from .batch import main
+
+raise SystemExit(main())

@@ -1,0 +1,525 @@
+/* _daz.c - the Python package's bridge to libdaz.
+ *
+ * Thin on purpose: each function takes buffers and plain values, calls the
+ * library with the GIL released, and hands back tuples and buffers. The
+ * records, the reading of paths and file objects and the error classes live
+ * in the Python modules beside it. A failure raises the exception that
+ * daz._errors.from_code makes for the library's code.
+ */
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <daz/daz.h>
+
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+/* ---- errors -------------------------------------------------------------- */
+
+static PyObject* error_factory; /* daz._errors.from_code, looked up once */
+
+static PyObject* raise_code(int code) {
+    if (code == DAZ_ERR_MEMORY) {
+        return PyErr_NoMemory();
+    }
+    if (error_factory == NULL) {
+        PyObject* module = PyImport_ImportModule("daz._errors");
+        if (module == NULL) {
+            return NULL;
+        }
+        error_factory = PyObject_GetAttrString(module, "from_code");
+        Py_DECREF(module);
+        if (error_factory == NULL) {
+            return NULL;
+        }
+    }
+    PyObject* error = PyObject_CallFunction(error_factory, "i", code);
+    if (error != NULL) {
+        PyErr_SetObject((PyObject*)Py_TYPE(error), error);
+        Py_DECREF(error);
+    }
+    return NULL;
+}
+
+/* ---- big buffers ---------------------------------------------------------
+ * An image's indices are written once, whole, right after the allocation.
+ * So no zero fill (no calloc), and on Linux large blocks are aligned to and
+ * advised for huge pages: first touches of fresh 4 KiB pages cost more than
+ * the decoding itself (docs/python.md). For the same reason the last two
+ * large blocks freed are kept for the next ones, as a malloc keeps small
+ * ones; their pages go back to the kernel whenever it needs them
+ * (MADV_FREE), and stay mapped otherwise. Only called with the GIL held. */
+
+enum { HUGE_PAGE = 1 << 21, KEPT_BLOCKS = 2 };
+#define KEPT_MOST ((size_t)256 << 20)
+
+struct kept_block {
+    void* data;
+    size_t capacity;
+};
+static struct kept_block kept[KEPT_BLOCKS];
+
+static size_t huge_rounded(size_t size) {
+    return (size + HUGE_PAGE - 1) & ~(size_t)(HUGE_PAGE - 1);
+}
+
+/* A block of at least size bytes, unfilled; *capacity gets its size. */
+static void* big_alloc(size_t size, size_t* capacity) {
+    if (size == 0) {
+        size = 1;
+    }
+    *capacity = size;
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (size >= HUGE_PAGE) {
+        /* The smallest kept block that fits, if it is not twice too big. */
+        int best = -1;
+        for (int i = 0; i < KEPT_BLOCKS; ++i) {
+            if (kept[i].data != NULL && kept[i].capacity >= size && kept[i].capacity / 2 < size &&
+                (best < 0 || kept[i].capacity < kept[best].capacity)) {
+                best = i;
+            }
+        }
+        if (best >= 0) {
+            void* block = kept[best].data;
+            *capacity = kept[best].capacity;
+            kept[best].data = NULL;
+            return block;
+        }
+        void* block = NULL;
+        *capacity = huge_rounded(size);
+        if (posix_memalign(&block, HUGE_PAGE, *capacity) != 0) {
+            return NULL;
+        }
+        (void)madvise(block, *capacity, MADV_HUGEPAGE);
+        return block;
+    }
+#endif
+    return malloc(size);
+}
+
+static void big_free(void* block, size_t capacity) {
+#if defined(__linux__) && defined(MADV_FREE)
+    if (block != NULL && capacity >= HUGE_PAGE && capacity <= KEPT_MOST) {
+        for (int i = 0; i < KEPT_BLOCKS; ++i) {
+            if (kept[i].data == NULL) {
+                (void)madvise(block, capacity, MADV_FREE);
+                kept[i].data = block;
+                kept[i].capacity = capacity;
+                return;
+            }
+        }
+    }
+#else
+    (void)capacity;
+#endif
+    free(block);
+}
+
+/* A block of bytes with a 1-D or 2-D (rows, width) buffer interface:
+ * an image's indices, or room a file is read into. */
+typedef struct {
+    PyObject_HEAD uint8_t* data;
+    size_t capacity;
+    Py_ssize_t shape[2];
+    Py_ssize_t strides[2];
+    int ndim;
+} Block;
+
+static void block_dealloc(Block* self) {
+    big_free(self->data, self->capacity);
+    Py_TYPE(self)->tp_free((PyObject*)self);
+}
+
+static int block_getbuffer(Block* self, Py_buffer* view, int flags) {
+    const Py_ssize_t size = self->ndim == 2 ? self->shape[0] * self->shape[1] : self->shape[0];
+    if (PyBuffer_FillInfo(view, (PyObject*)self, self->data, size, 0, flags) != 0) {
+        return -1;
+    }
+    if ((flags & PyBUF_ND) == PyBUF_ND) {
+        view->ndim = self->ndim;
+        view->shape = self->shape;
+        if ((flags & PyBUF_STRIDES) == PyBUF_STRIDES) {
+            view->strides = self->strides;
+        }
+    }
+    return 0;
+}
+
+static PyBufferProcs block_as_buffer = {(getbufferproc)block_getbuffer, NULL};
+
+static PyObject* block_get_shape(Block* self, void* closure) {
+    (void)closure;
+    if (self->ndim == 2) {
+        return Py_BuildValue("(nn)", self->shape[0], self->shape[1]);
+    }
+    return Py_BuildValue("(n)", self->shape[0]);
+}
+
+static PyGetSetDef block_getset[] = {
+    {"shape", (getter)block_get_shape, NULL, "(rows, width), or (size,) for plain bytes", NULL},
+    {NULL, NULL, NULL, NULL, NULL}};
+
+static PyTypeObject BlockType = {
+    PyVarObject_HEAD_INIT(NULL, 0).tp_name = "daz.Indices",
+    .tp_basicsize = sizeof(Block),
+    .tp_dealloc = (destructor)block_dealloc,
+    .tp_as_buffer = &block_as_buffer,
+    .tp_flags = Py_TPFLAGS_DEFAULT,
+    .tp_doc = "Bytes held for the package: an image's indices, one byte a pixel, top row "
+              "first, as a (rows, width) buffer of unsigned bytes.",
+    .tp_getset = block_getset,
+};
+
+/* A new block of rows x width bytes (ndim 2) or width bytes (ndim 1),
+ * left unfilled. */
+static Block* block_new(Py_ssize_t rows, Py_ssize_t width, int ndim) {
+    Block* block = PyObject_New(Block, &BlockType);
+    if (block == NULL) {
+        return NULL;
+    }
+    block->data = big_alloc((size_t)rows * (size_t)width, &block->capacity);
+    if (block->data == NULL) {
+        PyObject_Free(block);
+        PyErr_NoMemory();
+        return NULL;
+    }
+    block->ndim = ndim;
+    block->shape[0] = ndim == 2 ? rows : width;
+    block->shape[1] = ndim == 2 ? width : 1;
+    block->strides[0] = ndim == 2 ? width : 1;
+    block->strides[1] = 1;
+    return block;
+}
+
+/* ---- records ------------------------------------------------------------- */
+
+/* (width, height, rows, bits, colors, key, row_size, pixel_offset,
+ *  trailing, palette as red-green-blue bytes, fourth bytes). */
+static PyObject* info_tuple(const daz_info* info) {
+    char rgb[3 * DAZ_MAX_PALETTE];
+    char fourth[DAZ_MAX_PALETTE];
+    const int colors = info->colors > 0 && info->colors <= DAZ_MAX_PALETTE ? info->colors : 0;
+    for (int i = 0; i < colors; ++i) {
+        memcpy(rgb + 3 * i, info->palette + 4 * i, 3);
+        fourth[i] = (char)info->palette[4 * i + 3];
+    }
+    return Py_BuildValue("(IiIiiHIKKy#y#)", info->width, info->height, info->rows, info->bits,
+                         info->colors, info->key, info->row_size,
+                         (unsigned long long)info->pixel_offset, (unsigned long long)info->trailing,
+                         rgb, (Py_ssize_t)(3 * colors), fourth, (Py_ssize_t)colors);
+}
+
+/* The format's own bounds, for callers that check sizes themselves (the
+ * Pillow plugin: Pillow's decompression bomb check). */
+static void wide_limits(daz_limits* limits) {
+    daz_default_limits(limits);
+    limits->max_pixels = (uint64_t)DAZ_MAX_WIDTH * DAZ_MAX_ROWS;
+    limits->max_bytes = UINT64_MAX;
+}
+
+/* ---- calls --------------------------------------------------------------- */
+
+static PyObject* py_version(PyObject* self, PyObject* args) {
+    (void)self;
+    (void)args;
+    return PyUnicode_FromString(daz_version_string());
+}
+
+static PyObject* py_strerror(PyObject* self, PyObject* args) {
+    (void)self;
+    int code = 0;
+    if (!PyArg_ParseTuple(args, "i", &code)) {
+        return NULL;
+    }
+    return PyUnicode_FromString(daz_strerror(code));
+}
+
+static PyObject* py_inspect(PyObject* self, PyObject* args) {
+    (void)self;
+    Py_buffer data;
+    if (!PyArg_ParseTuple(args, "y*", &data)) {
+        return NULL;
+    }
+    daz_info info;
+    const int status = daz_inspect(data.buf, (size_t)data.len, &info);
+    PyBuffer_Release(&data);
+    return status == DAZ_OK ? info_tuple(&info) : raise_code(status);
+}
+
+struct memory_reader {
+    const uint8_t* data;
+    size_t size;
+    size_t at;
+};
+
+static int read_memory(void* user, void* buffer, size_t size, size_t* got) {
+    struct memory_reader* reader = user;
+    const size_t left = reader->size - reader->at;
+    *got = size < left ? size : left;
+    memcpy(buffer, reader->data + reader->at, *got);
+    reader->at += *got;
+    return 0;
+}
+
+/* read_header(head, wide): the header and palette alone (what a streaming
+ * decoder reads before any row) checked by the library; rows is |height|. */
+static PyObject* py_read_header(PyObject* self, PyObject* args) {
+    (void)self;
+    Py_buffer head;
+    int wide = 0;
+    if (!PyArg_ParseTuple(args, "y*p", &head, &wide)) {
+        return NULL;
+    }
+    daz_limits limits;
+    wide_limits(&limits);
+    struct memory_reader reader = {head.buf, (size_t)head.len, 0};
+    daz_decoder* decoder = NULL;
+    daz_info info;
+    const int status =
+        daz_decoder_create(read_memory, &reader, wide ? &limits : NULL, &decoder, &info);
+    PyBuffer_Release(&head);
+    daz_decoder_destroy(decoder);
+    return status == DAZ_OK ? info_tuple(&info) : raise_code(status);
+}
+
+/* decode(data, wide, whole) -> (info, indices). whole: the indices hold
+ * |height| rows even when the data is cut short, the missing ones index 0,
+ * each present row where it belongs in the image. */
+static PyObject* py_decode(PyObject* self, PyObject* args) {
+    (void)self;
+    Py_buffer data;
+    int wide = 0;
+    int whole = 0;
+    if (!PyArg_ParseTuple(args, "y*pp", &data, &wide, &whole)) {
+        return NULL;
+    }
+    daz_limits limits;
+    wide_limits(&limits);
+    daz_info info;
+    int status = daz_inspect(data.buf, (size_t)data.len, &info);
+    uint32_t rows = info.rows;
+    if (status == DAZ_OK && whole) {
+        rows = info.height < 0 ? (uint32_t)(-(int64_t)info.height) : (uint32_t)info.height;
+    }
+    /* The library checks its limits again; this is for the room asked for
+     * here, which with whole may be more than the data holds. */
+    const uint64_t most = wide ? (uint64_t)DAZ_MAX_WIDTH * DAZ_MAX_ROWS : (uint64_t)1 << 28;
+    if (status == DAZ_OK && (uint64_t)info.width * rows > most) {
+        status = DAZ_ERR_LIMITS;
+    }
+    Block* indices = NULL;
+    if (status == DAZ_OK) {
+        indices = block_new((Py_ssize_t)rows, (Py_ssize_t)info.width, 2);
+        if (indices == NULL) {
+            PyBuffer_Release(&data);
+            return NULL;
+        }
+        const size_t missing = (size_t)(rows - info.rows) * info.width;
+        /* Bottom-up rows cut short lose the top ones. */
+        const size_t skip = info.height > 0 ? missing : 0;
+        Py_BEGIN_ALLOW_THREADS;
+        status = daz_decode(data.buf, (size_t)data.len, wide ? &limits : NULL, &info, NULL,
+                            indices->data + skip, (size_t)info.rows * info.width);
+        if (status == DAZ_OK && missing > 0) {
+            memset(info.height > 0 ? indices->data : indices->data + (size_t)info.rows * info.width,
+                   0, missing);
+        }
+        Py_END_ALLOW_THREADS;
+    }
+    PyBuffer_Release(&data);
+    if (status != DAZ_OK) {
+        Py_XDECREF(indices);
+        return raise_code(status);
+    }
+    PyObject* record = info_tuple(&info);
+    if (record == NULL) {
+        Py_DECREF(indices);
+        return NULL;
+    }
+    return Py_BuildValue("(NN)", record, (PyObject*)indices);
+}
+
+/* empty(size): an unfilled writable block to read a file into. */
+static PyObject* py_empty(PyObject* self, PyObject* args) {
+    (void)self;
+    Py_ssize_t size = 0;
+    if (!PyArg_ParseTuple(args, "n", &size)) {
+        return NULL;
+    }
+    if (size < 0) {
+        PyErr_SetString(PyExc_ValueError, "negative size");
+        return NULL;
+    }
+    return (PyObject*)block_new(1, size, 1);
+}
+
+/* encode(indices, stride, width, height, bits, palette, entries, kept, key)
+ * -> (daz bytes, undefined). palette: entries x 4 bytes. */
+static PyObject* py_encode(PyObject* self, PyObject* args) {
+    (void)self;
+    Py_buffer indices;
+    Py_buffer palette;
+    Py_ssize_t stride = 0;
+    unsigned int width = 0;
+    unsigned int height = 0;
+    int bits = 0;
+    int entries = 0;
+    int kept = 0;
+    unsigned int key = 0;
+    if (!PyArg_ParseTuple(args, "y*nIIiy*iiI", &indices, &stride, &width, &height, &bits, &palette,
+                          &entries, &kept, &key)) {
+        return NULL;
+    }
+    int status = DAZ_OK;
+    /* The last row needs only width bytes. */
+    if (key > 0xFFFF || stride < (Py_ssize_t)width || height == 0 || width == 0 ||
+        (indices.len - (Py_ssize_t)width) / stride < (Py_ssize_t)height - 1 ||
+        indices.len < (Py_ssize_t)width || palette.len < 4 * (Py_ssize_t)entries) {
+        status = DAZ_ERR_ARGUMENT;
+    }
+    size_t size = 0;
+    if (status == DAZ_OK) {
+        status = daz_encoded_size(width, height, bits, entries, kept, &size);
+    }
+    PyObject* out = NULL;
+    if (status == DAZ_OK) {
+        out = PyBytes_FromStringAndSize(NULL, (Py_ssize_t)size);
+        if (out == NULL) {
+            PyBuffer_Release(&indices);
+            PyBuffer_Release(&palette);
+            return NULL;
+        }
+    }
+    size_t written = 0;
+    uint64_t undefined = 0;
+    if (status == DAZ_OK) {
+        Py_BEGIN_ALLOW_THREADS;
+        status =
+            daz_encode(indices.buf, (size_t)stride, width, height, bits, palette.buf, entries, kept,
+                       (uint16_t)key, PyBytes_AS_STRING(out), size, &written, &undefined);
+        Py_END_ALLOW_THREADS;
+    }
+    PyBuffer_Release(&indices);
+    PyBuffer_Release(&palette);
+    if (status != DAZ_OK) {
+        Py_XDECREF(out);
+        return raise_code(status);
+    }
+    return Py_BuildValue("(NK)", out, (unsigned long long)undefined);
+}
+
+typedef int (*from_fn)(const void*, size_t, int, uint16_t, void*, size_t, size_t*, uint64_t*);
+typedef int (*file_fn)(const char*, const char*, int, uint16_t, uint64_t*);
+
+/* from_image(png, data, colors, key) -> (daz bytes, undefined). */
+static PyObject* py_from_image(PyObject* self, PyObject* args) {
+    (void)self;
+    int png = 0;
+    Py_buffer data;
+    int colors = 0;
+    unsigned int key = 0;
+    if (!PyArg_ParseTuple(args, "py*iI", &png, &data, &colors, &key)) {
+        return NULL;
+    }
+    const from_fn convert = png ? daz_from_png : daz_from_bmp;
+    size_t size = 0;
+    int status = key > 0xFFFF ? DAZ_ERR_ARGUMENT : DAZ_OK;
+    if (status == DAZ_OK) {
+        Py_BEGIN_ALLOW_THREADS;
+        status = convert(data.buf, (size_t)data.len, colors, (uint16_t)key, NULL, 0, &size, NULL);
+        Py_END_ALLOW_THREADS;
+    }
+    PyObject* out = NULL;
+    uint64_t undefined = 0;
+    if (status == DAZ_OK) {
+        out = PyBytes_FromStringAndSize(NULL, (Py_ssize_t)size);
+        if (out == NULL) {
+            PyBuffer_Release(&data);
+            return NULL;
+        }
+        size_t written = 0;
+        Py_BEGIN_ALLOW_THREADS;
+        status = convert(data.buf, (size_t)data.len, colors, (uint16_t)key, PyBytes_AS_STRING(out),
+                         size, &written, &undefined);
+        Py_END_ALLOW_THREADS;
+    }
+    PyBuffer_Release(&data);
+    if (status != DAZ_OK) {
+        Py_XDECREF(out);
+        return raise_code(status);
+    }
+    return Py_BuildValue("(NK)", out, (unsigned long long)undefined);
+}
+
+/* convert_file(png, source, destination, colors, key) -> undefined; paths
+ * as bytes (os.fsencode). */
+static PyObject* py_convert_file(PyObject* self, PyObject* args) {
+    (void)self;
+    int png = 0;
+    const char* source = NULL;
+    const char* destination = NULL;
+    int colors = 0;
+    unsigned int key = 0;
+    if (!PyArg_ParseTuple(args, "pyyiI", &png, &source, &destination, &colors, &key)) {
+        return NULL;
+    }
+    if (key > 0xFFFF) {
+        return raise_code(DAZ_ERR_ARGUMENT);
+    }
+    const file_fn convert = png ? daz_convert_png_file : daz_convert_bmp_file;
+    uint64_t undefined = 0;
+    int status = DAZ_OK;
+    Py_BEGIN_ALLOW_THREADS;
+    status = convert(source, destination, colors, (uint16_t)key, &undefined);
+    Py_END_ALLOW_THREADS;
+    if (status != DAZ_OK) {
+        return raise_code(status);
+    }
+    return PyLong_FromUnsignedLongLong((unsigned long long)undefined);
+}
+
+static PyMethodDef methods[] = {
+    {"version", py_version, METH_NOARGS, "The library's version string."},
+    {"strerror", py_strerror, METH_VARARGS, "The library's English text for a code."},
+    {"inspect", py_inspect, METH_VARARGS, "inspect(data) -> info tuple"},
+    {"read_header", py_read_header, METH_VARARGS, "read_header(head, wide) -> info tuple"},
+    {"decode", py_decode, METH_VARARGS, "decode(data, wide, whole) -> (info, indices)"},
+    {"empty", py_empty, METH_VARARGS, "empty(size) -> unfilled writable buffer"},
+    {"encode", py_encode, METH_VARARGS, "encode(...) -> (bytes, undefined)"},
+    {"from_image", py_from_image, METH_VARARGS, "from_image(png, data, colors, key)"},
+    {"convert_file", py_convert_file, METH_VARARGS, "convert_file(png, src, dst, colors, key)"},
+    {NULL, NULL, 0, NULL}};
+
+static struct PyModuleDef module = {
+    PyModuleDef_HEAD_INIT, "daz._daz", NULL, -1, methods, NULL, NULL, NULL, NULL};
+
+PyMODINIT_FUNC PyInit__daz(void) {
+    if (PyType_Ready(&BlockType) < 0) {
+        return NULL;
+    }
+    PyObject* m = PyModule_Create(&module);
+    if (m == NULL) {
+        return NULL;
+    }
+    Py_INCREF(&BlockType);
+    if (PyModule_AddObject(m, "Indices", (PyObject*)&BlockType) < 0 ||
+        PyModule_AddStringConstant(m, "HEADER_VERSION",
+                                   "" Py_STRINGIFY(DAZ_VERSION_MAJOR) "." Py_STRINGIFY(
+                                       DAZ_VERSION_MINOR) "." Py_STRINGIFY(DAZ_VERSION_PATCH)) <
+            0 ||
+        PyModule_AddIntConstant(m, "ERR_ARGUMENT", DAZ_ERR_ARGUMENT) < 0 ||
+        PyModule_AddIntConstant(m, "ERR_TOO_BIG_TO_HOLD", DAZ_ERR_TOO_BIG_TO_HOLD) < 0 ||
+        PyModule_AddIntConstant(m, "ERR_READ", DAZ_ERR_READ) < 0 ||
+        PyModule_AddIntConstant(m, "ERR_CREATE", DAZ_ERR_CREATE) < 0 ||
+        PyModule_AddIntConstant(m, "ERR_WRITE", DAZ_ERR_WRITE) < 0) {
+        Py_DECREF(&BlockType);
+        Py_DECREF(m);
+        return NULL;
+    }
+    return m;
+}

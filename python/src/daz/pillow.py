@@ -1,0 +1,126 @@
+"""A Pillow plugin for daz images: importing this module registers it.
+
+    import daz.pillow
+    from PIL import Image
+    im = Image.open("x.daz")          # mode "P", info["key"], info["colors"]
+    im.save("y.daz", key=0x1f2e, colors=200)
+
+Opening reads the header and palette only (24 + 4 x colors bytes), checked
+by the library; the size is known then, so Pillow's decompression bomb check
+runs before any pixel is read. load() decodes the rows in one library call
+straight into the memory the image then uses.
+
+A daz file cut short: load() raises OSError ("image file is truncated"),
+unless ImageFile.LOAD_TRUNCATED_IMAGES is set; then the rows present are
+where they belong and the missing ones are index 0 (for rows stored
+bottom-up, the usual case, the missing rows are the top ones).
+
+Saving takes mode "P" images only: 4 bits per pixel when the palette has at
+most 16 entries and every index fits in 4 bits, else 8; the canonical layout
+(rows bottom-up). Options: key (0..0xffff; when absent, the key the image was
+opened with, im.info["key"], else 0) and colors (palette entries kept, 0 or
+absent for all). The file equals what pngdaz writes for the same image
+saved by Pillow as an indexed PNG.
+"""
+
+from __future__ import annotations
+
+from typing import BinaryIO
+
+from PIL import Image, ImageFile, ImagePalette
+
+from . import _daz, _read_daz_stream, encode
+from ._errors import DazError
+
+FORMAT = "DAZ"
+MIME = "image/x-daz"
+_ERR_NO_ROWS = -9
+
+
+def _accept(prefix: bytes) -> bool:
+    return prefix[:2] == b"EW"
+
+
+def _set_mode(image: Image.Image, mode: str) -> None:
+    # Pillow 10.1 made mode a read-only property over _mode.
+    if isinstance(getattr(Image.Image, "mode", None), property):
+        image._mode = mode
+    else:
+        image.mode = mode
+
+
+class DazImageFile(ImageFile.ImageFile):
+    format = FORMAT
+    format_description = "daz palette image"
+
+    def _open(self) -> None:
+        head = self.fp.read(24)
+        if len(head) < 24 or not _accept(head):
+            raise SyntaxError("not a daz image")
+        colors = int.from_bytes(head[10:12], "little", signed=True)
+        if 1 <= colors <= 256:
+            head += self.fp.read(4 * colors)
+        # The format's own bounds only: Pillow's bomb check decides the rest.
+        record = _daz.read_header(head, True)
+        width, height, _rows, bits, colors, key = record[:6]
+        _set_mode(self, "P")
+        self._size = (width, abs(height))
+        self.palette = ImagePalette.raw("RGB", record[9])
+        self.info.update(key=key, colors=colors, bits=bits)
+        self.tile = [("daz", (0, 0) + self.size, 0, None)]
+
+    def load(self):  # type: ignore[override]
+        if self.tile and self.tile[0][0] == "daz":
+            self._decode()
+        return ImageFile.ImageFile.load(self)
+
+    def _decode(self) -> None:
+        self.fp.seek(0)
+        name = self.filename or None
+        try:
+            data = _read_daz_stream(self.fp, name, True)
+            record, indices = _daz.decode(data, True, True)
+            rows = record[2]
+        except DazError as error:
+            if error.code != _ERR_NO_ROWS or not ImageFile.LOAD_TRUNCATED_IMAGES:
+                if error.code == _ERR_NO_ROWS:
+                    raise OSError("image file is truncated (no whole row)") from error
+                raise
+            indices, rows = None, 0
+        height = self.size[1]
+        if rows < height and not ImageFile.LOAD_TRUNCATED_IMAGES:
+            raise OSError(f"image file is truncated ({height - rows} of {height} rows missing)")
+        if indices is None:
+            self.im = Image.core.fill("P", self.size, 0)
+        else:
+            # The image's memory is the decoded indices: no copy.
+            self.im = Image.core.map_buffer(indices, self.size, "raw", 0, ("P", 0, 1))
+        self.tile = []
+        if getattr(self, "_exclusive_fp", False) and \
+                getattr(self, "_close_exclusive_fp_after_loading", True):
+            self.fp.close()
+            self.fp = None
+
+
+def _save(image: Image.Image, fp: BinaryIO, filename: str) -> None:
+    if image.mode != "P":
+        raise OSError(f"cannot write mode {image.mode} as DAZ")
+    options = image.encoderinfo
+    key = options.get("key", image.info.get("key", 0))
+    colors = options.get("colors", 0)
+    if image.palette:
+        mode, data = image.palette.getdata()
+        entries = max(1, min(len(data) // len(mode), 256))
+    else:
+        entries = 256
+    palette = image.im.getpalette("RGB", "RGB")[:3 * entries].ljust(3 * entries, b"\0")
+    bits = 4 if entries <= 16 and image.getextrema()[1] < 16 else 8
+    width, height = image.size
+    fp.write(encode(image.tobytes(), palette, key=key, colors=colors, width=width, height=height,
+                    bits=bits))
+
+
+Image.register_open(FORMAT, DazImageFile, _accept)
+Image.register_save(FORMAT, _save)
+Image.register_extension(FORMAT, ".daz")
+Image.register_mime(FORMAT, MIME)

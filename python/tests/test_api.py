@@ -1,0 +1,168 @@
+"""The package's calls: round trips, conversions equal to the commands',
+and hostile data giving DazError, never a crash."""
+
+import io
+import os
+import random
+import struct
+
+import numpy
+import pytest
+
+import daz
+from conftest import REPO, reference
+
+
+def header(width=4, height=2, bits=8, colors=2, key=0):
+    return b"EW" + struct.pack("<HHhHhH", 1, width, height, bits, colors, key) + bytes(10)
+
+
+def image(width, height, top, seed=1):
+    rng = random.Random(seed)
+    return numpy.array([[rng.randrange(top + 1) for _ in range(width)] for _ in range(height)],
+                       dtype=numpy.uint8)
+
+
+# width, height, bits, palette entries, kept colours, key, largest index
+ROUND_TRIPS = [
+    (1, 1, 8, 1, 0, 0, 0),
+    (7, 3, 4, 16, 0, 0x1F2E, 15),       # odd width: a half-used byte, padded rows
+    (33, 5, 8, 256, 200, 0xFFFF, 255),  # indices past the kept colours stay
+    (5, 4, 4, 3, 0, 0x0100, 15),        # 4-bit, indices past a short palette
+    (300, 2, 8, 20, 20, 0x8001, 200),
+]
+
+
+@pytest.mark.parametrize("width,height,bits,entries,kept,key,top", ROUND_TRIPS)
+def test_encode_then_decode_gives_the_image_back(width, height, bits, entries, kept, key, top):
+    indices = image(width, height, top)
+    palette = [(i, 255 - i, i // 2) for i in range(entries)]
+    data = daz.encode(indices, palette, key=key, colors=kept, bits=bits)
+    back = daz.decode(data)
+    colors = kept or entries
+    assert (back.width, back.height, back.rows, back.bits, back.colors, back.key) == \
+        (width, height, height, bits, colors, key)
+    assert back.palette == b"".join(bytes(entry) for entry in palette[:colors])
+    assert numpy.array_equal(numpy.asarray(back.indices), indices)
+    assert daz.inspect(io.BytesIO(data)).rows == height
+
+
+def test_indices_are_a_zero_copy_two_dimensional_buffer():
+    image_ = daz.decode(daz.encode(image(9, 4, 255), bytes(768)))
+    view = memoryview(image_.indices)
+    assert (view.ndim, view.shape, view.strides, view.format) == (2, (4, 9), (9, 1), "B")
+    array = numpy.asarray(image_.indices)
+    array[0, 0] = 77  # a view of the same memory, not a copy
+    assert numpy.asarray(image_.indices)[0, 0] == 77
+
+
+def test_encode_takes_strided_views_and_flat_buffers():
+    whole = image(10, 6, 255)
+    part = whole[1:5, 2:9]
+    assert daz.encode(part, bytes(768)) == daz.encode(numpy.ascontiguousarray(part), bytes(768))
+    assert daz.encode(part.tobytes(), bytes(768), width=7, height=4) == \
+        daz.encode(part, bytes(768))
+
+
+# (daz bytes, code): every source kind gives the same error
+HOSTILE = [
+    (b"", -8),
+    (bytes(random.Random(3).randrange(256) for _ in range(500)), -5),
+    (header()[:20], -8),                                      # inside the header
+    (header(colors=2) + bytes(4), -8),                        # inside the palette
+    (header(bits=5) + bytes(16), -6),
+    (header(bits=4, colors=17) + bytes(80), -7),
+    (header(colors=0) + bytes(16), -7),
+    (header(colors=-1) + bytes(16), -7),
+    (header(width=0) + bytes(8) + bytes(16), -9),
+    (header(height=0) + bytes(8) + bytes(16), -9),
+    (header(width=8) + bytes(8) + bytes(7), -9),              # less than one row
+    # 2^31 pixels claimed: a stream is refused before its rows are read
+    (header(width=65535, height=32767, colors=1) + bytes(4) + bytes(65535), (-9, -3)),
+]
+
+
+@pytest.mark.parametrize("data,code", HOSTILE, ids=range(len(HOSTILE)))
+@pytest.mark.parametrize("kind", ["bytes", "path", "stream"])
+def test_hostile_daz_data_gives_a_daz_error(tmp_path, data, code, kind):
+    source = {"bytes": data, "stream": io.BytesIO(data), "path": tmp_path / "x.daz"}[kind]
+    (tmp_path / "x.daz").write_bytes(data)
+    with pytest.raises(daz.DazFormatError) as caught:
+        daz.decode(source)
+    if isinstance(code, tuple):
+        code = code[kind != "bytes"]
+    assert caught.value.code == code
+    assert isinstance(caught.value, ValueError) and caught.value.message in str(caught.value)
+
+
+def test_a_daz_cut_short_gives_its_whole_rows():
+    indices = image(6, 9, 255)
+    data = daz.encode(indices, bytes(768))
+    cut = daz.decode(data[:len(data) - 8 * 3 - 5])  # three rows and a bit gone
+    assert cut.rows == 5 and cut.height == 9
+    assert numpy.array_equal(numpy.asarray(cut.indices), indices[4:])  # stored bottom-up
+
+
+@pytest.mark.parametrize("src,args", [
+    ("samples/sample8.bmp", (0, 0)),
+    ("samples/sample8.bmp", (200, 0x1F2E)),
+    ("samples/sample4.bmp", (7, 0xABCD)),
+    ("png", (200, 0x1F2E)),
+    ("png", (0, 0)),
+])
+def test_convert_writes_what_the_commands_write(tmp_path, src, args):
+    if src == "png":
+        from PIL import Image
+        source = tmp_path / "s.png"
+        Image.open(REPO / "samples/sample8.bmp").save(source)
+        expected = reference("pngdaz", source, tmp_path / "ref.daz", *args)
+    else:
+        source = REPO / src
+        expected = reference("orvx", source, tmp_path / "ref.daz", *args)
+    assert expected is not None
+    daz.convert(source, tmp_path / "a.daz", *args)
+    daz.convert(source.read_bytes(), tmp_path / "b.daz", *args)
+    out = io.BytesIO()
+    with open(source, "rb") as stream:
+        daz.convert(stream, out, *args)
+    assert (tmp_path / "a.daz").read_bytes() == expected
+    assert (tmp_path / "b.daz").read_bytes() == expected
+    assert out.getvalue() == expected
+
+
+# (source bytes or None for a missing file, destination, what it is before,
+# error class, code)
+SAMPLE8 = (REPO / "samples/sample8.bmp").read_bytes()
+BAD_CONVERSIONS = [
+    (None, "out.daz", "file", daz.DazIOError, -16),
+    (b"not an image at all", "out.daz", "file", daz.DazFormatError, -10),
+    (b"\x89PNG\r\n\x1a\n" + bytes(40), "out.daz", "file", daz.DazFormatError, -12),
+    ((REPO / "samples/sample4.bmp").read_bytes(), "out.daz", "file", daz.DazFormatError, -14),
+    (SAMPLE8, "no/such/folder/out.daz", None, daz.DazIOError, -18),
+    (SAMPLE8, "folder", "folder", daz.DazIOError, -18),  # written, then can't take its name
+]
+
+
+@pytest.mark.parametrize("data,destination,before,error,code,from_bytes", [
+    case + (from_bytes,) for case in BAD_CONVERSIONS for from_bytes in (False, True)
+    if case[0] is not None or not from_bytes
+], ids=lambda value: str(value)[:16])
+def test_a_failed_conversion_leaves_the_destination_as_it_was(tmp_path, data, destination,
+                                                              before, error, code, from_bytes):
+    source = tmp_path / "source"
+    if data is not None:
+        source.write_bytes(data)
+    target = tmp_path / destination
+    if before == "file":
+        target.write_bytes(b"old")
+    elif before == "folder":
+        target.mkdir()
+    with pytest.raises(error) as caught:
+        daz.convert(data if from_bytes else source, target, colors=17 if code == -14 else 0)
+    assert caught.value.code == code
+    assert (caught.value.path is None) == (from_bytes and code != -18)  # the file concerned
+    left = {"source"} if data is not None else set()
+    if before:
+        left.add(target.name)
+        assert target.read_bytes() == b"old" if before == "file" else not os.listdir(target)
+    assert set(os.listdir(tmp_path)) == left  # no temporary file either
