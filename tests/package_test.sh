@@ -25,7 +25,7 @@ libdaz-dev|libdevel|./usr/include/daz/daz.h ./usr/lib/cmake/daz/dazConfig.cmake
   ./usr/lib/pkgconfig/daz.pc
 orvx|graphics|./usr/bin/dazbmp ./usr/bin/dazpng ./usr/bin/orvx ./usr/bin/pngdaz
   ./usr/share/man/man1/dazbmp.1 ./usr/share/man/man1/dazpng.1 ./usr/share/man/man1/orvx.1
-  ./usr/share/man/man1/pngdaz.1"
+  ./usr/share/man/man1/pngdaz.1 ./usr/share/mime/packages/daz.xml ./usr/share/orvx/daz.magic"
 echo "$packages" | sed '/^$/d' | awk '/^ / {line = line $0; next} {if (line) print line; line = $0}
   END {print line}' >"$work/table"
 [ "$(ls "$work"/*.deb | wc -l)" -eq 3 ] || fail "not three packages: $(ls "$work")"
