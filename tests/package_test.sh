@@ -24,8 +24,10 @@ libdaz-dev|libdevel|./usr/include/daz/daz.h ./usr/lib/cmake/daz/dazConfig.cmake
   ./usr/lib/cmake/daz/dazTargets.cmake ./usr/lib/libdaz.a ./usr/lib/libdaz.so
   ./usr/lib/pkgconfig/daz.pc
 orvx|graphics|./usr/bin/dazbmp ./usr/bin/dazpng ./usr/bin/orvx ./usr/bin/pngdaz
-  ./usr/share/man/man1/dazbmp.1 ./usr/share/man/man1/dazpng.1 ./usr/share/man/man1/orvx.1
-  ./usr/share/man/man1/pngdaz.1"
+  ./usr/bin/daz-thumbnailer ./usr/share/man/man1/dazbmp.1 ./usr/share/man/man1/dazpng.1
+  ./usr/share/man/man1/orvx.1 ./usr/share/man/man1/pngdaz.1 ./usr/share/man/man1/daz-thumbnailer.1
+  ./usr/share/mime/packages/daz.xml ./usr/share/orvx/daz.magic
+  ./usr/share/thumbnailers/daz.thumbnailer"
 echo "$packages" | sed '/^$/d' | awk '/^ / {line = line $0; next} {if (line) print line; line = $0}
   END {print line}' >"$work/table"
 [ "$(ls "$work"/*.deb | wc -l)" -eq 3 ] || fail "not three packages: $(ls "$work")"
@@ -53,7 +55,13 @@ done < <(readelf -d "$work/root/usr/lib/libdaz.so.$version" | sed -n 's/.*(NEEDE
 depends libdaz-dev | grep -F "libdaz$major (= $version)" >/dev/null || fail "libdaz-dev: not on libdaz$major $version"
 depends libdaz-dev | grep libpng-dev >/dev/null || fail "libdaz-dev: no libpng-dev dependency"
 depends orvx | grep libpng16 >/dev/null || fail "orvx: no libpng16 dependency"
-depends orvx | grep libdaz >/dev/null && fail "orvx depends on libdaz: its commands link it in"
+# The commands link libdaz in; daz-thumbnailer links the shared library.
+depends orvx | grep -F "libdaz$major (>= $version)" >/dev/null ||
+  fail "orvx: not on libdaz$major $version, which daz-thumbnailer needs"
+for command in orvx dazbmp pngdaz dazpng; do
+  readelf -d "$work/root/usr/bin/$command" | grep -F libdaz >/dev/null &&
+    fail "$command needs libdaz.so: the commands link it in"
+done
 # The shared library's package tells dpkg-shlibdeps how to depend on it.
 dpkg-deb -e "$work/libdaz${major}_${version}_$arch.deb" "$work/control"
 grep -qx "libdaz $major libdaz$major (>= $version)" "$work/control/shlibs" ||
@@ -68,4 +76,6 @@ cmp -s <(tail -c 6144 "$work/s.bmp") <(tail -c 6144 "$source/samples/sample8.bmp
 "$work/root/usr/bin/dazpng" "$work/s.daz" "$work/s.png" >/dev/null
 "$work/root/usr/bin/pngdaz" "$work/s.png" "$work/t.daz" 200 1f2e >/dev/null
 cmp -s "$work/s.daz" "$work/t.daz" || fail "packaged dazpng and pngdaz did not round-trip"
+LD_LIBRARY_PATH="$work/root/usr/lib" "$work/root/usr/bin/daz-thumbnailer" -s 32 "$work/s.daz" \
+  "$work/thumb.png" || fail "packaged daz-thumbnailer failed"
 echo "packages ok: $(cd "$work" && ls ./*.deb | tr '\n' ' ')"
