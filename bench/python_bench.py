@@ -116,6 +116,8 @@ def main() -> None:
         bmp_path, daz_path = folder / "x.bmp", folder / "x.daz"
         image.save(bmp_path)
         daz_path.write_bytes(data)
+        plain_path = folder / "plain.daz"  # key 0: the rows as stored
+        plain_path.write_bytes(daz.encode(indices, palette, key=0))
         bmp_bytes = bmp_path.read_bytes()
         loaded = Image.open(daz_path)
         loaded.load()
@@ -134,6 +136,7 @@ def main() -> None:
         cases = [
             ("path", lambda: bmp_path, lambda: daz_path, False),
             ("path, every pixel read", lambda: bmp_path, lambda: daz_path, True),
+            ("path, key 0", lambda: bmp_path, lambda: plain_path, False),
             ("file object in memory", lambda: io.BytesIO(bmp_bytes), lambda: io.BytesIO(data),
              False),
         ]

@@ -30,6 +30,7 @@ PNG_CASES = [
     (7, 5, 4, 0x1F2E, 0),      # 2-bit PNG
     (33, 9, 16, 0xFFFF, 10),   # 4-bit, fewer colours kept: undefined pixels
     (64, 3, 17, 0x0001, 0),    # 17 entries: 8 bits
+    (13, 6, 256, 0, 0),        # key 0: the rows as stored, read by Pillow itself
     (101, 50, 256, 0x1F2E, 200),
 ]
 

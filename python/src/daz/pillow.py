@@ -8,7 +8,9 @@
 Opening reads the header and palette only (24 + 4 x colors bytes), checked
 by the library; the size is known then, so Pillow's decompression bomb check
 runs before any pixel is read. load() decodes the rows in one library call
-straight into the memory the image then uses.
+straight into the memory the image then uses; an 8-bit image with key 0,
+whose rows are stored as they are, is read (or memory-mapped) by Pillow's
+own raw reader, as a BMP is.
 
 A daz file cut short: load() raises OSError ("image file is truncated"),
 unless ImageFile.LOAD_TRUNCATED_IMAGES is set; then the rows present are
@@ -68,6 +70,21 @@ class DazImageFile(ImageFile.ImageFile):
         self.palette = ImagePalette.raw("RGB", record[9])
         self.info.update(key=key, colors=colors, bits=bits)
         self.tile = [("daz", (0, 0) + self.size, 0, None)]
+        row_size, pixel_offset = record[6], record[7]
+        if key == 0 and bits == 8 and self._holds_rows(pixel_offset + row_size * abs(height)):
+            # Key 0 adds nothing to any byte: the rows are an 8-bit bitmap's,
+            # which Pillow reads (or maps) itself, as it does a BMP.
+            orientation = -1 if height > 0 else 1
+            self.tile = [("raw", (0, 0) + self.size, pixel_offset, ("P", row_size, orientation))]
+
+    def _holds_rows(self, end: int) -> bool:
+        here = self.fp.tell()
+        try:
+            return self.fp.seek(0, 2) >= end
+        except (AttributeError, OSError, ValueError):
+            return False
+        finally:
+            self.fp.seek(here)
 
     def load(self):  # type: ignore[override]
         if self.tile and self.tile[0][0] == "daz":
