@@ -128,6 +128,23 @@ def plan(sources: List[str], out: str) -> tuple:
     return work, clashes
 
 
+# Files per task at most: a million files make some thousands of tasks, not
+# a million, for the pool or the scheduler to keep track of.
+BATCH_LIMIT = 256
+
+
+def convert_batch(work, colors: int, key: int) -> List[Outcome]:
+    return [convert_one(source, destination, colors, key) for source, destination in work]
+
+
+def batches(work, workers: int) -> List[list]:
+    """The work in tasks: about four per worker for a small job, so that
+    every worker gets some and a slow file doesn't hold up the end, and no
+    more than BATCH_LIMIT files each for a large one."""
+    size = max(1, min(BATCH_LIMIT, -(-len(work) // (4 * max(1, workers)))))
+    return [work[start:start + size] for start in range(0, len(work), size)]
+
+
 def run_here(work, colors: int, key: int) -> Iterator[Outcome]:
     for source, destination in work:
         yield convert_one(source, destination, colors, key)
@@ -135,22 +152,22 @@ def run_here(work, colors: int, key: int) -> Iterator[Outcome]:
 
 def run_in_processes(work, colors: int, key: int, jobs: int) -> Iterator[Outcome]:
     with ProcessPoolExecutor(max_workers=jobs) as pool:
-        futures = [pool.submit(convert_one, source, destination, colors, key)
-                   for source, destination in work]
+        futures = [pool.submit(convert_batch, batch, colors, key) for batch in batches(work, jobs)]
         for future in as_completed(futures):
-            yield future.result()
+            yield from future.result()
 
 
 def run_on_dask(work, colors: int, key: int, address: str) -> Iterator[Outcome]:
     from distributed import Client, as_completed as dask_completed
 
     with Client(address) as client:
+        workers = sum(client.nthreads().values())
         # (client.map's own key= names the tasks: the values go as lists)
-        futures = client.map(convert_one, [source for source, _ in work],
-                             [destination for _, destination in work], [colors] * len(work),
-                             [key] * len(work), pure=False)
+        tasks = batches(work, workers)
+        futures = client.map(convert_batch, tasks, [colors] * len(tasks), [key] * len(tasks),
+                             pure=False)
         for future in dask_completed(futures):
-            yield future.result()
+            yield from future.result()
 
 
 def progress(outcomes: Iterable[Outcome], total: int) -> Iterable[Outcome]:
