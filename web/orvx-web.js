@@ -13,6 +13,7 @@ function codecWorker(createDazCodec) {
   const FAILURE_PNG = 2;
   const DAZ_ERR_LIMITS = -3;
   const DAZ_ERR_MEMORY = -4;
+  const DAZ_ERR_READ = -17;
   let codec = null;
   let memoryLines = [];
   const ready = createDazCodec().then((module) => {
@@ -29,17 +30,44 @@ function codecWorker(createDazCodec) {
     return codec.HEAPU8.slice(at, at + codec._web_output_size());
   }
 
-  // The file's bytes in the module's memory for the length of use(at, size).
-  function withBytes(bytes, use) {
-    const at = codec._malloc(Math.max(bytes.length, 1));
+  // The output as a Blob, the page's download: one copy, straight from the
+  // module's memory (a fresh 64 MiB array costs more than the conversion).
+  function outputBlob(type) {
+    const at = codec._web_output();
+    return new Blob([codec.HEAPU8.subarray(at, at + codec._web_output_size())], { type });
+  }
+
+  // Reads the file straight into the module's memory, a piece at a time:
+  // a whole fresh array of it first would cost more than the conversion.
+  // Null when it can't be had; throws when the file can't be read.
+  async function readIn(file) {
+    const at = codec._malloc(Math.max(file.size, 1));
     if (at === 0) {
-      return { error: DAZ_ERR_MEMORY };
+      return null;
     }
-    codec.HEAPU8.set(bytes, at);
+    let size = 0;
     try {
-      return use(at, bytes.length);
-    } finally {
+      const reader = file.stream().getReader();
+      for (let piece = await reader.read(); !piece.done; piece = await reader.read()) {
+        if (size + piece.value.length > file.size) {
+          throw new Error('the file grew while read');
+        }
+        codec.HEAPU8.set(piece.value, at + size);
+        size += piece.value.length;
+      }
+    } catch (failure) {
       codec._free(at);
+      throw failure;
+    }
+    return { at, size };
+  }
+
+  // The file's bytes in the module's memory for the length of use(at, size).
+  function withBytes(input, use) {
+    try {
+      return use(input.at, input.size);
+    } finally {
+      codec._free(input.at);
       codec._web_release();
     }
   }
@@ -92,7 +120,7 @@ function codecWorker(createDazCodec) {
         result.lines = [failureLine(0, error)];
         return result;
       }
-      result.daz = output();
+      result.daz = outputBlob('application/octet-stream');
       const undefinedPixels = codec._web_output_undefined();
       result.lines = [];
       if (undefinedPixels > 0) {
@@ -114,13 +142,13 @@ function codecWorker(createDazCodec) {
       const result = { info: seen.info, lines: [] };
       const toPng = codec._web_to_image(1, at, size);
       if (toPng === 0) {
-        result.png = output();
+        result.png = outputBlob('image/png');
       } else {
         result.lines.push(failureLine(FAILURE_PNG, toPng));
       }
       const toBmp = codec._web_to_image(0, at, size);
       if (toBmp === 0) {
-        result.bmp = output();
+        result.bmp = outputBlob('image/bmp');
       } else {
         result.lines.push(failureLine(FAILURE_BMP, toBmp));
       }
@@ -133,23 +161,31 @@ function codecWorker(createDazCodec) {
 
   function buffersOf(result) {
     const found = [];
-    for (const value of [result.daz, result.png, result.bmp, result.info && result.info.rgba]) {
-      if (value) {
-        found.push(value.buffer);
-      }
-    }
-    return found;
+    return result.info && result.info.rgba ? [result.info.rgba.buffer] : [];
   }
 
   self.onmessage = async (event) => {
     await ready;
     const job = event.data;
+    const kind = job.kind === 'daz' ? FAILURE_BMP : 0;
     let result;
     try {
-      result = job.kind === 'daz' ? daz(job) : image(job);
+      job.bytes = await readIn(job.file);
+      if (job.bytes === null) {
+        result = { lines: [failureLine(kind, DAZ_ERR_MEMORY)] };
+      }
+    } catch (failure) {
+      // Gone or changed since it was picked: what the commands say when a
+      // read fails.
+      result = { lines: [failureLine(kind, DAZ_ERR_READ)] };
+    }
+    try {
+      if (!result) {
+        result = job.kind === 'daz' ? daz(job) : image(job);
+      }
     } catch (failure) {
       // The module stopped (memory it could not have): this worker is done.
-      result = { lines: [memoryLines[job.kind === 'daz' ? FAILURE_BMP : 0]], crashed: true };
+      result = { lines: [memoryLines[kind]], crashed: true };
     }
     result.id = job.id;
     self.postMessage(result, buffersOf(result));
@@ -164,8 +200,9 @@ function codecWorker(createDazCodec) {
   let worker = null;
   let pending = null; // { id, resolve }
   let jobs = 0;
-  let current = null; // { name, kind, bytes }
+  let current = null; // { name, kind, file }
   let links = [];
+  let opened = 0; // when the last file was picked, for the time it took
 
   // The worker's script: the codec's factory, with no fetch in its reach (it
   // would fetch its own data: URL), and codecWorker.
@@ -207,7 +244,7 @@ function codecWorker(createDazCodec) {
     job.id = ++jobs;
     return new Promise((resolve) => {
       pending = { id: job.id, resolve };
-      worker.postMessage(job, [job.bytes.buffer]);
+      worker.postMessage(job);
     });
   }
 
@@ -240,8 +277,8 @@ function codecWorker(createDazCodec) {
     $('downloads').replaceChildren();
   }
 
-  function addLink(bytes, name, type) {
-    const url = URL.createObjectURL(new Blob([bytes], { type }));
+  function addLink(blob, name) {
+    const url = URL.createObjectURL(blob);
     links.push(url);
     const link = document.createElement('a');
     link.href = url;
@@ -312,7 +349,7 @@ function codecWorker(createDazCodec) {
       return;
     }
     const { name, kind } = current;
-    const job = { kind, bytes: current.bytes.slice(), colorsText: $('colors').value,
+    const job = { kind, file: current.file, colorsText: $('colors').value,
                   keyText: $('key').value };
     $('result').hidden = false;
     $('name').textContent = name;
@@ -338,15 +375,17 @@ function codecWorker(createDazCodec) {
     }
     showInfo(result.info, extra);
     if (result.daz) {
-      addLink(result.daz, renamed(name, '.daz'), 'application/octet-stream');
+      addLink(result.daz, renamed(name, '.daz'));
     }
     if (result.png) {
-      addLink(result.png, renamed(name, '.png'), 'image/png');
+      addLink(result.png, renamed(name, '.png'));
     }
     if (result.bmp) {
-      addLink(result.bmp, renamed(name, '.bmp'), 'image/bmp');
+      addLink(result.bmp, renamed(name, '.bmp'));
     }
+    // The conversion alone, and from the file picked to its link.
     document.body.dataset.ms = String(result.ms || 0);
+    document.body.dataset.totalMs = String(performance.now() - opened);
     document.body.dataset.state = 'done';
   }
 
@@ -354,8 +393,10 @@ function codecWorker(createDazCodec) {
     if (!file) {
       return;
     }
-    const bytes = new Uint8Array(await file.arrayBuffer());
-    current = { name: file.name, kind: kindOf(file.name, bytes), bytes };
+    opened = performance.now();
+    // The first bytes tell the kind; the worker reads the whole file itself.
+    const start = new Uint8Array(await file.slice(0, 8).arrayBuffer());
+    current = { name: file.name, kind: kindOf(file.name, start), file };
     convertButton.disabled = current.kind === 'daz';
     await convert();
   }

@@ -8,6 +8,7 @@ from __future__ import annotations
 
 import base64
 import functools
+import hashlib
 import http.server
 import os
 import re
@@ -76,7 +77,7 @@ def load(browser, path: Path, colors: str = "0", key: str = "0") -> None:
         element.clear()
         element.send_keys(value)
     browser.execute_script("document.body.dataset.state = 'waiting'")
-    browser.find_element(By.ID, "file").send_keys(str(path))
+    browser.find_element(By.ID, "file").send_keys(str(path.resolve()))
     WebDriverWait(browser, 120).until(
         lambda b: b.execute_script("return document.body.dataset.state") == "done")
 
@@ -321,19 +322,28 @@ def test_speed_of_a_large_conversion_against_orvx(browser, url):
     big_bitmap(bmp)
     open_page(browser, url)
     page_ms = []
+    total_ms = []
     native_ms = []
     for _ in range(3):
         load(browser, bmp, "200", "1f2e")
         page_ms.append(float(browser.execute_script("return document.body.dataset.ms")))
+        total_ms.append(float(browser.execute_script("return document.body.dataset.totalMs")))
         started = time.perf_counter()
         subprocess.run([str(REFERENCE / "orvx"), "-c", str(bmp), str(WORK / "big.daz"), "200",
                         "1f2e"], capture_output=True, check=True)
         native_ms.append((time.perf_counter() - started) * 1000)
-    assert set(downloads(browser)) == {"big.daz"}
-    assert downloads(browser)["big.daz"] == (WORK / "big.daz").read_bytes()
+    digest = browser.execute_async_script(
+        """const done = arguments[arguments.length - 1];
+        fetch(document.querySelector('#downloads a[download="big.daz"]').href)
+          .then((r) => r.arrayBuffer()).then((b) => crypto.subtle.digest('SHA-256', b))
+          .then((d) => done(Array.from(new Uint8Array(d), (x) => x.toString(16).padStart(2, '0'))
+          .join('')));""")
+    assert digest == hashlib.sha256((WORK / "big.daz").read_bytes()).hexdigest()
     version = browser.capabilities.get("browserVersion", "?")
-    report = (f"8192x8192 8-bit BMP, 200 colours, key 1f2e: page (daz_from_bmp in WebAssembly, "
-              f"in a worker) {min(page_ms):.0f} ms, orvx -c {min(native_ms):.0f} ms, "
-              f"ratio {min(page_ms) / min(native_ms):.2f} (best of 3; Chromium {version})\n")
+    best = min(total_ms)
+    report = (f"8192x8192 8-bit BMP to daz, 200 colours, key 1f2e, best of 3: the page "
+              f"{best:.0f} ms from the file picked to its link ({min(page_ms):.0f} ms of "
+              f"it in daz_from_bmp, in WebAssembly in a worker), orvx -c {min(native_ms):.0f} ms; "
+              f"page / orvx -c = {best / min(native_ms):.2f} (Chromium {version})\n")
     print(report)
     (WEB / "speed.txt").write_text(report)
