@@ -31,6 +31,8 @@ struct Output {
 };
 
 Output output;
+// An output set aside by web_keep, read while the next is made.
+Output kept;
 daz_info info;
 char line[256];
 
@@ -198,7 +200,7 @@ EMSCRIPTEN_KEEPALIVE const std::uint8_t* web_info_palette() {
     return info.palette;
 }
 
-// The last call's output, until the next call or web_release.
+// The last call's output, until the next call, web_keep or web_release.
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* web_output() {
     return output.bytes;
 }
@@ -211,8 +213,19 @@ EMSCRIPTEN_KEEPALIVE double web_output_undefined() {
     return static_cast<double>(output.undefined);
 }
 
+// Sets the last call's output aside, where it stays (unmoved, uncopied)
+// until the next web_keep or web_release, and returns where it is.
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* web_keep() {
+    std::free(kept.bytes);
+    kept = output;
+    output = Output{};
+    return kept.bytes;
+}
+
 EMSCRIPTEN_KEEPALIVE void web_release() {
     dropOutput();
+    std::free(kept.bytes);
+    kept = Output{};
 }
 
 } // extern "C"
