@@ -41,11 +41,16 @@ class QuietHandler(http.server.SimpleHTTPRequestHandler):
         pass
 
 
-@pytest.fixture(scope="module")
-def url():
-    handler = functools.partial(QuietHandler, directory=str(WEB))
+def serve(directory: Path) -> http.server.ThreadingHTTPServer:
+    handler = functools.partial(QuietHandler, directory=str(directory))
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
     threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+@pytest.fixture(scope="module")
+def url():
+    server = serve(WEB)
     yield f"http://127.0.0.1:{server.server_address[1]}/index.html"
     server.shutdown()
 
@@ -76,6 +81,11 @@ def load(browser, path: Path, colors: str = "0", key: str = "0") -> None:
         element = browser.find_element(By.ID, field)
         element.clear()
         element.send_keys(value)
+    pick(browser, path)
+
+
+def pick(browser, path: Path) -> None:
+    """Opens the file through the page's input and waits for its result."""
     browser.execute_script("document.body.dataset.state = 'waiting'")
     browser.find_element(By.ID, "file").send_keys(str(path.resolve()))
     WebDriverWait(browser, 120).until(
@@ -339,11 +349,25 @@ def test_speed_of_a_large_conversion_against_orvx(browser, url):
           .join('')));""")
     assert digest == hashlib.sha256((WORK / "big.daz").read_bytes()).hexdigest()
     version = browser.capabilities.get("browserVersion", "?")
+    # The floor: the same file to a link to its bytes, with no codec
+    # (floor.html), on the page's thread and through a worker as the page.
+    server = serve(Path(__file__).parent)
+    floor = {}
+    for mode in ("plain", "worker"):
+        browser.get(f"http://127.0.0.1:{server.server_address[1]}/floor.html")
+        browser.execute_script(f"document.body.dataset.mode = '{mode}'")
+        floor[mode] = []
+        for _ in range(3):
+            pick(browser, bmp)
+            floor[mode].append(float(browser.execute_script("return document.body.dataset.totalMs")))
+    server.shutdown()
     total, read, convert, blob = min(steps)
     report = (f"8192x8192 8-bit BMP to daz, 200 colours, key 1f2e, best of 3: the page "
               f"{total:.0f} ms from the file picked to its link (reading {read:.0f} ms, "
               f"daz_from_bmp in WebAssembly in a worker {convert:.0f} ms, the Blob {blob:.0f} ms; "
               f"first run {steps[0][0]:.0f} ms), orvx -c {min(native_ms):.0f} ms; "
-              f"page / orvx -c = {total / min(native_ms):.2f} (Chromium {version})\n")
+              f"page / orvx -c = {total / min(native_ms):.2f}; with no codec, file to link: "
+              f"{min(floor['plain']):.0f} ms on the page's thread, {min(floor['worker']):.0f} ms "
+              f"through a worker (Chromium {version})\n")
     print(report)
     (WEB / "speed.txt").write_text(report)
