@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds zlib and libpng, as static libraries, for a cross target, from
 # Debian's source packages, into build/deps/TARGET: what pngdaz and dazpng
-# link on Windows, aarch64 and s390x, where Debian ships no libpng for the
-# build machine to link.
-# Usage: cmake/cross_deps.sh windows|arm64|s390x
+# link on Windows, aarch64 and s390x, and the web page's WebAssembly module,
+# where Debian ships no libpng for the build machine to link (emscripten's
+# own ports would download theirs).
+# Usage: cmake/cross_deps.sh windows|arm64|s390x|web
 # Needs a deb-src line for Debian's archive (see .ci/run) and dpkg-dev.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,6 +14,7 @@ case $target in
   windows) cc=x86_64-w64-mingw32-gcc-posix ar=x86_64-w64-mingw32-ar zflags= ;;
   arm64) cc=aarch64-linux-gnu-gcc ar=aarch64-linux-gnu-ar zflags=-DHAVE_UNISTD_H ;;
   s390x) cc=s390x-linux-gnu-gcc ar=s390x-linux-gnu-ar zflags=-DHAVE_UNISTD_H ;;
+  web) cc=emcc ar=emar zflags="-DHAVE_UNISTD_H -msimd128" ;;
   *) echo "no toolchain for '$target'" >&2; exit 2 ;;
 esac
 sources="$here/build/deps/src"

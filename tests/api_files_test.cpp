@@ -13,6 +13,9 @@ namespace {
 const std::string SOURCE = ORVX_SOURCE_DIR;
 const std::string SUITE = ORVX_BMPSUITE;
 
+using ToMemory = int (*)(const void*, size_t, void*, size_t, size_t*);
+using FromDazFile = int (*)(const char*, const char*);
+
 std::vector<std::string> inputs() {
     std::vector<std::string> paths{SOURCE + "/samples/sample4.bmp",
                                    SOURCE + "/samples/sample8.bmp"};
@@ -52,6 +55,21 @@ TEST(ApiFiles, FromBmpGivesWhatTheCommandWrites) {
 
 TEST(ApiFiles, ShortBufferIsRefusedAndNothingGoesPastIt) {
     const Bytes bmp = readFile(SOURCE + "/samples/sample8.bmp");
+    // The calls back, each a byte short.
+    size_t dazSize = 0;
+    ASSERT_EQ(daz_from_bmp(bmp.data(), bmp.size(), 0, 7, nullptr, 0, &dazSize, nullptr), DAZ_OK);
+    Bytes daz(dazSize);
+    ASSERT_EQ(daz_from_bmp(bmp.data(), bmp.size(), 0, 7, daz.data(), dazSize, &dazSize, nullptr),
+              DAZ_OK);
+    for (const ToMemory call : {ToMemory{daz_to_bmp}, ToMemory{daz_to_png}}) {
+        size_t size = 0;
+        ASSERT_EQ(call(daz.data(), daz.size(), nullptr, 0, &size), DAZ_OK);
+        Bytes out(size, 0xA5);
+        size_t written = 12345;
+        EXPECT_EQ(call(daz.data(), daz.size(), out.data(), size - 1, &written), DAZ_ERR_BUFFER);
+        EXPECT_EQ(written, 12345U);
+        EXPECT_EQ(out.back(), 0xA5);
+    }
     // The size query gives the size alone, whatever the capacity says.
     size_t needed = 0;
     std::uint64_t undefined = 99;
@@ -70,6 +88,59 @@ TEST(ApiFiles, ShortBufferIsRefusedAndNothingGoesPastIt) {
                   Bytes(out.size() - capacity, 0xA5))
             << capacity;
     }
+}
+
+// daz_to_bmp and daz_to_png against dazbmp's and dazpng's file calls, on the
+// commands' saved hostile inputs and on daz files of the samples (bottom-up,
+// top-down, odd 4-bit widths, bytes past the rows): the same code and bytes.
+TEST(ApiFiles, ToBmpAndToPngGiveWhatTheCommandsWrite) {
+    TempDir dir;
+    std::vector<std::string> inputs;
+    for (const char* folder : {"/fuzz/regressions/dazbmp", "/fuzz/regressions/dazpng"}) {
+        for (const auto& entry : std::filesystem::directory_iterator(SOURCE + folder)) {
+            inputs.push_back(entry.path());
+        }
+    }
+    for (const auto& [sample, key] : {std::pair{"sample4", 0}, std::pair{"sample8", 0xBEEF}}) {
+        inputs.push_back(dir.file(std::string(sample) + ".daz"));
+        ASSERT_EQ(daz_convert_bmp_file((SOURCE + "/samples/" + sample + ".bmp").c_str(),
+                                       inputs.back().c_str(), 0, static_cast<uint16_t>(key),
+                                       nullptr),
+                  DAZ_OK);
+    }
+    inputs.push_back(dir.file("top-down-odd.daz"));
+    writeFile(inputs.back(), dazFile(9, -3, 4, 16, 0x1F2E, Bytes(3 * 8 + 5, 0x37)));
+    int converted = 0;
+    for (const std::string& path : inputs) {
+        const Bytes daz = readFile(path);
+        for (const auto& [toMemory, toFile] :
+             {std::pair<ToMemory, FromDazFile>{daz_to_bmp, daz_write_bmp_file},
+              std::pair<ToMemory, FromDazFile>{daz_to_png, daz_write_png_file}}) {
+            Outcome file;
+            file.error = toFile(path.c_str(), dir.file("out").c_str());
+            if (fileExists(dir.file("out"))) {
+                file.daz = readFile(dir.file("out"));
+                std::filesystem::remove(dir.file("out"));
+            }
+            Outcome memory;
+            size_t needed = 0;
+            memory.error = toMemory(daz.data(), daz.size(), nullptr, 0, &needed);
+            if (memory.error == DAZ_OK) {
+                Bytes out(needed + 16, 0xA5);
+                size_t written = 0;
+                memory.error = toMemory(daz.data(), daz.size(), out.data(), needed, &written);
+                EXPECT_EQ(written, needed) << path;
+                EXPECT_EQ(Bytes(out.begin() + static_cast<long>(needed), out.end()),
+                          Bytes(16, 0xA5))
+                    << path;
+                out.resize(needed);
+                memory.daz = out;
+            }
+            EXPECT_EQ(memory, file) << path;
+            converted += file.error == DAZ_OK ? 1 : 0;
+        }
+    }
+    EXPECT_GE(converted, 8);
 }
 
 // The file calls' codes, one of each the commands turn into their texts.
@@ -142,6 +213,11 @@ TEST(ApiFiles, FromMemoryRefusesNullPointers) {
     }
     EXPECT_EQ(daz_from_bmp(nullptr, 0, 0, 0, out.data(), out.size(), &written, nullptr),
               DAZ_ERR_READ);
+    for (const ToMemory call : {ToMemory{daz_to_bmp}, ToMemory{daz_to_png}}) {
+        EXPECT_EQ(call(nullptr, 4, out.data(), out.size(), &written), DAZ_ERR_ARGUMENT);
+        EXPECT_EQ(call(bmp.data(), bmp.size(), out.data(), out.size(), nullptr), DAZ_ERR_ARGUMENT);
+        EXPECT_EQ(call(nullptr, 0, out.data(), out.size(), &written), DAZ_ERR_TRUNCATED);
+    }
 }
 
 // File conversions from several threads at once, as a program linking the
@@ -173,7 +249,6 @@ TEST(ApiFiles, ThreadsConvertFilesAtOnce) {
         thread.join();
     }
     EXPECT_EQ(failures, std::vector<int>(THREADS, 0));
-    EXPECT_EQ(folderEntries(dir.path),
-              (std::vector<std::string>{"out0.daz", "out1.daz", "out2.daz", "out3.daz",
-                                        "reference.daz"}));
+    EXPECT_EQ(folderEntries(dir.path), (std::vector<std::string>{"out0.daz", "out1.daz", "out2.daz",
+                                                                 "out3.daz", "reference.daz"}));
 }

@@ -86,7 +86,7 @@ extern "C" {
 enum {
     DAZ_HEADER_SIZE = 24,
     DAZ_MAX_WIDTH = 65535,
-    DAZ_MAX_ROWS = 32768,    /* |height| at most: a height of -32768 */
+    DAZ_MAX_ROWS = 32768, /* |height| at most: a height of -32768 */
     DAZ_MAX_PALETTE = 256,
     DAZ_PALETTE_BYTES = 1024 /* DAZ_MAX_PALETTE entries of 4 bytes */
 };
@@ -201,6 +201,12 @@ DAZ_API int daz_from_bmp(const void* data, size_t size, int colors, uint16_t key
                          size_t capacity, size_t* written, uint64_t* undefined);
 DAZ_API int daz_from_png(const void* data, size_t size, int colors, uint16_t key, void* out,
                          size_t capacity, size_t* written, uint64_t* undefined);
+
+/* A daz image in memory to the bitmap dazbmp writes for it, or the indexed
+ * PNG dazpng writes, byte for byte. With out null, *written gets the size
+ * needed and nothing else is done; DAZ_ERR_BUFFER when capacity is short. */
+DAZ_API int daz_to_bmp(const void* data, size_t size, void* out, size_t capacity, size_t* written);
+DAZ_API int daz_to_png(const void* data, size_t size, void* out, size_t capacity, size_t* written);
 
 /* Streaming, for images larger than memory. Memory stays at a few chunks
  * whatever the image. A read callback puts up to size bytes at buffer and

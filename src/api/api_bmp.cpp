@@ -1,5 +1,5 @@
-// The bitmap side of the C API: daz_from_bmp in memory, and the file calls
-// of orvx -c and dazbmp. Nothing here reaches libpng.
+// The bitmap side of the C API: daz_from_bmp and daz_to_bmp in memory, and
+// the file calls of orvx -c and dazbmp. Nothing here reaches libpng.
 #include "api/api_convert.h"
 #include "convert/bmp_to_daz.h"
 #include "convert/daz_to_bmp.h"
@@ -22,6 +22,10 @@ int daz_from_bmp(const void* data, size_t size, int colors, uint16_t key, void* 
                  size_t capacity, size_t* written, uint64_t* undefined) {
     return convertInMemory(convertBmpStream, CodeSource::BMP_TO_DAZ, data, size, colors, key, out,
                            capacity, written, undefined);
+}
+
+int daz_to_bmp(const void* data, size_t size, void* out, size_t capacity, size_t* written) {
+    return decodeInMemory(convertDazStreamToBmp, data, size, out, capacity, written);
 }
 
 int daz_convert_bmp_file(const char* source, const char* destination, int colors, uint16_t key,

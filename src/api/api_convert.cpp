@@ -58,9 +58,15 @@ int finishFileConversion(ConvertResult result, CodeSource source, std::uint64_t*
     return dazErrorOf(result, source);
 }
 
-int convertInMemory(StreamConversion convert, CodeSource source, const void* data, std::size_t size,
-                    int colors, std::uint16_t key, void* out, std::size_t capacity,
-                    std::size_t* written, std::uint64_t* undefined) {
+namespace {
+
+// Runs run(in, out, seekable), a conversion giving a result code, from
+// data[0, size) into out[0, capacity), or only counting the bytes when out is
+// null; *written gets the output's size, *undefined (may be null) the count,
+// but for the size query, which gives the size alone.
+template <typename Run>
+int runInMemory(Run run, CodeSource source, const void* data, std::size_t size, void* out,
+                std::size_t capacity, std::size_t* written, std::uint64_t* undefined) {
     if ((data == nullptr && size > 0) || written == nullptr) {
         return DAZ_ERR_ARGUMENT;
     }
@@ -78,8 +84,7 @@ int convertInMemory(StreamConversion convert, CodeSource source, const void* dat
             closeMemoryInput(input);
             return DAZ_ERR_MEMORY;
         }
-        const ConvertResult result =
-            convert(input.stream, output.stream, output.seekable, colors, key);
+        const std::int64_t result = run(input.stream, output.stream, output.seekable);
         closeMemoryInput(input);
         std::size_t outputSize = 0;
         const MemoryOutcome outcome = closeMemoryOutput(output, outputSize);
@@ -98,6 +103,25 @@ int convertInMemory(StreamConversion convert, CodeSource source, const void* dat
         }
         return DAZ_OK;
     });
+}
+
+} // namespace
+
+int convertInMemory(StreamConversion convert, CodeSource source, const void* data, std::size_t size,
+                    int colors, std::uint16_t key, void* out, std::size_t capacity,
+                    std::size_t* written, std::uint64_t* undefined) {
+    return runInMemory(
+        [&](std::FILE* in, std::FILE* to, bool seekable) -> std::int64_t {
+            return convert(in, to, seekable, colors, key);
+        },
+        source, data, size, out, capacity, written, undefined);
+}
+
+int decodeInMemory(DecodeConversion convert, const void* data, std::size_t size, void* out,
+                   std::size_t capacity, std::size_t* written) {
+    return runInMemory([&](std::FILE* in, std::FILE* to,
+                           bool /*seekable*/) -> std::int64_t { return convert(in, to); },
+                       CodeSource::DAZ_TO_IMAGE, data, size, out, capacity, written, nullptr);
 }
 
 } // namespace orvx

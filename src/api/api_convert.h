@@ -47,6 +47,14 @@ int convertInMemory(StreamConversion convert, CodeSource source, const void* dat
                     int colors, std::uint16_t key, void* out, std::size_t capacity,
                     std::size_t* written, std::uint64_t* undefined);
 
+// A daz file back into an image, between two streams: it reads in from its
+// start and writes out. Its result code as the conversions back give it.
+using DecodeConversion = DecodeResult (*)(std::FILE* in, std::FILE* out);
+
+// daz_to_bmp and daz_to_png: as convertInMemory, without a count.
+int decodeInMemory(DecodeConversion convert, const void* data, std::size_t size, void* out,
+                   std::size_t capacity, std::size_t* written);
+
 // The file calls: *undefined (may be null) gets result when it is a success.
 int finishFileConversion(ConvertResult result, CodeSource source, std::uint64_t* undefined);
 

@@ -1,5 +1,5 @@
-// The PNG side of the C API: daz_from_png in memory, and the file calls of
-// pngdaz and dazpng. The only part of the library on libpng.
+// The PNG side of the C API: daz_from_png and daz_to_png in memory, and the
+// file calls of pngdaz and dazpng. The only part of the library on libpng.
 #include "api/api_convert.h"
 #include "convert/daz_to_png.h"
 #include "convert/png_to_daz.h"
@@ -13,6 +13,10 @@ int daz_from_png(const void* data, size_t size, int colors, uint16_t key, void* 
                  size_t capacity, size_t* written, uint64_t* undefined) {
     return convertInMemory(convertPngStreamToDaz, CodeSource::PNG_TO_DAZ, data, size, colors, key,
                            out, capacity, written, undefined);
+}
+
+int daz_to_png(const void* data, size_t size, void* out, size_t capacity, size_t* written) {
+    return decodeInMemory(convertDazStreamToPng, data, size, out, capacity, written);
 }
 
 int daz_convert_png_file(const char* source, const char* destination, int colors, uint16_t key,

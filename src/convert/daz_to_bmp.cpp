@@ -3,13 +3,14 @@
 #include "convert/bmp/bmp_source.h"
 #include "convert/daz_source.h"
 #include "convert/output/destination.h"
-#include "format/daz_format.h"
 #include "format/byte_order.h"
+#include "format/daz_format.h"
 
 #include <array>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace orvx {
 
@@ -45,9 +46,9 @@ void writeBmpHeaders(const DazSource& daz, std::uint8_t* prefix) {
 }
 
 // Headers and palette, then the whole rows with the keystream taken off.
-DecodeResult writeBmp(DazSource& daz, Destination& destination, std::uint8_t* buffer) {
+DecodeResult writeBmp(DazSource& daz, std::FILE* out, std::uint8_t* buffer) {
     const std::size_t prefixSize = BMP_PREFIX_SIZE + daz.paletteBytes;
-    if (std::fwrite(buffer, 1, prefixSize, destination.stream) != prefixSize) {
+    if (std::fwrite(buffer, 1, prefixSize, out) != prefixSize) {
         return DECODE_ERR_WRITE;
     }
     const std::uint64_t total = daz.rows * daz.rowSize;
@@ -57,7 +58,7 @@ DecodeResult writeBmp(DazSource& daz, Destination& destination, std::uint8_t* bu
         if (readDazPixels(daz, done, want, buffer) < 0) {
             return DECODE_ERR_READ;
         }
-        if (std::fwrite(buffer, 1, want, destination.stream) != want) {
+        if (std::fwrite(buffer, 1, want, out) != want) {
             return DECODE_ERR_WRITE;
         }
         done += want;
@@ -65,27 +66,44 @@ DecodeResult writeBmp(DazSource& daz, Destination& destination, std::uint8_t* bu
     return DECODE_OK;
 }
 
-DecodeResult convertOpenDaz(const FileOps& ops, FILE* source, const char* sourcePath,
-                            const char* destinationPath) {
-    std::array<std::uint8_t, CHUNK_SIZE> buffer{};
-    DazSource daz;
+// Reads the daz file's header and palette, and puts the bitmap's headers and
+// palette at the start of buffer.
+DecodeResult openDaz(std::FILE* source, DazSource& daz, std::uint8_t* buffer) {
     const DecodeResult checked = openDazSource(source, daz);
     if (checked < 0) {
         return checked;
     }
-    writeBmpHeaders(daz, buffer.data());
+    writeBmpHeaders(daz, buffer);
     // The palette back in bitmap order: blue, green, red, fourth byte.
-    std::memcpy(buffer.data() + BMP_PREFIX_SIZE, daz.palette, daz.paletteBytes);
-    swapPaletteEntries(buffer.data() + BMP_PREFIX_SIZE, daz.paletteBytes / PALETTE_ENTRY_SIZE);
+    std::memcpy(buffer + BMP_PREFIX_SIZE, daz.palette, daz.paletteBytes);
+    swapPaletteEntries(buffer + BMP_PREFIX_SIZE, daz.paletteBytes / PALETTE_ENTRY_SIZE);
+    return DECODE_OK;
+}
+
+DecodeResult convertOpenDaz(const FileOps& ops, FILE* source, const char* sourcePath,
+                            const char* destinationPath) {
+    std::array<std::uint8_t, CHUNK_SIZE> buffer{};
+    DazSource daz;
+    const DecodeResult checked = openDaz(source, daz, buffer.data());
+    if (checked < 0) {
+        return checked;
+    }
     return writeDestination(
         ops, sourcePath, destinationPath, DECODE_OUTPUT_ERRORS,
-        [&](Destination& destination) { return writeBmp(daz, destination, buffer.data()); });
+        [&](Destination& destination) { return writeBmp(daz, destination.stream, buffer.data()); });
 }
 
 } // namespace
 
 DecodeResult convertDazToBmp(const char* source, const char* destination) {
     return convertDazToBmpWith(stdioFileOps(), source, destination);
+}
+
+DecodeResult convertDazStreamToBmp(std::FILE* source, std::FILE* out) {
+    std::vector<std::uint8_t> buffer(CHUNK_SIZE);
+    DazSource daz;
+    const DecodeResult checked = openDaz(source, daz, buffer.data());
+    return checked < 0 ? checked : writeBmp(daz, out, buffer.data());
 }
 
 DecodeResult convertDazToBmpWith(const FileOps& ops, const char* source, const char* destination) {

@@ -32,6 +32,7 @@
 #include "convert/result_codes.h"
 
 #include <cstdint>
+#include <cstdio>
 
 namespace orvx {
 
@@ -41,5 +42,10 @@ inline constexpr std::uint32_t BMP_PIXELS_PER_METRE = 2835;
 // interruption never leaves part of one, nor harms a file that was there.
 DecodeResult convertDazToBmp(const char* source, const char* destination);
 DecodeResult convertDazToBmpWith(const FileOps& ops, const char* source, const char* destination);
+
+// The same conversion between two streams the caller holds: source read from
+// its start (it must seek), the bitmap written to out from its position. What
+// out holds after a failure is the caller's.
+DecodeResult convertDazStreamToBmp(std::FILE* source, std::FILE* out);
 
 } // namespace orvx

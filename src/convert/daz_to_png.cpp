@@ -156,9 +156,9 @@ DecodeResult writeRows(DazSource& daz, PngWriter& writer) {
     return DECODE_OK;
 }
 
-DecodeResult writePng(DazSource& daz, Destination& destination) {
+DecodeResult writePng(DazSource& daz, std::FILE* out) {
     PngWriter writer;
-    writer.output.stream = destination.stream;
+    writer.output.stream = out;
     writer.png =
         png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, jumpOnPngError, dropPngWarning);
     writer.info = writer.png != nullptr ? png_create_info_struct(writer.png) : nullptr;
@@ -185,14 +185,21 @@ DecodeResult convertOpenDaz(const FileOps& ops, std::FILE* source, const char* s
     if (checked < 0) {
         return checked;
     }
-    return writeDestination(ops, sourcePath, destinationPath, DECODE_OUTPUT_ERRORS,
-                            [&](Destination& destination) { return writePng(*daz, destination); });
+    return writeDestination(
+        ops, sourcePath, destinationPath, DECODE_OUTPUT_ERRORS,
+        [&](Destination& destination) { return writePng(*daz, destination.stream); });
 }
 
 } // namespace
 
 DecodeResult convertDazToPng(const char* source, const char* destination) {
     return convertDazToPngWith(stdioFileOps(), source, destination);
+}
+
+DecodeResult convertDazStreamToPng(std::FILE* source, std::FILE* out) {
+    auto daz = std::make_unique<DazSource>();
+    const DecodeResult checked = openDazSource(source, *daz);
+    return checked < 0 ? checked : writePng(*daz, out);
 }
 
 DecodeResult convertDazToPngWith(const FileOps& ops, const char* source, const char* destination) {

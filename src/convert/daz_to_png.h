@@ -17,9 +17,15 @@
 #include "convert/output/file_ops.h"
 #include "convert/result_codes.h"
 
+#include <cstdio>
+
 namespace orvx {
 
 DecodeResult convertDazToPng(const char* source, const char* destination);
 DecodeResult convertDazToPngWith(const FileOps& ops, const char* source, const char* destination);
+
+// The same conversion between two streams the caller holds, as for the
+// bitmap (daz_to_bmp.h).
+DecodeResult convertDazStreamToPng(std::FILE* source, std::FILE* out);
 
 } // namespace orvx

@@ -1,0 +1,459 @@
+// The page: opens a file, hands it to the codec in a worker, shows what comes
+// back. Nothing leaves the machine: the codec (daz-codec.js, with its
+// WebAssembly inside) runs in a worker made from its own text, so the page
+// works from a folder (file://) as from a server, and a big conversion never
+// freezes the page; a file opened while one runs ends that worker.
+'use strict';
+
+// Runs in the worker: createDazCodec is the codec's factory. Each job copies
+// the file into the module, runs the library's calls and sends the results
+// back as transferable buffers.
+function codecWorker(createDazCodec) {
+  const FAILURE_BMP = 1; // the message kinds of web_failure_line: orvx -c and pngdaz 0
+  const FAILURE_PNG = 2;
+  const DAZ_ERR_LIMITS = -3;
+  const DAZ_ERR_MEMORY = -4;
+  const DAZ_ERR_READ = -17;
+  let codec = null;
+  let memoryLines = [];
+  const ready = createDazCodec().then((module) => {
+    codec = module;
+    memoryLines = [0, 1, 2].map((kind) => failureLine(kind, DAZ_ERR_MEMORY));
+  });
+
+  function failureLine(kind, error) {
+    return codec.UTF8ToString(codec._web_failure_line(kind, error));
+  }
+
+  function output() {
+    const at = codec._web_output();
+    return codec.HEAPU8.slice(at, at + codec._web_output_size());
+  }
+
+  // The output as a Blob, the page's download: one copy, straight from the
+  // module's memory (a fresh 64 MiB array costs more than the conversion).
+  function outputBlob(type) {
+    const at = codec._web_output();
+    return new Blob([codec.HEAPU8.subarray(at, at + codec._web_output_size())], { type });
+  }
+
+  // Reads the file straight into the module's memory, a piece at a time.
+  // With a reader that fills a buffer of ours (BYOB), each piece lands in
+  // the same 4 MiB, handed back read after read; the plain reader makes a
+  // fresh array per piece, and fresh memory costs more to map in than the
+  // copy itself (64 MiB of it: about 190 ms on the machine of docs/web.md).
+  // Null when it can't be had; throws when the file can't be read.
+  let piece = new ArrayBuffer(4 << 20);
+  async function readIn(file) {
+    const at = codec._malloc(Math.max(file.size, 1));
+    if (at === 0) {
+      return null;
+    }
+    let size = 0;
+    const put = (bytes) => {
+      if (size + bytes.length > file.size) {
+        throw new Error('the file grew while read');
+      }
+      codec.HEAPU8.set(bytes, at + size);
+      size += bytes.length;
+    };
+    try {
+      let reader = null;
+      try {
+        reader = file.stream().getReader({ mode: 'byob' });
+      } catch (notByob) {
+        reader = file.stream().getReader();
+      }
+      if (reader instanceof ReadableStreamBYOBReader) {
+        if (piece.byteLength === 0) {
+          piece = new ArrayBuffer(4 << 20); // lost with a read that failed
+        }
+        for (;;) {
+          const { value, done } = await reader.read(new Uint8Array(piece));
+          piece = value.buffer;
+          if (done) {
+            break;
+          }
+          put(value);
+        }
+      } else {
+        for (let read = await reader.read(); !read.done; read = await reader.read()) {
+          put(read.value);
+        }
+      }
+    } catch (failure) {
+      codec._free(at);
+      throw failure;
+    }
+    return { at, size };
+  }
+
+  // The file's bytes in the module's memory for the length of use(at, size).
+  function withBytes(input, use) {
+    try {
+      return use(input.at, input.size);
+    } finally {
+      codec._free(input.at);
+      codec._web_release();
+    }
+  }
+
+  // Header, palette and, within the canvas's limits, the pixels of the daz
+  // file at (at, size).
+  function look(at, size) {
+    const error = codec._web_inspect(at, size);
+    if (error !== 0) {
+      return { error };
+    }
+    const [width, height, rows, bits, colors, key] = [0, 1, 2, 3, 4, 5].map(codec._web_info_field);
+    const paletteAt = codec._web_info_palette();
+    const info = { width, height, rows, bits, colors, key,
+                   palette: codec.HEAPU8.slice(paletteAt, paletteAt + 4 * colors) };
+    const previewed = codec._web_preview(at, size);
+    info.rgba = previewed === 0 ? output() : null;
+    info.previewError = previewed === DAZ_ERR_LIMITS ? 'limits' : previewed;
+    return { error: 0, info };
+  }
+
+  function parse(name, text) {
+    return codec.ccall(name, 'number', ['string'], [text]);
+  }
+
+  // A bitmap or PNG: its daz file for the colour count and key asked for,
+  // then what it holds (its daz file with every colour), looked at where it
+  // lies. In this order the second output takes the memory the first had.
+  function image(job) {
+    const png = job.kind === 'png' ? 1 : 0;
+    const colors = parse('web_parse_colors', job.colorsText);
+    const key = parse('web_parse_key', job.keyText) & 0xffff;
+    return withBytes(job.bytes, (at, size) => {
+      const result = { colors, key };
+      const started = performance.now();
+      const error = codec._web_from_image(png, at, size, colors, key);
+      result.ms = performance.now() - started;
+      if (error !== 0) {
+        result.lines = [failureLine(0, error)];
+      } else {
+        result.daz = outputBlob('application/octet-stream');
+        result.blobMs = performance.now() - started - result.ms;
+        const undefinedPixels = codec._web_output_undefined();
+        result.lines = [];
+        if (undefinedPixels > 0) {
+          result.lines.push(codec.UTF8ToString(codec._web_undefined_line(undefinedPixels)));
+        }
+        result.lines.push(codec.UTF8ToString(codec._web_success_banner()));
+      }
+      codec._web_release();
+      if (codec._web_from_image(png, at, size, 0, 0) === 0) {
+        const wholeSize = codec._web_output_size();
+        result.info = look(codec._web_keep(), wholeSize).info;
+      }
+      return result;
+    });
+  }
+
+  // A daz file: its header, its preview, and the PNG and the bitmap dazpng
+  // and dazbmp write for it.
+  function daz(job) {
+    return withBytes(job.bytes, (at, size) => {
+      const seen = look(at, size);
+      if (seen.error !== 0) {
+        return { lines: [failureLine(FAILURE_BMP, seen.error)] };
+      }
+      const result = { info: seen.info, lines: [] };
+      const toPng = codec._web_to_image(1, at, size);
+      if (toPng === 0) {
+        result.png = outputBlob('image/png');
+      } else {
+        result.lines.push(failureLine(FAILURE_PNG, toPng));
+      }
+      const toBmp = codec._web_to_image(0, at, size);
+      if (toBmp === 0) {
+        result.bmp = outputBlob('image/bmp');
+      } else {
+        result.lines.push(failureLine(FAILURE_BMP, toBmp));
+      }
+      if (result.lines.length === 0) {
+        result.lines.push(codec.UTF8ToString(codec._web_success_banner()));
+      }
+      return result;
+    });
+  }
+
+  function buffersOf(result) {
+    const found = [];
+    return result.info && result.info.rgba ? [result.info.rgba.buffer] : [];
+  }
+
+  self.onmessage = async (event) => {
+    await ready;
+    const job = event.data;
+    const kind = job.kind === 'daz' ? FAILURE_BMP : 0;
+    let result;
+    let readMs = 0;
+    try {
+      const started = performance.now();
+      job.bytes = await readIn(job.file);
+      readMs = performance.now() - started;
+      if (job.bytes === null) {
+        result = { lines: [failureLine(kind, DAZ_ERR_MEMORY)] };
+      }
+    } catch (failure) {
+      // Gone or changed since it was picked: what the commands say when a
+      // read fails.
+      result = { lines: [failureLine(kind, DAZ_ERR_READ)] };
+    }
+    try {
+      if (!result) {
+        result = job.kind === 'daz' ? daz(job) : image(job);
+      }
+    } catch (failure) {
+      // The module stopped (memory it could not have): this worker is done.
+      result = { lines: [memoryLines[kind]], crashed: true };
+    }
+    result.id = job.id;
+    result.readMs = readMs;
+    self.postMessage(result, buffersOf(result));
+  };
+}
+
+(function page() {
+  const $ = (id) => document.getElementById(id);
+  const fileInput = $('file');
+  const drop = $('drop');
+  const convertButton = $('convert');
+  let worker = null;
+  let pending = null; // { id, resolve }
+  let jobs = 0;
+  let current = null; // { name, kind, file }
+  let links = [];
+  let opened = 0; // when the last file was picked, for the time it took
+
+  // The worker's script: the codec's factory, with no fetch in its reach (it
+  // would fetch its own data: URL), and codecWorker.
+  const workerSource = '"use strict";\nconst createDazCodec = (function (fetch, _scriptDir) {\n' +
+    'return (' + createDazCodec.toString() + ');\n})(undefined, undefined);\n(' +
+    codecWorker.toString() + ')(createDazCodec);\n';
+  const workerUrl = URL.createObjectURL(new Blob([workerSource], { type: 'text/javascript' }));
+
+  function startWorker() {
+    worker = new Worker(workerUrl);
+    worker.onmessage = (event) => {
+      if (pending && event.data.id === pending.id) {
+        const { resolve } = pending;
+        pending = null;
+        if (event.data.crashed) {
+          stopWorker();
+        }
+        resolve(event.data);
+      }
+    };
+  }
+
+  function stopWorker() {
+    if (worker) {
+      worker.terminate();
+      worker = null;
+    }
+  }
+
+  // One job at a time: a new one ends the worker still busy with the last.
+  function run(job) {
+    if (pending) {
+      stopWorker();
+      pending = null;
+    }
+    if (!worker) {
+      startWorker();
+    }
+    job.id = ++jobs;
+    return new Promise((resolve) => {
+      pending = { id: job.id, resolve };
+      worker.postMessage(job);
+    });
+  }
+
+  function kindOf(name, bytes) {
+    const lower = name.toLowerCase();
+    if ((bytes[0] === 0x45 && bytes[1] === 0x57) || lower.endsWith('.daz')) {
+      return 'daz';
+    }
+    const signature = [0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a];
+    if (signature.every((byte, i) => bytes[i] === byte) || lower.endsWith('.png')) {
+      return 'png';
+    }
+    return 'bmp';
+  }
+
+  function renamed(name, extension) {
+    const dot = name.lastIndexOf('.');
+    return (dot > 0 ? name.slice(0, dot) : name) + extension;
+  }
+
+  function hex(key) {
+    return key.toString(16).toUpperCase().padStart(4, '0');
+  }
+
+  function clearLinks() {
+    for (const url of links) {
+      URL.revokeObjectURL(url);
+    }
+    links = [];
+    $('downloads').replaceChildren();
+  }
+
+  function addLink(blob, name) {
+    const url = URL.createObjectURL(blob);
+    links.push(url);
+    const link = document.createElement('a');
+    link.href = url;
+    link.download = name;
+    link.textContent = 'Scarica ' + name;
+    $('downloads').append(link);
+  }
+
+  function showLines(lines, failed) {
+    $('status').replaceChildren(...lines.map((line) => {
+      const p = document.createElement('p');
+      p.textContent = line.trim();
+      if (failed) {
+        p.className = 'error';
+      }
+      return p;
+    }).filter((p) => p.textContent !== ''));
+  }
+
+  function fact(label, value) {
+    const dt = document.createElement('dt');
+    dt.textContent = label;
+    const dd = document.createElement('dd');
+    dd.textContent = value;
+    return [dt, dd];
+  }
+
+  function showInfo(info, extra) {
+    const facts = $('facts');
+    const canvas = $('preview');
+    const note = $('preview-note');
+    const swatches = $('palette');
+    canvas.width = 0;
+    canvas.height = 0;
+    note.textContent = '';
+    swatches.replaceChildren();
+    $('palette-title').hidden = !info;
+    if (!info) {
+      facts.replaceChildren(...extra);
+      return;
+    }
+    facts.replaceChildren(...fact('Larghezza', info.width + ' pixel'),
+                          ...fact('Altezza', info.rows + ' pixel'),
+                          ...fact('Bit per pixel', String(info.bits)), ...extra);
+    if (info.rgba) {
+      canvas.width = info.width;
+      canvas.height = info.rows;
+      const pixels = new ImageData(new Uint8ClampedArray(info.rgba.buffer), info.width, info.rows);
+      canvas.getContext('2d').putImageData(pixels, 0, 0);
+      canvas.setAttribute('aria-label', 'Anteprima, ' + info.width + ' per ' + info.rows + ' pixel');
+    } else {
+      note.textContent = info.previewError === 'limits'
+        ? 'Anteprima non disponibile: immagine troppo grande per il browser.'
+        : 'Anteprima non disponibile.';
+    }
+    for (let i = 0; i < info.colors; ++i) {
+      const [r, g, b] = info.palette.subarray(4 * i, 4 * i + 3);
+      const item = document.createElement('li');
+      const colour = '#' + [r, g, b].map((v) => v.toString(16).padStart(2, '0')).join('');
+      item.style.background = colour;
+      item.title = i + ': ' + colour;
+      swatches.append(item);
+    }
+  }
+
+  async function convert() {
+    if (!current) {
+      return;
+    }
+    const { name, kind } = current;
+    const job = { kind, file: current.file, colorsText: $('colors').value,
+                  keyText: $('key').value };
+    $('result').hidden = false;
+    $('name').textContent = name;
+    document.body.dataset.state = 'busy';
+    clearLinks();
+    showLines(['Conversione in corso...'], false);
+    const result = await run(job);
+    if (current === null || current.name !== name || result.id !== jobs) {
+      return; // a newer file took its place
+    }
+    const failed = kind === 'daz' ? !(result.png && result.bmp) : !result.daz;
+    showLines(failed ? result.lines.map((line) => name + ': ' + line) : result.lines, failed);
+    const extra = [];
+    if (result.info) {
+      extra.push(...fact('Colori', String(result.info.colors)));
+      if (kind === 'daz') {
+        extra.push(...fact('Chiave', hex(result.info.key)));
+      }
+    }
+    if (kind !== 'daz') {
+      extra.push(...fact('Colori tenuti', result.colors === 0 ? 'tutti' : String(result.colors)),
+                 ...fact('Chiave usata', hex(result.key)));
+    }
+    showInfo(result.info, extra);
+    if (result.daz) {
+      addLink(result.daz, renamed(name, '.daz'));
+    }
+    if (result.png) {
+      addLink(result.png, renamed(name, '.png'));
+    }
+    if (result.bmp) {
+      addLink(result.bmp, renamed(name, '.bmp'));
+    }
+    // The file's reading, the conversion alone, its Blob, and from the file
+    // picked to its link.
+    document.body.dataset.readMs = String(result.readMs || 0);
+    document.body.dataset.ms = String(result.ms || 0);
+    document.body.dataset.blobMs = String(result.blobMs || 0);
+    document.body.dataset.totalMs = String(performance.now() - opened);
+    document.body.dataset.state = 'done';
+  }
+
+  async function open(file) {
+    if (!file) {
+      return;
+    }
+    opened = performance.now();
+    // The first bytes tell the kind; the worker reads the whole file itself.
+    const start = new Uint8Array(await file.slice(0, 8).arrayBuffer());
+    current = { name: file.name, kind: kindOf(file.name, start), file };
+    convertButton.disabled = current.kind === 'daz';
+    await convert();
+  }
+
+  fileInput.addEventListener('change', () => {
+    open(fileInput.files[0]);
+    fileInput.value = ''; // the same file again is a change too
+  });
+  convertButton.addEventListener('click', convert);
+  for (const id of ['colors', 'key']) {
+    $(id).addEventListener('keydown', (event) => {
+      if (event.key === 'Enter' && current && current.kind !== 'daz') {
+        convert();
+      }
+    });
+  }
+  drop.addEventListener('dragover', (event) => {
+    event.preventDefault();
+    drop.classList.add('over');
+  });
+  drop.addEventListener('dragleave', () => drop.classList.remove('over'));
+  drop.addEventListener('drop', (event) => {
+    event.preventDefault();
+    drop.classList.remove('over');
+    open(event.dataTransfer.files[0]);
+  });
+  // A file dropped beside the zone is not opened by the browser instead.
+  window.addEventListener('dragover', (event) => event.preventDefault());
+  window.addEventListener('drop', (event) => event.preventDefault());
+  startWorker();
+  document.body.dataset.state = 'ready';
+})();

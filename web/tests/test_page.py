@@ -1,0 +1,373 @@
+"""The web page in headless Chromium, served by http.server on 127.0.0.1.
+
+Files go in through the page's file input; what it offers for download, and
+the lines it shows, must be what the build machine's commands (orvx -c,
+pngdaz, dazbmp, dazpng) write and print for the same file and arguments.
+"""
+from __future__ import annotations
+
+import base64
+import functools
+import hashlib
+import http.server
+import os
+import re
+import subprocess
+import tempfile
+import threading
+import time
+from pathlib import Path
+
+import pytest
+from PIL import Image
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
+
+WEB = Path(os.environ["ORVX_WEB_DIR"])
+REFERENCE = Path(os.environ["ORVX_REFERENCE_BUILD"])
+SOURCE = Path(os.environ["ORVX_SOURCE_DIR"])
+SUITE = Path(os.environ.get("ORVX_BMPSUITE", SOURCE / "../shared/bmpsuite"))
+WORK = Path(tempfile.mkdtemp(prefix="orvx-web-"))
+
+# (count, key) as typed, taken in turn by the files of the tables below.
+ARGUMENTS = [("0", "0"), ("200", "1f2e"), ("3", "0xBEEF"), ("1", "ffff"), ("abc", "zz"),
+             ("-1", "0"), ("300", "12345"), ("16", "7")]
+
+
+class QuietHandler(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, format: str, *args: object) -> None:  # noqa: A002
+        pass
+
+
+def serve(directory: Path) -> http.server.ThreadingHTTPServer:
+    handler = functools.partial(QuietHandler, directory=str(directory))
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+@pytest.fixture(scope="module")
+def url():
+    server = serve(WEB)
+    yield f"http://127.0.0.1:{server.server_address[1]}/index.html"
+    server.shutdown()
+
+
+@pytest.fixture(scope="module")
+def browser():
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
+                     "--window-size=1100,1300", "--allow-file-access-from-files"):
+        options.add_argument(argument)
+    options.set_capability("goog:loggingPrefs", {"performance": "ALL"})
+    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    driver.set_script_timeout(120)
+    yield driver
+    driver.quit()
+
+
+def open_page(browser, address: str) -> None:
+    browser.get(address)
+    WebDriverWait(browser, 30).until(
+        lambda b: b.execute_script("return document.body.dataset.state") == "ready")
+
+
+def load(browser, path: Path, colors: str = "0", key: str = "0") -> None:
+    """Types the arguments, opens the file and waits for the page's result."""
+    for field, value in (("colors", colors), ("key", key)):
+        element = browser.find_element(By.ID, field)
+        element.clear()
+        element.send_keys(value)
+    pick(browser, path)
+
+
+def pick(browser, path: Path) -> None:
+    """Opens the file through the page's input and waits for its result."""
+    browser.execute_script("document.body.dataset.state = 'waiting'")
+    browser.find_element(By.ID, "file").send_keys(str(path.resolve()))
+    WebDriverWait(browser, 120).until(
+        lambda b: b.execute_script("return document.body.dataset.state") == "done")
+
+
+def status_lines(browser) -> list[str]:
+    return [p.text for p in browser.find_elements(By.CSS_SELECTOR, "#status p")]
+
+
+def downloads(browser) -> dict[str, bytes]:
+    """Each download link's file name and bytes, the links found by role."""
+    found = {}
+    for link in browser.find_elements(By.CSS_SELECTOR, "#downloads a[download]"):
+        encoded = browser.execute_async_script(
+            """const done = arguments[arguments.length - 1];
+            fetch(arguments[0]).then((r) => r.arrayBuffer()).then((buffer) => {
+              const bytes = new Uint8Array(buffer);
+              let text = '';
+              for (let i = 0; i < bytes.length; i += 0x8000) {
+                text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+              }
+              done(btoa(text));
+            });""", link.get_attribute("href"))
+        found[link.get_attribute("download")] = base64.b64decode(encoded)
+    return found
+
+
+def native(command: str, before: list[str], after: list[str] = []) -> tuple[list[str], bytes | None]:
+    """The command's non-empty lines before its usage text, and the file it wrote."""
+    out = WORK / "native.out"
+    out.unlink(missing_ok=True)
+    run = subprocess.run([str(REFERENCE / command), *before, str(out), *after],
+                         capture_output=True, text=True, check=False)
+    lines = []
+    for line in run.stdout.splitlines():
+        if line.startswith(("Orvanti", "Uso:")):
+            break
+        if line:
+            lines.append(line)
+    return lines, out.read_bytes() if out.exists() else None
+
+
+def stem(path: Path) -> str:
+    return path.name.rsplit(".", 1)[0] if "." in path.name else path.name
+
+
+def indexed_pngs() -> list[Path]:
+    """Indexed PNGs of each bit depth, an interlaced one, a grey one."""
+    made = []
+    for bits, colours in ((1, 2), (2, 4), (4, 16), (8, 256)):
+        image = Image.new("P", (37, 11))
+        image.putpalette([(i * 53 + c * 90) % 256 for i in range(colours) for c in range(3)])
+        image.putdata([(x * 7 + y * 3) % colours for y in range(11) for x in range(37)])
+        path = WORK / f"indexed{bits}.png"
+        image.save(path, bits=bits)
+        made.append(path)
+    Image.open(made[-1]).save(WORK / "interlaced.png", interlace=1)
+    Image.new("L", (5, 5), 9).save(WORK / "grey.png")
+    return made + [WORK / "interlaced.png", WORK / "grey.png"]
+
+
+def image_cases() -> list[tuple[Path, str, str]]:
+    files = [SOURCE / "samples/sample4.bmp", SOURCE / "samples/sample8.bmp"]
+    files += sorted(p for folder in "gqb" for p in (SUITE / folder).glob("*.bmp"))
+    files += indexed_pngs() + sorted((SOURCE / "fuzz/regressions/pngdaz").iterdir())
+    cases = [(SOURCE / "samples/sample8.bmp", colors, key) for colors, key in ARGUMENTS]
+    cases += [(path, *ARGUMENTS[i % len(ARGUMENTS)]) for i, path in enumerate(files)]
+    return cases
+
+
+def test_images_give_the_commands_daz_files_and_lines(browser, url):
+    open_page(browser, url)
+    converted = 0
+    for path, colors, key in image_cases():
+        if path.read_bytes()[:4] == b"\x89PNG":
+            lines, daz = native("pngdaz", [str(path)], [colors, key])
+        else:
+            lines, daz = native("orvx", ["-c", str(path)], [colors, key])
+        load(browser, path, colors, key)
+        got = downloads(browser)
+        case = f"{path.name} {colors} {key}"
+        if daz is None:
+            assert got == {}, case
+            assert status_lines(browser) == [f"{path.name}: {lines[0]}"], case
+        else:
+            assert got == {f"{stem(path)}.daz": daz}, case
+            assert status_lines(browser) == lines, case
+            converted += 1
+    assert converted >= 30
+
+
+def daz_cases() -> list[Path]:
+    made = []
+    for name, bmp, key in (("s8", "samples/sample8.bmp", "1f2e"), ("s4", "samples/sample4.bmp", "0"),
+                           ("topdown", "../shared/bmpsuite/g/pal8topdown.bmp", "beef")):
+        if (SOURCE / bmp).exists():
+            made.append(WORK / f"{name}.daz")
+            subprocess.run([str(REFERENCE / "orvx"), "-c", str(SOURCE / bmp), str(made[-1]), "0",
+                            key], capture_output=True, check=True)
+    # The commands' saved hostile daz files, named as daz files: the page
+    # tells a daz file by its magic or its name.
+    for folder in ("dazbmp", "dazpng"):
+        for saved in sorted((SOURCE / "fuzz/regressions" / folder).iterdir()):
+            made.append(WORK / f"{folder}-{saved.name}.daz")
+            made[-1].write_bytes(saved.read_bytes())
+    return made
+
+
+def test_daz_files_give_dazpngs_and_dazbmps_files_and_previews(browser, url):
+    open_page(browser, url)
+    for path in daz_cases():
+        _, png = native("dazpng", [str(path)])
+        bmp_lines, bmp = native("dazbmp", [str(path)])
+        load(browser, path)
+        got = downloads(browser)
+        expected = {}
+        if png is not None:
+            expected[f"{stem(path)}.png"] = png
+        if bmp is not None:
+            expected[f"{stem(path)}.bmp"] = bmp
+        assert got == expected, path.name
+        lines = status_lines(browser)
+        if png is None and bmp is None:
+            assert lines == [f"{path.name}: {bmp_lines[0]}"], path.name
+        else:
+            assert lines == bmp_lines, path.name
+            assert_preview(browser, path.read_bytes())
+
+
+def assert_preview(browser, daz: bytes) -> None:
+    """The canvas holds the daz indices drawn through its palette."""
+    width, height, bits, colors, key = (int.from_bytes(daz[4:6], "little"),
+                                        int.from_bytes(daz[6:8], "little", signed=True),
+                                        int.from_bytes(daz[8:10], "little"),
+                                        int.from_bytes(daz[10:12], "little", signed=True),
+                                        int.from_bytes(daz[12:14], "little"))
+    row_size = (width * bits + 31) // 32 * 4
+    start = 24 + 4 * colors
+    rows = min(abs(height), (len(daz) - start) // row_size)
+    if width * rows > 1 << 25:
+        return
+    a, b = key & 0xFF, key >> 8
+    plain = bytearray()
+    for stored in daz[start:start + rows * row_size]:
+        a, b = b, (a + b) & 0xFF
+        plain.append((stored - b) & 0xFF)
+    palette = [tuple(daz[24 + 4 * i:27 + 4 * i]) + (255,) for i in range(colors)]
+    expected = bytearray()
+    for y in range(rows):
+        stored_row = y if height < 0 else rows - 1 - y
+        row = plain[stored_row * row_size:(stored_row + 1) * row_size]
+        for x in range(width):
+            index = row[x] if bits == 8 else (row[x // 2] >> (4 if x % 2 == 0 else 0)) & 15
+            expected += bytes(palette[index]) if index < colors else b"\xff\x00\xff\xff"
+    encoded = browser.execute_script(
+        """const canvas = document.getElementById('preview');
+        const bytes = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+        let text = '';
+        for (let i = 0; i < bytes.length; i += 0x8000) {
+          text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+        }
+        return [canvas.width, canvas.height, btoa(text)];""")
+    assert encoded[:2] == [width, rows]
+    assert base64.b64decode(encoded[2]) == bytes(expected)
+
+
+def bad_files() -> list[tuple[Path, str]]:
+    text = WORK / "lettera.txt"
+    text.write_text("Cara Zavel, ecco il file.\n")
+    sample = (SOURCE / "samples/sample8.bmp")
+    subprocess.run([str(REFERENCE / "orvx"), "-c", str(sample), str(WORK / "whole.daz")],
+                   capture_output=True, check=True)
+    truncated = WORK / "tagliato.daz"
+    truncated.write_bytes((WORK / "whole.daz").read_bytes()[:100])
+    huge = WORK / "enorme.daz"
+    huge.write_bytes(b"EW\x01\x00\xff\xff\x00\x80\x08\x00\x01\x00" + bytes(12))
+    # Within the format, past what the page previews: converted all the same.
+    wide = WORK / "largo.daz"
+    wide.write_bytes(b"EW\x01\x00\x01\x40\x01\x00\x08\x00\x01\x00" + bytes(12) + bytes(4)
+                     + bytes(0x4004))
+    return [(text, "Il file non sembra un BMP valido - Operazione non riuscita"),
+            (truncated, "Il file e' piu' corto dell'intestazione e della tavolozza"
+                        " - Operazione non riuscita"),
+            (huge, "Il file e' piu' corto dell'intestazione e della tavolozza"
+                   " - Operazione non riuscita"),
+            (wide, "Operazione riuscita")]
+
+
+def test_bad_files_show_their_message_and_the_page_goes_on(browser, url):
+    open_page(browser, url)
+    for path, message in bad_files():
+        load(browser, path)
+        lines = status_lines(browser)
+        assert message in lines[0], path.name
+        if message.startswith("Operazione"):
+            assert "troppo grande" in browser.find_element(By.ID, "preview-note").text
+            assert set(downloads(browser)) == {"largo.png", "largo.bmp"}
+        else:
+            assert lines[0].startswith(path.name + ": "), path.name
+        load(browser, SOURCE / "samples/sample4.bmp")
+        assert set(downloads(browser)) == {"sample4.daz"}, path.name
+
+
+@pytest.mark.parametrize("scheme", ["http", "file"])
+def test_no_request_leaves_the_page_after_load(browser, url, scheme):
+    open_page(browser, url if scheme == "http" else (WEB / "index.html").as_uri())
+    browser.get_log("performance")  # what the load itself asked for
+    load(browser, SOURCE / "samples/sample8.bmp", "200", "1f2e")
+    if scheme == "http":
+        browser.save_screenshot(str(WEB / "screenshot.png"))
+    _, daz = native("orvx", ["-c", str(SOURCE / "samples/sample8.bmp")], ["12", "beef"])
+    (WORK / "net.daz").write_bytes(daz)
+    load(browser, WORK / "net.daz")
+    assert browser.execute_script(
+        "return performance.getEntriesByType('resource').map((e) => e.name)"
+        ".filter((name) => !/(daz-codec|orvx-web)\\.(js|css)$/.test(name))") == []
+    requested = [m for m in map(lambda e: e["message"], browser.get_log("performance"))
+                 if '"Network.requestWillBeSent"' in m]
+    urls = [re.search(r'"url":"([^"]*)"', m).group(1) for m in requested]
+    assert [u for u in urls if not u.startswith(("blob:", "data:"))] == []
+    assert len(downloads(browser)) == 2  # the page works from this scheme too
+
+
+def big_bitmap(path: Path) -> None:
+    """An 8192 x 8192 8-bit bitmap of a gradient with some noise."""
+    width = height = 8192
+    header = (b"BM" + (54 + 1024 + width * height).to_bytes(4, "little") + bytes(4)
+              + (54 + 1024).to_bytes(4, "little") + (40).to_bytes(4, "little")
+              + width.to_bytes(4, "little") + height.to_bytes(4, "little")
+              + (1).to_bytes(2, "little") + (8).to_bytes(2, "little") + bytes(4)
+              + (width * height).to_bytes(4, "little") + bytes(8) + (256).to_bytes(4, "little")
+              + bytes(4))
+    palette = b"".join(bytes((i, 255 - i, i // 2, 0)) for i in range(256))
+    row = bytes((x // 32) % 256 for x in range(width))
+    with path.open("wb") as out:
+        out.write(header + palette)
+        for y in range(height):
+            out.write(row[y % 97:] + row[:y % 97])
+
+
+def test_speed_of_a_large_conversion_against_orvx(browser, url):
+    bmp = WORK / "big.bmp"
+    big_bitmap(bmp)
+    open_page(browser, url)
+    steps = []  # (from the pick to the link, reading, conversion, Blob) per run
+    native_ms = []
+    for _ in range(3):
+        load(browser, bmp, "200", "1f2e")
+        steps.append(browser.execute_script(
+            "const d = document.body.dataset; return [d.totalMs, d.readMs, d.ms, d.blobMs].map(Number)"))
+        started = time.perf_counter()
+        subprocess.run([str(REFERENCE / "orvx"), "-c", str(bmp), str(WORK / "big.daz"), "200",
+                        "1f2e"], capture_output=True, check=True)
+        native_ms.append((time.perf_counter() - started) * 1000)
+    digest = browser.execute_async_script(
+        """const done = arguments[arguments.length - 1];
+        fetch(document.querySelector('#downloads a[download="big.daz"]').href)
+          .then((r) => r.arrayBuffer()).then((b) => crypto.subtle.digest('SHA-256', b))
+          .then((d) => done(Array.from(new Uint8Array(d), (x) => x.toString(16).padStart(2, '0'))
+          .join('')));""")
+    assert digest == hashlib.sha256((WORK / "big.daz").read_bytes()).hexdigest()
+    version = browser.capabilities.get("browserVersion", "?")
+    # The floor: the same file to a link to its bytes, with no codec
+    # (floor.html), on the page's thread and through a worker as the page.
+    server = serve(Path(__file__).parent)
+    floor = {}
+    for mode in ("plain", "worker"):
+        browser.get(f"http://127.0.0.1:{server.server_address[1]}/floor.html")
+        browser.execute_script(f"document.body.dataset.mode = '{mode}'")
+        floor[mode] = []
+        for _ in range(3):
+            pick(browser, bmp)
+            floor[mode].append(float(browser.execute_script("return document.body.dataset.totalMs")))
+    server.shutdown()
+    total, read, convert, blob = min(steps)
+    report = (f"8192x8192 8-bit BMP to daz, 200 colours, key 1f2e, best of 3: the page "
+              f"{total:.0f} ms from the file picked to its link (reading {read:.0f} ms, "
+              f"daz_from_bmp in WebAssembly in a worker {convert:.0f} ms, the Blob {blob:.0f} ms; "
+              f"first run {steps[0][0]:.0f} ms), orvx -c {min(native_ms):.0f} ms; "
+              f"page / orvx -c = {total / min(native_ms):.2f}; with no codec, file to link: "
+              f"{min(floor['plain']):.0f} ms on the page's thread, {min(floor['worker']):.0f} ms "
+              f"through a worker (Chromium {version})\n")
+    print(report)
+    (WEB / "speed.txt").write_text(report)
