@@ -181,7 +181,6 @@ function codecWorker(createDazCodec) {
   }
 
   function buffersOf(result) {
-    const found = [];
     return result.info && result.info.rgba ? [result.info.rgba.buffer] : [];
   }
 
