@@ -4,7 +4,9 @@ and hostile data giving DazError, never a crash."""
 import io
 import os
 import random
+import stat
 import struct
+import threading
 
 import numpy
 import pytest
@@ -128,6 +130,27 @@ def test_convert_writes_what_the_commands_write(tmp_path, src, args):
     assert (tmp_path / "a.daz").read_bytes() == expected
     assert (tmp_path / "b.daz").read_bytes() == expected
     assert out.getvalue() == expected
+
+
+@pytest.mark.parametrize("destination", ["link", "fifo"])
+@pytest.mark.parametrize("from_bytes", [False, True])
+def test_a_link_stays_a_link_and_a_fifo_a_fifo(tmp_path, destination, from_bytes):
+    expected = reference("orvx", REPO / "samples/sample8.bmp", tmp_path / "ref.daz", 0, 0)
+    source = SAMPLE8 if from_bytes else REPO / "samples/sample8.bmp"
+    target = tmp_path / "out.daz"
+    if destination == "link":
+        (tmp_path / "real.daz").write_bytes(b"old")
+        target.symlink_to("real.daz")
+        daz.convert(source, target)
+        assert target.is_symlink() and (tmp_path / "real.daz").read_bytes() == expected
+    else:
+        os.mkfifo(target)
+        got = []
+        reader = threading.Thread(target=lambda: got.append(target.read_bytes()), daemon=True)
+        reader.start()
+        daz.convert(source, target)
+        reader.join(30)  # a FIFO replaced by a file leaves the reader waiting
+        assert stat.S_ISFIFO(os.lstat(target).st_mode) and got == [expected]
 
 
 # (source bytes or None for a missing file, destination, what it is before,

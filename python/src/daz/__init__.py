@@ -13,6 +13,7 @@ file object. Failures raise DazError subclasses (see daz._errors).
 from __future__ import annotations
 
 import os
+import stat
 import tempfile
 from dataclasses import dataclass
 from typing import BinaryIO, Iterable, Optional, Sequence, Tuple, Union
@@ -215,8 +216,6 @@ def encode(indices: object, palette: Palette, key: int = 0, colors: int = 0, *,
         if (width is not None and width != columns) or (height is not None and height != rows):
             raise from_code(_ERR_ARGUMENT)
         width, height = columns, rows
-        if not view.c_contiguous:
-            view = memoryview(view.tobytes())
     elif width is None or height is None:
         raise from_code(_ERR_ARGUMENT)
     if not view.c_contiguous:
@@ -268,29 +267,42 @@ def _umask() -> int:
 
 
 def write_safely(path: Union[str, "os.PathLike[str]"], data: bytes) -> None:
-    """Writes data as the file path: a temporary file in path's folder,
-    synced, then renamed over it. On any failure, or an interruption that
-    Python sees (KeyboardInterrupt), the temporary file is removed and path
-    keeps what it had."""
+    """Writes data as the file path, as the commands write their outputs: a
+    temporary file in the folder, synced, then renamed over it. On any
+    failure, or an interruption that Python sees (KeyboardInterrupt), the
+    temporary file is removed and path keeps what it had. A symbolic link
+    stays a link (the file it names is replaced); a device or a FIFO is
+    written directly, never replaced."""
     path = os.fspath(path)
-    folder, name = os.path.split(os.path.abspath(path))
+    target = os.path.realpath(path)
+    try:
+        kind = os.stat(target).st_mode
+    except OSError:
+        kind = None
+    if kind is not None and stat.S_ISDIR(kind):
+        raise from_code(_ERR_CREATE, path)
+    if kind is not None and not stat.S_ISREG(kind):
+        try:
+            with open(target, "wb") as stream:
+                stream.write(data)
+        except OSError as error:
+            raise from_code(_ERR_WRITE, path) from error
+        return
+    folder, name = os.path.split(target)
     try:
         descriptor, temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".tmp", dir=folder)
     except OSError as error:
         raise from_code(_ERR_CREATE, path) from error
     step = _ERR_WRITE
     try:
-        try:
-            mode = os.stat(path).st_mode & 0o7777
-        except OSError:
-            mode = 0o666 & ~_umask()
+        mode = kind & 0o7777 if kind is not None else 0o666 & ~_umask()
         with os.fdopen(descriptor, "wb") as stream:
             stream.write(data)
             stream.flush()
             os.fsync(stream.fileno())
         os.chmod(temporary, mode)
         step = _ERR_CREATE  # the name can't take the file: a folder, say
-        os.replace(temporary, path)
+        os.replace(temporary, target)
     except BaseException as error:
         try:
             os.unlink(temporary)
