@@ -132,9 +132,9 @@ def test_convert_writes_what_the_commands_write(tmp_path, src, args):
     assert out.getvalue() == expected
 
 
-@pytest.mark.parametrize("destination", ["link", "fifo"])
+@pytest.mark.parametrize("destination", ["link", "fifo", "setid"])
 @pytest.mark.parametrize("from_bytes", [False, True])
-def test_a_link_stays_a_link_and_a_fifo_a_fifo(tmp_path, destination, from_bytes):
+def test_links_fifos_and_set_id_files_are_written_as_the_commands_write_them(tmp_path, destination, from_bytes):
     expected = reference("orvx", REPO / "samples/sample8.bmp", tmp_path / "ref.daz", 0, 0)
     source = SAMPLE8 if from_bytes else REPO / "samples/sample8.bmp"
     target = tmp_path / "out.daz"
@@ -143,6 +143,16 @@ def test_a_link_stays_a_link_and_a_fifo_a_fifo(tmp_path, destination, from_bytes
         target.symlink_to("real.daz")
         daz.convert(source, target)
         assert target.is_symlink() and (tmp_path / "real.daz").read_bytes() == expected
+    elif destination == "setid":  # set-id bits never pass to a file of another owner
+        if os.geteuid() != 0:
+            pytest.skip("needs root to give a file to another owner")
+        target.write_bytes(b"old")
+        os.chown(target, 12345, 12345)
+        os.chmod(target, 0o6755)
+        daz.convert(source, target)
+        after = os.stat(target)
+        assert target.read_bytes() == expected
+        assert after.st_uid == 12345 or stat.S_IMODE(after.st_mode) == 0o755
     else:
         os.mkfifo(target)
         got = []

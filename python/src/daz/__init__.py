@@ -276,9 +276,10 @@ def write_safely(path: Union[str, "os.PathLike[str]"], data: bytes) -> None:
     path = os.fspath(path)
     target = os.path.realpath(path)
     try:
-        kind = os.stat(target).st_mode
+        old = os.stat(target)
+        kind: Optional[int] = old.st_mode
     except OSError:
-        kind = None
+        old, kind = None, None
     if kind is not None and stat.S_ISDIR(kind):
         raise from_code(_ERR_CREATE, path)
     if kind is not None and not stat.S_ISREG(kind):
@@ -295,7 +296,11 @@ def write_safely(path: Union[str, "os.PathLike[str]"], data: bytes) -> None:
         raise from_code(_ERR_CREATE, path) from error
     step = _ERR_WRITE
     try:
-        mode = kind & 0o7777 if kind is not None else 0o666 & ~_umask()
+        if old is None:
+            mode = 0o666 & ~_umask()
+        else:
+            # The new file is ours: set-id bits of another owner's don't pass.
+            mode = old.st_mode & (0o7777 if old.st_uid == os.geteuid() else 0o1777)
         with os.fdopen(descriptor, "wb") as stream:
             stream.write(data)
             stream.flush()
