@@ -1,7 +1,7 @@
 #include "convert/bmp_to_daz.h"
 #include "convert/daz_to_bmp.h"
 #include "convert/daz_to_png.h"
-#include "convert/output/file_ops.h"
+#include "output/file_ops.h"
 #include "convert/png_to_daz.h"
 #include "faulty_stream.h"
 #include "support.h"

@@ -1,6 +1,6 @@
 #include "faulty_stream.h"
 
-#include "convert/platform/platform.h"
+#include "platform/platform.h"
 
 #include <cerrno>
 #include <sys/types.h>

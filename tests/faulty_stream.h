@@ -3,7 +3,7 @@
 // error path.
 #pragma once
 
-#include "convert/output/file_ops.h"
+#include "output/file_ops.h"
 
 #include <cstdio>
 

@@ -3,7 +3,7 @@
 // encoded to its stored form.
 #pragma once
 
-#include "convert/kernel/pixel_kernel.h"
+#include "kernel/pixel_kernel.h"
 #include "daz/daz.h"
 #include "format/daz_image.h"
 

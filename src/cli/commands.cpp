@@ -1,7 +1,7 @@
 #include "cli/commands.h"
 
 #include "cli/texts.h"
-#include "convert/platform/platform.h"
+#include "platform/platform.h"
 #include "format/daz_format.h"
 
 // After the format's own header: the library's defines some of its names as

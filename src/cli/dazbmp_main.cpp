@@ -1,4 +1,4 @@
 #include "cli/dazbmp_command.h"
-#include "convert/platform/entry.h"
+#include "platform/entry.h"
 
 ORVX_MAIN(orvx::runDazbmp)

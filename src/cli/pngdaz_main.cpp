@@ -1,4 +1,4 @@
 #include "cli/png_commands.h"
-#include "convert/platform/entry.h"
+#include "platform/entry.h"
 
 ORVX_MAIN(orvx::runPngdaz)

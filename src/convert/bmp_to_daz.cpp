@@ -2,9 +2,9 @@
 
 #include "convert/bmp/bmp_source.h"
 #include "convert/bmp/rle_decoder.h"
-#include "convert/output/destination.h"
+#include "output/destination.h"
 #include "convert/pixel_sink.h"
-#include "convert/platform/platform.h"
+#include "platform/platform.h"
 #include "format/daz_format.h"
 
 #include <array>

@@ -1,7 +1,7 @@
 // bmp_to_daz.h - one palette bitmap (4 or 8 bits per pixel) into one daz file.
 #pragma once
 
-#include "convert/output/file_ops.h"
+#include "output/file_ops.h"
 #include "convert/result_codes.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "convert/daz_source.h"
 
-#include "convert/platform/platform.h"
+#include "platform/platform.h"
 #include "format/daz_image.h"
 
 #include <array>

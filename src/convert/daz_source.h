@@ -2,7 +2,7 @@
 // stretch of its pixel area with the keystream taken off.
 #pragma once
 
-#include "convert/kernel/pixel_kernel.h"
+#include "kernel/pixel_kernel.h"
 #include "convert/result_codes.h"
 #include "format/daz_format.h"
 

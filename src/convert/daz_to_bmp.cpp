@@ -2,7 +2,7 @@
 
 #include "convert/bmp/bmp_source.h"
 #include "convert/daz_source.h"
-#include "convert/output/destination.h"
+#include "output/destination.h"
 #include "format/byte_order.h"
 #include "format/daz_format.h"
 

@@ -28,7 +28,7 @@
 // bitmap is always under 4 GiB.
 #pragma once
 
-#include "convert/output/file_ops.h"
+#include "output/file_ops.h"
 #include "convert/result_codes.h"
 
 #include <cstdint>

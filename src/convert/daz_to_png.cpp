@@ -1,7 +1,7 @@
 #include "convert/daz_to_png.h"
 
 #include "convert/daz_source.h"
-#include "convert/output/destination.h"
+#include "output/destination.h"
 #include "convert/png/png_glue.h"
 #include "convert/png_to_daz.h"
 

@@ -14,7 +14,7 @@
 // stored row when its rows are bottom-up.
 #pragma once
 
-#include "convert/output/file_ops.h"
+#include "output/file_ops.h"
 #include "convert/result_codes.h"
 
 #include <cstdio>

@@ -1,8 +1,8 @@
 // pixel_sink.h - where pixel bytes go once read: counted, encoded, written.
 #pragma once
 
-#include "convert/kernel/pixel_kernel.h"
-#include "convert/output/file_ops.h"
+#include "kernel/pixel_kernel.h"
+#include "output/file_ops.h"
 #include "convert/result_codes.h"
 
 #include <cstdint>

@@ -1,8 +1,8 @@
 #include "convert/png_to_daz.h"
 
-#include "convert/output/destination.h"
+#include "output/destination.h"
 #include "convert/pixel_sink.h"
-#include "convert/platform/platform.h"
+#include "platform/platform.h"
 #include "convert/png/png_glue.h"
 #include "format/byte_order.h"
 #include "format/daz_format.h"

@@ -32,7 +32,7 @@
 // decoded.
 #pragma once
 
-#include "convert/output/file_ops.h"
+#include "output/file_ops.h"
 #include "convert/result_codes.h"
 
 #include <cstddef>

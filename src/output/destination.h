@@ -22,8 +22,8 @@
 // written directly and never removed.
 #pragma once
 
-#include "convert/output/file_ops.h"
-#include "convert/platform/platform.h"
+#include "output/file_ops.h"
+#include "platform/platform.h"
 #include "convert/result_codes.h"
 
 #include <cstdio>

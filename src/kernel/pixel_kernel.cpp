@@ -1,4 +1,4 @@
-#include "convert/kernel/pixel_kernel.h"
+#include "kernel/pixel_kernel.h"
 
 #include <algorithm>
 #include <atomic>

@@ -8,7 +8,7 @@
 // themselves) ends the run with the failure status, not an abort.
 #pragma once
 
-#include "convert/platform/platform.h"
+#include "platform/platform.h"
 
 namespace orvx {
 inline constexpr int ENTRY_FAILURE = -1; // as every command's own failure

@@ -1,4 +1,4 @@
-#include "convert/platform/platform.h"
+#include "platform/platform.h"
 
 #include <algorithm>
 #include <array>

@@ -3,7 +3,7 @@
 // the temporary file is opened so that it can be deleted while open, and
 // renamed over the destination with MoveFileExW; Ctrl-C, Ctrl-Break and the
 // console closing delete it, then let the default handler end the process.
-#include "convert/platform/platform.h"
+#include "platform/platform.h"
 
 #include <windows.h>
 

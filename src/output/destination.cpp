@@ -1,4 +1,4 @@
-#include "convert/output/destination.h"
+#include "output/destination.h"
 
 #include <cerrno>
 

@@ -1,6 +1,6 @@
-#include "convert/output/file_ops.h"
+#include "output/file_ops.h"
 
-#include "convert/platform/platform.h"
+#include "platform/platform.h"
 
 namespace orvx {
 

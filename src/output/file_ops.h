@@ -3,7 +3,7 @@
 // can hand a conversion calls that fail at any point it chooses.
 #pragma once
 
-#include "convert/platform/platform.h"
+#include "platform/platform.h"
 
 #include <cstddef>
 #include <cstdio>
