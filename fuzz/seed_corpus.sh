@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Seeds the fuzz corpora from the BMP Suite, the samples and the test PNGs.
-# Usage: fuzz/seed_corpus.sh OUT_DIR   (makes OUT_DIR/KIND for each target)
-# Needs build-fuzz/orvx, Pillow and ImageMagick. The BMP Suite is looked for
+# Usage: fuzz/seed_corpus.sh OUT_DIR [BUILD_DIR]   (makes OUT_DIR/KIND for
+# each target; BUILD_DIR, build/fuzz by default, holds the orvx it runs)
+# Needs Pillow and ImageMagick. The BMP Suite is looked for
 # in $ORVX_BMPSUITE, by default ../shared/bmpsuite beside the source tree;
 # without it the bitmaps are the samples alone.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 out=$1
+build=${2:-$here/build/fuzz}
 suite=${ORVX_BMPSUITE:-$here/../shared/bmpsuite}
-kinds=(convert inspect dazbmp pngdaz dazpng)
+kinds=(convert inspect dazbmp pngdaz dazpng api_inspect api_decode api_roundtrip)
 for kind in "${kinds[@]}"; do mkdir -p "$out/$kind"; done
 bitmaps=("$here"/samples/*.bmp)
 if [ -d "$suite/g" ]; then
@@ -22,10 +24,13 @@ for bmp in "${bitmaps[@]}"; do
   # count 0 / key 0x1f2e, and count 9 / key 0.
   { printf '\000\000\056\037'; cat "$bmp"; } > "$out/convert/seed-$n-a"
   { printf '\011\000\000\000'; cat "$bmp"; } > "$out/convert/seed-$n-b"
-  "$here"/build-fuzz/orvx -c "$bmp" "$out/inspect/seed-$n.daz" 5 abcd >/dev/null || true
+  "$build"/orvx -c "$bmp" "$out/inspect/seed-$n.daz" 5 abcd >/dev/null || true
 done
-cp "$out"/inspect/* "$out/dazbmp/"
-cp "$out"/inspect/* "$out/dazpng/"
+# The same daz files for every target that reads one (the round trip takes
+# any bytes).
+for kind in dazbmp dazpng api_inspect api_decode api_roundtrip; do
+  cp "$out"/inspect/* "$out/$kind/"
+done
 pngs=$(mktemp -d)
 trap 'rm -rf "$pngs"' EXIT
 /usr/bin/python3 "$here/tests/png_cases.py" "$pngs" "$(command -v convert || true)"

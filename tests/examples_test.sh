@@ -5,11 +5,12 @@
 # build's programs then read daz files made by the installed orvx: daz_info
 # must print their header, daz_to_pam their pixels as ImageMagick reads them
 # from dazbmp's bitmap of the same file.
-# Usage: examples_test.sh BUILD_DIR SOURCE_DIR IMAGEMAGICK_CONVERT
+# Usage: examples_test.sh BUILD_DIR SOURCE_DIR IMAGEMAGICK_CONVERT LIBDIR
 set -euo pipefail
 build=$1
 source=$2
 convert=$3
+libdir=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "$*"; exit 1; }
@@ -24,7 +25,7 @@ cmake_build() { # FOLDER STATIC
 }
 make_build() { # FOLDER STATIC
   mkdir "$work/$1"
-  PKG_CONFIG_PATH="$prefix/lib/pkgconfig" make -C "$work/$1" -f "$examples/Makefile" STATIC="$2" \
+  PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig" make -C "$work/$1" -f "$examples/Makefile" STATIC="$2" \
     CFLAGS="-O2 -Wall -Wextra -pedantic -Werror" >"$work/$1.log" 2>&1 ||
     { cat "$work/$1.log"; fail "$1: build failed"; }
 }
@@ -51,14 +52,15 @@ for folder in cmake-shared cmake-static pkg-config-shared pkg-config-static; do
     if [[ $folder == *static ]]; then
       ldd "$bin/$program" | grep libdaz && fail "$folder/$program loads libdaz.so"
     else
-      LD_LIBRARY_PATH="$prefix/lib" ldd "$bin/$program" | grep "libdaz.so.1 => $prefix/lib/" >/dev/null ||
-        fail "$folder/$program does not load the installed libdaz.so.1"
+      LD_LIBRARY_PATH="$prefix/$libdir" ldd "$bin/$program" |
+        grep -E "libdaz\.so\.[0-9]+ => $prefix/$libdir/" >/dev/null ||
+        fail "$folder/$program does not load the installed libdaz.so"
     fi
   done
   while IFS='|' read -r image expected; do
     [ -n "$image" ] || continue
     daz="$work/$image.daz"
-    LD_LIBRARY_PATH="$prefix/lib" "$bin/daz_info" "$daz" >"$work/info"
+    LD_LIBRARY_PATH="$prefix/$libdir" "$bin/daz_info" "$daz" >"$work/info"
     IFS='|' read -r -a lines <<<"$expected"
     for line in "${lines[@]}"; do
       grep -qxF "$line" "$work/info" || { cat "$work/info"; fail "$folder/daz_info $image: no '$line'"; }
@@ -72,8 +74,8 @@ for folder in cmake-shared cmake-static pkg-config-shared pkg-config-static; do
     # reads each (past the kept palette, dazbmp's bitmap has no colour to
     # compare with; there the PAM must hold opaque magenta).
     "$prefix/bin/dazbmp" "$daz" "$work/$image.bmp" >/dev/null
-    LD_LIBRARY_PATH="$prefix/lib" "$bin/daz_to_pam" "$daz" "$work/out.pam"
-    LD_LIBRARY_PATH="$prefix/lib" "$bin/daz_to_pam" -p "$daz" "$work/out.ppm"
+    LD_LIBRARY_PATH="$prefix/$libdir" "$bin/daz_to_pam" "$daz" "$work/out.pam"
+    LD_LIBRARY_PATH="$prefix/$libdir" "$bin/daz_to_pam" -p "$daz" "$work/out.ppm"
     "$convert" "$work/out.pam" -depth 8 rgba:"$work/pam.rgba"
     "$convert" "$work/out.ppm" -depth 8 rgb:"$work/ppm.rgb"
     "$convert" "$work/out.pam" -alpha off -depth 8 rgb:"$work/pam.rgb"

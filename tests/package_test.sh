@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Builds the Debian packages (libdaz0, libdaz-dev, orvx), checks each one's
-# files, fields and dependencies, unpacks them and runs the packaged commands
-# on the shipped sample.
-# Usage: package_test.sh BUILD_DIR SOURCE_DIR VERSION
+# Builds the Debian packages (libdaz1, libdaz-dev, orvx for version 1.x),
+# checks each one's files, fields, dependencies and control files, unpacks
+# them and runs the packaged commands on the shipped sample.
+# Usage: package_test.sh BUILD_DIR SOURCE_DIR VERSION LIBDIR
 set -euo pipefail
 build=$1
 source=$2
 version=$3
+libdir=usr/$4
 major=${version%%.*}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -16,18 +17,20 @@ fail() { echo "$*"; exit 1; }
 arch=$(dpkg --print-architecture)
 
 # package | section | its files, but for directories (the CMake export's
-# per-configuration file as dazTargets-CONFIG.cmake)
+# per-configuration file as dazTargets-CONFIG.cmake; each package's
+# copyright and changelog.gz as DOC)
 packages="
-libdaz$major|libs|./usr/lib/libdaz.so.$major ./usr/lib/libdaz.so.$version
-libdaz-dev|libdevel|./usr/include/daz/daz.h ./usr/lib/cmake/daz/dazConfig.cmake
-  ./usr/lib/cmake/daz/dazConfigVersion.cmake ./usr/lib/cmake/daz/dazTargets-CONFIG.cmake
-  ./usr/lib/cmake/daz/dazTargets.cmake ./usr/lib/libdaz.a ./usr/lib/libdaz.so
-  ./usr/lib/pkgconfig/daz.pc
+libdaz$major|libs|./$libdir/libdaz.so.$major ./$libdir/libdaz.so.$version DOC
+libdaz-dev|libdevel|./usr/include/daz/daz.h ./$libdir/cmake/daz/dazConfig.cmake
+  ./$libdir/cmake/daz/dazConfigVersion.cmake ./$libdir/cmake/daz/dazTargets-CONFIG.cmake
+  ./$libdir/cmake/daz/dazTargets.cmake ./$libdir/libdaz.a ./$libdir/libdaz.so
+  ./$libdir/pkgconfig/daz.pc DOC
 orvx|graphics|./usr/bin/dazbmp ./usr/bin/dazpng ./usr/bin/orvx ./usr/bin/pngdaz
-  ./usr/bin/daz-thumbnailer ./usr/share/man/man1/dazbmp.1 ./usr/share/man/man1/dazpng.1
-  ./usr/share/man/man1/orvx.1 ./usr/share/man/man1/pngdaz.1 ./usr/share/man/man1/daz-thumbnailer.1
+  ./usr/bin/daz-thumbnailer ./usr/share/man/man1/dazbmp.1.gz ./usr/share/man/man1/dazpng.1.gz
+  ./usr/share/man/man1/orvx.1.gz ./usr/share/man/man1/pngdaz.1.gz
+  ./usr/share/man/man1/daz-thumbnailer.1.gz
   ./usr/share/mime/packages/daz.xml ./usr/share/orvx/daz.magic
-  ./usr/share/thumbnailers/daz.thumbnailer"
+  ./usr/share/thumbnailers/daz.thumbnailer DOC"
 echo "$packages" | sed '/^$/d' | awk '/^ / {line = line $0; next} {if (line) print line; line = $0}
   END {print line}' >"$work/table"
 [ "$(ls "$work"/*.deb | wc -l)" -eq 3 ] || fail "not three packages: $(ls "$work")"
@@ -36,7 +39,8 @@ while IFS='|' read -r package section files; do
   [ -f "$deb" ] || fail "no $(basename "$deb") among: $(ls "$work")"
   dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' |
     sed 's/dazTargets-[a-z]*\.cmake$/dazTargets-CONFIG.cmake/' | sort >"$work/list"
-  echo $files | tr ' ' '\n' | sort >"$work/expected"
+  echo $files | sed "s|DOC|./usr/share/doc/$package/changelog.gz ./usr/share/doc/$package/copyright|" |
+    tr ' ' '\n' | sort >"$work/expected"
   diff -u "$work/expected" "$work/list" || fail "$package: other files than expected"
   [ "$(dpkg-deb -f "$deb" Section)" = "$section" ] || fail "$package: section $(dpkg-deb -f "$deb" Section)"
   [ -n "$(dpkg-deb -f "$deb" Description)" ] || fail "$package: no description"
@@ -51,7 +55,7 @@ multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 while read -r needed; do
   owner=$(dpkg -S "*/$multiarch/$needed" | head -n 1 | cut -d: -f1)
   depends "libdaz$major" | grep -w "$owner" >/dev/null || fail "libdaz$major needs $needed but not $owner"
-done < <(readelf -d "$work/root/usr/lib/libdaz.so.$version" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+done < <(readelf -d "$work/root/$libdir/libdaz.so.$version" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
 depends libdaz-dev | grep -F "libdaz$major (= $version)" >/dev/null || fail "libdaz-dev: not on libdaz$major $version"
 depends libdaz-dev | grep libpng-dev >/dev/null || fail "libdaz-dev: no libpng-dev dependency"
 depends orvx | grep libpng16 >/dev/null || fail "orvx: no libpng16 dependency"
@@ -62,10 +66,26 @@ for command in orvx dazbmp pngdaz dazpng; do
   readelf -d "$work/root/usr/bin/$command" | grep -F libdaz >/dev/null &&
     fail "$command needs libdaz.so: the commands link it in"
 done
-# The shared library's package tells dpkg-shlibdeps how to depend on it.
+# The shared library's package tells dpkg-shlibdeps how to depend on it, and
+# has libc's trigger run ldconfig, with no maintainer script of its own.
 dpkg-deb -e "$work/libdaz${major}_${version}_$arch.deb" "$work/control"
 grep -qx "libdaz $major libdaz$major (>= $version)" "$work/control/shlibs" ||
   fail "libdaz$major: shlibs is: $(cat "$work/control/shlibs" 2>/dev/null)"
+grep -qx "activate-noawait ldconfig" "$work/control/triggers" ||
+  fail "libdaz$major: triggers is: $(cat "$work/control/triggers" 2>/dev/null)"
+for script in preinst postinst prerm postrm; do
+  [ ! -e "$work/control/$script" ] || fail "libdaz$major has a $script: $(cat "$work/control/$script")"
+done
+# Each package's copyright is LICENSE's text in Debian's form, and its
+# changelog names the package's version.
+while IFS='|' read -r package _; do
+  doc="$work/root/usr/share/doc/$package"
+  sed -n 's/^ //p' "$doc/copyright" | sed 's/^\.$//' >"$work/license"
+  diff -u <(sed -n '/^Permission/,$p' "$source/LICENSE") "$work/license" ||
+    fail "$package: copyright does not hold LICENSE's text"
+  gzip -dc "$doc/changelog.gz" | head -n 1 | grep -F "orvx ($version)" >/dev/null ||
+    fail "$package: changelog is not of $version"
+done <"$work/table"
 
 out=$("$work/root/usr/bin/orvx" -c "$source/samples/sample8.bmp" "$work/s.daz" 200 1f2e)
 expected=$'Nell\'immagine ci sono 1437 pixel non definiti\n\nOperazione riuscita'
@@ -76,6 +96,6 @@ cmp -s <(tail -c 6144 "$work/s.bmp") <(tail -c 6144 "$source/samples/sample8.bmp
 "$work/root/usr/bin/dazpng" "$work/s.daz" "$work/s.png" >/dev/null
 "$work/root/usr/bin/pngdaz" "$work/s.png" "$work/t.daz" 200 1f2e >/dev/null
 cmp -s "$work/s.daz" "$work/t.daz" || fail "packaged dazpng and pngdaz did not round-trip"
-LD_LIBRARY_PATH="$work/root/usr/lib" "$work/root/usr/bin/daz-thumbnailer" -s 32 "$work/s.daz" \
+"$work/root/usr/bin/daz-thumbnailer" -s 32 "$work/s.daz" \
   "$work/thumb.png" || fail "packaged daz-thumbnailer failed"
 echo "packages ok: $(cd "$work" && ls ./*.deb | tr '\n' ' ')"
