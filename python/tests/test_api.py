@@ -1,8 +1,10 @@
 """The package's calls: round trips, conversions equal to the commands',
 and hostile data giving DazError, never a crash."""
 
+import copy
 import io
 import os
+import pickle
 import random
 import stat
 import struct
@@ -47,6 +49,13 @@ def test_encode_then_decode_gives_the_image_back(width, height, bits, entries, k
     assert back.palette == b"".join(bytes(entry) for entry in palette[:colors])
     assert numpy.array_equal(numpy.asarray(back.indices), indices)
     assert daz.inspect(io.BytesIO(data)).rows == height
+    # a decoded image pickles and copies whole, its indices its own
+    for again in (pickle.loads(pickle.dumps(back)), copy.deepcopy(back)):
+        assert (again.width, again.height, again.key, again.palette) == \
+            (back.width, back.height, back.key, back.palette)
+        assert numpy.array_equal(numpy.asarray(again.indices), indices)
+        numpy.asarray(again.indices)[0, 0] ^= 1
+        assert numpy.array_equal(numpy.asarray(back.indices), indices)
 
 
 def test_indices_are_a_zero_copy_two_dimensional_buffer():
@@ -95,6 +104,8 @@ def test_hostile_daz_data_gives_a_daz_error(tmp_path, data, code, kind):
         code = code[kind != "bytes"]
     assert caught.value.code == code
     assert isinstance(caught.value, ValueError) and caught.value.message in str(caught.value)
+    again = pickle.loads(pickle.dumps(caught.value))
+    assert (type(again), again.code, str(again)) == (type(caught.value), code, str(caught.value))
 
 
 def test_a_daz_cut_short_gives_its_whole_rows():
@@ -164,15 +175,15 @@ def test_links_fifos_and_set_id_files_are_written_as_the_commands_write_them(tmp
 
 
 # (source bytes or None for a missing file, destination, what it is before,
-# error class, code)
+# error class, code); an input or output error is also the OSError of its errno
 SAMPLE8 = (REPO / "samples/sample8.bmp").read_bytes()
 BAD_CONVERSIONS = [
-    (None, "out.daz", "file", daz.DazIOError, -16),
+    (None, "out.daz", "file", FileNotFoundError, -16),
     (b"not an image at all", "out.daz", "file", daz.DazFormatError, -10),
     (b"\x89PNG\r\n\x1a\n" + bytes(40), "out.daz", "file", daz.DazFormatError, -12),
     ((REPO / "samples/sample4.bmp").read_bytes(), "out.daz", "file", daz.DazFormatError, -14),
-    (SAMPLE8, "no/such/folder/out.daz", None, daz.DazIOError, -18),
-    (SAMPLE8, "folder", "folder", daz.DazIOError, -18),  # written, then can't take its name
+    (SAMPLE8, "no/such/folder/out.daz", None, FileNotFoundError, -18),
+    (SAMPLE8, "folder", "folder", IsADirectoryError, -18),  # written, then can't take its name
 ]
 
 
@@ -192,10 +203,51 @@ def test_a_failed_conversion_leaves_the_destination_as_it_was(tmp_path, data, de
         target.mkdir()
     with pytest.raises(error) as caught:
         daz.convert(data if from_bytes else source, target, colors=17 if code == -14 else 0)
-    assert caught.value.code == code
+    assert caught.value.code == code and isinstance(caught.value, daz.DazError)
     assert (caught.value.path is None) == (from_bytes and code != -18)  # the file concerned
+    # it pickles, errno and all, as a ProcessPoolExecutor or Dask hands it back
+    again = pickle.loads(pickle.dumps(caught.value))
+    assert (type(again), str(again), getattr(again, "errno", None)) == \
+        (type(caught.value), str(caught.value), getattr(caught.value, "errno", None))
     left = {"source"} if data is not None else set()
     if before:
         left.add(target.name)
         assert target.read_bytes() == b"old" if before == "file" else not os.listdir(target)
     assert set(os.listdir(tmp_path)) == left  # no temporary file either
+
+
+def decode_file(path):
+    return daz.decode(path)
+
+
+def test_images_and_errors_come_back_from_worker_processes(tmp_path):
+    from concurrent.futures import ProcessPoolExecutor
+    (tmp_path / "good.daz").write_bytes(daz.encode(image(5, 3, 255), bytes(768), key=0x1F2E))
+    (tmp_path / "bad.daz").write_bytes(header(bits=5) + bytes(16))
+    with ProcessPoolExecutor(max_workers=1) as pool:
+        missing = pool.submit(decode_file, tmp_path / "missing.daz")
+        bad = pool.submit(decode_file, tmp_path / "bad.daz")
+        good = pool.submit(decode_file, tmp_path / "good.daz")  # the pool still works
+        with pytest.raises(FileNotFoundError) as caught:
+            missing.result()
+        assert caught.value.code == -16 and caught.value.filename == str(tmp_path / "missing.daz")
+        with pytest.raises(daz.DazFormatError) as caught:
+            bad.result()
+        assert caught.value.code == -6 and caught.value.path == str(tmp_path / "bad.daz")
+        assert numpy.array_equal(numpy.asarray(good.result().indices), image(5, 3, 255))
+
+
+# a call, and what it is given that is not an integer
+WRONG_TYPES = [
+    (lambda: daz.encode(bytes(4), bytes(6), key="1f2e", width=2, height=2), "key"),
+    (lambda: daz.encode(bytes(4), bytes(6), colors=2.0, width=2, height=2), "colors"),
+    (lambda: daz.encode(bytes(4), bytes(6), width="2", height=2), "width"),
+    (lambda: daz.convert(SAMPLE8, io.BytesIO(), key="1f2e"), "key"),
+    (lambda: daz.convert(SAMPLE8, io.BytesIO(), colors=None), "colors"),
+]
+
+
+@pytest.mark.parametrize("call,name", WRONG_TYPES)
+def test_an_argument_of_the_wrong_type_is_a_type_error_that_names_it(call, name):
+    with pytest.raises(TypeError, match=f"^{name} must be an integer, not "):
+        call()

@@ -12,6 +12,8 @@ file object. Failures raise DazError subclasses (see daz._errors).
 
 from __future__ import annotations
 
+import errno
+import operator
 import os
 import stat
 import tempfile
@@ -91,7 +93,7 @@ def _open(path: Union[str, "os.PathLike[str]"]) -> BinaryIO:
     try:
         return open(path, "rb")
     except OSError as error:
-        raise from_code(_ERR_OPEN, os.fspath(path)) from error
+        raise from_code(_ERR_OPEN, os.fspath(path), error.errno) from error
 
 
 def _read(stream: BinaryIO, size: int, name: Optional[str]) -> bytes:
@@ -101,7 +103,7 @@ def _read(stream: BinaryIO, size: int, name: Optional[str]) -> bytes:
         try:
             part = stream.read(size)
         except OSError as error:
-            raise from_code(_ERR_READ, name) from error
+            raise from_code(_ERR_READ, name, error.errno) from error
         if not part:
             break
         parts.append(part)
@@ -122,7 +124,7 @@ def _read_into(stream: BinaryIO, room: memoryview, name: Optional[str]) -> int:
                 got = len(part) if part else 0
                 room[done:done + got] = part or b""
         except OSError as error:
-            raise from_code(_ERR_READ, name) from error
+            raise from_code(_ERR_READ, name, error.errno) from error
         if not got:
             break
         done += got
@@ -185,6 +187,15 @@ def decode(src: Source) -> DazImage:
     return DazImage(**_info(record), indices=indices)
 
 
+def _whole(name: str, value: object) -> int:
+    """An integer argument (int, numpy integers...), or a TypeError naming it."""
+    try:
+        return operator.index(value)  # type: ignore[arg-type]
+    except TypeError:
+        hint = f"; for hexadecimal text, int({value!r}, 16)" if isinstance(value, str) else ""
+        raise TypeError(f"{name} must be an integer, not {type(value).__name__}{hint}") from None
+
+
 def _palette_bytes(palette: Palette) -> Tuple[bytes, int]:
     """The palette as the library takes it: 4 bytes an entry."""
     if isinstance(palette, (bytes, bytearray, memoryview)):
@@ -208,6 +219,7 @@ def encode(indices: object, palette: Palette, key: int = 0, colors: int = 0, *,
     of (red, green, blue[, fourth]) entries. bits: 4 when the palette has at
     most 16 entries, else 8, unless given. colors: entries kept (0: all);
     indices past them are kept as they are. key: 0..0xffff."""
+    key, colors = _whole("key", key), _whole("colors", colors)
     view = memoryview(indices)  # type: ignore[arg-type]
     if view.itemsize != 1 or view.ndim not in (1, 2):
         raise from_code(_ERR_ARGUMENT)
@@ -220,6 +232,7 @@ def encode(indices: object, palette: Palette, key: int = 0, colors: int = 0, *,
         raise from_code(_ERR_ARGUMENT)
     if not view.c_contiguous:
         view = memoryview(view.tobytes())
+    width, height = _whole("width", width), _whole("height", height)
     if width < 0 or height < 0 or not 0 <= key <= 0xFFFF:
         raise from_code(_ERR_ARGUMENT)
     table, entries = _palette_bytes(palette)
@@ -281,19 +294,19 @@ def write_safely(path: Union[str, "os.PathLike[str]"], data: bytes) -> None:
     except OSError:
         old, kind = None, None
     if kind is not None and stat.S_ISDIR(kind):
-        raise from_code(_ERR_CREATE, path)
+        raise from_code(_ERR_CREATE, path, errno.EISDIR)
     if kind is not None and not stat.S_ISREG(kind):
         try:
             with open(target, "wb") as stream:
                 stream.write(data)
         except OSError as error:
-            raise from_code(_ERR_WRITE, path) from error
+            raise from_code(_ERR_WRITE, path, error.errno) from error
         return
     folder, name = os.path.split(target)
     try:
         descriptor, temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".tmp", dir=folder)
     except OSError as error:
-        raise from_code(_ERR_CREATE, path) from error
+        raise from_code(_ERR_CREATE, path, error.errno) from error
     step = _ERR_WRITE
     try:
         if old is None:
@@ -314,7 +327,7 @@ def write_safely(path: Union[str, "os.PathLike[str]"], data: bytes) -> None:
         except OSError:
             pass
         if isinstance(error, OSError):
-            raise from_code(step, path) from error
+            raise from_code(step, path, error.errno) from error
         raise
 
 
@@ -327,6 +340,7 @@ def convert(src: Source, dst: Union[str, "os.PathLike[str]", BinaryIO], colors: 
     file conversion (the commands' safe output); otherwise the image is held
     in memory and dst, a path, is written through a temporary file renamed
     into place, or, a binary file object, written to."""
+    key, colors = _whole("key", key), _whole("colors", colors)
     if not 0 <= key <= 0xFFFF:
         raise from_code(_ERR_ARGUMENT)
     if _is_path(src) and _is_path(dst):
@@ -350,5 +364,5 @@ def convert(src: Source, dst: Union[str, "os.PathLike[str]", BinaryIO], colors: 
         try:
             dst.write(out)  # type: ignore[union-attr]
         except OSError as error:
-            raise from_code(_ERR_WRITE, getattr(dst, "name", None)) from error
+            raise from_code(_ERR_WRITE, getattr(dst, "name", None), error.errno) from error
     return undefined

@@ -11,6 +11,7 @@
 
 #include <daz/daz.h>
 
+#include <errno.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -23,7 +24,9 @@
 
 static PyObject* error_factory; /* daz._errors.from_code, looked up once */
 
-static PyObject* raise_code(int code) {
+/* Raises daz._errors.from_code(code, None, system_error): system_error is
+ * errno as a failed file call left it (0: none). */
+static PyObject* raise_system_code(int code, int system_error) {
     if (code == DAZ_ERR_MEMORY) {
         return PyErr_NoMemory();
     }
@@ -38,12 +41,18 @@ static PyObject* raise_code(int code) {
             return NULL;
         }
     }
-    PyObject* error = PyObject_CallFunction(error_factory, "i", code);
+    PyObject* error = system_error != 0
+                          ? PyObject_CallFunction(error_factory, "iOi", code, Py_None, system_error)
+                          : PyObject_CallFunction(error_factory, "i", code);
     if (error != NULL) {
         PyErr_SetObject((PyObject*)Py_TYPE(error), error);
         Py_DECREF(error);
     }
     return NULL;
+}
+
+static PyObject* raise_code(int code) {
+    return raise_system_code(code, 0);
 }
 
 /* ---- big buffers ---------------------------------------------------------
@@ -160,6 +169,22 @@ static PyObject* block_get_shape(Block* self, void* closure) {
     return Py_BuildValue("(n)", self->shape[0]);
 }
 
+static PyObject* block_rebuilder; /* _daz._block, looked up at import */
+
+/* Pickling and copying: the bytes, the shape, and _daz._block to rebuild
+ * a block from them. */
+static PyObject* block_reduce(Block* self, PyObject* unused) {
+    (void)unused;
+    const Py_ssize_t rows = self->ndim == 2 ? self->shape[0] : 1;
+    const Py_ssize_t width = self->ndim == 2 ? self->shape[1] : self->shape[0];
+    return Py_BuildValue("(O(y#nni))", block_rebuilder, (const char*)self->data, rows * width, rows,
+                         width, self->ndim);
+}
+
+static PyMethodDef block_methods[] = {
+    {"__reduce__", (PyCFunction)block_reduce, METH_NOARGS, "For pickle and copy."},
+    {NULL, NULL, 0, NULL}};
+
 static PyGetSetDef block_getset[] = {
     {"shape", (getter)block_get_shape, NULL, "(rows, width), or (size,) for plain bytes", NULL},
     {NULL, NULL, NULL, NULL, NULL}};
@@ -173,6 +198,7 @@ static PyTypeObject BlockType = {
     .tp_doc = "Bytes held for the package: an image's indices, one byte a pixel, top row "
               "first, as a (rows, width) buffer of unsigned bytes.",
     .tp_getset = block_getset,
+    .tp_methods = block_methods,
 };
 
 /* A new block of rows x width bytes (ndim 2) or width bytes (ndim 1),
@@ -344,6 +370,31 @@ static PyObject* py_decode(PyObject* self, PyObject* args) {
     return Py_BuildValue("(NN)", record, (PyObject*)indices);
 }
 
+/* _block(data, rows, width, ndim): a block holding a copy of data, rows x
+ * width bytes; what a pickled block is rebuilt with. */
+static PyObject* py_block(PyObject* self, PyObject* args) {
+    (void)self;
+    Py_buffer data;
+    Py_ssize_t rows = 0;
+    Py_ssize_t width = 0;
+    int ndim = 0;
+    if (!PyArg_ParseTuple(args, "y*nni", &data, &rows, &width, &ndim)) {
+        return NULL;
+    }
+    if ((ndim != 1 && ndim != 2) || rows < 0 || width < 0 || (ndim == 1 && rows != 1) ||
+        (width > 0 && rows > data.len / width) || rows * width != data.len) {
+        PyBuffer_Release(&data);
+        PyErr_SetString(PyExc_ValueError, "data of another size than the shape");
+        return NULL;
+    }
+    Block* block = block_new(rows, width, ndim);
+    if (block != NULL) {
+        memcpy(block->data, data.buf, (size_t)data.len);
+    }
+    PyBuffer_Release(&data);
+    return (PyObject*)block;
+}
+
 /* empty(size): an unfilled writable block to read a file into. */
 static PyObject* py_empty(PyObject* self, PyObject* args) {
     (void)self;
@@ -474,11 +525,14 @@ static PyObject* py_convert_file(PyObject* self, PyObject* args) {
     const file_fn convert = png ? daz_convert_png_file : daz_convert_bmp_file;
     uint64_t undefined = 0;
     int status = DAZ_OK;
+    int system_error = 0;
     Py_BEGIN_ALLOW_THREADS;
+    errno = 0;
     status = convert(source, destination, colors, (uint16_t)key, &undefined);
+    system_error = errno;
     Py_END_ALLOW_THREADS;
     if (status != DAZ_OK) {
-        return raise_code(status);
+        return raise_system_code(status, system_error);
     }
     return PyLong_FromUnsignedLongLong((unsigned long long)undefined);
 }
@@ -490,6 +544,7 @@ static PyMethodDef methods[] = {
     {"read_header", py_read_header, METH_VARARGS, "read_header(head, wide) -> info tuple"},
     {"decode", py_decode, METH_VARARGS, "decode(data, wide, whole) -> (info, indices)"},
     {"empty", py_empty, METH_VARARGS, "empty(size) -> unfilled writable buffer"},
+    {"_block", py_block, METH_VARARGS, "_block(data, rows, width, ndim) -> a copy as a block"},
     {"encode", py_encode, METH_VARARGS, "encode(...) -> (bytes, undefined)"},
     {"from_image", py_from_image, METH_VARARGS, "from_image(png, data, colors, key)"},
     {"convert_file", py_convert_file, METH_VARARGS, "convert_file(png, src, dst, colors, key)"},
@@ -504,6 +559,11 @@ PyMODINIT_FUNC PyInit__daz(void) {
     }
     PyObject* m = PyModule_Create(&module);
     if (m == NULL) {
+        return NULL;
+    }
+    block_rebuilder = PyObject_GetAttrString(m, "_block");
+    if (block_rebuilder == NULL) {
+        Py_DECREF(m);
         return NULL;
     }
     Py_INCREF(&BlockType);
