@@ -251,3 +251,14 @@ WRONG_TYPES = [
 def test_an_argument_of_the_wrong_type_is_a_type_error_that_names_it(call, name):
     with pytest.raises(TypeError, match=f"^{name} must be an integer, not "):
         call()
+
+
+def test_the_installed_package_carries_its_license():
+    from importlib import metadata
+    if not os.environ.get("DAZ_TEST_INSTALLED"):
+        pytest.skip("the metadata is the wheel's: set DAZ_TEST_INSTALLED")
+    assert metadata.metadata("daz")["License"] == "MIT"
+    licence = [file for file in metadata.distribution("daz").files or []
+               if file.name == "LICENSE"]
+    assert licence and licence[0].read_text() == (REPO / "LICENSE").read_text()
+    assert licence[0].read_text().startswith("MIT License")
