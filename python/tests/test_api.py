@@ -88,8 +88,8 @@ HOSTILE = [
     (header(width=0) + bytes(8) + bytes(16), -9),
     (header(height=0) + bytes(8) + bytes(16), -9),
     (header(width=8) + bytes(8) + bytes(7), -9),              # less than one row
-    # 2^31 pixels claimed: a stream is refused before its rows are read
-    (header(width=65535, height=32767, colors=1) + bytes(4) + bytes(65535), (-9, -3)),
+    # 2^31 pixels claimed and no whole row: nothing allocated for the claim
+    (header(width=65535, height=32767, colors=1) + bytes(4) + bytes(65535), -9),
 ]
 
 
@@ -100,12 +100,51 @@ def test_hostile_daz_data_gives_a_daz_error(tmp_path, data, code, kind):
     (tmp_path / "x.daz").write_bytes(data)
     with pytest.raises(daz.DazFormatError) as caught:
         daz.decode(source)
-    if isinstance(code, tuple):
-        code = code[kind != "bytes"]
     assert caught.value.code == code
     assert isinstance(caught.value, ValueError) and caught.value.message in str(caught.value)
     again = pickle.loads(pickle.dumps(caught.value))
     assert (type(again), again.code, str(again)) == (type(caught.value), code, str(caught.value))
+
+
+CLAIM = header(width=65535, height=32767, colors=1) + bytes(4) + bytes(3 * 65536)
+SMALL = header(width=6, height=-9, colors=1) + bytes(4) + bytes(9 * 8)  # 54 pixels
+# (data, limits, rows decoded or error code): the limits meet the rows there
+LIMITED = [
+    (CLAIM, None, 3),                                        # 3 rows of 2^31 claimed
+    (CLAIM, daz.Limits(max_pixels=2 * 65535), -3),
+    (CLAIM, daz.Limits(max_height=2), -3),
+    (SMALL, daz.Limits(max_width=6, max_height=9, max_pixels=54, max_bytes=54), 9),
+    (SMALL, daz.Limits(max_width=5), -3),
+    (SMALL, daz.Limits(max_height=8), -3),
+    (SMALL, daz.Limits(max_pixels=53), -3),
+    (SMALL, daz.Limits(max_bytes=53), -3),
+    (SMALL[:-8], daz.Limits(max_height=8), 8),               # a row short: within them
+]
+
+
+@pytest.mark.parametrize("data,limits,expected", LIMITED, ids=range(len(LIMITED)))
+@pytest.mark.parametrize("kind", ["bytes", "path", "stream"])
+def test_limits_are_checked_against_the_rows_there_whatever_the_source(
+        tmp_path, monkeypatch, data, limits, expected, kind):
+    source = {"bytes": data, "stream": io.BytesIO(data), "path": tmp_path / "x.daz"}[kind]
+    (tmp_path / "x.daz").write_bytes(data)
+    for given in ("call", "default"):
+        if isinstance(source, io.BytesIO):
+            source.seek(0)
+        if given == "default":
+            monkeypatch.setattr(daz, "default_limits", limits or daz.Limits())
+        call = (lambda: daz.decode(source, limits=limits)) if given == "call" else \
+            (lambda: daz.decode(source))
+        if expected < 0:
+            with pytest.raises(daz.DazFormatError) as caught:
+                call()
+            assert caught.value.code == expected
+        else:
+            assert call().rows == expected
+    if isinstance(source, io.BytesIO):
+        source.seek(0)
+    # inspect allocates nothing: no limits, the whole rows there
+    assert daz.inspect(source).rows == (expected if expected > 0 else {CLAIM: 3, SMALL: 9}[data])
 
 
 def test_a_daz_cut_short_gives_its_whole_rows():

@@ -24,8 +24,8 @@ from . import _daz
 from ._errors import DazError, DazFormatError, DazIOError, from_code
 
 __all__ = ["DazError", "DazFormatError", "DazIOError", "DazImage", "DazInfo", "Indices",
-           "convert", "decode", "encode", "inspect", "write_safely", "__version__",
-           "library_version"]
+           "Limits", "convert", "decode", "default_limits", "encode", "inspect", "write_safely",
+           "__version__", "library_version"]
 
 __version__: str = _daz.HEADER_VERSION
 library_version: str = _daz.version()
@@ -41,6 +41,57 @@ _ERR_ARGUMENT, _ERR_TOO_BIG_TO_HOLD = -1, -15
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 # A bitmap or PNG given as bytes or a stream is held whole: at most this.
 MAX_HELD_BYTES = 1 << 30
+
+
+def _whole(name: str, value: object) -> int:
+    """An integer argument (int, numpy integers...), or a TypeError naming it."""
+    try:
+        return operator.index(value)  # type: ignore[arg-type]
+    except TypeError:
+        hint = f"; for hexadecimal text, int({value!r}, 16)" if isinstance(value, str) else ""
+        raise TypeError(f"{name} must be an integer, not {type(value).__name__}{hint}") from None
+
+
+_LIBRARY_LIMITS = _daz.default_limits()
+
+
+@dataclass(frozen=True)
+class Limits:
+    """How large an image a call may take on, checked by the library before
+    it allocates anything: width, rows (|height|), pixels (width x rows) and
+    bytes held or written (indices, a converted file). The defaults are the
+    library's own (daz_default_limits: 65535, 32768, 2^28, 1 GiB). Raise
+    them for one call with limits=daz.Limits(max_pixels=1 << 30), or for
+    every call by setting daz.default_limits."""
+
+    max_width: int = _LIBRARY_LIMITS[0]
+    max_height: int = _LIBRARY_LIMITS[1]
+    max_pixels: int = _LIBRARY_LIMITS[2]
+    max_bytes: int = _LIBRARY_LIMITS[3]
+
+    def __post_init__(self) -> None:
+        for name, top in (("max_width", 2**32), ("max_height", 2**32), ("max_pixels", 2**64),
+                          ("max_bytes", 2**64)):
+            value = _whole(name, getattr(self, name))
+            if not 0 <= value < top:
+                raise ValueError(f"{name} is 0 to {top - 1}, not {value}")
+
+    @classmethod
+    def format_bounds(cls) -> "Limits":
+        """No limit but the format's own: any image a daz file can hold
+        (65535 x 32768 pixels, 2 GiB of indices)."""
+        return cls(max_width=65535, max_height=32768, max_pixels=65535 * 32768,
+                   max_bytes=2**64 - 1)
+
+
+default_limits: Limits = Limits()
+
+
+def _limits(limits: Optional[Limits]) -> tuple:
+    chosen = default_limits if limits is None else limits
+    if not isinstance(chosen, Limits):
+        raise TypeError(f"limits must be a daz.Limits, not {type(chosen).__name__}")
+    return (chosen.max_width, chosen.max_height, chosen.max_pixels, chosen.max_bytes)
 
 
 @dataclass(frozen=True)
@@ -111,6 +162,41 @@ def _read(stream: BinaryIO, size: int, name: Optional[str]) -> bytes:
     return b"".join(parts)
 
 
+def _read_daz_stream(stream: BinaryIO, name: Optional[str]) -> memoryview:
+    """A daz image from a stream: the header and palette, checked by the
+    library before anything more is read, then the rows the header claims,
+    as far as the stream holds them, and no more (bytes after them are not
+    part of the image). The room for them is what the stream holds, when it
+    can tell (it seeks), else it grows with what comes: a claim alone
+    allocates nothing."""
+    head = _read(stream, 24, name)
+    if len(head) == 24 and head[:2] == b"EW":
+        colors = int.from_bytes(head[10:12], "little", signed=True)
+        if 1 <= colors <= 256:
+            head += _read(stream, 4 * colors, name)
+    if len(head) < 24 or head[:2] != b"EW":
+        return memoryview(head)  # the library names what's wrong
+    record = _daz.read_header(head)
+    claim = record[6] * abs(record[1])  # row_size x |height|
+    try:
+        here = stream.tell()
+        held = stream.seek(0, os.SEEK_END) - here
+        stream.seek(here)
+    except (AttributeError, OSError, ValueError):
+        data = bytearray(head)
+        while len(data) < len(head) + claim:
+            part = _read(stream, min(len(head) + claim - len(data), 1 << 24), name)
+            if not part:
+                break
+            data += part
+        return memoryview(data)
+    # An unfilled block, aligned for huge pages and reused (see _daz.c).
+    room = memoryview(_daz.empty(len(head) + max(0, min(claim, held))))
+    room[:len(head)] = head
+    got = _read_into(stream, room[len(head):], name)
+    return room[:len(head) + got]
+
+
 def _read_into(stream: BinaryIO, room: memoryview, name: Optional[str]) -> int:
     """Fills room from the stream as far as it goes; the count read."""
     readinto = getattr(stream, "readinto", None)
@@ -131,33 +217,24 @@ def _read_into(stream: BinaryIO, room: memoryview, name: Optional[str]) -> int:
     return done
 
 
-def _read_daz_stream(stream: BinaryIO, name: Optional[str], wide: bool) -> memoryview:
-    """A daz image from a stream: the header and palette, checked by the
-    library before anything more is read, then at most the rows the header
-    claims (bytes after them are not part of the image)."""
-    head = _read(stream, 24, name)
-    if len(head) == 24 and head[:2] == b"EW":
-        colors = int.from_bytes(head[10:12], "little", signed=True)
-        if 1 <= colors <= 256:
-            head += _read(stream, 4 * colors, name)
-    if len(head) < 24 or head[:2] != b"EW":
-        return memoryview(head)  # the library names what's wrong
-    record = _daz.read_header(head, wide)
-    height, row_size = record[1], record[6]
-    room = memoryview(_daz.empty(len(head) + row_size * abs(height)))
-    room[:len(head)] = head
-    got = _read_into(stream, room[len(head):], name)
-    return room[:len(head) + got]
-
-
-def _read_daz(src: Source, wide: bool = False) -> memoryview:
-    buffer = _as_buffer(src)
-    if buffer is not None:
-        return buffer
-    if _is_path(src):
-        with _open(src) as stream:  # type: ignore[arg-type]
-            return _read_daz_stream(stream, os.fspath(src), wide)  # type: ignore[arg-type]
-    return _read_daz_stream(src, getattr(src, "name", None), wide)  # type: ignore[arg-type]
+def _daz_file(src: Source, path_call, buffer_call, *args):
+    """path_call(path, *args) for a path (the library reads the file in one
+    C call), else buffer_call(data, *args) on the bytes of src. Errors name
+    the path."""
+    name = os.fspath(src) if _is_path(src) else None  # type: ignore[arg-type]
+    try:
+        if name is not None:
+            done = path_call(os.fsencode(name), *args)
+            if done is not None:
+                return done
+            with _open(name) as stream:  # no regular file: a FIFO, a device
+                return buffer_call(_read_daz_stream(stream, name), *args)
+        data = _as_buffer(src)
+        if data is None:
+            data = _read_daz_stream(src, getattr(src, "name", None))  # type: ignore[arg-type]
+        return buffer_call(data, *args)
+    except DazError as error:
+        raise _with_path(error, name)
 
 
 def _with_path(error: DazError, path: Optional[str]) -> DazError:
@@ -168,32 +245,18 @@ def _with_path(error: DazError, path: Optional[str]) -> DazError:
 
 def inspect(src: Source) -> DazInfo:
     """Reads and checks a daz image's header and palette, and counts its whole
-    rows. Raises DazError subclasses."""
-    name = os.fspath(src) if _is_path(src) else None  # type: ignore[arg-type]
-    try:
-        return DazInfo(**_info(_daz.inspect(_read_daz(src))))
-    except DazError as error:
-        raise _with_path(error, name)
+    rows (a path: from the file's size, no row read). Raises DazError
+    subclasses."""
+    return DazInfo(**_info(_daz_file(src, _daz.inspect_file, _daz.inspect)))
 
 
-def decode(src: Source) -> DazImage:
-    """Decodes a daz image, within the library's default limits (2^28 pixels).
-    The GIL is released while it decodes."""
-    name = os.fspath(src) if _is_path(src) else None  # type: ignore[arg-type]
-    try:
-        record, indices = _daz.decode(_read_daz(src), False, False)
-    except DazError as error:
-        raise _with_path(error, name)
+def decode(src: Source, *, limits: Optional[Limits] = None) -> DazImage:
+    """Decodes a daz image, its whole rows, within limits (None:
+    daz.default_limits) checked against the rows there before anything is
+    allocated. A path is opened, read and decoded in one library call,
+    straight into the image's memory. The GIL is released meanwhile."""
+    record, indices = _daz_file(src, _daz.decode_file, _daz.decode, _limits(limits), False)
     return DazImage(**_info(record), indices=indices)
-
-
-def _whole(name: str, value: object) -> int:
-    """An integer argument (int, numpy integers...), or a TypeError naming it."""
-    try:
-        return operator.index(value)  # type: ignore[arg-type]
-    except TypeError:
-        hint = f"; for hexadecimal text, int({value!r}, 16)" if isinstance(value, str) else ""
-        raise TypeError(f"{name} must be an integer, not {type(value).__name__}{hint}") from None
 
 
 def _palette_bytes(palette: Palette) -> Tuple[bytes, int]:

@@ -13,9 +13,11 @@
 
 #include <errno.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <sys/stat.h>
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
@@ -240,12 +242,37 @@ static PyObject* info_tuple(const daz_info* info) {
                          rgb, (Py_ssize_t)(3 * colors), fourth, (Py_ssize_t)colors);
 }
 
-/* The format's own bounds, for callers that check sizes themselves (the
- * Pillow plugin: Pillow's decompression bomb check). */
+/* The format's own bounds: for reading a header, which allocates nothing
+ * for the image, before the caller's limits are checked against the rows
+ * actually there. */
 static void wide_limits(daz_limits* limits) {
     daz_default_limits(limits);
     limits->max_pixels = (uint64_t)DAZ_MAX_WIDTH * DAZ_MAX_ROWS;
     limits->max_bytes = UINT64_MAX;
+}
+
+/* daz.Limits as the package hands it over: (max_width, max_height,
+ * max_pixels, max_bytes). */
+static int to_limits(PyObject* tuple, daz_limits* limits) {
+    unsigned long long pixels = 0;
+    unsigned long long bytes = 0;
+    if (!PyArg_ParseTuple(tuple, "IIKK", &limits->max_width, &limits->max_height, &pixels,
+                          &bytes)) {
+        return 0;
+    }
+    limits->max_pixels = pixels;
+    limits->max_bytes = bytes;
+    return 1;
+}
+
+/* Whether indices of width x rows are within limits. */
+static int check_limits(const daz_limits* limits, uint32_t width, uint32_t rows) {
+    const uint64_t pixels = (uint64_t)width * rows;
+    if (width > limits->max_width || rows > limits->max_height || pixels > limits->max_pixels ||
+        pixels > limits->max_bytes) {
+        return DAZ_ERR_LIMITS;
+    }
+    return DAZ_OK;
 }
 
 /* ---- calls --------------------------------------------------------------- */
@@ -292,13 +319,13 @@ static int read_memory(void* user, void* buffer, size_t size, size_t* got) {
     return 0;
 }
 
-/* read_header(head, wide): the header and palette alone (what a streaming
- * decoder reads before any row) checked by the library; rows is |height|. */
+/* read_header(head): the header and palette alone (what a streaming decoder
+ * reads before any row) checked by the library, within the format's own
+ * bounds; rows is |height|. */
 static PyObject* py_read_header(PyObject* self, PyObject* args) {
     (void)self;
     Py_buffer head;
-    int wide = 0;
-    if (!PyArg_ParseTuple(args, "y*p", &head, &wide)) {
+    if (!PyArg_ParseTuple(args, "y*", &head)) {
         return NULL;
     }
     daz_limits limits;
@@ -306,37 +333,37 @@ static PyObject* py_read_header(PyObject* self, PyObject* args) {
     struct memory_reader reader = {head.buf, (size_t)head.len, 0};
     daz_decoder* decoder = NULL;
     daz_info info;
-    const int status =
-        daz_decoder_create(read_memory, &reader, wide ? &limits : NULL, &decoder, &info);
+    const int status = daz_decoder_create(read_memory, &reader, &limits, &decoder, &info);
     PyBuffer_Release(&head);
     daz_decoder_destroy(decoder);
     return status == DAZ_OK ? info_tuple(&info) : raise_code(status);
 }
 
-/* decode(data, wide, whole) -> (info, indices). whole: the indices hold
+static uint32_t stored_rows(const daz_info* info) {
+    return info->height < 0 ? (uint32_t)(-(int64_t)info->height) : (uint32_t)info->height;
+}
+
+/* decode(data, limits, whole) -> (info, indices). whole: the indices hold
  * |height| rows even when the data is cut short, the missing ones index 0,
  * each present row where it belongs in the image. */
 static PyObject* py_decode(PyObject* self, PyObject* args) {
     (void)self;
     Py_buffer data;
-    int wide = 0;
+    PyObject* limits_tuple = NULL;
     int whole = 0;
-    if (!PyArg_ParseTuple(args, "y*pp", &data, &wide, &whole)) {
+    if (!PyArg_ParseTuple(args, "y*O!p", &data, &PyTuple_Type, &limits_tuple, &whole)) {
         return NULL;
     }
     daz_limits limits;
-    wide_limits(&limits);
+    if (!to_limits(limits_tuple, &limits)) {
+        PyBuffer_Release(&data);
+        return NULL;
+    }
     daz_info info;
     int status = daz_inspect(data.buf, (size_t)data.len, &info);
-    uint32_t rows = info.rows;
-    if (status == DAZ_OK && whole) {
-        rows = info.height < 0 ? (uint32_t)(-(int64_t)info.height) : (uint32_t)info.height;
-    }
-    /* The library checks its limits again; this is for the room asked for
-     * here, which with whole may be more than the data holds. */
-    const uint64_t most = wide ? (uint64_t)DAZ_MAX_WIDTH * DAZ_MAX_ROWS : (uint64_t)1 << 28;
-    if (status == DAZ_OK && (uint64_t)info.width * rows > most) {
-        status = DAZ_ERR_LIMITS;
+    const uint32_t rows = status == DAZ_OK && whole ? stored_rows(&info) : info.rows;
+    if (status == DAZ_OK) {
+        status = check_limits(&limits, info.width, rows);
     }
     Block* indices = NULL;
     if (status == DAZ_OK) {
@@ -349,8 +376,8 @@ static PyObject* py_decode(PyObject* self, PyObject* args) {
         /* Bottom-up rows cut short lose the top ones. */
         const size_t skip = info.height > 0 ? missing : 0;
         Py_BEGIN_ALLOW_THREADS;
-        status = daz_decode(data.buf, (size_t)data.len, wide ? &limits : NULL, &info, NULL,
-                            indices->data + skip, (size_t)info.rows * info.width);
+        status = daz_decode(data.buf, (size_t)data.len, &limits, &info, NULL, indices->data + skip,
+                            (size_t)info.rows * info.width);
         if (status == DAZ_OK && missing > 0) {
             memset(info.height > 0 ? indices->data : indices->data + (size_t)info.rows * info.width,
                    0, missing);
@@ -368,6 +395,206 @@ static PyObject* py_decode(PyObject* self, PyObject* args) {
         return NULL;
     }
     return Py_BuildValue("(NN)", record, (PyObject*)indices);
+}
+
+/* ---- daz files: open, read and decode in one call ------------------------
+ * A regular file's header and palette are read by the library's streaming
+ * decoder; the file's size then tells the whole rows there, the limits are
+ * checked against those, and the rows are decoded straight into the image's
+ * memory: no copy of the file is held. Anything else (a FIFO, a device)
+ * is left to the caller, which reads it as a stream. */
+
+struct file_reader {
+    FILE* stream;
+    int system_error; /* errno of a failed read */
+};
+
+static int read_file(void* user, void* buffer, size_t size, size_t* got) {
+    struct file_reader* reader = user;
+    for (;;) {
+        *got = fread(buffer, 1, size, reader->stream);
+        if (*got > 0 || !ferror(reader->stream)) {
+            return 0;
+        }
+        if (errno != EINTR) {
+            reader->system_error = errno;
+            return 1;
+        }
+        clearerr(reader->stream);
+    }
+}
+
+enum { FILE_BUFFER = 1 << 20 };
+
+struct daz_file {
+    struct file_reader reader;
+    char* buffer; /* the stream's */
+    daz_decoder* decoder;
+    daz_info info; /* rows: the whole rows the file holds; trailing as daz_inspect */
+    int system_error;
+};
+
+/* Opens path and reads its header. DAZ_OK, a failure, or 1 for a path that
+ * names no regular file or folder (nothing opened). With the GIL released. */
+static int daz_file_open(const char* path, struct daz_file* file) {
+    memset(file, 0, sizeof *file);
+    struct stat status;
+    if (stat(path, &status) != 0) {
+        file->system_error = errno;
+        return DAZ_ERR_OPEN;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        file->system_error = EISDIR;
+        return DAZ_ERR_OPEN;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return 1;
+    }
+    file->reader.stream = fopen(path, "rb");
+    if (file->reader.stream == NULL) {
+        file->system_error = errno;
+        return DAZ_ERR_OPEN;
+    }
+    /* Rows are taken one by one: read the file in large pieces. */
+    file->buffer = malloc(FILE_BUFFER);
+    if (file->buffer == NULL) {
+        return DAZ_ERR_MEMORY;
+    }
+    setvbuf(file->reader.stream, file->buffer, _IOFBF, FILE_BUFFER);
+    if (fstat(fileno(file->reader.stream), &status) != 0) {
+        file->system_error = errno;
+        return DAZ_ERR_READ;
+    }
+    daz_limits bounds;
+    wide_limits(&bounds);
+    int result = daz_decoder_create(read_file, &file->reader, &bounds, &file->decoder, &file->info);
+    if (result == DAZ_ERR_CALLBACK) {
+        file->system_error = file->reader.system_error;
+        return DAZ_ERR_READ;
+    }
+    if (result != DAZ_OK) {
+        return result;
+    }
+    /* The whole rows the file holds, as daz_inspect counts them. */
+    daz_info* info = &file->info;
+    const uint64_t size = (uint64_t)status.st_size;
+    uint64_t rows = 0;
+    if (info->row_size > 0 && size > info->pixel_offset) {
+        rows = (size - info->pixel_offset) / info->row_size;
+    }
+    info->rows = rows < info->rows ? (uint32_t)rows : info->rows;
+    info->trailing = size - info->pixel_offset - (uint64_t)info->rows * info->row_size;
+    if (info->width == 0 || info->rows == 0) {
+        return DAZ_ERR_NO_ROWS;
+    }
+    return DAZ_OK;
+}
+
+static void daz_file_close(struct daz_file* file) {
+    daz_decoder_destroy(file->decoder);
+    if (file->reader.stream != NULL) {
+        fclose(file->reader.stream);
+    }
+    free(file->buffer);
+}
+
+/* inspect_file(path) -> info tuple, or None for no regular file. */
+static PyObject* py_inspect_file(PyObject* self, PyObject* args) {
+    (void)self;
+    const char* path = NULL;
+    if (!PyArg_ParseTuple(args, "y", &path)) {
+        return NULL;
+    }
+    struct daz_file file;
+    int status = DAZ_OK;
+    Py_BEGIN_ALLOW_THREADS;
+    status = daz_file_open(path, &file);
+    daz_file_close(&file);
+    Py_END_ALLOW_THREADS;
+    if (status == 1) {
+        Py_RETURN_NONE;
+    }
+    return status == DAZ_OK ? info_tuple(&file.info) : raise_system_code(status, file.system_error);
+}
+
+/* decode_file(path, limits, whole) -> (info, indices) as decode gives them,
+ * or None for no regular file. */
+static PyObject* py_decode_file(PyObject* self, PyObject* args) {
+    (void)self;
+    const char* path = NULL;
+    PyObject* limits_tuple = NULL;
+    int whole = 0;
+    if (!PyArg_ParseTuple(args, "yO!p", &path, &PyTuple_Type, &limits_tuple, &whole)) {
+        return NULL;
+    }
+    daz_limits limits;
+    if (!to_limits(limits_tuple, &limits)) {
+        return NULL;
+    }
+    struct daz_file file;
+    int status = DAZ_OK;
+    Py_BEGIN_ALLOW_THREADS;
+    status = daz_file_open(path, &file);
+    Py_END_ALLOW_THREADS;
+    const daz_info* info = &file.info;
+    const uint32_t height = stored_rows(info);
+    const uint32_t rows = whole ? height : info->rows;
+    if (status == DAZ_OK) {
+        status = check_limits(&limits, info->width, rows);
+    }
+    Block* indices = NULL;
+    if (status == DAZ_OK) {
+        indices = block_new((Py_ssize_t)rows, (Py_ssize_t)info->width, 2);
+        if (indices == NULL) {
+            daz_file_close(&file);
+            return NULL;
+        }
+        Py_BEGIN_ALLOW_THREADS;
+        /* Rows come in stored order: bottom-up ones last row first. Cut
+         * short, those lose the top rows, top-down ones the bottom rows. */
+        const int bottom_up = info->height > 0;
+        const uint32_t missing = height - info->rows;
+        const uint32_t first = bottom_up && whole ? height - 1 : info->rows - 1;
+        for (uint32_t k = 0; k < info->rows && status == DAZ_OK; ++k) {
+            const uint32_t row = bottom_up ? first - k : k;
+            status = daz_decoder_read_row(file.decoder, indices->data + (size_t)row * info->width,
+                                          info->width, NULL);
+        }
+        if (status == DAZ_OK && whole && missing > 0) {
+            memset(indices->data + (bottom_up ? 0 : (size_t)info->rows * info->width), 0,
+                   (size_t)missing * info->width);
+        }
+        Py_END_ALLOW_THREADS;
+        if (status == DAZ_ERR_CALLBACK) {
+            status = DAZ_ERR_READ;
+            file.system_error = file.reader.system_error;
+        }
+    }
+    daz_file_close(&file);
+    if (status == 1) {
+        Py_RETURN_NONE;
+    }
+    if (status != DAZ_OK) {
+        Py_XDECREF(indices);
+        return raise_system_code(status, file.system_error);
+    }
+    PyObject* record = info_tuple(info);
+    if (record == NULL) {
+        Py_DECREF(indices);
+        return NULL;
+    }
+    return Py_BuildValue("(NN)", record, (PyObject*)indices);
+}
+
+/* default_limits() -> (max_width, max_height, max_pixels, max_bytes). */
+static PyObject* py_default_limits(PyObject* self, PyObject* args) {
+    (void)self;
+    (void)args;
+    daz_limits limits;
+    daz_default_limits(&limits);
+    return Py_BuildValue("(IIKK)", limits.max_width, limits.max_height,
+                         (unsigned long long)limits.max_pixels,
+                         (unsigned long long)limits.max_bytes);
 }
 
 /* _block(data, rows, width, ndim): a block holding a copy of data, rows x
@@ -541,8 +768,12 @@ static PyMethodDef methods[] = {
     {"version", py_version, METH_NOARGS, "The library's version string."},
     {"strerror", py_strerror, METH_VARARGS, "The library's English text for a code."},
     {"inspect", py_inspect, METH_VARARGS, "inspect(data) -> info tuple"},
-    {"read_header", py_read_header, METH_VARARGS, "read_header(head, wide) -> info tuple"},
-    {"decode", py_decode, METH_VARARGS, "decode(data, wide, whole) -> (info, indices)"},
+    {"read_header", py_read_header, METH_VARARGS, "read_header(head) -> info tuple"},
+    {"decode", py_decode, METH_VARARGS, "decode(data, limits, whole) -> (info, indices)"},
+    {"inspect_file", py_inspect_file, METH_VARARGS, "inspect_file(path) -> info tuple or None"},
+    {"decode_file", py_decode_file, METH_VARARGS,
+     "decode_file(path, limits, whole) -> (info, indices) or None"},
+    {"default_limits", py_default_limits, METH_NOARGS, "The library's default limits."},
     {"empty", py_empty, METH_VARARGS, "empty(size) -> unfilled writable buffer"},
     {"_block", py_block, METH_VARARGS, "_block(data, rows, width, ndim) -> a copy as a block"},
     {"encode", py_encode, METH_VARARGS, "encode(...) -> (bytes, undefined)"},

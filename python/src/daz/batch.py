@@ -19,6 +19,7 @@ interrupted (Ctrl-C).
 from __future__ import annotations
 
 import argparse
+import gc
 import os
 import re
 import signal
@@ -271,9 +272,13 @@ def connect(address: str):
     try:
         return Client(address)
     except ValueError as error:  # no port, an unknown scheme...
-        raise SchedulerError(f"not a scheduler address: {address!r} ({error})", 2) from None
+        failure = SchedulerError(f"not a scheduler address: {address!r} ({error})", 2)
     except OSError as error:  # no answer within distributed.comm.timeouts.connect
-        raise SchedulerError(f"cannot reach the scheduler at {address} ({error})", 1) from None
+        failure = SchedulerError(f"cannot reach the scheduler at {address} ({error})", 1)
+    # The half-made Client goes now, while its event loop runs: left to the
+    # end, its __del__ would wait for a dead loop and print a traceback.
+    gc.collect()
+    raise failure
 
 
 def run_on_dask(work, colors: int, key: int, client) -> Iterator[Outcome]:

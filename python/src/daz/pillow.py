@@ -32,16 +32,20 @@ saved by Pillow as an indexed PNG.
 
 from __future__ import annotations
 
+import os
 from typing import BinaryIO
 
 from PIL import Image, ImageFile, ImagePalette
 
-from . import _daz, _read_daz_stream, encode
+from . import Limits, _daz, _limits, _read_daz_stream, encode
 from ._errors import DazError
 
 FORMAT = "DAZ"
 MIME = "image/x-daz"
 _ERR_TRUNCATED, _ERR_NO_ROWS = -8, -9
+# The plugin allows any image the format holds: Pillow's decompression bomb
+# check (Image.MAX_IMAGE_PIXELS) decides, before any pixel is read.
+_BOUNDS = _limits(Limits.format_bounds())
 
 
 def _accept(prefix: bytes) -> bool:
@@ -69,7 +73,7 @@ class DazImageFile(ImageFile.ImageFile):
             head += self.fp.read(4 * colors)
         # The format's own bounds only: Pillow's bomb check decides the rest.
         try:
-            record = _daz.read_header(head, True)
+            record = _daz.read_header(head)
         except DazError as error:
             if error.code == _ERR_TRUNCATED:  # Pillow says "cannot identify"
                 raise SyntaxError("daz image cut short in its header or palette") from error
@@ -109,11 +113,15 @@ class DazImageFile(ImageFile.ImageFile):
         return ImageFile.ImageFile.load(self)
 
     def _decode(self) -> None:
-        self.fp.seek(0)
         name = self.filename or None
         try:
-            data = _read_daz_stream(self.fp, name, True)
-            record, indices = _daz.decode(data, True, True)
+            done = None
+            if name and getattr(self, "_exclusive_fp", False):  # opened from this path
+                done = _daz.decode_file(os.fsencode(name), _BOUNDS, True)
+            if done is None:
+                self.fp.seek(0)
+                done = _daz.decode(_read_daz_stream(self.fp, name), _BOUNDS, True)
+            record, indices = done
             rows = record[2]
         except DazError as error:
             if error.code != _ERR_NO_ROWS or not ImageFile.LOAD_TRUNCATED_IMAGES:
@@ -149,7 +157,7 @@ class DazDecoder(ImageFile.PyDecoder):
         self._data += buffer
         if len(self._data) < self._end:
             return len(buffer), 0
-        _record, indices = _daz.decode(self._data[:self._end], True, False)
+        _record, indices = _daz.decode(self._data[:self._end], _BOUNDS, False)
         self.set_as_raw(bytes(memoryview(indices)), "P")
         return -1, 0
 
