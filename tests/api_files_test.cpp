@@ -1,6 +1,9 @@
 // The library's calls on bitmaps in memory and on files: the same bytes, the
 // same counts and the codes the commands give.
 #include "api_support.h"
+#include "convert/bmp_to_daz.h"
+#include "convert/daz_to_bmp.h"
+#include "convert/daz_to_png.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +16,19 @@ namespace {
 const std::string SOURCE = ORVX_SOURCE_DIR;
 const std::string SUITE = ORVX_BMPSUITE;
 
-using ToMemory = int (*)(const void*, size_t, void*, size_t, size_t*);
-using FromDazFile = int (*)(const char*, const char*);
+using namespace orvx;
+
+// daz_export's and daz_export_file's outputs, and the commands' conversions
+// back.
+struct Export {
+    int format;
+    int (*command)(const char*, const char*, const PlanCheck*);
+};
+constexpr Export EXPORTS[] = {{DAZ_FORMAT_BMP, convertDazToBmp}, {DAZ_FORMAT_PNG, convertDazToPng}};
+
+int exportInMemory(int format, const Bytes& daz, void* out, size_t capacity, size_t* written) {
+    return daz_export(daz.data(), daz.size(), nullptr, format, out, capacity, written);
+}
 
 std::vector<std::string> inputs() {
     std::vector<std::string> paths{SOURCE + "/samples/sample4.bmp",
@@ -36,64 +50,207 @@ std::vector<std::string> inputs() {
 } // namespace
 
 // Every sample, saved hostile input and BMP Suite file, with several counts
-// and keys: daz_from_bmp gives the file, the count and the code that
-// daz_convert_bmp_file (orvx -c) gives.
-TEST(ApiFiles, FromBmpGivesWhatTheCommandWrites) {
+// and keys: daz_convert and daz_convert_file give the file, the count and
+// the code that orvx -c gives, or, for a file that doesn't start as a
+// bitmap, what its own format's command gives (DAZ_ERR_FORMAT: none).
+TEST(ApiFiles, ConvertGivesWhatTheCommandWrites) {
     int converted = 0;
     for (const std::string& path : inputs()) {
         const Bytes bmp = readFile(path);
         for (const auto& [colors, key] : {std::pair{0, 0}, std::pair{1, 0x1F2E},
                                           std::pair{12, 0xBEEF}, std::pair{200, 0xFFFF}}) {
             const auto k = static_cast<std::uint16_t>(key);
-            const Outcome file = throughFile(daz_convert_bmp_file, path, colors, k);
-            EXPECT_EQ(inMemory(daz_from_bmp, bmp, colors, k), file) << path << " " << colors;
+            const Outcome file = throughCommand(bmp, path, colors, k);
+            EXPECT_EQ(inMemory(bmp, colors, k), file) << path << " " << colors;
+            EXPECT_EQ(throughFile(convertFileUnlimited, path, colors, k), file) << path;
             converted += file.error == DAZ_OK ? 1 : 0;
         }
     }
     EXPECT_GE(converted, 8);
 }
 
-TEST(ApiFiles, ShortBufferIsRefusedAndNothingGoesPastIt) {
+TEST(ApiFiles, ShortBufferIsRefusedAndLeftUntouched) {
     const Bytes bmp = readFile(SOURCE + "/samples/sample8.bmp");
-    // The calls back, each a byte short.
     size_t dazSize = 0;
-    ASSERT_EQ(daz_from_bmp(bmp.data(), bmp.size(), 0, 7, nullptr, 0, &dazSize, nullptr), DAZ_OK);
-    Bytes daz(dazSize);
-    ASSERT_EQ(daz_from_bmp(bmp.data(), bmp.size(), 0, 7, daz.data(), dazSize, &dazSize, nullptr),
+    ASSERT_EQ(daz_convert(bmp.data(), bmp.size(), nullptr, 0, 7, nullptr, 0, &dazSize, nullptr),
               DAZ_OK);
-    for (const ToMemory call : {ToMemory{daz_to_bmp}, ToMemory{daz_to_png}}) {
-        size_t size = 0;
-        ASSERT_EQ(call(daz.data(), daz.size(), nullptr, 0, &size), DAZ_OK);
-        Bytes out(size, 0xA5);
-        size_t written = 12345;
-        EXPECT_EQ(call(daz.data(), daz.size(), out.data(), size - 1, &written), DAZ_ERR_BUFFER);
-        EXPECT_EQ(written, 12345U);
-        EXPECT_EQ(out.back(), 0xA5);
+    Bytes daz(dazSize);
+    ASSERT_EQ(
+        daz_convert(bmp.data(), bmp.size(), nullptr, 0, 7, daz.data(), dazSize, &dazSize, nullptr),
+        DAZ_OK);
+    size_t pngSize = 0;
+    ASSERT_EQ(exportInMemory(DAZ_FORMAT_PNG, daz, nullptr, 0, &pngSize), DAZ_OK);
+    Bytes png(pngSize);
+    ASSERT_EQ(exportInMemory(DAZ_FORMAT_PNG, daz, png.data(), pngSize, &pngSize), DAZ_OK);
+    // Each call into a buffer a byte short, and others shorter: refused, and
+    // not one byte of the buffer written.
+    using Call = std::function<int(void*, size_t, size_t*)>;
+    const auto convert = [](const Bytes& input) -> Call {
+        return [&input](void* out, size_t capacity, size_t* written) {
+            return daz_convert(input.data(), input.size(), nullptr, 0, 7, out, capacity, written,
+                               nullptr);
+        };
+    };
+    const auto exporting = [&daz](int format) -> Call {
+        return [&daz, format](void* out, size_t capacity, size_t* written) {
+            return exportInMemory(format, daz, out, capacity, written);
+        };
+    };
+    const std::pair<const char*, Call> calls[] = {
+        {"daz_export to BMP", exporting(DAZ_FORMAT_BMP)},
+        {"daz_export to PNG", exporting(DAZ_FORMAT_PNG)},
+        {"daz_convert from BMP", convert(bmp)},
+        {"daz_convert from PNG", convert(png)},
+    };
+    for (const auto& [name, call] : calls) {
+        size_t needed = 0;
+        ASSERT_EQ(call(nullptr, 0, &needed), DAZ_OK) << name;
+        ASSERT_GT(needed, 1024U) << name;
+        for (const size_t capacity : {size_t{0}, size_t{23}, size_t{1000}, needed - 1}) {
+            Bytes out(needed + 16, 0xA5);
+            size_t written = 12345;
+            EXPECT_EQ(call(out.data(), capacity, &written), DAZ_ERR_BUFFER) << name << capacity;
+            EXPECT_EQ(written, 12345U) << name;
+            EXPECT_EQ(out, Bytes(needed + 16, 0xA5)) << name << ", capacity " << capacity;
+        }
     }
+    // A PNG whose image data is cut short is found out after the first rows
+    // are decoded: the buffer, big enough, is still left as it was.
+    const Bytes cut(png.begin(), png.end() - 40);
+    Bytes out(2 * dazSize, 0xA5);
+    size_t written = 12345;
+    EXPECT_LT(convert(cut)(out.data(), out.size(), &written), 0);
+    EXPECT_EQ(written, 12345U);
+    EXPECT_EQ(out, Bytes(2 * dazSize, 0xA5));
     // The size query gives the size alone, whatever the capacity says.
     size_t needed = 0;
     std::uint64_t undefined = 99;
-    ASSERT_EQ(daz_from_bmp(bmp.data(), bmp.size(), 0, 7, nullptr, 10, &needed, &undefined), DAZ_OK);
+    ASSERT_EQ(daz_convert(bmp.data(), bmp.size(), nullptr, 0, 7, nullptr, 10, &needed, &undefined),
+              DAZ_OK);
     EXPECT_EQ(undefined, 99U);
-    ASSERT_GT(needed, 1024U);
-    for (const size_t capacity : {size_t{0}, size_t{23}, size_t{1000}, needed - 1}) {
-        Bytes out(needed + 16, 0xA5);
+    EXPECT_EQ(needed, dazSize);
+}
+
+// A run-length bitmap of 78 bytes that claims 65535 x 32767 pixels of 8
+// bits: 2 GiB of daz file from a handful of runs.
+Bytes runLengthClaim() {
+    Bytes bmp(78, 0);
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    putU32(bmp, 2, 78);
+    putU32(bmp, 10, 58);
+    putU32(bmp, 14, 40);
+    putU32(bmp, 18, 65535);
+    putU32(bmp, 22, 32767);
+    putU16(bmp, 26, 1);
+    putU16(bmp, 28, 8);
+    putU32(bmp, 30, 1); // RLE8
+    putU32(bmp, 46, 1); // one palette entry
+    for (std::size_t at = 58; at < 76; at += 2) {
+        bmp[at] = 0xFF; // 255 pixels of index 1
+        bmp[at + 1] = 1;
+    }
+    bmp[77] = 1; // end of bitmap
+    return bmp;
+}
+
+// Every call that converts, in memory, by size query or into a buffer, and
+// file to file, refuses an image past the caller's limits before it writes
+// anything: no size past them is ever answered, no byte of a buffer or a
+// destination written. (max_bytes bounds what a call fills in memory, not a
+// file's output.)
+TEST(ApiFiles, PastTheLimitsNothingIsAnsweredOrWritten) {
+    TempDir dir;
+    const Bytes claim = runLengthClaim();
+    writeFile(dir.file("claim.bmp"), claim);
+    const std::string bmpPath = SOURCE + "/samples/sample8.bmp"; // 96 x 64
+    const Bytes bmp = readFile(bmpPath);
+    ASSERT_EQ(daz_convert_file(bmpPath.c_str(), dir.file("s.daz").c_str(), nullptr, 0, 1, nullptr),
+              DAZ_OK);
+    ASSERT_EQ(daz_export_file(dir.file("s.daz").c_str(), dir.file("s.png").c_str(), nullptr,
+                              DAZ_FORMAT_PNG),
+              DAZ_OK);
+    const Bytes daz = readFile(dir.file("s.daz"));
+    const Bytes png = readFile(dir.file("s.png"));
+    daz_limits defaults;
+    daz_default_limits(&defaults);
+    const auto with = [&defaults](std::uint32_t width, std::uint32_t height, std::uint64_t pixels,
+                                  std::uint64_t bytes) {
+        return daz_limits{
+            width != 0 ? width : defaults.max_width, height != 0 ? height : defaults.max_height,
+            pixels != 0 ? pixels : defaults.max_pixels, bytes != 0 ? bytes : defaults.max_bytes};
+    };
+    size_t bmpSize = 0;
+    ASSERT_EQ(exportInMemory(DAZ_FORMAT_BMP, daz, nullptr, 0, &bmpSize), DAZ_OK);
+    enum Call { CONVERT, EXPORT_BMP, EXPORT_PNG };
+    struct Case {
+        const char* name;
+        const Bytes* input;
+        std::string path;
+        Call call;
+        daz_limits limits;
+        int expected;
+        int byFile = expected;
+    };
+    const Case cases[] = {
+        {"78 bytes claiming 65535 x 32767", &claim, dir.file("claim.bmp"), CONVERT, defaults,
+         DAZ_ERR_LIMITS},
+        {"a column too wide", &bmp, bmpPath, CONVERT, with(95, 0, 0, 0), DAZ_ERR_LIMITS},
+        {"a row too tall", &bmp, bmpPath, CONVERT, with(0, 63, 0, 0), DAZ_ERR_LIMITS},
+        {"a pixel too many", &bmp, bmpPath, CONVERT, with(0, 0, 96 * 64 - 1, 0), DAZ_ERR_LIMITS},
+        {"a byte too many", &bmp, bmpPath, CONVERT, with(0, 0, 0, daz.size() - 1), DAZ_ERR_LIMITS,
+         DAZ_OK},
+        {"every limit met", &bmp, bmpPath, CONVERT, with(96, 64, 96 * 64, daz.size()), DAZ_OK},
+        {"a PNG a byte too many", &png, dir.file("s.png"), CONVERT, with(0, 0, 0, daz.size() - 1),
+         DAZ_ERR_LIMITS, DAZ_OK},
+        {"a PNG a row too tall", &png, dir.file("s.png"), CONVERT, with(0, 63, 0, 0),
+         DAZ_ERR_LIMITS},
+        {"to BMP, a byte too many", &daz, dir.file("s.daz"), EXPORT_BMP, with(0, 0, 0, bmpSize - 1),
+         DAZ_ERR_LIMITS, DAZ_OK},
+        {"to BMP, a column too wide", &daz, dir.file("s.daz"), EXPORT_BMP, with(95, 0, 0, 0),
+         DAZ_ERR_LIMITS},
+        {"to PNG, a byte too many", &daz, dir.file("s.daz"), EXPORT_PNG,
+         with(0, 0, 0, png.size() - 1), DAZ_ERR_LIMITS, DAZ_OK},
+        {"to PNG, a pixel too many", &daz, dir.file("s.daz"), EXPORT_PNG,
+         with(0, 0, 96 * 64 - 1, 0), DAZ_ERR_LIMITS},
+        {"to PNG, every limit met", &daz, dir.file("s.daz"), EXPORT_PNG,
+         with(96, 64, 96 * 64, png.size()), DAZ_OK},
+    };
+    for (const Case& c : cases) {
+        const Bytes& in = *c.input;
+        const auto memory = [&c, &in](void* out, size_t capacity, size_t* written) {
+            const int format = c.call == EXPORT_BMP ? DAZ_FORMAT_BMP : DAZ_FORMAT_PNG;
+            return c.call == CONVERT ? daz_convert(in.data(), in.size(), &c.limits, 0, 1, out,
+                                                   capacity, written, nullptr)
+                                     : daz_export(in.data(), in.size(), &c.limits, format, out,
+                                                  capacity, written);
+        };
+        size_t asked = 12345;
+        EXPECT_EQ(memory(nullptr, 0, &asked), c.expected) << c.name << ", size query";
+        Bytes out(3 * daz.size() + 4096, 0xA5);
         size_t written = 12345;
-        EXPECT_EQ(
-            daz_from_bmp(bmp.data(), bmp.size(), 0, 7, out.data(), capacity, &written, nullptr),
-            DAZ_ERR_BUFFER)
-            << capacity;
-        EXPECT_EQ(written, 12345U);
-        EXPECT_EQ(Bytes(out.begin() + static_cast<long>(capacity), out.end()),
-                  Bytes(out.size() - capacity, 0xA5))
-            << capacity;
+        EXPECT_EQ(memory(out.data(), out.size(), &written), c.expected) << c.name;
+        const std::string to = dir.file("out");
+        const int byFile =
+            c.call == CONVERT
+                ? daz_convert_file(c.path.c_str(), to.c_str(), &c.limits, 0, 1, nullptr)
+                : daz_export_file(c.path.c_str(), to.c_str(), &c.limits,
+                                  c.call == EXPORT_BMP ? DAZ_FORMAT_BMP : DAZ_FORMAT_PNG);
+        EXPECT_EQ(byFile, c.byFile) << c.name << ", file";
+        if (c.expected != DAZ_OK) {
+            EXPECT_EQ(asked, 12345U) << c.name;
+            EXPECT_EQ(written, 12345U) << c.name;
+            EXPECT_EQ(out, Bytes(out.size(), 0xA5)) << c.name;
+        }
+        EXPECT_EQ(fileExists(to), c.byFile == DAZ_OK) << c.name;
+        std::filesystem::remove(to);
     }
 }
 
-// daz_to_bmp and daz_to_png against dazbmp's and dazpng's file calls, on the
-// commands' saved hostile inputs and on daz files of the samples (bottom-up,
+// daz_export and daz_export_file against dazbmp's and dazpng's conversions,
+// on the commands' saved hostile inputs and on daz files of the samples (bottom-up,
 // top-down, odd 4-bit widths, bytes past the rows): the same code and bytes.
-TEST(ApiFiles, ToBmpAndToPngGiveWhatTheCommandsWrite) {
+TEST(ApiFiles, ExportGivesWhatTheCommandsWrite) {
     TempDir dir;
     std::vector<std::string> inputs;
     for (const char* folder : {"/fuzz/regressions/dazbmp", "/fuzz/regressions/dazpng"}) {
@@ -103,9 +260,9 @@ TEST(ApiFiles, ToBmpAndToPngGiveWhatTheCommandsWrite) {
     }
     for (const auto& [sample, key] : {std::pair{"sample4", 0}, std::pair{"sample8", 0xBEEF}}) {
         inputs.push_back(dir.file(std::string(sample) + ".daz"));
-        ASSERT_EQ(daz_convert_bmp_file((SOURCE + "/samples/" + sample + ".bmp").c_str(),
-                                       inputs.back().c_str(), 0, static_cast<uint16_t>(key),
-                                       nullptr),
+        ASSERT_EQ(daz_convert_file((SOURCE + "/samples/" + sample + ".bmp").c_str(),
+                                   inputs.back().c_str(), nullptr, 0, static_cast<uint16_t>(key),
+                                   nullptr),
                   DAZ_OK);
     }
     inputs.push_back(dir.file("top-down-odd.daz"));
@@ -113,22 +270,28 @@ TEST(ApiFiles, ToBmpAndToPngGiveWhatTheCommandsWrite) {
     int converted = 0;
     for (const std::string& path : inputs) {
         const Bytes daz = readFile(path);
-        for (const auto& [toMemory, toFile] :
-             {std::pair<ToMemory, FromDazFile>{daz_to_bmp, daz_write_bmp_file},
-              std::pair<ToMemory, FromDazFile>{daz_to_png, daz_write_png_file}}) {
+        for (const Export& format : EXPORTS) {
             Outcome file;
-            file.error = toFile(path.c_str(), dir.file("out").c_str());
+            file.error = format.command(path.c_str(), dir.file("out").c_str(), nullptr);
             if (fileExists(dir.file("out"))) {
                 file.daz = readFile(dir.file("out"));
                 std::filesystem::remove(dir.file("out"));
             }
+            Outcome library;
+            library.error =
+                daz_export_file(path.c_str(), dir.file("out").c_str(), nullptr, format.format);
+            if (fileExists(dir.file("out"))) {
+                library.daz = readFile(dir.file("out"));
+                std::filesystem::remove(dir.file("out"));
+            }
+            EXPECT_EQ(library, file) << path;
             Outcome memory;
             size_t needed = 0;
-            memory.error = toMemory(daz.data(), daz.size(), nullptr, 0, &needed);
+            memory.error = exportInMemory(format.format, daz, nullptr, 0, &needed);
             if (memory.error == DAZ_OK) {
                 Bytes out(needed + 16, 0xA5);
                 size_t written = 0;
-                memory.error = toMemory(daz.data(), daz.size(), out.data(), needed, &written);
+                memory.error = exportInMemory(format.format, daz, out.data(), needed, &written);
                 EXPECT_EQ(written, needed) << path;
                 EXPECT_EQ(Bytes(out.begin() + static_cast<long>(needed), out.end()),
                           Bytes(16, 0xA5))
@@ -151,9 +314,9 @@ TEST(ApiFiles, FileCallsGiveTheirCodes) {
     depth24[28] = 24;
     writeFile(dir.file("24.bmp"), depth24);
     writeFile(dir.file("text"), {'h', 'e', 'l', 'l', 'o'});
-    ASSERT_EQ(
-        daz_convert_bmp_file(dir.file("ok.bmp").c_str(), dir.file("ok.daz").c_str(), 0, 1, nullptr),
-        DAZ_OK);
+    ASSERT_EQ(daz_convert_file(dir.file("ok.bmp").c_str(), dir.file("ok.daz").c_str(), nullptr, 0,
+                               1, nullptr),
+              DAZ_OK);
     const std::string none = dir.file("none");
     const std::string uncreatable = dir.file("no/such/folder/out");
     const std::string out = dir.file("out");
@@ -162,38 +325,48 @@ TEST(ApiFiles, FileCallsGiveTheirCodes) {
         int error;
         int expected;
     };
-    auto bmp = [](const std::string& in, const std::string& to, int colors) {
-        return daz_convert_bmp_file(in.c_str(), to.c_str(), colors, 0, nullptr);
+    auto convert = [](const std::string& in, const std::string& to, int colors) {
+        return daz_convert_file(in.c_str(), to.c_str(), nullptr, colors, 0, nullptr);
     };
-    auto png = [](const std::string& in, const std::string& to, int colors) {
-        return daz_convert_png_file(in.c_str(), to.c_str(), colors, 0, nullptr);
+    auto toBmp = [](const std::string& in, const std::string& to) {
+        return daz_export_file(in.c_str(), to.c_str(), nullptr, DAZ_FORMAT_BMP);
     };
+    auto toPng = [](const std::string& in, const std::string& to) {
+        return daz_export_file(in.c_str(), to.c_str(), nullptr, DAZ_FORMAT_PNG);
+    };
+    Bytes notBmp = readFile(dir.file("ok.bmp"));
+    putU32(notBmp, 18, 0); // a width of 0
+
+    writeFile(dir.file("bad.bmp"), notBmp);
+    writeFile(dir.file("bad.png"), {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13});
     const std::string ok = dir.file("ok.bmp");
     const std::string daz = dir.file("ok.daz");
     const std::vector<Case> cases{
-        {"bmp: missing input", bmp(none, out, 0), DAZ_ERR_OPEN},
-        {"bmp: not a bitmap", bmp(dir.file("text"), out, 0), DAZ_ERR_NOT_BMP},
-        {"bmp: 24 bits", bmp(dir.file("24.bmp"), out, 0), DAZ_ERR_BMP_BITS},
-        {"bmp: 257 colours", bmp(ok, out, 257), DAZ_ERR_COLORS},
-        {"bmp: uncreatable output", bmp(ok, uncreatable, 0), DAZ_ERR_CREATE},
-        {"bmp: onto itself", bmp(ok, ok, 0), DAZ_ERR_CREATE},
-        {"bmp: null path", daz_convert_bmp_file(nullptr, out.c_str(), 0, 0, nullptr),
+        {"missing input", convert(none, out, 0), DAZ_ERR_OPEN},
+        {"text", convert(dir.file("text"), out, 0), DAZ_ERR_FORMAT},
+        {"a daz image", convert(daz, out, 0), DAZ_ERR_FORMAT},
+        {"bmp: not one we read", convert(dir.file("bad.bmp"), out, 0), DAZ_ERR_NOT_BMP},
+        {"bmp: 24 bits", convert(dir.file("24.bmp"), out, 0), DAZ_ERR_BMP_BITS},
+        {"bmp: 257 colours", convert(ok, out, 257), DAZ_ERR_COLORS},
+        {"bmp: uncreatable output", convert(ok, uncreatable, 0), DAZ_ERR_CREATE},
+        {"bmp: onto itself", convert(ok, ok, 0), DAZ_ERR_CREATE},
+        {"null source", daz_convert_file(nullptr, out.c_str(), nullptr, 0, 0, nullptr),
          DAZ_ERR_ARGUMENT},
-        {"png: missing input", png(none, out, 0), DAZ_ERR_OPEN},
-        {"png: a bitmap", png(ok, out, 0), DAZ_ERR_NOT_PNG},
-        {"png: null path", daz_convert_png_file(ok.c_str(), nullptr, 0, 0, nullptr),
+        {"png: cut in its header", convert(dir.file("bad.png"), out, 0), DAZ_ERR_READ},
+        {"null destination", daz_convert_file(ok.c_str(), nullptr, nullptr, 0, 0, nullptr),
          DAZ_ERR_ARGUMENT},
-        {"to bmp: missing", daz_write_bmp_file(none.c_str(), out.c_str()), DAZ_ERR_OPEN},
-        {"to bmp: not daz", daz_write_bmp_file(ok.c_str(), out.c_str()), DAZ_ERR_NOT_DAZ},
-        {"to bmp: uncreatable", daz_write_bmp_file(daz.c_str(), uncreatable.c_str()),
-         DAZ_ERR_CREATE},
-        {"to png: not daz", daz_write_png_file(ok.c_str(), out.c_str()), DAZ_ERR_NOT_DAZ},
-        {"to png: uncreatable", daz_write_png_file(daz.c_str(), uncreatable.c_str()),
-         DAZ_ERR_CREATE},
-        {"to png: null path", daz_write_png_file(nullptr, out.c_str()), DAZ_ERR_ARGUMENT},
-        {"to bmp", daz_write_bmp_file(daz.c_str(), dir.file("back.bmp").c_str()), DAZ_OK},
-        {"to png", daz_write_png_file(daz.c_str(), dir.file("back.png").c_str()), DAZ_OK},
-        {"png back", png(dir.file("back.png"), dir.file("again.daz"), 0), DAZ_OK},
+        {"to bmp: missing", toBmp(none, out), DAZ_ERR_OPEN},
+        {"to bmp: not daz", toBmp(ok, out), DAZ_ERR_NOT_DAZ},
+        {"to bmp: uncreatable", toBmp(daz, uncreatable), DAZ_ERR_CREATE},
+        {"to png: not daz", toPng(ok, out), DAZ_ERR_NOT_DAZ},
+        {"to png: uncreatable", toPng(daz, uncreatable), DAZ_ERR_CREATE},
+        {"to png: null path", daz_export_file(nullptr, out.c_str(), nullptr, DAZ_FORMAT_PNG),
+         DAZ_ERR_ARGUMENT},
+        {"to daz", daz_export_file(daz.c_str(), out.c_str(), nullptr, DAZ_FORMAT_DAZ),
+         DAZ_ERR_ARGUMENT},
+        {"to bmp", toBmp(daz, dir.file("back.bmp")), DAZ_OK},
+        {"to png", toPng(daz, dir.file("back.png")), DAZ_OK},
+        {"png back", convert(dir.file("back.png"), dir.file("again.daz"), 0), DAZ_OK},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.error, c.expected) << c.name;
@@ -202,21 +375,24 @@ TEST(ApiFiles, FileCallsGiveTheirCodes) {
     EXPECT_EQ(readFile(dir.file("again.daz")).size(), readFile(daz).size());
 }
 
-TEST(ApiFiles, FromMemoryRefusesNullPointers) {
+TEST(ApiFiles, InMemoryCallsRefuseNullPointers) {
     const Bytes bmp = makeBmp(4, 1, 8, {1, 2, 3, 4});
     size_t written = 0;
     Bytes out(2000);
-    for (const FromMemory call : {FromMemory{daz_from_bmp}, FromMemory{daz_from_png}}) {
-        EXPECT_EQ(call(nullptr, 4, 0, 0, nullptr, 0, &written, nullptr), DAZ_ERR_ARGUMENT);
-        EXPECT_EQ(call(bmp.data(), bmp.size(), 0, 0, nullptr, 0, nullptr, nullptr),
+    EXPECT_EQ(daz_convert(nullptr, 4, nullptr, 0, 0, nullptr, 0, &written, nullptr),
+              DAZ_ERR_ARGUMENT);
+    EXPECT_EQ(daz_convert(bmp.data(), bmp.size(), nullptr, 0, 0, nullptr, 0, nullptr, nullptr),
+              DAZ_ERR_ARGUMENT);
+    EXPECT_EQ(daz_convert(nullptr, 0, nullptr, 0, 0, out.data(), out.size(), &written, nullptr),
+              DAZ_ERR_FORMAT);
+    for (const Export& format : EXPORTS) {
+        EXPECT_EQ(daz_export(nullptr, 4, nullptr, format.format, out.data(), out.size(), &written),
                   DAZ_ERR_ARGUMENT);
-    }
-    EXPECT_EQ(daz_from_bmp(nullptr, 0, 0, 0, out.data(), out.size(), &written, nullptr),
-              DAZ_ERR_READ);
-    for (const ToMemory call : {ToMemory{daz_to_bmp}, ToMemory{daz_to_png}}) {
-        EXPECT_EQ(call(nullptr, 4, out.data(), out.size(), &written), DAZ_ERR_ARGUMENT);
-        EXPECT_EQ(call(bmp.data(), bmp.size(), out.data(), out.size(), nullptr), DAZ_ERR_ARGUMENT);
-        EXPECT_EQ(call(nullptr, 0, out.data(), out.size(), &written), DAZ_ERR_TRUNCATED);
+        EXPECT_EQ(daz_export(bmp.data(), bmp.size(), nullptr, format.format, out.data(), out.size(),
+                             nullptr),
+                  DAZ_ERR_ARGUMENT);
+        EXPECT_EQ(daz_export(nullptr, 0, nullptr, format.format, out.data(), out.size(), &written),
+                  DAZ_ERR_TRUNCATED);
     }
 }
 
@@ -226,7 +402,7 @@ TEST(ApiFiles, ThreadsConvertFilesAtOnce) {
     TempDir dir;
     const std::string source = SOURCE + "/samples/sample8.bmp";
     const std::string reference = dir.file("reference.daz");
-    ASSERT_EQ(daz_convert_bmp_file(source.c_str(), reference.c_str(), 200, 0x1F2E, nullptr),
+    ASSERT_EQ(daz_convert_file(source.c_str(), reference.c_str(), nullptr, 200, 0x1F2E, nullptr),
               DAZ_OK);
     const Bytes expected = readFile(reference);
     constexpr int THREADS = 4;
@@ -238,7 +414,7 @@ TEST(ApiFiles, ThreadsConvertFilesAtOnce) {
             for (int round = 0; round < 20; ++round) {
                 std::uint64_t undefined = 0;
                 const int code =
-                    daz_convert_bmp_file(source.c_str(), out.c_str(), 200, 0x1F2E, &undefined);
+                    daz_convert_file(source.c_str(), out.c_str(), nullptr, 200, 0x1F2E, &undefined);
                 if (code != DAZ_OK || undefined != 1437 || readFile(out) != expected) {
                     ++failures[static_cast<std::size_t>(t)];
                 }
