@@ -6,6 +6,7 @@ import io
 import os
 import pickle
 import random
+import re
 import stat
 import struct
 import threading
@@ -27,25 +28,27 @@ def image(width, height, top, seed=1):
                        dtype=numpy.uint8)
 
 
-# width, height, bits, palette entries, kept colours, key, largest index
+# width, height, bits, palette entries, kept colours, key, largest index, top-down
 ROUND_TRIPS = [
-    (1, 1, 8, 1, 0, 0, 0),
-    (7, 3, 4, 16, 0, 0x1F2E, 15),       # odd width: a half-used byte, padded rows
-    (33, 5, 8, 256, 200, 0xFFFF, 255),  # indices past the kept colours stay
-    (5, 4, 4, 3, 0, 0x0100, 15),        # 4-bit, indices past a short palette
-    (300, 2, 8, 20, 20, 0x8001, 200),
+    (1, 1, 8, 1, 0, 0, 0, False),
+    (7, 3, 4, 16, 0, 0x1F2E, 15, False),       # odd width: a half-used byte, padded rows
+    (33, 5, 8, 256, 200, 0xFFFF, 255, False),  # indices past the kept colours stay
+    (5, 4, 4, 3, 0, 0x0100, 15, False),        # 4-bit, indices past a short palette
+    (300, 2, 8, 20, 20, 0x8001, 200, True),
+    (3, 32768, 4, 2, 0, 0x0707, 15, True),     # the tallest image: top-down only
 ]
 
 
-@pytest.mark.parametrize("width,height,bits,entries,kept,key,top", ROUND_TRIPS)
-def test_encode_then_decode_gives_the_image_back(width, height, bits, entries, kept, key, top):
+@pytest.mark.parametrize("width,height,bits,entries,kept,key,top,top_down", ROUND_TRIPS)
+def test_encode_then_decode_gives_the_image_back(width, height, bits, entries, kept, key, top,
+                                                 top_down):
     indices = image(width, height, top)
     palette = [(i, 255 - i, i // 2) for i in range(entries)]
-    data = daz.encode(indices, palette, key=key, colors=kept, bits=bits)
+    data = daz.encode(indices, palette, key=key, colors=kept, bits=bits, top_down=top_down)
     back = daz.decode(data)
     colors = kept or entries
     assert (back.width, back.height, back.rows, back.bits, back.colors, back.key) == \
-        (width, height, height, bits, colors, key)
+        (width, -height if top_down else height, height, bits, colors, key)
     assert back.palette == b"".join(bytes(entry) for entry in palette[:colors])
     assert numpy.array_equal(numpy.asarray(back.indices), indices)
     assert daz.inspect(io.BytesIO(data)).rows == height
@@ -213,16 +216,27 @@ def test_links_fifos_and_set_id_files_are_written_as_the_commands_write_them(tmp
         assert stat.S_ISFIFO(os.lstat(target).st_mode) and got == [expected]
 
 
+# 78 bytes of RLE8 bitmap claiming 65535 x 32767 pixels
+RLE_CLAIM = (b"BM" + struct.pack("<IHHI", 78, 0, 0, 74) +
+             struct.pack("<IiiHHIIiiII", 40, 65535, 32767, 1, 8, 1, 4, 0, 0, 5, 0) +
+             bytes(20) + b"\x00\x01\x00\x01")
+assert len(RLE_CLAIM) == 78
+
+
 # (source bytes or None for a missing file, destination, what it is before,
 # error class, code); an input or output error is also the OSError of its errno
 SAMPLE8 = (REPO / "samples/sample8.bmp").read_bytes()
 BAD_CONVERSIONS = [
     (None, "out.daz", "file", FileNotFoundError, -16),
-    (b"not an image at all", "out.daz", "file", daz.DazFormatError, -10),
+    (b"not an image at all", "out.daz", "file", daz.DazFormatError, -22),  # no format known
+    (b"BM" + bytes(60), "out.daz", "file", daz.DazFormatError, -11),  # a bitmap's errors
+    (daz.encode(bytes(4), bytes(3), width=2, height=2), "out.daz", "file", daz.DazFormatError,
+     -22),  # a daz image is no input
     (b"\x89PNG\r\n\x1a\n" + bytes(40), "out.daz", "file", daz.DazFormatError, -12),
     ((REPO / "samples/sample4.bmp").read_bytes(), "out.daz", "file", daz.DazFormatError, -14),
     (SAMPLE8, "no/such/folder/out.daz", None, FileNotFoundError, -18),
     (SAMPLE8, "folder", "folder", IsADirectoryError, -18),  # written, then can't take its name
+    (RLE_CLAIM, "out.daz", "file", daz.DazFormatError, -3),  # 2 GiB claimed: nothing held
 ]
 
 
@@ -301,3 +315,17 @@ def test_the_installed_package_carries_its_license():
                if file.name == "LICENSE"]
     assert licence and licence[0].read_text() == (REPO / "LICENSE").read_text()
     assert licence[0].read_text().startswith("MIT License")
+
+
+def test_the_error_names_and_texts_are_the_headers():
+    header_text = (REPO / "include/daz/daz.h").read_text(encoding="ascii")
+    table = {name: (int(number), text) for name, number, text in
+             re.findall(r'X\((DAZ_\w+), (-?\d+), "([^"]*)"\)', header_text)}
+    assert len(table) > 20 and daz._errors.ERRORS == table
+    io_names = {"DAZ_ERR_OPEN", "DAZ_ERR_READ", "DAZ_ERR_CREATE", "DAZ_ERR_WRITE"}
+    for name, (number, text) in table.items():
+        if name in ("DAZ_OK", "DAZ_ERR_MEMORY"):
+            continue
+        error = daz._errors.from_code(number)
+        assert (error.name, error.message) == (name, text)
+        assert isinstance(error, daz.DazIOError if name in io_names else daz.DazFormatError)

@@ -12,16 +12,14 @@ file object. Failures raise DazError subclasses (see daz._errors).
 
 from __future__ import annotations
 
-import errno
 import operator
 import os
-import stat
-import tempfile
 from dataclasses import dataclass
 from typing import BinaryIO, Iterable, Optional, Sequence, Tuple, Union
 
 from . import _daz
-from ._errors import DazError, DazFormatError, DazIOError, from_code
+from ._errors import (ERR_ARGUMENT, ERR_CREATE, ERR_OPEN, ERR_READ, ERR_TOO_BIG_TO_HOLD,
+                      ERR_WRITE, DazError, DazFormatError, DazIOError, from_code)
 
 __all__ = ["DazError", "DazFormatError", "DazIOError", "DazImage", "DazInfo", "Indices",
            "Limits", "convert", "decode", "default_limits", "encode", "inspect", "write_safely",
@@ -33,14 +31,6 @@ Indices = _daz.Indices
 
 Source = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, BinaryIO]
 Palette = Union[bytes, bytearray, Iterable[Sequence[int]]]
-
-# The library's codes the Python side raises itself.
-_ERR_OPEN, _ERR_READ, _ERR_CREATE, _ERR_WRITE = -16, -17, -18, -19
-_ERR_ARGUMENT, _ERR_TOO_BIG_TO_HOLD = -1, -15
-
-PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
-# A bitmap or PNG given as bytes or a stream is held whole: at most this.
-MAX_HELD_BYTES = 1 << 30
 
 
 def _whole(name: str, value: object) -> int:
@@ -144,7 +134,7 @@ def _open(path: Union[str, "os.PathLike[str]"]) -> BinaryIO:
     try:
         return open(path, "rb")
     except OSError as error:
-        raise from_code(_ERR_OPEN, os.fspath(path), error.errno) from error
+        raise from_code(ERR_OPEN, os.fspath(path), error.errno) from error
 
 
 def _read(stream: BinaryIO, size: int, name: Optional[str]) -> bytes:
@@ -154,7 +144,7 @@ def _read(stream: BinaryIO, size: int, name: Optional[str]) -> bytes:
         try:
             part = stream.read(size)
         except OSError as error:
-            raise from_code(_ERR_READ, name, error.errno) from error
+            raise from_code(ERR_READ, name, error.errno) from error
         if not part:
             break
         parts.append(part)
@@ -210,7 +200,7 @@ def _read_into(stream: BinaryIO, room: memoryview, name: Optional[str]) -> int:
                 got = len(part) if part else 0
                 room[done:done + got] = part or b""
         except OSError as error:
-            raise from_code(_ERR_READ, name, error.errno) from error
+            raise from_code(ERR_READ, name, error.errno) from error
         if not got:
             break
         done += got
@@ -264,161 +254,110 @@ def _palette_bytes(palette: Palette) -> Tuple[bytes, int]:
     if isinstance(palette, (bytes, bytearray, memoryview)):
         rgb = bytes(palette)
         if len(rgb) % 3:
-            raise from_code(_ERR_ARGUMENT)
+            raise from_code(ERR_ARGUMENT)
         entries = [rgb[i:i + 3] for i in range(0, len(rgb), 3)]
     else:
         entries = [bytes(entry) for entry in palette]
         if any(len(entry) not in (3, 4) for entry in entries):
-            raise from_code(_ERR_ARGUMENT)
+            raise from_code(ERR_ARGUMENT)
     return b"".join(entry.ljust(4, b"\0") for entry in entries), len(entries)
 
 
 def encode(indices: object, palette: Palette, key: int = 0, colors: int = 0, *,
            width: Optional[int] = None, height: Optional[int] = None,
-           bits: Optional[int] = None) -> bytes:
-    """The canonical daz file (rows bottom-up, 4-bit pixels packed) of an
-    image of indices: a 2-D (height, width) buffer of bytes, or a flat one
-    with width and height given. palette: red-green-blue bytes, or a sequence
-    of (red, green, blue[, fourth]) entries. bits: 4 when the palette has at
-    most 16 entries, else 8, unless given. colors: entries kept (0: all);
-    indices past them are kept as they are. key: 0..0xffff."""
+           bits: Optional[int] = None, top_down: bool = False) -> bytes:
+    """The daz file of an image of indices: a 2-D (height, width) buffer of
+    bytes, or a flat one with width and height given, top row first. The
+    rows are stored bottom-up, the canonical file orvx -c and pngdaz write,
+    or with top_down top row first (a negative height), which also holds
+    the tallest images the format allows, 32768 rows. 4-bit pixels packed.
+    palette: red-green-blue bytes, or a sequence of (red, green, blue[,
+    fourth]) entries. bits: 4 when the palette has at most 16 entries, else
+    8, unless given. colors: entries kept (0: all); indices past them are
+    kept as they are. key: 0..0xffff."""
     key, colors = _whole("key", key), _whole("colors", colors)
     view = memoryview(indices)  # type: ignore[arg-type]
     if view.itemsize != 1 or view.ndim not in (1, 2):
-        raise from_code(_ERR_ARGUMENT)
+        raise from_code(ERR_ARGUMENT)
     if view.ndim == 2:
         rows, columns = view.shape  # type: ignore[misc]
         if (width is not None and width != columns) or (height is not None and height != rows):
-            raise from_code(_ERR_ARGUMENT)
+            raise from_code(ERR_ARGUMENT)
         width, height = columns, rows
     elif width is None or height is None:
-        raise from_code(_ERR_ARGUMENT)
+        raise from_code(ERR_ARGUMENT)
     if not view.c_contiguous:
         view = memoryview(view.tobytes())
     width, height = _whole("width", width), _whole("height", height)
     if width < 0 or height < 0 or not 0 <= key <= 0xFFFF:
-        raise from_code(_ERR_ARGUMENT)
+        raise from_code(ERR_ARGUMENT)
     table, entries = _palette_bytes(palette)
     if bits is None:
         bits = 4 if entries <= 16 else 8
-    data, _undefined = _daz.encode(view.cast("B"), width, width, height, bits, table, entries,
+    data, _undefined = _daz.encode(view.cast("B"), width, width,
+                                   -height if top_down else height, bits, table, entries,
                                    colors, key)
     return data
 
 
-def _read_all(src: Source) -> memoryview:
-    """A whole bitmap or PNG, bounded by MAX_HELD_BYTES."""
+def _read_all(src: Source, most: int) -> memoryview:
+    """A whole image to convert, of at most most bytes."""
     buffer = _as_buffer(src)
     if buffer is not None:
         return buffer
     if _is_path(src):
         with _open(src) as stream:  # type: ignore[arg-type]
-            return _read_all(stream)
+            return _read_all(stream, most)
     name = getattr(src, "name", None)
-    data = _read(src, MAX_HELD_BYTES + 1, name)  # type: ignore[arg-type]
-    if len(data) > MAX_HELD_BYTES:
-        raise from_code(_ERR_TOO_BIG_TO_HOLD, name)
+    data = _read(src, most + 1, name)  # type: ignore[arg-type]
+    if len(data) > most:
+        raise from_code(ERR_TOO_BIG_TO_HOLD, name)
     return memoryview(data)
 
 
-def _sniff(path: Union[str, "os.PathLike[str]"]) -> bool:
-    """Whether a file starts as a PNG; one that can't be read counts as a
-    bitmap, and the library then says why it can't be opened."""
-    try:
-        with open(path, "rb") as stream:
-            return stream.read(len(PNG_SIGNATURE)) == PNG_SIGNATURE
-    except OSError:
-        return False
-
-
-def _umask() -> int:
-    try:
-        with open("/proc/self/status", encoding="ascii") as status:
-            for line in status:
-                if line.startswith("Umask:"):
-                    return int(line.split()[1], 8)
-    except (OSError, ValueError):
-        pass
-    return 0o022
-
-
 def write_safely(path: Union[str, "os.PathLike[str]"], data: bytes) -> None:
-    """Writes data as the file path, as the commands write their outputs: a
-    temporary file in the folder, synced, then renamed over it. On any
-    failure, or an interruption that Python sees (KeyboardInterrupt), the
-    temporary file is removed and path keeps what it had. A symbolic link
-    stays a link (the file it names is replaced); a device or a FIFO is
-    written directly, never replaced."""
-    path = os.fspath(path)
-    target = os.path.realpath(path)
+    """Writes data as the file path, as the commands write their outputs
+    (the library's daz_write_file): a temporary file in the folder, synced,
+    then renamed over it, removed on any failure or interruption, so that
+    path only ever holds its old file or the whole new one. A new file gets
+    mode 0666 less the umask; a replaced one keeps its mode (and, as root,
+    its owner); a symbolic link stays a link (the file it names is
+    replaced); a device or a FIFO is written directly, never replaced. The
+    GIL is released meanwhile."""
+    name = os.fspath(path)
     try:
-        old = os.stat(target)
-        kind: Optional[int] = old.st_mode
-    except OSError:
-        old, kind = None, None
-    if kind is not None and stat.S_ISDIR(kind):
-        raise from_code(_ERR_CREATE, path, errno.EISDIR)
-    if kind is not None and not stat.S_ISREG(kind):
-        try:
-            with open(target, "wb") as stream:
-                stream.write(data)
-        except OSError as error:
-            raise from_code(_ERR_WRITE, path, error.errno) from error
-        return
-    folder, name = os.path.split(target)
-    try:
-        descriptor, temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".tmp", dir=folder)
-    except OSError as error:
-        raise from_code(_ERR_CREATE, path, error.errno) from error
-    step = _ERR_WRITE
-    try:
-        if old is None:
-            mode = 0o666 & ~_umask()
-        else:
-            # The new file is ours: set-id bits of another owner's don't pass.
-            mode = old.st_mode & (0o7777 if old.st_uid == os.geteuid() else 0o1777)
-        with os.fdopen(descriptor, "wb") as stream:
-            stream.write(data)
-            stream.flush()
-            os.fsync(stream.fileno())
-        os.chmod(temporary, mode)
-        step = _ERR_CREATE  # the name can't take the file: a folder, say
-        os.replace(temporary, target)
-    except BaseException as error:
-        try:
-            os.unlink(temporary)
-        except OSError:
-            pass
-        if isinstance(error, OSError):
-            raise from_code(step, path, error.errno) from error
-        raise
+        _daz.write_file(os.fsencode(name), data)
+    except DazError as error:
+        raise _with_path(error, name)
 
 
 def convert(src: Source, dst: Union[str, "os.PathLike[str]", BinaryIO], colors: int = 0,
-            key: int = 0) -> int:
-    """Converts a palette BMP or an indexed PNG (told apart by content) into
-    the daz file orvx -c and pngdaz write for it, byte for byte; returns the
-    count of pixels whose index is past the kept palette. colors: entries
-    kept (0: all); key: 0..0xffff. Path to path goes through the library's
-    file conversion (the commands' safe output); otherwise the image is held
-    in memory and dst, a path, is written through a temporary file renamed
-    into place, or, a binary file object, written to."""
+            key: int = 0, *, limits: Optional[Limits] = None) -> int:
+    """Converts an image of any format the library converts (palette BMP,
+    indexed PNG; told by content, never by name) into the daz file orvx -c
+    and pngdaz write for it, byte for byte; returns the count of pixels
+    whose index is past the kept palette. colors: entries kept (0: all);
+    key: 0..0xffff; limits: as for decode (None: daz.default_limits), the
+    library checks them before it allocates anything. Path to path goes
+    through the library's file conversion (the commands' safe output);
+    otherwise the image is held in memory (limits.max_bytes at most) and
+    dst, a path, is written as write_safely writes it, or, a binary file
+    object, written to. The GIL is released while the library works."""
     key, colors = _whole("key", key), _whole("colors", colors)
     if not 0 <= key <= 0xFFFF:
-        raise from_code(_ERR_ARGUMENT)
+        raise from_code(ERR_ARGUMENT)
+    chosen = _limits(limits)
     if _is_path(src) and _is_path(dst):
         source, destination = os.fspath(src), os.fspath(dst)  # type: ignore[arg-type]
         try:
-            return _daz.convert_file(_sniff(source), os.fsencode(source),
-                                     os.fsencode(destination), colors, key)
+            return _daz.convert_file(os.fsencode(source), os.fsencode(destination), chosen,
+                                     colors, key)
         except DazError as error:
-            raise _with_path(error, destination if error.code in (_ERR_CREATE, _ERR_WRITE)
+            raise _with_path(error, destination if error.code in (ERR_CREATE, ERR_WRITE)
                              else source)
     name = os.fspath(src) if _is_path(src) else None  # type: ignore[arg-type]
     try:
-        data = _read_all(src)
-        out, undefined = _daz.from_image(data[:len(PNG_SIGNATURE)] == PNG_SIGNATURE, data,
-                                         colors, key)
+        out, undefined = _daz.convert(_read_all(src, chosen[3]), chosen, colors, key)
     except DazError as error:
         raise _with_path(error, name)
     if _is_path(dst):
@@ -427,5 +366,5 @@ def convert(src: Source, dst: Union[str, "os.PathLike[str]", BinaryIO], colors: 
         try:
             dst.write(out)  # type: ignore[union-attr]
         except OSError as error:
-            raise from_code(_ERR_WRITE, getattr(dst, "name", None), error.errno) from error
+            raise from_code(ERR_WRITE, getattr(dst, "name", None), error.errno) from error
     return undefined

@@ -57,6 +57,16 @@ static PyObject* raise_code(int code) {
     return raise_system_code(code, 0);
 }
 
+static int add_error(PyObject* table, const char* name, int number, const char* text) {
+    PyObject* entry = Py_BuildValue("(is)", number, text);
+    if (entry == NULL) {
+        return -1;
+    }
+    const int added = PyDict_SetItemString(table, name, entry);
+    Py_DECREF(entry);
+    return added;
+}
+
 /* ---- big buffers ---------------------------------------------------------
  * An image's indices are written once, whole, right after the allocation.
  * So no zero fill (no calloc), and on Linux large blocks are aligned to and
@@ -265,14 +275,13 @@ static int to_limits(PyObject* tuple, daz_limits* limits) {
     return 1;
 }
 
-/* Whether indices of width x rows are within limits. */
-static int check_limits(const daz_limits* limits, uint32_t width, uint32_t rows) {
-    const uint64_t pixels = (uint64_t)width * rows;
-    if (width > limits->max_width || rows > limits->max_height || pixels > limits->max_pixels ||
-        pixels > limits->max_bytes) {
-        return DAZ_ERR_LIMITS;
-    }
-    return DAZ_OK;
+/* Whether the indices of info's width x rows are within limits, as the
+ * library answers it. */
+static int check_limits(const daz_limits* limits, const daz_info* info, uint32_t rows) {
+    daz_info held = *info;
+    held.rows = rows;
+    size_t size = 0;
+    return daz_decoded_size(&held, limits, &size, NULL);
 }
 
 /* ---- calls --------------------------------------------------------------- */
@@ -363,7 +372,7 @@ static PyObject* py_decode(PyObject* self, PyObject* args) {
     int status = daz_inspect(data.buf, (size_t)data.len, &info);
     const uint32_t rows = status == DAZ_OK && whole ? stored_rows(&info) : info.rows;
     if (status == DAZ_OK) {
-        status = check_limits(&limits, info.width, rows);
+        status = check_limits(&limits, &info, rows);
     }
     Block* indices = NULL;
     if (status == DAZ_OK) {
@@ -540,7 +549,7 @@ static PyObject* py_decode_file(PyObject* self, PyObject* args) {
     const uint32_t height = stored_rows(info);
     const uint32_t rows = whole ? height : info->rows;
     if (status == DAZ_OK) {
-        status = check_limits(&limits, info->width, rows);
+        status = check_limits(&limits, info, rows);
     }
     Block* indices = NULL;
     if (status == DAZ_OK) {
@@ -637,32 +646,34 @@ static PyObject* py_empty(PyObject* self, PyObject* args) {
 }
 
 /* encode(indices, stride, width, height, bits, palette, entries, kept, key)
- * -> (daz bytes, undefined). palette: entries x 4 bytes. */
+ * -> (daz bytes, undefined). height signed, as daz_encode takes it;
+ * palette: entries x 4 bytes. */
 static PyObject* py_encode(PyObject* self, PyObject* args) {
     (void)self;
     Py_buffer indices;
     Py_buffer palette;
     Py_ssize_t stride = 0;
     unsigned int width = 0;
-    unsigned int height = 0;
+    int height = 0;
     int bits = 0;
     int entries = 0;
-    int kept = 0;
+    int kept_colors = 0;
     unsigned int key = 0;
-    if (!PyArg_ParseTuple(args, "y*nIIiy*iiI", &indices, &stride, &width, &height, &bits, &palette,
-                          &entries, &kept, &key)) {
+    if (!PyArg_ParseTuple(args, "y*nIiiy*iiI", &indices, &stride, &width, &height, &bits, &palette,
+                          &entries, &kept_colors, &key)) {
         return NULL;
     }
+    const Py_ssize_t rows = height < 0 ? -(Py_ssize_t)height : height;
     int status = DAZ_OK;
     /* The last row needs only width bytes. */
-    if (key > 0xFFFF || stride < (Py_ssize_t)width || height == 0 || width == 0 ||
-        (indices.len - (Py_ssize_t)width) / stride < (Py_ssize_t)height - 1 ||
-        indices.len < (Py_ssize_t)width || palette.len < 4 * (Py_ssize_t)entries) {
+    if (key > 0xFFFF || stride < (Py_ssize_t)width || rows == 0 || width == 0 ||
+        indices.len < (Py_ssize_t)width || (indices.len - (Py_ssize_t)width) / stride < rows - 1 ||
+        palette.len < 4 * (Py_ssize_t)entries) {
         status = DAZ_ERR_ARGUMENT;
     }
     size_t size = 0;
     if (status == DAZ_OK) {
-        status = daz_encoded_size(width, height, bits, entries, kept, &size);
+        status = daz_encoded_size(width, height, bits, entries, kept_colors, &size);
     }
     PyObject* out = NULL;
     if (status == DAZ_OK) {
@@ -677,9 +688,9 @@ static PyObject* py_encode(PyObject* self, PyObject* args) {
     uint64_t undefined = 0;
     if (status == DAZ_OK) {
         Py_BEGIN_ALLOW_THREADS;
-        status =
-            daz_encode(indices.buf, (size_t)stride, width, height, bits, palette.buf, entries, kept,
-                       (uint16_t)key, PyBytes_AS_STRING(out), size, &written, &undefined);
+        status = daz_encode(indices.buf, (size_t)stride, width, height, bits, palette.buf, entries,
+                            kept_colors, (uint16_t)key, PyBytes_AS_STRING(out), size, &written,
+                            &undefined);
         Py_END_ALLOW_THREADS;
     }
     PyBuffer_Release(&indices);
@@ -691,25 +702,51 @@ static PyObject* py_encode(PyObject* self, PyObject* args) {
     return Py_BuildValue("(NK)", out, (unsigned long long)undefined);
 }
 
-typedef int (*from_fn)(const void*, size_t, int, uint16_t, void*, size_t, size_t*, uint64_t*);
-typedef int (*file_fn)(const char*, const char*, int, uint16_t, uint64_t*);
-
-/* from_image(png, data, colors, key) -> (daz bytes, undefined). */
-static PyObject* py_from_image(PyObject* self, PyObject* args) {
+/* guess_format(data) -> the daz_format of data's first bytes. */
+static PyObject* py_guess_format(PyObject* self, PyObject* args) {
     (void)self;
-    int png = 0;
     Py_buffer data;
-    int colors = 0;
-    unsigned int key = 0;
-    if (!PyArg_ParseTuple(args, "py*iI", &png, &data, &colors, &key)) {
+    if (!PyArg_ParseTuple(args, "y*", &data)) {
         return NULL;
     }
-    const from_fn convert = png ? daz_from_png : daz_from_bmp;
+    const daz_format format = daz_guess_format(data.buf, (size_t)data.len);
+    PyBuffer_Release(&data);
+    return PyLong_FromLong((long)format);
+}
+
+/* format_name(format) -> "BMP", "PNG", "daz", ... or "unknown". */
+static PyObject* py_format_name(PyObject* self, PyObject* args) {
+    (void)self;
+    int format = 0;
+    if (!PyArg_ParseTuple(args, "i", &format)) {
+        return NULL;
+    }
+    return PyUnicode_FromString(daz_format_name(format));
+}
+
+/* convert(data, limits, colors, key) -> (daz bytes, undefined): an image
+ * of any format the library converts, in memory. */
+static PyObject* py_convert(PyObject* self, PyObject* args) {
+    (void)self;
+    Py_buffer data;
+    PyObject* limits_tuple = NULL;
+    int colors = 0;
+    unsigned int key = 0;
+    if (!PyArg_ParseTuple(args, "y*O!iI", &data, &PyTuple_Type, &limits_tuple, &colors, &key)) {
+        return NULL;
+    }
+    daz_limits limits;
+    if (!to_limits(limits_tuple, &limits)) {
+        PyBuffer_Release(&data);
+        return NULL;
+    }
     size_t size = 0;
     int status = key > 0xFFFF ? DAZ_ERR_ARGUMENT : DAZ_OK;
     if (status == DAZ_OK) {
+        /* The size asked first: never more than the limits allow. */
         Py_BEGIN_ALLOW_THREADS;
-        status = convert(data.buf, (size_t)data.len, colors, (uint16_t)key, NULL, 0, &size, NULL);
+        status = daz_convert(data.buf, (size_t)data.len, &limits, colors, (uint16_t)key, NULL, 0,
+                             &size, NULL);
         Py_END_ALLOW_THREADS;
     }
     PyObject* out = NULL;
@@ -722,8 +759,8 @@ static PyObject* py_from_image(PyObject* self, PyObject* args) {
         }
         size_t written = 0;
         Py_BEGIN_ALLOW_THREADS;
-        status = convert(data.buf, (size_t)data.len, colors, (uint16_t)key, PyBytes_AS_STRING(out),
-                         size, &written, &undefined);
+        status = daz_convert(data.buf, (size_t)data.len, &limits, colors, (uint16_t)key,
+                             PyBytes_AS_STRING(out), size, &written, &undefined);
         Py_END_ALLOW_THREADS;
     }
     PyBuffer_Release(&data);
@@ -734,34 +771,60 @@ static PyObject* py_from_image(PyObject* self, PyObject* args) {
     return Py_BuildValue("(NK)", out, (unsigned long long)undefined);
 }
 
-/* convert_file(png, source, destination, colors, key) -> undefined; paths
- * as bytes (os.fsencode). */
+/* convert_file(source, destination, limits, colors, key) -> undefined;
+ * paths as bytes (os.fsencode). */
 static PyObject* py_convert_file(PyObject* self, PyObject* args) {
     (void)self;
-    int png = 0;
     const char* source = NULL;
     const char* destination = NULL;
+    PyObject* limits_tuple = NULL;
     int colors = 0;
     unsigned int key = 0;
-    if (!PyArg_ParseTuple(args, "pyyiI", &png, &source, &destination, &colors, &key)) {
+    if (!PyArg_ParseTuple(args, "yyO!iI", &source, &destination, &PyTuple_Type, &limits_tuple,
+                          &colors, &key)) {
+        return NULL;
+    }
+    daz_limits limits;
+    if (!to_limits(limits_tuple, &limits)) {
         return NULL;
     }
     if (key > 0xFFFF) {
         return raise_code(DAZ_ERR_ARGUMENT);
     }
-    const file_fn convert = png ? daz_convert_png_file : daz_convert_bmp_file;
     uint64_t undefined = 0;
     int status = DAZ_OK;
     int system_error = 0;
     Py_BEGIN_ALLOW_THREADS;
     errno = 0;
-    status = convert(source, destination, colors, (uint16_t)key, &undefined);
+    status = daz_convert_file(source, destination, &limits, colors, (uint16_t)key, &undefined);
     system_error = errno;
     Py_END_ALLOW_THREADS;
     if (status != DAZ_OK) {
         return raise_system_code(status, system_error);
     }
     return PyLong_FromUnsignedLongLong((unsigned long long)undefined);
+}
+
+/* write_file(destination, data): the library's safe output. */
+static PyObject* py_write_file(PyObject* self, PyObject* args) {
+    (void)self;
+    const char* destination = NULL;
+    Py_buffer data;
+    if (!PyArg_ParseTuple(args, "yy*", &destination, &data)) {
+        return NULL;
+    }
+    int status = DAZ_OK;
+    int system_error = 0;
+    Py_BEGIN_ALLOW_THREADS;
+    errno = 0;
+    status = daz_write_file(destination, data.buf, (size_t)data.len);
+    system_error = errno;
+    Py_END_ALLOW_THREADS;
+    PyBuffer_Release(&data);
+    if (status != DAZ_OK) {
+        return raise_system_code(status, system_error);
+    }
+    Py_RETURN_NONE;
 }
 
 static PyMethodDef methods[] = {
@@ -777,12 +840,33 @@ static PyMethodDef methods[] = {
     {"empty", py_empty, METH_VARARGS, "empty(size) -> unfilled writable buffer"},
     {"_block", py_block, METH_VARARGS, "_block(data, rows, width, ndim) -> a copy as a block"},
     {"encode", py_encode, METH_VARARGS, "encode(...) -> (bytes, undefined)"},
-    {"from_image", py_from_image, METH_VARARGS, "from_image(png, data, colors, key)"},
-    {"convert_file", py_convert_file, METH_VARARGS, "convert_file(png, src, dst, colors, key)"},
+    {"guess_format", py_guess_format, METH_VARARGS, "guess_format(data) -> daz_format"},
+    {"format_name", py_format_name, METH_VARARGS, "format_name(format) -> short name"},
+    {"convert", py_convert, METH_VARARGS, "convert(data, limits, colors, key)"},
+    {"convert_file", py_convert_file, METH_VARARGS,
+     "convert_file(source, destination, limits, colors, key)"},
+    {"write_file", py_write_file, METH_VARARGS, "write_file(destination, data)"},
     {NULL, NULL, 0, NULL}};
 
 static struct PyModuleDef module = {
     PyModuleDef_HEAD_INIT, "daz._daz", NULL, -1, methods, NULL, NULL, NULL, NULL};
+
+/* ERRORS: {name: (number, text)} for every result of daz.h's DAZ_ERROR_TABLE,
+ * the names the package's exceptions are chosen by. */
+static PyObject* error_table(void) {
+    PyObject* table = PyDict_New();
+    if (table == NULL) {
+        return NULL;
+    }
+#define DAZ_PY_ERROR_ENTRY(name, number, text)                                                     \
+    if (add_error(table, #name, number, text) != 0) {                                              \
+        Py_DECREF(table);                                                                          \
+        return NULL;                                                                               \
+    }
+    DAZ_ERROR_TABLE(DAZ_PY_ERROR_ENTRY)
+#undef DAZ_PY_ERROR_ENTRY
+    return table;
+}
 
 PyMODINIT_FUNC PyInit__daz(void) {
     if (PyType_Ready(&BlockType) < 0) {
@@ -793,7 +877,9 @@ PyMODINIT_FUNC PyInit__daz(void) {
         return NULL;
     }
     block_rebuilder = PyObject_GetAttrString(m, "_block");
-    if (block_rebuilder == NULL) {
+    PyObject* errors = error_table();
+    if (block_rebuilder == NULL || errors == NULL || PyModule_AddObject(m, "ERRORS", errors) < 0) {
+        Py_XDECREF(errors);
         Py_DECREF(m);
         return NULL;
     }
@@ -803,11 +889,10 @@ PyMODINIT_FUNC PyInit__daz(void) {
                                    "" Py_STRINGIFY(DAZ_VERSION_MAJOR) "." Py_STRINGIFY(
                                        DAZ_VERSION_MINOR) "." Py_STRINGIFY(DAZ_VERSION_PATCH)) <
             0 ||
-        PyModule_AddIntConstant(m, "ERR_ARGUMENT", DAZ_ERR_ARGUMENT) < 0 ||
-        PyModule_AddIntConstant(m, "ERR_TOO_BIG_TO_HOLD", DAZ_ERR_TOO_BIG_TO_HOLD) < 0 ||
-        PyModule_AddIntConstant(m, "ERR_READ", DAZ_ERR_READ) < 0 ||
-        PyModule_AddIntConstant(m, "ERR_CREATE", DAZ_ERR_CREATE) < 0 ||
-        PyModule_AddIntConstant(m, "ERR_WRITE", DAZ_ERR_WRITE) < 0) {
+        PyModule_AddIntConstant(m, "FORMAT_UNKNOWN", DAZ_FORMAT_UNKNOWN) < 0 ||
+        PyModule_AddIntConstant(m, "FORMAT_DAZ", DAZ_FORMAT_DAZ) < 0 ||
+        PyModule_AddIntConstant(m, "GUESS_BYTES", DAZ_GUESS_BYTES) < 0 ||
+        PyModule_AddIntConstant(m, "MAX_ROWS", DAZ_MAX_ROWS) < 0) {
         Py_DECREF(&BlockType);
         Py_DECREF(m);
         return NULL;

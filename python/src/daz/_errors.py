@@ -11,19 +11,45 @@ from typing import Dict, Optional, Type
 
 from . import _daz
 
-# The library's codes for input and output, as daz.h numbers them.
-_IO_CODES = {-16, -17, -18, -19}  # DAZ_ERR_OPEN, _READ, _CREATE, _WRITE
+# daz.h's DAZ_ERROR_TABLE as the extension was built with it: {name:
+# (number, text)}. The package names the codes it uses and the classes it
+# raises by these names, never by number: a name daz.h drops or renames
+# fails here, at import.
+ERRORS: Dict[str, tuple] = _daz.ERRORS
+CODES: Dict[str, int] = {name: number for name, (number, _text) in ERRORS.items()}
+_NAMES: Dict[int, str] = {number: name for name, number in CODES.items()}
+
+ERR_ARGUMENT = CODES["DAZ_ERR_ARGUMENT"]
+ERR_LIMITS = CODES["DAZ_ERR_LIMITS"]
+ERR_MEMORY = CODES["DAZ_ERR_MEMORY"]  # raised as MemoryError
+ERR_TRUNCATED = CODES["DAZ_ERR_TRUNCATED"]
+ERR_NO_ROWS = CODES["DAZ_ERR_NO_ROWS"]
+ERR_TOO_BIG_TO_HOLD = CODES["DAZ_ERR_TOO_BIG_TO_HOLD"]
+ERR_OPEN = CODES["DAZ_ERR_OPEN"]
+ERR_READ = CODES["DAZ_ERR_READ"]
+ERR_CREATE = CODES["DAZ_ERR_CREATE"]
+ERR_WRITE = CODES["DAZ_ERR_WRITE"]
+ERR_FORMAT = CODES["DAZ_ERR_FORMAT"]
+
+# Input and output: DazIOError (and OSError); every other failure is
+# DazFormatError (and ValueError).
+_IO_CODES = {ERR_OPEN, ERR_READ, ERR_CREATE, ERR_WRITE}
 
 
 class DazError(Exception):
-    """A libdaz failure: .code is the daz_error value, .message the library's
-    English text (daz_strerror), .path the file concerned, if any."""
+    """A libdaz failure: .code is the daz_error value, .name its name in
+    daz.h (DAZ_ERR_LIMITS...), .message the library's English text
+    (daz_strerror), .path the file concerned, if any."""
 
     def __init__(self, code: int, message: Optional[str] = None, path: Optional[str] = None):
         self.code = code
         self.message = message if message is not None else _daz.strerror(code)
         self.path = path
         super().__init__(self.message)
+
+    @property
+    def name(self) -> str:
+        return _NAMES.get(self.code, "")
 
     def __str__(self) -> str:
         return f"{self.message}: {self.path}" if self.path else self.message

@@ -2,8 +2,8 @@
 
 Each SRC (a file, or a folder: its files, not its subfolders) becomes
 DIR/NAME.daz, NAME the source's name without its extension, as orvx -c or
-pngdaz would write it; BMP and PNG are told apart by content, other files
-are skipped. Outputs go through the library's file conversion (the commands'
+pngdaz would write it; the library tells each file's format by content, and
+a file of a format it doesn't convert is skipped. Outputs go through the library's file conversion (the commands'
 safe output). The work runs in this process, in --jobs N processes, or on a
 Dask cluster (--scheduler ADDRESS), whose workers then write to DIR: DIR
 must be a folder every worker sees at the same path (shared storage).
@@ -29,7 +29,8 @@ from concurrent.futures import ProcessPoolExecutor, as_completed
 from dataclasses import dataclass
 from typing import Callable, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple
 
-from . import PNG_SIGNATURE, DazError, _daz
+from . import DazError, _daz, _limits
+from ._errors import ERR_CREATE, ERR_FORMAT, ERR_WRITE
 
 CONVERTED, FAILED, SKIPPED = "converted", "failed", "skipped"
 
@@ -42,33 +43,19 @@ class Outcome:
     undefined: int = 0  # pixels past the kept palette
 
 
-def kind_of(path: str) -> Optional[str]:
-    """"png", "bmp", or None for anything else; OSError if unreadable."""
-    with open(path, "rb") as stream:
-        start = stream.read(len(PNG_SIGNATURE))
-    if start == PNG_SIGNATURE:
-        return "png"
-    return "bmp" if start[:2] == b"BM" else None
-
-
-NOT_AN_IMAGE = "neither a BMP nor a PNG"
-
-
 def convert_one(source: str, destination: str, colors: int, key: int) -> Outcome:
-    """One conversion, as a worker process or a Dask worker runs it. A
-    failure says why, and names the output when that is what failed."""
+    """One conversion, as a worker process or a Dask worker runs it, within
+    the library's default limits: the library tells the source's format
+    (one it doesn't convert is skipped). A failure says why, and names the
+    output when that is what failed."""
     try:
-        kind = kind_of(source)
-    except OSError as error:
-        return Outcome(source, FAILED, f"input file cannot be opened ({error.strerror})")
-    if kind is None:
-        return Outcome(source, SKIPPED, NOT_AN_IMAGE)
-    try:
-        undefined = _daz.convert_file(kind == "png", os.fsencode(source),
-                                      os.fsencode(destination), colors, key)
+        undefined = _daz.convert_file(os.fsencode(source), os.fsencode(destination),
+                                      _limits(None), colors, key)
     except DazError as error:
+        if error.code == ERR_FORMAT:
+            return Outcome(source, SKIPPED, error.message)
         detail = error.message
-        if error.code in (_daz.ERR_CREATE, _daz.ERR_WRITE):
+        if error.code in (ERR_CREATE, ERR_WRITE):
             detail += f": {destination}"
         why = getattr(error, "strerror", None)
         return Outcome(source, FAILED, f"{detail} ({why})" if why else detail)
@@ -180,18 +167,20 @@ def plan(sources: List[str], out: str) -> Tuple[list, List[Outcome]]:
 
 
 def _images_among(sources: List[str]) -> Tuple[List[str], List[Outcome]]:
-    """The sources that are images, and the outcomes of the others, as
-    convert_one would give them."""
+    """The sources of a format the library converts, as it tells it from
+    their first bytes, and the outcomes of the others, as convert_one would
+    give them."""
     images, others = [], []
     for source in sources:
         try:
-            kind = kind_of(source)
+            with open(source, "rb") as stream:
+                start = stream.read(_daz.GUESS_BYTES)
         except OSError as error:
             others.append(Outcome(source, FAILED,
                                   f"input file cannot be opened ({error.strerror})"))
             continue
-        if kind is None:
-            others.append(Outcome(source, SKIPPED, NOT_AN_IMAGE))
+        if _daz.guess_format(start) in (_daz.FORMAT_UNKNOWN, _daz.FORMAT_DAZ):
+            others.append(Outcome(source, SKIPPED, _daz.strerror(ERR_FORMAT)))
         else:
             images.append(source)
     return images, others

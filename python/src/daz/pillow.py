@@ -38,11 +38,10 @@ from typing import BinaryIO
 from PIL import Image, ImageFile, ImagePalette
 
 from . import Limits, _daz, _limits, _read_daz_stream, encode
-from ._errors import DazError
+from ._errors import ERR_NO_ROWS, ERR_TRUNCATED, DazError
 
 FORMAT = "DAZ"
 MIME = "image/x-daz"
-_ERR_TRUNCATED, _ERR_NO_ROWS = -8, -9
 # The plugin allows any image the format holds: Pillow's decompression bomb
 # check (Image.MAX_IMAGE_PIXELS) decides, before any pixel is read.
 _BOUNDS = _limits(Limits.format_bounds())
@@ -75,7 +74,7 @@ class DazImageFile(ImageFile.ImageFile):
         try:
             record = _daz.read_header(head)
         except DazError as error:
-            if error.code == _ERR_TRUNCATED:  # Pillow says "cannot identify"
+            if error.code == ERR_TRUNCATED:  # Pillow says "cannot identify"
                 raise SyntaxError("daz image cut short in its header or palette") from error
             raise
         width, height, _rows, bits, colors, key = record[:6]
@@ -124,8 +123,8 @@ class DazImageFile(ImageFile.ImageFile):
             record, indices = done
             rows = record[2]
         except DazError as error:
-            if error.code != _ERR_NO_ROWS or not ImageFile.LOAD_TRUNCATED_IMAGES:
-                if error.code == _ERR_NO_ROWS:
+            if error.code != ERR_NO_ROWS or not ImageFile.LOAD_TRUNCATED_IMAGES:
+                if error.code == ERR_NO_ROWS:
                     raise OSError("image file is truncated (no whole row)") from error
                 raise
             indices, rows = None, 0
