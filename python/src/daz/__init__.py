@@ -152,6 +152,17 @@ def _read(stream: BinaryIO, size: int, name: Optional[str]) -> bytes:
     return b"".join(parts)
 
 
+def _read_head(stream: BinaryIO, name: Optional[str]) -> Tuple[tuple, bytes]:
+    """A daz image's header and palette, read from the stream and checked by
+    the library, which reads no byte past them: (record, the bytes read)."""
+    try:
+        return _daz.read_head(stream)
+    except DazError:
+        raise
+    except OSError as error:
+        raise from_code(ERR_READ, name, error.errno) from error
+
+
 def _read_daz_stream(stream: BinaryIO, name: Optional[str]) -> memoryview:
     """A daz image from a stream: the header and palette, checked by the
     library before anything more is read, then the rows the header claims,
@@ -159,14 +170,7 @@ def _read_daz_stream(stream: BinaryIO, name: Optional[str]) -> memoryview:
     part of the image). The room for them is what the stream holds, when it
     can tell (it seeks), else it grows with what comes: a claim alone
     allocates nothing."""
-    head = _read(stream, 24, name)
-    if len(head) == 24 and head[:2] == b"EW":
-        colors = int.from_bytes(head[10:12], "little", signed=True)
-        if 1 <= colors <= 256:
-            head += _read(stream, 4 * colors, name)
-    if len(head) < 24 or head[:2] != b"EW":
-        return memoryview(head)  # the library names what's wrong
-    record = _daz.read_header(head)
+    record, head = _read_head(stream, name)
     claim = record[6] * abs(record[1])  # row_size x |height|
     try:
         here = stream.tell()

@@ -313,39 +313,66 @@ static PyObject* py_inspect(PyObject* self, PyObject* args) {
     return status == DAZ_OK ? info_tuple(&info) : raise_code(status);
 }
 
-struct memory_reader {
-    const uint8_t* data;
-    size_t size;
-    size_t at;
+/* A Python binary stream as a read callback, keeping what it gave: the
+ * header and palette, at most DAZ_HEADER_SIZE + DAZ_PALETTE_BYTES bytes. */
+struct stream_reader {
+    PyObject* stream;
+    uint8_t head[DAZ_HEADER_SIZE + DAZ_PALETTE_BYTES];
+    size_t got;
+    int failed; /* stream.read raised: the exception is set */
 };
 
-static int read_memory(void* user, void* buffer, size_t size, size_t* got) {
-    struct memory_reader* reader = user;
-    const size_t left = reader->size - reader->at;
-    *got = size < left ? size : left;
-    memcpy(buffer, reader->data + reader->at, *got);
-    reader->at += *got;
+static int read_stream(void* user, void* buffer, size_t size, size_t* got) {
+    struct stream_reader* reader = user;
+    *got = 0;
+    if (size > sizeof reader->head - reader->got) {
+        return 1;
+    }
+    PyObject* part = PyObject_CallMethod(reader->stream, "read", "n", (Py_ssize_t)size);
+    if (part == NULL) {
+        reader->failed = 1;
+        return 1;
+    }
+    Py_buffer view;
+    if (part != Py_None && PyObject_GetBuffer(part, &view, PyBUF_SIMPLE) == 0) {
+        *got = (size_t)view.len < size ? (size_t)view.len : size;
+        memcpy(buffer, view.buf, *got);
+        memcpy(reader->head + reader->got, view.buf, *got);
+        reader->got += *got;
+        PyBuffer_Release(&view);
+    }
+    Py_DECREF(part);
+    if (PyErr_Occurred()) {
+        reader->failed = 1;
+        return 1;
+    }
     return 0;
 }
 
-/* read_header(head): the header and palette alone (what a streaming decoder
- * reads before any row) checked by the library, within the format's own
- * bounds; rows is |height|. */
-static PyObject* py_read_header(PyObject* self, PyObject* args) {
+/* read_head(stream) -> (info, bytes read): a daz image's header and palette
+ * read from a binary stream by the library's streaming decoder, no byte
+ * more, within the format's own bounds; rows is |height|. A failure of
+ * stream.read is raised as it is. */
+static PyObject* py_read_head(PyObject* self, PyObject* stream) {
     (void)self;
-    Py_buffer head;
-    if (!PyArg_ParseTuple(args, "y*", &head)) {
-        return NULL;
-    }
+    struct stream_reader reader;
+    reader.stream = stream;
+    reader.got = 0;
+    reader.failed = 0;
     daz_limits limits;
     wide_limits(&limits);
-    struct memory_reader reader = {head.buf, (size_t)head.len, 0};
     daz_decoder* decoder = NULL;
     daz_info info;
-    const int status = daz_decoder_create(read_memory, &reader, &limits, &decoder, &info);
-    PyBuffer_Release(&head);
+    const int status = daz_decoder_create(read_stream, &reader, &limits, &decoder, &info);
     daz_decoder_destroy(decoder);
-    return status == DAZ_OK ? info_tuple(&info) : raise_code(status);
+    if (reader.failed) {
+        return NULL;
+    }
+    if (status != DAZ_OK) {
+        return raise_code(status);
+    }
+    return Py_BuildValue("(Ny#)", info_tuple(&info), (const char*)reader.head,
+                         (Py_ssize_t)reader.got);
 }
 
 static uint32_t stored_rows(const daz_info* info) {
@@ -831,7 +858,7 @@ static PyMethodDef methods[] = {
     {"version", py_version, METH_NOARGS, "The library's version string."},
     {"strerror", py_strerror, METH_VARARGS, "The library's English text for a code."},
     {"inspect", py_inspect, METH_VARARGS, "inspect(data) -> info tuple"},
-    {"read_header", py_read_header, METH_VARARGS, "read_header(head) -> info tuple"},
+    {"read_head", py_read_head, METH_O, "read_head(stream) -> (info, bytes read)"},
     {"decode", py_decode, METH_VARARGS, "decode(data, limits, whole) -> (info, indices)"},
     {"inspect_file", py_inspect_file, METH_VARARGS, "inspect_file(path) -> info tuple or None"},
     {"decode_file", py_decode_file, METH_VARARGS,

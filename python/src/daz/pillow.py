@@ -37,8 +37,8 @@ from typing import BinaryIO
 
 from PIL import Image, ImageFile, ImagePalette
 
-from . import Limits, _daz, _limits, _read_daz_stream, encode
-from ._errors import ERR_NO_ROWS, ERR_TRUNCATED, DazError
+from . import Limits, _daz, _limits, _read_daz_stream, _read_head, encode
+from ._errors import ERR_NO_ROWS, ERR_NOT_DAZ, ERR_TRUNCATED, DazError
 
 FORMAT = "DAZ"
 MIME = "image/x-daz"
@@ -48,7 +48,7 @@ _BOUNDS = _limits(Limits.format_bounds())
 
 
 def _accept(prefix: bytes) -> bool:
-    return prefix[:2] == b"EW"
+    return _daz.guess_format(prefix) == _daz.FORMAT_DAZ
 
 
 def _set_mode(image: Image.Image, mode: str) -> None:
@@ -64,18 +64,12 @@ class DazImageFile(ImageFile.ImageFile):
     format_description = "daz palette image"
 
     def _open(self) -> None:
-        head = self.fp.read(24)
-        if len(head) < 24 or not _accept(head):
-            raise SyntaxError("not a daz image")
-        colors = int.from_bytes(head[10:12], "little", signed=True)
-        if 1 <= colors <= 256:
-            head += self.fp.read(4 * colors)
         # The format's own bounds only: Pillow's bomb check decides the rest.
         try:
-            record = _daz.read_header(head)
+            record, _head = _read_head(self.fp, self.filename or None)
         except DazError as error:
-            if error.code == ERR_TRUNCATED:  # Pillow says "cannot identify"
-                raise SyntaxError("daz image cut short in its header or palette") from error
+            if error.code in (ERR_NOT_DAZ, ERR_TRUNCATED):  # Pillow: "cannot identify"
+                raise SyntaxError(f"not a daz image: {error.message}") from error
             raise
         width, height, _rows, bits, colors, key = record[:6]
         _set_mode(self, "P")
