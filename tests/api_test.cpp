@@ -177,6 +177,10 @@ TEST(ApiDecode, EqualsTheFormatsOwnDecodingInMemoryAndAsAStream) {
             daz_decoder* decoder = nullptr;
             daz_info streamed{};
             ASSERT_EQ(daz_decoder_create(readBytes, &reader, nullptr, &decoder, &streamed), DAZ_OK);
+            // A stream can't see its end: |height| rows, no trailing bytes.
+            EXPECT_EQ(streamed.rows, static_cast<std::uint32_t>(std::abs(c.height)));
+            EXPECT_EQ(streamed.trailing, 0U);
+            EXPECT_EQ(std::memcmp(streamed.palette, info.palette, DAZ_PALETTE_BYTES), 0);
             Bytes rows(indices.size(), 0xEE);
             Bytes row(info.width);
             for (std::uint32_t r = 0; r < info.rows; ++r) {
