@@ -54,6 +54,9 @@ setup(
     name="daz",
     version=header_version(),
     description="Read and write daz images; a Pillow plugin; batch conversion of BMP and PNG",
+    license="MIT",
+    license_files=["LICENSE"],  # a link to the repository's LICENSE
+    classifiers=["License :: OSI Approved :: MIT License"],
     package_dir={"": "src"},
     packages=["daz"],
     python_requires=">=3.9",

@@ -1,9 +1,12 @@
 """The package's calls: round trips, conversions equal to the commands',
 and hostile data giving DazError, never a crash."""
 
+import copy
 import io
 import os
+import pickle
 import random
+import re
 import stat
 import struct
 import threading
@@ -25,28 +28,37 @@ def image(width, height, top, seed=1):
                        dtype=numpy.uint8)
 
 
-# width, height, bits, palette entries, kept colours, key, largest index
+# width, height, bits, palette entries, kept colours, key, largest index, top-down
 ROUND_TRIPS = [
-    (1, 1, 8, 1, 0, 0, 0),
-    (7, 3, 4, 16, 0, 0x1F2E, 15),       # odd width: a half-used byte, padded rows
-    (33, 5, 8, 256, 200, 0xFFFF, 255),  # indices past the kept colours stay
-    (5, 4, 4, 3, 0, 0x0100, 15),        # 4-bit, indices past a short palette
-    (300, 2, 8, 20, 20, 0x8001, 200),
+    (1, 1, 8, 1, 0, 0, 0, False),
+    (7, 3, 4, 16, 0, 0x1F2E, 15, False),       # odd width: a half-used byte, padded rows
+    (33, 5, 8, 256, 200, 0xFFFF, 255, False),  # indices past the kept colours stay
+    (5, 4, 4, 3, 0, 0x0100, 15, False),        # 4-bit, indices past a short palette
+    (300, 2, 8, 20, 20, 0x8001, 200, True),
+    (3, 32768, 4, 2, 0, 0x0707, 15, True),     # the tallest image: top-down only
 ]
 
 
-@pytest.mark.parametrize("width,height,bits,entries,kept,key,top", ROUND_TRIPS)
-def test_encode_then_decode_gives_the_image_back(width, height, bits, entries, kept, key, top):
+@pytest.mark.parametrize("width,height,bits,entries,kept,key,top,top_down", ROUND_TRIPS)
+def test_encode_then_decode_gives_the_image_back(width, height, bits, entries, kept, key, top,
+                                                 top_down):
     indices = image(width, height, top)
     palette = [(i, 255 - i, i // 2) for i in range(entries)]
-    data = daz.encode(indices, palette, key=key, colors=kept, bits=bits)
+    data = daz.encode(indices, palette, key=key, colors=kept, bits=bits, top_down=top_down)
     back = daz.decode(data)
     colors = kept or entries
     assert (back.width, back.height, back.rows, back.bits, back.colors, back.key) == \
-        (width, height, height, bits, colors, key)
+        (width, -height if top_down else height, height, bits, colors, key)
     assert back.palette == b"".join(bytes(entry) for entry in palette[:colors])
     assert numpy.array_equal(numpy.asarray(back.indices), indices)
     assert daz.inspect(io.BytesIO(data)).rows == height
+    # a decoded image pickles and copies whole, its indices its own
+    for again in (pickle.loads(pickle.dumps(back)), copy.deepcopy(back)):
+        assert (again.width, again.height, again.key, again.palette) == \
+            (back.width, back.height, back.key, back.palette)
+        assert numpy.array_equal(numpy.asarray(again.indices), indices)
+        numpy.asarray(again.indices)[0, 0] ^= 1
+        assert numpy.array_equal(numpy.asarray(back.indices), indices)
 
 
 def test_indices_are_a_zero_copy_two_dimensional_buffer():
@@ -79,8 +91,8 @@ HOSTILE = [
     (header(width=0) + bytes(8) + bytes(16), -9),
     (header(height=0) + bytes(8) + bytes(16), -9),
     (header(width=8) + bytes(8) + bytes(7), -9),              # less than one row
-    # 2^31 pixels claimed: a stream is refused before its rows are read
-    (header(width=65535, height=32767, colors=1) + bytes(4) + bytes(65535), (-9, -3)),
+    # 2^31 pixels claimed and no whole row: nothing allocated for the claim
+    (header(width=65535, height=32767, colors=1) + bytes(4) + bytes(65535), -9),
 ]
 
 
@@ -91,10 +103,51 @@ def test_hostile_daz_data_gives_a_daz_error(tmp_path, data, code, kind):
     (tmp_path / "x.daz").write_bytes(data)
     with pytest.raises(daz.DazFormatError) as caught:
         daz.decode(source)
-    if isinstance(code, tuple):
-        code = code[kind != "bytes"]
     assert caught.value.code == code
     assert isinstance(caught.value, ValueError) and caught.value.message in str(caught.value)
+    again = pickle.loads(pickle.dumps(caught.value))
+    assert (type(again), again.code, str(again)) == (type(caught.value), code, str(caught.value))
+
+
+CLAIM = header(width=65535, height=32767, colors=1) + bytes(4) + bytes(3 * 65536)
+SMALL = header(width=6, height=-9, colors=1) + bytes(4) + bytes(9 * 8)  # 54 pixels
+# (data, limits, rows decoded or error code): the limits meet the rows there
+LIMITED = [
+    (CLAIM, None, 3),                                        # 3 rows of 2^31 claimed
+    (CLAIM, daz.Limits(max_pixels=2 * 65535), -3),
+    (CLAIM, daz.Limits(max_height=2), -3),
+    (SMALL, daz.Limits(max_width=6, max_height=9, max_pixels=54, max_bytes=54), 9),
+    (SMALL, daz.Limits(max_width=5), -3),
+    (SMALL, daz.Limits(max_height=8), -3),
+    (SMALL, daz.Limits(max_pixels=53), -3),
+    (SMALL, daz.Limits(max_bytes=53), -3),
+    (SMALL[:-8], daz.Limits(max_height=8), 8),               # a row short: within them
+]
+
+
+@pytest.mark.parametrize("data,limits,expected", LIMITED, ids=range(len(LIMITED)))
+@pytest.mark.parametrize("kind", ["bytes", "path", "stream"])
+def test_limits_are_checked_against_the_rows_there_whatever_the_source(
+        tmp_path, monkeypatch, data, limits, expected, kind):
+    source = {"bytes": data, "stream": io.BytesIO(data), "path": tmp_path / "x.daz"}[kind]
+    (tmp_path / "x.daz").write_bytes(data)
+    for given in ("call", "default"):
+        if isinstance(source, io.BytesIO):
+            source.seek(0)
+        if given == "default":
+            monkeypatch.setattr(daz, "default_limits", limits or daz.Limits())
+        call = (lambda: daz.decode(source, limits=limits)) if given == "call" else \
+            (lambda: daz.decode(source))
+        if expected < 0:
+            with pytest.raises(daz.DazFormatError) as caught:
+                call()
+            assert caught.value.code == expected
+        else:
+            assert call().rows == expected
+    if isinstance(source, io.BytesIO):
+        source.seek(0)
+    # inspect allocates nothing: no limits, the whole rows there
+    assert daz.inspect(source).rows == (expected if expected > 0 else {CLAIM: 3, SMALL: 9}[data])
 
 
 def test_a_daz_cut_short_gives_its_whole_rows():
@@ -163,16 +216,27 @@ def test_links_fifos_and_set_id_files_are_written_as_the_commands_write_them(tmp
         assert stat.S_ISFIFO(os.lstat(target).st_mode) and got == [expected]
 
 
+# 78 bytes of RLE8 bitmap claiming 65535 x 32767 pixels
+RLE_CLAIM = (b"BM" + struct.pack("<IHHI", 78, 0, 0, 74) +
+             struct.pack("<IiiHHIIiiII", 40, 65535, 32767, 1, 8, 1, 4, 0, 0, 5, 0) +
+             bytes(20) + b"\x00\x01\x00\x01")
+assert len(RLE_CLAIM) == 78
+
+
 # (source bytes or None for a missing file, destination, what it is before,
-# error class, code)
+# error class, code); an input or output error is also the OSError of its errno
 SAMPLE8 = (REPO / "samples/sample8.bmp").read_bytes()
 BAD_CONVERSIONS = [
-    (None, "out.daz", "file", daz.DazIOError, -16),
-    (b"not an image at all", "out.daz", "file", daz.DazFormatError, -10),
+    (None, "out.daz", "file", FileNotFoundError, -16),
+    (b"not an image at all", "out.daz", "file", daz.DazFormatError, -22),  # no format known
+    (b"BM" + bytes(60), "out.daz", "file", daz.DazFormatError, -11),  # a bitmap's errors
+    (daz.encode(bytes(4), bytes(3), width=2, height=2), "out.daz", "file", daz.DazFormatError,
+     -22),  # a daz image is no input
     (b"\x89PNG\r\n\x1a\n" + bytes(40), "out.daz", "file", daz.DazFormatError, -12),
     ((REPO / "samples/sample4.bmp").read_bytes(), "out.daz", "file", daz.DazFormatError, -14),
-    (SAMPLE8, "no/such/folder/out.daz", None, daz.DazIOError, -18),
-    (SAMPLE8, "folder", "folder", daz.DazIOError, -18),  # written, then can't take its name
+    (SAMPLE8, "no/such/folder/out.daz", None, FileNotFoundError, -18),
+    (SAMPLE8, "folder", "folder", IsADirectoryError, -18),  # written, then can't take its name
+    (RLE_CLAIM, "out.daz", "file", daz.DazFormatError, -3),  # 2 GiB claimed: nothing held
 ]
 
 
@@ -192,10 +256,76 @@ def test_a_failed_conversion_leaves_the_destination_as_it_was(tmp_path, data, de
         target.mkdir()
     with pytest.raises(error) as caught:
         daz.convert(data if from_bytes else source, target, colors=17 if code == -14 else 0)
-    assert caught.value.code == code
+    assert caught.value.code == code and isinstance(caught.value, daz.DazError)
     assert (caught.value.path is None) == (from_bytes and code != -18)  # the file concerned
+    # it pickles, errno and all, as a ProcessPoolExecutor or Dask hands it back
+    again = pickle.loads(pickle.dumps(caught.value))
+    assert (type(again), str(again), getattr(again, "errno", None)) == \
+        (type(caught.value), str(caught.value), getattr(caught.value, "errno", None))
     left = {"source"} if data is not None else set()
     if before:
         left.add(target.name)
         assert target.read_bytes() == b"old" if before == "file" else not os.listdir(target)
     assert set(os.listdir(tmp_path)) == left  # no temporary file either
+
+
+def decode_file(path):
+    return daz.decode(path)
+
+
+def test_images_and_errors_come_back_from_worker_processes(tmp_path):
+    from concurrent.futures import ProcessPoolExecutor
+    (tmp_path / "good.daz").write_bytes(daz.encode(image(5, 3, 255), bytes(768), key=0x1F2E))
+    (tmp_path / "bad.daz").write_bytes(header(bits=5) + bytes(16))
+    with ProcessPoolExecutor(max_workers=1) as pool:
+        missing = pool.submit(decode_file, tmp_path / "missing.daz")
+        bad = pool.submit(decode_file, tmp_path / "bad.daz")
+        good = pool.submit(decode_file, tmp_path / "good.daz")  # the pool still works
+        with pytest.raises(FileNotFoundError) as caught:
+            missing.result()
+        assert caught.value.code == -16 and caught.value.filename == str(tmp_path / "missing.daz")
+        with pytest.raises(daz.DazFormatError) as caught:
+            bad.result()
+        assert caught.value.code == -6 and caught.value.path == str(tmp_path / "bad.daz")
+        assert numpy.array_equal(numpy.asarray(good.result().indices), image(5, 3, 255))
+
+
+# a call, and what it is given that is not an integer
+WRONG_TYPES = [
+    (lambda: daz.encode(bytes(4), bytes(6), key="1f2e", width=2, height=2), "key"),
+    (lambda: daz.encode(bytes(4), bytes(6), colors=2.0, width=2, height=2), "colors"),
+    (lambda: daz.encode(bytes(4), bytes(6), width="2", height=2), "width"),
+    (lambda: daz.convert(SAMPLE8, io.BytesIO(), key="1f2e"), "key"),
+    (lambda: daz.convert(SAMPLE8, io.BytesIO(), colors=None), "colors"),
+]
+
+
+@pytest.mark.parametrize("call,name", WRONG_TYPES)
+def test_an_argument_of_the_wrong_type_is_a_type_error_that_names_it(call, name):
+    with pytest.raises(TypeError, match=f"^{name} must be an integer, not "):
+        call()
+
+
+def test_the_installed_package_carries_its_license():
+    from importlib import metadata
+    if not os.environ.get("DAZ_TEST_INSTALLED"):
+        pytest.skip("the metadata is the wheel's: set DAZ_TEST_INSTALLED")
+    assert metadata.metadata("daz")["License"] == "MIT"
+    licence = [file for file in metadata.distribution("daz").files or []
+               if file.name == "LICENSE"]
+    assert licence and licence[0].read_text() == (REPO / "LICENSE").read_text()
+    assert licence[0].read_text().startswith("MIT License")
+
+
+def test_the_error_names_and_texts_are_the_headers():
+    header_text = (REPO / "include/daz/daz.h").read_text(encoding="ascii")
+    table = {name: (int(number), text) for name, number, text in
+             re.findall(r'X\((DAZ_\w+), (-?\d+), "([^"]*)"\)', header_text)}
+    assert len(table) > 20 and daz._errors.ERRORS == table
+    io_names = {"DAZ_ERR_OPEN", "DAZ_ERR_READ", "DAZ_ERR_CREATE", "DAZ_ERR_WRITE"}
+    for name, (number, text) in table.items():
+        if name in ("DAZ_OK", "DAZ_ERR_MEMORY"):
+            continue
+        error = daz._errors.from_code(number)
+        assert (error.name, error.message) == (name, text)
+        assert isinstance(error, daz.DazIOError if name in io_names else daz.DazFormatError)

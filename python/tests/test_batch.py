@@ -1,22 +1,30 @@
 """python -m daz convert: outputs equal the commands', here, in processes
 and on a Dask cluster; failures and skips reported; exit codes."""
 
+import os
 import random
+import signal
 import shutil
+import socket
+import subprocess
+import sys
 
 import pytest
 from PIL import Image
 
-from conftest import REPO, reference
-from daz.batch import main
+import daz
+from conftest import REPO, command, reference
+import daz.batch
+from daz.batch import main, parse_key
 
 KEY, COLORS = 0x1F2E, 2  # every palette here has 2 entries or more
 
 
 @pytest.fixture(scope="module")
 def corpus(tmp_path_factory):
-    """57 sources: 8- and 4-bit bitmaps, indexed PNGs of 1 to 8 bits, and
-    bad ones (50 convert); with what the commands write for each (None: refused)."""
+    """61 entries: 8- and 4-bit bitmaps, indexed PNGs of 1 to 8 bits, and
+    bad ones (50 convert), a link loop, a link to nothing and a FIFO; with
+    what the commands write for each image (None: refused)."""
     folder = tmp_path_factory.mktemp("sources")
     rng = random.Random(9)
     for n in range(24):
@@ -37,9 +45,16 @@ def corpus(tmp_path_factory):
     (folder / "notes.txt").write_text("not an image")              # skipped
     (folder / "data.bin").write_bytes(bytes(range(256)))           # skipped
     (folder / "empty.png").write_bytes(b"")                         # skipped
+    (folder / "png5.bmp").write_text("not an image")  # skipped: png5.png keeps png5.daz
+    (folder / "loop").symlink_to("loop")                             # failed
+    (folder / "nowhere.bmp").symlink_to("missing.bmp")               # failed
+    os.mkfifo(folder / "pipe.png")                                   # skipped, never opened
+    (folder / "subfolder").mkdir()                                   # not counted
     expected = {}
     out = tmp_path_factory.mktemp("reference")
     for source in sorted(folder.iterdir()):
+        if not source.is_file():
+            continue
         start = source.read_bytes()[:2]
         if start not in (b"BM", b"\x89P"):
             continue
@@ -63,20 +78,31 @@ def test_a_batch_writes_what_the_commands_write(corpus, tmp_path, capsys, reques
     extra = {"here": [], "jobs": ["--jobs", "2"],
              "dask": ["--scheduler", request.getfixturevalue("cluster") if mode == "dask"
                       else ""]}[mode]
+    (tmp_path / "out" / "bmp3.daz").mkdir(parents=True)  # an output that can't be written
     status = main(["convert", str(folder), "--out", str(tmp_path / "out"), "--colors",
                    str(COLORS), "--key", f"{KEY:x}"] + extra)
     printed = capsys.readouterr().out
-    written = {path.stem: path.read_bytes() for path in (tmp_path / "out").iterdir()}
-    assert written == {stem: data for stem, data in expected.items() if data is not None}
+    written = {path.stem: path.read_bytes() for path in (tmp_path / "out").iterdir()
+               if path.is_file()}
+    assert written == {stem: data for stem, data in expected.items()
+                       if data is not None and stem != "bmp3"}
     refused = {stem for stem, data in expected.items() if data is None}
-    assert {"broken", "header", "onebit", "truecolour"} <= refused and len(written) == 50
+    assert {"broken", "header", "onebit", "truecolour"} <= refused and len(written) == 49
     assert status == 1
-    assert f"converted: {len(written)}" in printed and "skipped: 3" in printed
-    assert f"failed: {len(refused)}" in printed
-    failed = {line.split(": ")[0].rsplit("/", 1)[1].split(".")[0]
+    # every entry but the subfolder counted once
+    counts = {line.split(":")[0]: int(line.split()[1]) for line in printed.splitlines()
+              if not line.startswith(" ")}
+    assert counts == {"converted": 49, "failed": len(refused) + 3, "skipped": 5}
+    listed = {line.split(": ")[0].rsplit("/", 1)[1].split(".")[0]
               for line in printed.splitlines() if line.startswith("  ")}
-    assert failed == refused | {"notes", "data", "empty"}
+    assert listed == refused | {"notes", "data", "empty", "png5", "loop", "nowhere", "pipe",
+                                "bmp3"}
     assert "truecolour.png: PNG without a palette" in printed  # the library's reason
+    # what failed on a worker, and why
+    assert f"bmp3.bmp: output file cannot be created: {tmp_path}/out/bmp3.daz (Is a directory)" \
+        in printed
+    assert "loop: input file cannot be opened (Too many levels of symbolic links)" in printed
+    assert "pipe.png: not a regular file" in printed
 
 
 @pytest.mark.parametrize("argv", [
@@ -85,16 +111,79 @@ def test_a_batch_writes_what_the_commands_write(corpus, tmp_path, capsys, reques
     ["convert", "x.bmp", "--out", "o", "--key", "-1"],
     ["convert", "x.bmp", "--out", "o", "--colors", "-3"],
     ["convert", "x.bmp", "--out", "o", "--jobs", "0"],
+    ["convert", "x.bmp", "--out", "o", "--scheduler", "nonsense"],
+    ["convert", "x.bmp", "--out", "o", "--scheduler", "unknown://host:8786"],
     ["convert", "x.bmp"],
     ["convert", "--out", "o"],
     [],
 ])
-def test_a_wrong_command_line_exits_with_2(tmp_path, monkeypatch, argv):
+def test_a_wrong_command_line_exits_with_2(tmp_path, monkeypatch, capsys, argv):
     monkeypatch.chdir(tmp_path)
     with pytest.raises(SystemExit) as caught:
         main(argv)
     assert caught.value.code == 2
     assert not (tmp_path / "o").exists()
+    assert capsys.readouterr().err.splitlines()[-1].startswith("python -m daz")
+
+
+def closed_port() -> str:
+    with socket.socket() as listener:
+        listener.bind(("127.0.0.1", 0))
+        return f"tcp://127.0.0.1:{listener.getsockname()[1]}"
+
+
+def interrupt_after_one(convert_one):
+    def convert_then_interrupt(*args):
+        convert_one(*args)
+        raise KeyboardInterrupt
+    return convert_then_interrupt
+
+
+# extra arguments, what goes wrong, status, the one line on standard error
+ONE_LINE = [
+    (lambda: ["--scheduler", closed_port()], None, 1, "cannot reach the scheduler at tcp://"),
+    (lambda: [], interrupt_after_one, 130, "interrupted"),
+]
+
+
+@pytest.mark.parametrize("extra,patch,status,line", ONE_LINE)
+def test_a_run_that_cannot_go_on_says_why_in_one_line(tmp_path, monkeypatch, capsys, extra,
+                                                      patch, status, line):
+    if patch is not None:
+        monkeypatch.setattr("daz.batch.convert_one", patch(daz.batch.convert_one))
+    extra = extra()
+    if "--scheduler" in extra:
+        pytest.importorskip("distributed")  # its configuration with it
+        import dask
+        monkeypatch.setitem(dask.config.config["distributed"]["comm"]["timeouts"], "connect",
+                            "1s")
+    for name in ("a", "b"):
+        shutil.copy(REPO / "samples/sample8.bmp", tmp_path / f"{name}.bmp")
+    assert main(["convert", str(tmp_path / "a.bmp"), str(tmp_path / "b.bmp"), "--out",
+                 str(tmp_path / "out")] + extra) == status
+    printed = capsys.readouterr()
+    assert printed.out == "" and len(printed.err.splitlines()) == 1
+    assert line in printed.err
+    # the file converted before the interruption is whole, and no temporary
+    # file; a scheduler that can't be reached: nothing made
+    made = os.listdir(tmp_path / "out") if (tmp_path / "out").exists() else None
+    assert made == (["a.daz"] if status == 130 else None)
+
+
+@pytest.mark.parametrize("jobs", ["1", "2"])
+def test_ctrl_c_ends_a_run_with_one_line_and_no_temporary_file(tmp_path, jobs):
+    """SIGINT while the library waits for the source, a FIFO: here, or in a
+    worker."""
+    source = tmp_path / "slow.bmp"
+    os.mkfifo(source)
+    run = subprocess.Popen([sys.executable, "-m", "daz", "convert", str(source), "--out",
+                            str(tmp_path / "out"), "--jobs", jobs], stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, start_new_session=True)
+    with open(source, "wb"):  # returns once the library opened the source
+        os.killpg(run.pid, signal.SIGINT)  # Ctrl-C: the whole foreground group
+    out, err = run.communicate()  # the FIFO's end: the library's call returns
+    assert (run.returncode, out, err) == (130, b"", b"interrupted\n")
+    assert os.listdir(tmp_path / "out") == []
 
 
 def test_same_names_and_all_good(tmp_path, capsys):
@@ -106,3 +195,12 @@ def test_same_names_and_all_good(tmp_path, capsys):
     assert main(["convert", str(tmp_path / "a/s.bmp"), str(tmp_path / "b/s.bmp"), "--out",
                  str(tmp_path / "out")]) == 1
     assert "s.daz comes from" in capsys.readouterr().out
+
+
+@pytest.mark.parametrize("text", ["1f2e", "0x1F2E", " 1f", "\t0Xab\n", "+7", "ffff", "0"])
+def test_a_key_is_read_as_orvx_reads_it(tmp_path, text):
+    expected = reference("orvx", REPO / "samples/sample8.bmp", tmp_path / "ref.daz")
+    done = subprocess.run([command("orvx"), "-c", str(REPO / "samples/sample8.bmp"),
+                           str(tmp_path / "x.daz"), "0", text], stdout=subprocess.DEVNULL)
+    assert done.returncode == 0 and expected is not None
+    assert parse_key(text) == daz.inspect(tmp_path / "x.daz").key

@@ -46,6 +46,12 @@ def test_a_saved_daz_equals_what_pngdaz_writes_for_the_png(tmp_path, width, heig
     back = Image.open(tmp_path / "x.daz")
     assert (back.mode, back.info["key"], back.info["colors"]) == ("P", key, colors or entries)
     assert numpy.array_equal(numpy.asarray(back), numpy.asarray(image))
+    Image.open(tmp_path / "x.daz").verify()
+    # fed piece by piece, as a download arrives
+    parser = ImageFile.Parser()
+    for start in range(0, len(expected), 61):
+        parser.feed(expected[start:start + 61])
+    assert numpy.array_equal(numpy.asarray(parser.close()), numpy.asarray(image))
     # saved again without a key: the same file, key included
     back.save(tmp_path / "again.daz")
     assert (tmp_path / "again.daz").read_bytes() == expected
@@ -102,7 +108,8 @@ def test_the_bomb_check_runs_before_any_pixel_is_read(monkeypatch):
     (b"GIF89a" + bytes(40), Image.UnidentifiedImageError),
     (b"EW" + bytes(30), daz.DazFormatError),            # bits 0: a daz, and a bad one
     (daz_header(4, 2, bits=4, colors=17), daz.DazFormatError),
-    (daz_header(4, 2, colors=3) + bytes(5), daz.DazFormatError),  # palette cut short
+    (daz_header(4, 2, colors=3) + bytes(5), Image.UnidentifiedImageError),  # palette cut
+    (daz_header(4, 2, colors=3)[:20], Image.UnidentifiedImageError),  # header cut
 ])
 def test_a_bad_file_is_refused_at_open(data, error):
     with pytest.raises(error):
@@ -122,6 +129,12 @@ def test_a_daz_cut_short_is_an_error_unless_truncated_images_load(monkeypatch, h
     data = daz_header(4, height) + bytes(8) + b"".join(stored) + b"\x01"
     with pytest.raises(OSError, match="truncated"):
         Image.open(io.BytesIO(data)).load()
+    with pytest.raises(OSError, match="truncated"):
+        Image.open(io.BytesIO(data)).verify()
+    parser = ImageFile.Parser()
+    parser.feed(data)
+    with pytest.raises(OSError, match="incomplete"):
+        parser.close()
     monkeypatch.setattr(ImageFile, "LOAD_TRUNCATED_IMAGES", True)
     rows = numpy.asarray(Image.open(io.BytesIO(data)))
     expected = [[0] * 4 if r is None else list(stored[r]) for r in placed]

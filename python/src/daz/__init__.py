@@ -12,18 +12,18 @@ file object. Failures raise DazError subclasses (see daz._errors).
 
 from __future__ import annotations
 
+import operator
 import os
-import stat
-import tempfile
 from dataclasses import dataclass
 from typing import BinaryIO, Iterable, Optional, Sequence, Tuple, Union
 
 from . import _daz
-from ._errors import DazError, DazFormatError, DazIOError, from_code
+from ._errors import (ERR_ARGUMENT, ERR_CREATE, ERR_OPEN, ERR_READ, ERR_TOO_BIG_TO_HOLD,
+                      ERR_WRITE, DazError, DazFormatError, DazIOError, from_code)
 
 __all__ = ["DazError", "DazFormatError", "DazIOError", "DazImage", "DazInfo", "Indices",
-           "convert", "decode", "encode", "inspect", "write_safely", "__version__",
-           "library_version"]
+           "Limits", "convert", "decode", "default_limits", "encode", "inspect", "write_safely",
+           "__version__", "library_version"]
 
 __version__: str = _daz.HEADER_VERSION
 library_version: str = _daz.version()
@@ -32,13 +32,56 @@ Indices = _daz.Indices
 Source = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, BinaryIO]
 Palette = Union[bytes, bytearray, Iterable[Sequence[int]]]
 
-# The library's codes the Python side raises itself.
-_ERR_OPEN, _ERR_READ, _ERR_CREATE, _ERR_WRITE = -16, -17, -18, -19
-_ERR_ARGUMENT, _ERR_TOO_BIG_TO_HOLD = -1, -15
 
-PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
-# A bitmap or PNG given as bytes or a stream is held whole: at most this.
-MAX_HELD_BYTES = 1 << 30
+def _whole(name: str, value: object) -> int:
+    """An integer argument (int, numpy integers...), or a TypeError naming it."""
+    try:
+        return operator.index(value)  # type: ignore[arg-type]
+    except TypeError:
+        hint = f"; for hexadecimal text, int({value!r}, 16)" if isinstance(value, str) else ""
+        raise TypeError(f"{name} must be an integer, not {type(value).__name__}{hint}") from None
+
+
+_LIBRARY_LIMITS = _daz.default_limits()
+
+
+@dataclass(frozen=True)
+class Limits:
+    """How large an image a call may take on, checked by the library before
+    it allocates anything: width, rows (|height|), pixels (width x rows) and
+    bytes held or written (indices, a converted file). The defaults are the
+    library's own (daz_default_limits: 65535, 32768, 2^28, 1 GiB). Raise
+    them for one call with limits=daz.Limits(max_pixels=1 << 30), or for
+    every call by setting daz.default_limits."""
+
+    max_width: int = _LIBRARY_LIMITS[0]
+    max_height: int = _LIBRARY_LIMITS[1]
+    max_pixels: int = _LIBRARY_LIMITS[2]
+    max_bytes: int = _LIBRARY_LIMITS[3]
+
+    def __post_init__(self) -> None:
+        for name, top in (("max_width", 2**32), ("max_height", 2**32), ("max_pixels", 2**64),
+                          ("max_bytes", 2**64)):
+            value = _whole(name, getattr(self, name))
+            if not 0 <= value < top:
+                raise ValueError(f"{name} is 0 to {top - 1}, not {value}")
+
+    @classmethod
+    def format_bounds(cls) -> "Limits":
+        """No limit but the format's own: any image a daz file can hold
+        (65535 x 32768 pixels, 2 GiB of indices)."""
+        return cls(max_width=65535, max_height=32768, max_pixels=65535 * 32768,
+                   max_bytes=2**64 - 1)
+
+
+default_limits: Limits = Limits()
+
+
+def _limits(limits: Optional[Limits]) -> tuple:
+    chosen = default_limits if limits is None else limits
+    if not isinstance(chosen, Limits):
+        raise TypeError(f"limits must be a daz.Limits, not {type(chosen).__name__}")
+    return (chosen.max_width, chosen.max_height, chosen.max_pixels, chosen.max_bytes)
 
 
 @dataclass(frozen=True)
@@ -91,7 +134,7 @@ def _open(path: Union[str, "os.PathLike[str]"]) -> BinaryIO:
     try:
         return open(path, "rb")
     except OSError as error:
-        raise from_code(_ERR_OPEN, os.fspath(path)) from error
+        raise from_code(ERR_OPEN, os.fspath(path), error.errno) from error
 
 
 def _read(stream: BinaryIO, size: int, name: Optional[str]) -> bytes:
@@ -101,12 +144,51 @@ def _read(stream: BinaryIO, size: int, name: Optional[str]) -> bytes:
         try:
             part = stream.read(size)
         except OSError as error:
-            raise from_code(_ERR_READ, name) from error
+            raise from_code(ERR_READ, name, error.errno) from error
         if not part:
             break
         parts.append(part)
         size -= len(part)
     return b"".join(parts)
+
+
+def _read_head(stream: BinaryIO, name: Optional[str]) -> Tuple[tuple, bytes]:
+    """A daz image's header and palette, read from the stream and checked by
+    the library, which reads no byte past them: (record, the bytes read)."""
+    try:
+        return _daz.read_head(stream)
+    except DazError:
+        raise
+    except OSError as error:
+        raise from_code(ERR_READ, name, error.errno) from error
+
+
+def _read_daz_stream(stream: BinaryIO, name: Optional[str]) -> memoryview:
+    """A daz image from a stream: the header and palette, checked by the
+    library before anything more is read, then the rows the header claims,
+    as far as the stream holds them, and no more (bytes after them are not
+    part of the image). The room for them is what the stream holds, when it
+    can tell (it seeks), else it grows with what comes: a claim alone
+    allocates nothing."""
+    record, head = _read_head(stream, name)
+    claim = record[6] * abs(record[1])  # row_size x |height|
+    try:
+        here = stream.tell()
+        held = stream.seek(0, os.SEEK_END) - here
+        stream.seek(here)
+    except (AttributeError, OSError, ValueError):
+        data = bytearray(head)
+        while len(data) < len(head) + claim:
+            part = _read(stream, min(len(head) + claim - len(data), 1 << 24), name)
+            if not part:
+                break
+            data += part
+        return memoryview(data)
+    # An unfilled block, aligned for huge pages and reused (see _daz.c).
+    room = memoryview(_daz.empty(len(head) + max(0, min(claim, held))))
+    room[:len(head)] = head
+    got = _read_into(stream, room[len(head):], name)
+    return room[:len(head) + got]
 
 
 def _read_into(stream: BinaryIO, room: memoryview, name: Optional[str]) -> int:
@@ -122,40 +204,31 @@ def _read_into(stream: BinaryIO, room: memoryview, name: Optional[str]) -> int:
                 got = len(part) if part else 0
                 room[done:done + got] = part or b""
         except OSError as error:
-            raise from_code(_ERR_READ, name) from error
+            raise from_code(ERR_READ, name, error.errno) from error
         if not got:
             break
         done += got
     return done
 
 
-def _read_daz_stream(stream: BinaryIO, name: Optional[str], wide: bool) -> memoryview:
-    """A daz image from a stream: the header and palette, checked by the
-    library before anything more is read, then at most the rows the header
-    claims (bytes after them are not part of the image)."""
-    head = _read(stream, 24, name)
-    if len(head) == 24 and head[:2] == b"EW":
-        colors = int.from_bytes(head[10:12], "little", signed=True)
-        if 1 <= colors <= 256:
-            head += _read(stream, 4 * colors, name)
-    if len(head) < 24 or head[:2] != b"EW":
-        return memoryview(head)  # the library names what's wrong
-    record = _daz.read_header(head, wide)
-    height, row_size = record[1], record[6]
-    room = memoryview(_daz.empty(len(head) + row_size * abs(height)))
-    room[:len(head)] = head
-    got = _read_into(stream, room[len(head):], name)
-    return room[:len(head) + got]
-
-
-def _read_daz(src: Source, wide: bool = False) -> memoryview:
-    buffer = _as_buffer(src)
-    if buffer is not None:
-        return buffer
-    if _is_path(src):
-        with _open(src) as stream:  # type: ignore[arg-type]
-            return _read_daz_stream(stream, os.fspath(src), wide)  # type: ignore[arg-type]
-    return _read_daz_stream(src, getattr(src, "name", None), wide)  # type: ignore[arg-type]
+def _daz_file(src: Source, path_call, buffer_call, *args):
+    """path_call(path, *args) for a path (the library reads the file in one
+    C call), else buffer_call(data, *args) on the bytes of src. Errors name
+    the path."""
+    name = os.fspath(src) if _is_path(src) else None  # type: ignore[arg-type]
+    try:
+        if name is not None:
+            done = path_call(os.fsencode(name), *args)
+            if done is not None:
+                return done
+            with _open(name) as stream:  # no regular file: a FIFO, a device
+                return buffer_call(_read_daz_stream(stream, name), *args)
+        data = _as_buffer(src)
+        if data is None:
+            data = _read_daz_stream(src, getattr(src, "name", None))  # type: ignore[arg-type]
+        return buffer_call(data, *args)
+    except DazError as error:
+        raise _with_path(error, name)
 
 
 def _with_path(error: DazError, path: Optional[str]) -> DazError:
@@ -166,22 +239,17 @@ def _with_path(error: DazError, path: Optional[str]) -> DazError:
 
 def inspect(src: Source) -> DazInfo:
     """Reads and checks a daz image's header and palette, and counts its whole
-    rows. Raises DazError subclasses."""
-    name = os.fspath(src) if _is_path(src) else None  # type: ignore[arg-type]
-    try:
-        return DazInfo(**_info(_daz.inspect(_read_daz(src))))
-    except DazError as error:
-        raise _with_path(error, name)
+    rows (a path: from the file's size, no row read). Raises DazError
+    subclasses."""
+    return DazInfo(**_info(_daz_file(src, _daz.inspect_file, _daz.inspect)))
 
 
-def decode(src: Source) -> DazImage:
-    """Decodes a daz image, within the library's default limits (2^28 pixels).
-    The GIL is released while it decodes."""
-    name = os.fspath(src) if _is_path(src) else None  # type: ignore[arg-type]
-    try:
-        record, indices = _daz.decode(_read_daz(src), False, False)
-    except DazError as error:
-        raise _with_path(error, name)
+def decode(src: Source, *, limits: Optional[Limits] = None) -> DazImage:
+    """Decodes a daz image, its whole rows, within limits (None:
+    daz.default_limits) checked against the rows there before anything is
+    allocated. A path is opened, read and decoded in one library call,
+    straight into the image's memory. The GIL is released meanwhile."""
+    record, indices = _daz_file(src, _daz.decode_file, _daz.decode, _limits(limits), False)
     return DazImage(**_info(record), indices=indices)
 
 
@@ -190,158 +258,110 @@ def _palette_bytes(palette: Palette) -> Tuple[bytes, int]:
     if isinstance(palette, (bytes, bytearray, memoryview)):
         rgb = bytes(palette)
         if len(rgb) % 3:
-            raise from_code(_ERR_ARGUMENT)
+            raise from_code(ERR_ARGUMENT)
         entries = [rgb[i:i + 3] for i in range(0, len(rgb), 3)]
     else:
         entries = [bytes(entry) for entry in palette]
         if any(len(entry) not in (3, 4) for entry in entries):
-            raise from_code(_ERR_ARGUMENT)
+            raise from_code(ERR_ARGUMENT)
     return b"".join(entry.ljust(4, b"\0") for entry in entries), len(entries)
 
 
 def encode(indices: object, palette: Palette, key: int = 0, colors: int = 0, *,
            width: Optional[int] = None, height: Optional[int] = None,
-           bits: Optional[int] = None) -> bytes:
-    """The canonical daz file (rows bottom-up, 4-bit pixels packed) of an
-    image of indices: a 2-D (height, width) buffer of bytes, or a flat one
-    with width and height given. palette: red-green-blue bytes, or a sequence
-    of (red, green, blue[, fourth]) entries. bits: 4 when the palette has at
-    most 16 entries, else 8, unless given. colors: entries kept (0: all);
-    indices past them are kept as they are. key: 0..0xffff."""
+           bits: Optional[int] = None, top_down: bool = False) -> bytes:
+    """The daz file of an image of indices: a 2-D (height, width) buffer of
+    bytes, or a flat one with width and height given, top row first. The
+    rows are stored bottom-up, the canonical file orvx -c and pngdaz write,
+    or with top_down top row first (a negative height), which also holds
+    the tallest images the format allows, 32768 rows. 4-bit pixels packed.
+    palette: red-green-blue bytes, or a sequence of (red, green, blue[,
+    fourth]) entries. bits: 4 when the palette has at most 16 entries, else
+    8, unless given. colors: entries kept (0: all); indices past them are
+    kept as they are. key: 0..0xffff."""
+    key, colors = _whole("key", key), _whole("colors", colors)
     view = memoryview(indices)  # type: ignore[arg-type]
     if view.itemsize != 1 or view.ndim not in (1, 2):
-        raise from_code(_ERR_ARGUMENT)
+        raise from_code(ERR_ARGUMENT)
     if view.ndim == 2:
         rows, columns = view.shape  # type: ignore[misc]
         if (width is not None and width != columns) or (height is not None and height != rows):
-            raise from_code(_ERR_ARGUMENT)
+            raise from_code(ERR_ARGUMENT)
         width, height = columns, rows
     elif width is None or height is None:
-        raise from_code(_ERR_ARGUMENT)
+        raise from_code(ERR_ARGUMENT)
     if not view.c_contiguous:
         view = memoryview(view.tobytes())
+    width, height = _whole("width", width), _whole("height", height)
     if width < 0 or height < 0 or not 0 <= key <= 0xFFFF:
-        raise from_code(_ERR_ARGUMENT)
+        raise from_code(ERR_ARGUMENT)
     table, entries = _palette_bytes(palette)
     if bits is None:
         bits = 4 if entries <= 16 else 8
-    data, _undefined = _daz.encode(view.cast("B"), width, width, height, bits, table, entries,
+    data, _undefined = _daz.encode(view.cast("B"), width, width,
+                                   -height if top_down else height, bits, table, entries,
                                    colors, key)
     return data
 
 
-def _read_all(src: Source) -> memoryview:
-    """A whole bitmap or PNG, bounded by MAX_HELD_BYTES."""
+def _read_all(src: Source, most: int) -> memoryview:
+    """A whole image to convert, of at most most bytes."""
     buffer = _as_buffer(src)
     if buffer is not None:
         return buffer
     if _is_path(src):
         with _open(src) as stream:  # type: ignore[arg-type]
-            return _read_all(stream)
+            return _read_all(stream, most)
     name = getattr(src, "name", None)
-    data = _read(src, MAX_HELD_BYTES + 1, name)  # type: ignore[arg-type]
-    if len(data) > MAX_HELD_BYTES:
-        raise from_code(_ERR_TOO_BIG_TO_HOLD, name)
+    data = _read(src, most + 1, name)  # type: ignore[arg-type]
+    if len(data) > most:
+        raise from_code(ERR_TOO_BIG_TO_HOLD, name)
     return memoryview(data)
 
 
-def _sniff(path: Union[str, "os.PathLike[str]"]) -> bool:
-    """Whether a file starts as a PNG; one that can't be read counts as a
-    bitmap, and the library then says why it can't be opened."""
-    try:
-        with open(path, "rb") as stream:
-            return stream.read(len(PNG_SIGNATURE)) == PNG_SIGNATURE
-    except OSError:
-        return False
-
-
-def _umask() -> int:
-    try:
-        with open("/proc/self/status", encoding="ascii") as status:
-            for line in status:
-                if line.startswith("Umask:"):
-                    return int(line.split()[1], 8)
-    except (OSError, ValueError):
-        pass
-    return 0o022
-
-
 def write_safely(path: Union[str, "os.PathLike[str]"], data: bytes) -> None:
-    """Writes data as the file path, as the commands write their outputs: a
-    temporary file in the folder, synced, then renamed over it. On any
-    failure, or an interruption that Python sees (KeyboardInterrupt), the
-    temporary file is removed and path keeps what it had. A symbolic link
-    stays a link (the file it names is replaced); a device or a FIFO is
-    written directly, never replaced."""
-    path = os.fspath(path)
-    target = os.path.realpath(path)
+    """Writes data as the file path, as the commands write their outputs
+    (the library's daz_write_file): a temporary file in the folder, synced,
+    then renamed over it, removed on any failure or interruption, so that
+    path only ever holds its old file or the whole new one. A new file gets
+    mode 0666 less the umask; a replaced one keeps its mode (and, as root,
+    its owner); a symbolic link stays a link (the file it names is
+    replaced); a device or a FIFO is written directly, never replaced. The
+    GIL is released meanwhile."""
+    name = os.fspath(path)
     try:
-        old = os.stat(target)
-        kind: Optional[int] = old.st_mode
-    except OSError:
-        old, kind = None, None
-    if kind is not None and stat.S_ISDIR(kind):
-        raise from_code(_ERR_CREATE, path)
-    if kind is not None and not stat.S_ISREG(kind):
-        try:
-            with open(target, "wb") as stream:
-                stream.write(data)
-        except OSError as error:
-            raise from_code(_ERR_WRITE, path) from error
-        return
-    folder, name = os.path.split(target)
-    try:
-        descriptor, temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".tmp", dir=folder)
-    except OSError as error:
-        raise from_code(_ERR_CREATE, path) from error
-    step = _ERR_WRITE
-    try:
-        if old is None:
-            mode = 0o666 & ~_umask()
-        else:
-            # The new file is ours: set-id bits of another owner's don't pass.
-            mode = old.st_mode & (0o7777 if old.st_uid == os.geteuid() else 0o1777)
-        with os.fdopen(descriptor, "wb") as stream:
-            stream.write(data)
-            stream.flush()
-            os.fsync(stream.fileno())
-        os.chmod(temporary, mode)
-        step = _ERR_CREATE  # the name can't take the file: a folder, say
-        os.replace(temporary, target)
-    except BaseException as error:
-        try:
-            os.unlink(temporary)
-        except OSError:
-            pass
-        if isinstance(error, OSError):
-            raise from_code(step, path) from error
-        raise
+        _daz.write_file(os.fsencode(name), data)
+    except DazError as error:
+        raise _with_path(error, name)
 
 
 def convert(src: Source, dst: Union[str, "os.PathLike[str]", BinaryIO], colors: int = 0,
-            key: int = 0) -> int:
-    """Converts a palette BMP or an indexed PNG (told apart by content) into
-    the daz file orvx -c and pngdaz write for it, byte for byte; returns the
-    count of pixels whose index is past the kept palette. colors: entries
-    kept (0: all); key: 0..0xffff. Path to path goes through the library's
-    file conversion (the commands' safe output); otherwise the image is held
-    in memory and dst, a path, is written through a temporary file renamed
-    into place, or, a binary file object, written to."""
+            key: int = 0, *, limits: Optional[Limits] = None) -> int:
+    """Converts an image of any format the library converts (palette BMP,
+    indexed PNG; told by content, never by name) into the daz file orvx -c
+    and pngdaz write for it, byte for byte; returns the count of pixels
+    whose index is past the kept palette. colors: entries kept (0: all);
+    key: 0..0xffff; limits: as for decode (None: daz.default_limits), the
+    library checks them before it allocates anything. Path to path goes
+    through the library's file conversion (the commands' safe output);
+    otherwise the image is held in memory (limits.max_bytes at most) and
+    dst, a path, is written as write_safely writes it, or, a binary file
+    object, written to. The GIL is released while the library works."""
+    key, colors = _whole("key", key), _whole("colors", colors)
     if not 0 <= key <= 0xFFFF:
-        raise from_code(_ERR_ARGUMENT)
+        raise from_code(ERR_ARGUMENT)
+    chosen = _limits(limits)
     if _is_path(src) and _is_path(dst):
         source, destination = os.fspath(src), os.fspath(dst)  # type: ignore[arg-type]
         try:
-            return _daz.convert_file(_sniff(source), os.fsencode(source),
-                                     os.fsencode(destination), colors, key)
+            return _daz.convert_file(os.fsencode(source), os.fsencode(destination), chosen,
+                                     colors, key)
         except DazError as error:
-            raise _with_path(error, destination if error.code in (_ERR_CREATE, _ERR_WRITE)
+            raise _with_path(error, destination if error.code in (ERR_CREATE, ERR_WRITE)
                              else source)
     name = os.fspath(src) if _is_path(src) else None  # type: ignore[arg-type]
     try:
-        data = _read_all(src)
-        out, undefined = _daz.from_image(data[:len(PNG_SIGNATURE)] == PNG_SIGNATURE, data,
-                                         colors, key)
+        out, undefined = _daz.convert(_read_all(src, chosen[3]), chosen, colors, key)
     except DazError as error:
         raise _with_path(error, name)
     if _is_path(dst):
@@ -350,5 +370,5 @@ def convert(src: Source, dst: Union[str, "os.PathLike[str]", BinaryIO], colors: 
         try:
             dst.write(out)  # type: ignore[union-attr]
         except OSError as error:
-            raise from_code(_ERR_WRITE, getattr(dst, "name", None)) from error
+            raise from_code(ERR_WRITE, getattr(dst, "name", None), error.errno) from error
     return undefined

@@ -11,10 +11,13 @@
 
 #include <daz/daz.h>
 
+#include <errno.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <sys/stat.h>
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
@@ -23,7 +26,9 @@
 
 static PyObject* error_factory; /* daz._errors.from_code, looked up once */
 
-static PyObject* raise_code(int code) {
+/* Raises daz._errors.from_code(code, None, system_error): system_error is
+ * errno as a failed file call left it (0: none). */
+static PyObject* raise_system_code(int code, int system_error) {
     if (code == DAZ_ERR_MEMORY) {
         return PyErr_NoMemory();
     }
@@ -38,12 +43,28 @@ static PyObject* raise_code(int code) {
             return NULL;
         }
     }
-    PyObject* error = PyObject_CallFunction(error_factory, "i", code);
+    PyObject* error = system_error != 0
+                          ? PyObject_CallFunction(error_factory, "iOi", code, Py_None, system_error)
+                          : PyObject_CallFunction(error_factory, "i", code);
     if (error != NULL) {
         PyErr_SetObject((PyObject*)Py_TYPE(error), error);
         Py_DECREF(error);
     }
     return NULL;
+}
+
+static PyObject* raise_code(int code) {
+    return raise_system_code(code, 0);
+}
+
+static int add_error(PyObject* table, const char* name, int number, const char* text) {
+    PyObject* entry = Py_BuildValue("(is)", number, text);
+    if (entry == NULL) {
+        return -1;
+    }
+    const int added = PyDict_SetItemString(table, name, entry);
+    Py_DECREF(entry);
+    return added;
 }
 
 /* ---- big buffers ---------------------------------------------------------
@@ -160,6 +181,22 @@ static PyObject* block_get_shape(Block* self, void* closure) {
     return Py_BuildValue("(n)", self->shape[0]);
 }
 
+static PyObject* block_rebuilder; /* _daz._block, looked up at import */
+
+/* Pickling and copying: the bytes, the shape, and _daz._block to rebuild
+ * a block from them. */
+static PyObject* block_reduce(Block* self, PyObject* unused) {
+    (void)unused;
+    const Py_ssize_t rows = self->ndim == 2 ? self->shape[0] : 1;
+    const Py_ssize_t width = self->ndim == 2 ? self->shape[1] : self->shape[0];
+    return Py_BuildValue("(O(y#nni))", block_rebuilder, (const char*)self->data, rows * width, rows,
+                         width, self->ndim);
+}
+
+static PyMethodDef block_methods[] = {
+    {"__reduce__", (PyCFunction)block_reduce, METH_NOARGS, "For pickle and copy."},
+    {NULL, NULL, 0, NULL}};
+
 static PyGetSetDef block_getset[] = {
     {"shape", (getter)block_get_shape, NULL, "(rows, width), or (size,) for plain bytes", NULL},
     {NULL, NULL, NULL, NULL, NULL}};
@@ -173,6 +210,7 @@ static PyTypeObject BlockType = {
     .tp_doc = "Bytes held for the package: an image's indices, one byte a pixel, top row "
               "first, as a (rows, width) buffer of unsigned bytes.",
     .tp_getset = block_getset,
+    .tp_methods = block_methods,
 };
 
 /* A new block of rows x width bytes (ndim 2) or width bytes (ndim 1),
@@ -214,12 +252,36 @@ static PyObject* info_tuple(const daz_info* info) {
                          rgb, (Py_ssize_t)(3 * colors), fourth, (Py_ssize_t)colors);
 }
 
-/* The format's own bounds, for callers that check sizes themselves (the
- * Pillow plugin: Pillow's decompression bomb check). */
+/* The format's own bounds: for reading a header, which allocates nothing
+ * for the image, before the caller's limits are checked against the rows
+ * actually there. */
 static void wide_limits(daz_limits* limits) {
     daz_default_limits(limits);
     limits->max_pixels = (uint64_t)DAZ_MAX_WIDTH * DAZ_MAX_ROWS;
     limits->max_bytes = UINT64_MAX;
+}
+
+/* daz.Limits as the package hands it over: (max_width, max_height,
+ * max_pixels, max_bytes). */
+static int to_limits(PyObject* tuple, daz_limits* limits) {
+    unsigned long long pixels = 0;
+    unsigned long long bytes = 0;
+    if (!PyArg_ParseTuple(tuple, "IIKK", &limits->max_width, &limits->max_height, &pixels,
+                          &bytes)) {
+        return 0;
+    }
+    limits->max_pixels = pixels;
+    limits->max_bytes = bytes;
+    return 1;
+}
+
+/* Whether the indices of info's width x rows are within limits, as the
+ * library answers it. */
+static int check_limits(const daz_limits* limits, const daz_info* info, uint32_t rows) {
+    daz_info held = *info;
+    held.rows = rows;
+    size_t size = 0;
+    return daz_decoded_size(&held, limits, &size, NULL);
 }
 
 /* ---- calls --------------------------------------------------------------- */
@@ -251,66 +313,93 @@ static PyObject* py_inspect(PyObject* self, PyObject* args) {
     return status == DAZ_OK ? info_tuple(&info) : raise_code(status);
 }
 
-struct memory_reader {
-    const uint8_t* data;
-    size_t size;
-    size_t at;
+/* A Python binary stream as a read callback, keeping what it gave: the
+ * header and palette, at most DAZ_HEADER_SIZE + DAZ_PALETTE_BYTES bytes. */
+struct stream_reader {
+    PyObject* stream;
+    uint8_t head[DAZ_HEADER_SIZE + DAZ_PALETTE_BYTES];
+    size_t got;
+    int failed; /* stream.read raised: the exception is set */
 };
 
-static int read_memory(void* user, void* buffer, size_t size, size_t* got) {
-    struct memory_reader* reader = user;
-    const size_t left = reader->size - reader->at;
-    *got = size < left ? size : left;
-    memcpy(buffer, reader->data + reader->at, *got);
-    reader->at += *got;
+static int read_stream(void* user, void* buffer, size_t size, size_t* got) {
+    struct stream_reader* reader = user;
+    *got = 0;
+    if (size > sizeof reader->head - reader->got) {
+        return 1;
+    }
+    PyObject* part = PyObject_CallMethod(reader->stream, "read", "n", (Py_ssize_t)size);
+    if (part == NULL) {
+        reader->failed = 1;
+        return 1;
+    }
+    Py_buffer view;
+    if (part != Py_None && PyObject_GetBuffer(part, &view, PyBUF_SIMPLE) == 0) {
+        *got = (size_t)view.len < size ? (size_t)view.len : size;
+        memcpy(buffer, view.buf, *got);
+        memcpy(reader->head + reader->got, view.buf, *got);
+        reader->got += *got;
+        PyBuffer_Release(&view);
+    }
+    Py_DECREF(part);
+    if (PyErr_Occurred()) {
+        reader->failed = 1;
+        return 1;
+    }
     return 0;
 }
 
-/* read_header(head, wide): the header and palette alone (what a streaming
- * decoder reads before any row) checked by the library; rows is |height|. */
-static PyObject* py_read_header(PyObject* self, PyObject* args) {
+/* read_head(stream) -> (info, bytes read): a daz image's header and palette
+ * read from a binary stream by the library's streaming decoder, no byte
+ * more, within the format's own bounds; rows is |height|. A failure of
+ * stream.read is raised as it is. */
+static PyObject* py_read_head(PyObject* self, PyObject* stream) {
     (void)self;
-    Py_buffer head;
-    int wide = 0;
-    if (!PyArg_ParseTuple(args, "y*p", &head, &wide)) {
-        return NULL;
-    }
+    struct stream_reader reader;
+    reader.stream = stream;
+    reader.got = 0;
+    reader.failed = 0;
     daz_limits limits;
     wide_limits(&limits);
-    struct memory_reader reader = {head.buf, (size_t)head.len, 0};
     daz_decoder* decoder = NULL;
     daz_info info;
-    const int status =
-        daz_decoder_create(read_memory, &reader, wide ? &limits : NULL, &decoder, &info);
-    PyBuffer_Release(&head);
+    const int status = daz_decoder_create(read_stream, &reader, &limits, &decoder, &info);
     daz_decoder_destroy(decoder);
-    return status == DAZ_OK ? info_tuple(&info) : raise_code(status);
+    if (reader.failed) {
+        return NULL;
+    }
+    if (status != DAZ_OK) {
+        return raise_code(status);
+    }
+    return Py_BuildValue("(Ny#)", info_tuple(&info), (const char*)reader.head,
+                         (Py_ssize_t)reader.got);
 }
 
-/* decode(data, wide, whole) -> (info, indices). whole: the indices hold
+static uint32_t stored_rows(const daz_info* info) {
+    return info->height < 0 ? (uint32_t)(-(int64_t)info->height) : (uint32_t)info->height;
+}
+
+/* decode(data, limits, whole) -> (info, indices). whole: the indices hold
  * |height| rows even when the data is cut short, the missing ones index 0,
  * each present row where it belongs in the image. */
 static PyObject* py_decode(PyObject* self, PyObject* args) {
     (void)self;
     Py_buffer data;
-    int wide = 0;
+    PyObject* limits_tuple = NULL;
     int whole = 0;
-    if (!PyArg_ParseTuple(args, "y*pp", &data, &wide, &whole)) {
+    if (!PyArg_ParseTuple(args, "y*O!p", &data, &PyTuple_Type, &limits_tuple, &whole)) {
         return NULL;
     }
     daz_limits limits;
-    wide_limits(&limits);
+    if (!to_limits(limits_tuple, &limits)) {
+        PyBuffer_Release(&data);
+        return NULL;
+    }
     daz_info info;
     int status = daz_inspect(data.buf, (size_t)data.len, &info);
-    uint32_t rows = info.rows;
-    if (status == DAZ_OK && whole) {
-        rows = info.height < 0 ? (uint32_t)(-(int64_t)info.height) : (uint32_t)info.height;
-    }
-    /* The library checks its limits again; this is for the room asked for
-     * here, which with whole may be more than the data holds. */
-    const uint64_t most = wide ? (uint64_t)DAZ_MAX_WIDTH * DAZ_MAX_ROWS : (uint64_t)1 << 28;
-    if (status == DAZ_OK && (uint64_t)info.width * rows > most) {
-        status = DAZ_ERR_LIMITS;
+    const uint32_t rows = status == DAZ_OK && whole ? stored_rows(&info) : info.rows;
+    if (status == DAZ_OK) {
+        status = check_limits(&limits, &info, rows);
     }
     Block* indices = NULL;
     if (status == DAZ_OK) {
@@ -323,8 +412,8 @@ static PyObject* py_decode(PyObject* self, PyObject* args) {
         /* Bottom-up rows cut short lose the top ones. */
         const size_t skip = info.height > 0 ? missing : 0;
         Py_BEGIN_ALLOW_THREADS;
-        status = daz_decode(data.buf, (size_t)data.len, wide ? &limits : NULL, &info, NULL,
-                            indices->data + skip, (size_t)info.rows * info.width);
+        status = daz_decode(data.buf, (size_t)data.len, &limits, &info, NULL, indices->data + skip,
+                            (size_t)info.rows * info.width);
         if (status == DAZ_OK && missing > 0) {
             memset(info.height > 0 ? indices->data : indices->data + (size_t)info.rows * info.width,
                    0, missing);
@@ -344,6 +433,231 @@ static PyObject* py_decode(PyObject* self, PyObject* args) {
     return Py_BuildValue("(NN)", record, (PyObject*)indices);
 }
 
+/* ---- daz files: open, read and decode in one call ------------------------
+ * A regular file's header and palette are read by the library's streaming
+ * decoder; the file's size then tells the whole rows there, the limits are
+ * checked against those, and the rows are decoded straight into the image's
+ * memory: no copy of the file is held. Anything else (a FIFO, a device)
+ * is left to the caller, which reads it as a stream. */
+
+struct file_reader {
+    FILE* stream;
+    int system_error; /* errno of a failed read */
+};
+
+static int read_file(void* user, void* buffer, size_t size, size_t* got) {
+    struct file_reader* reader = user;
+    for (;;) {
+        *got = fread(buffer, 1, size, reader->stream);
+        if (*got > 0 || !ferror(reader->stream)) {
+            return 0;
+        }
+        if (errno != EINTR) {
+            reader->system_error = errno;
+            return 1;
+        }
+        clearerr(reader->stream);
+    }
+}
+
+enum { FILE_BUFFER = 1 << 20 };
+
+struct daz_file {
+    struct file_reader reader;
+    char* buffer; /* the stream's */
+    daz_decoder* decoder;
+    daz_info info; /* rows: the whole rows the file holds; trailing as daz_inspect */
+    int system_error;
+};
+
+/* Opens path and reads its header. DAZ_OK, a failure, or 1 for a path that
+ * names no regular file or folder (nothing opened). With the GIL released. */
+static int daz_file_open(const char* path, struct daz_file* file) {
+    memset(file, 0, sizeof *file);
+    struct stat status;
+    if (stat(path, &status) != 0) {
+        file->system_error = errno;
+        return DAZ_ERR_OPEN;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        file->system_error = EISDIR;
+        return DAZ_ERR_OPEN;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return 1;
+    }
+    file->reader.stream = fopen(path, "rb");
+    if (file->reader.stream == NULL) {
+        file->system_error = errno;
+        return DAZ_ERR_OPEN;
+    }
+    /* Rows are taken one by one: read the file in large pieces. */
+    file->buffer = malloc(FILE_BUFFER);
+    if (file->buffer == NULL) {
+        return DAZ_ERR_MEMORY;
+    }
+    setvbuf(file->reader.stream, file->buffer, _IOFBF, FILE_BUFFER);
+    if (fstat(fileno(file->reader.stream), &status) != 0) {
+        file->system_error = errno;
+        return DAZ_ERR_READ;
+    }
+    daz_limits bounds;
+    wide_limits(&bounds);
+    int result = daz_decoder_create(read_file, &file->reader, &bounds, &file->decoder, &file->info);
+    if (result == DAZ_ERR_CALLBACK) {
+        file->system_error = file->reader.system_error;
+        return DAZ_ERR_READ;
+    }
+    if (result != DAZ_OK) {
+        return result;
+    }
+    /* The whole rows the file holds, as daz_inspect counts them. */
+    daz_info* info = &file->info;
+    const uint64_t size = (uint64_t)status.st_size;
+    uint64_t rows = 0;
+    if (info->row_size > 0 && size > info->pixel_offset) {
+        rows = (size - info->pixel_offset) / info->row_size;
+    }
+    info->rows = rows < info->rows ? (uint32_t)rows : info->rows;
+    info->trailing = size - info->pixel_offset - (uint64_t)info->rows * info->row_size;
+    if (info->width == 0 || info->rows == 0) {
+        return DAZ_ERR_NO_ROWS;
+    }
+    return DAZ_OK;
+}
+
+static void daz_file_close(struct daz_file* file) {
+    daz_decoder_destroy(file->decoder);
+    if (file->reader.stream != NULL) {
+        fclose(file->reader.stream);
+    }
+    free(file->buffer);
+}
+
+/* inspect_file(path) -> info tuple, or None for no regular file. */
+static PyObject* py_inspect_file(PyObject* self, PyObject* args) {
+    (void)self;
+    const char* path = NULL;
+    if (!PyArg_ParseTuple(args, "y", &path)) {
+        return NULL;
+    }
+    struct daz_file file;
+    int status = DAZ_OK;
+    Py_BEGIN_ALLOW_THREADS;
+    status = daz_file_open(path, &file);
+    daz_file_close(&file);
+    Py_END_ALLOW_THREADS;
+    if (status == 1) {
+        Py_RETURN_NONE;
+    }
+    return status == DAZ_OK ? info_tuple(&file.info) : raise_system_code(status, file.system_error);
+}
+
+/* decode_file(path, limits, whole) -> (info, indices) as decode gives them,
+ * or None for no regular file. */
+static PyObject* py_decode_file(PyObject* self, PyObject* args) {
+    (void)self;
+    const char* path = NULL;
+    PyObject* limits_tuple = NULL;
+    int whole = 0;
+    if (!PyArg_ParseTuple(args, "yO!p", &path, &PyTuple_Type, &limits_tuple, &whole)) {
+        return NULL;
+    }
+    daz_limits limits;
+    if (!to_limits(limits_tuple, &limits)) {
+        return NULL;
+    }
+    struct daz_file file;
+    int status = DAZ_OK;
+    Py_BEGIN_ALLOW_THREADS;
+    status = daz_file_open(path, &file);
+    Py_END_ALLOW_THREADS;
+    const daz_info* info = &file.info;
+    const uint32_t height = stored_rows(info);
+    const uint32_t rows = whole ? height : info->rows;
+    if (status == DAZ_OK) {
+        status = check_limits(&limits, info, rows);
+    }
+    Block* indices = NULL;
+    if (status == DAZ_OK) {
+        indices = block_new((Py_ssize_t)rows, (Py_ssize_t)info->width, 2);
+        if (indices == NULL) {
+            daz_file_close(&file);
+            return NULL;
+        }
+        Py_BEGIN_ALLOW_THREADS;
+        /* Rows come in stored order: bottom-up ones last row first. Cut
+         * short, those lose the top rows, top-down ones the bottom rows. */
+        const int bottom_up = info->height > 0;
+        const uint32_t missing = height - info->rows;
+        const uint32_t first = bottom_up && whole ? height - 1 : info->rows - 1;
+        for (uint32_t k = 0; k < info->rows && status == DAZ_OK; ++k) {
+            const uint32_t row = bottom_up ? first - k : k;
+            status = daz_decoder_read_row(file.decoder, indices->data + (size_t)row * info->width,
+                                          info->width, NULL);
+        }
+        if (status == DAZ_OK && whole && missing > 0) {
+            memset(indices->data + (bottom_up ? 0 : (size_t)info->rows * info->width), 0,
+                   (size_t)missing * info->width);
+        }
+        Py_END_ALLOW_THREADS;
+        if (status == DAZ_ERR_CALLBACK) {
+            status = DAZ_ERR_READ;
+            file.system_error = file.reader.system_error;
+        }
+    }
+    daz_file_close(&file);
+    if (status == 1) {
+        Py_RETURN_NONE;
+    }
+    if (status != DAZ_OK) {
+        Py_XDECREF(indices);
+        return raise_system_code(status, file.system_error);
+    }
+    PyObject* record = info_tuple(info);
+    if (record == NULL) {
+        Py_DECREF(indices);
+        return NULL;
+    }
+    return Py_BuildValue("(NN)", record, (PyObject*)indices);
+}
+
+/* default_limits() -> (max_width, max_height, max_pixels, max_bytes). */
+static PyObject* py_default_limits(PyObject* self, PyObject* args) {
+    (void)self;
+    (void)args;
+    daz_limits limits;
+    daz_default_limits(&limits);
+    return Py_BuildValue("(IIKK)", limits.max_width, limits.max_height,
+                         (unsigned long long)limits.max_pixels,
+                         (unsigned long long)limits.max_bytes);
+}
+
+/* _block(data, rows, width, ndim): a block holding a copy of data, rows x
+ * width bytes; what a pickled block is rebuilt with. */
+static PyObject* py_block(PyObject* self, PyObject* args) {
+    (void)self;
+    Py_buffer data;
+    Py_ssize_t rows = 0;
+    Py_ssize_t width = 0;
+    int ndim = 0;
+    if (!PyArg_ParseTuple(args, "y*nni", &data, &rows, &width, &ndim)) {
+        return NULL;
+    }
+    if ((ndim != 1 && ndim != 2) || rows < 0 || width < 0 || (ndim == 1 && rows != 1) ||
+        (width > 0 && rows > data.len / width) || rows * width != data.len) {
+        PyBuffer_Release(&data);
+        PyErr_SetString(PyExc_ValueError, "data of another size than the shape");
+        return NULL;
+    }
+    Block* block = block_new(rows, width, ndim);
+    if (block != NULL) {
+        memcpy(block->data, data.buf, (size_t)data.len);
+    }
+    PyBuffer_Release(&data);
+    return (PyObject*)block;
+}
+
 /* empty(size): an unfilled writable block to read a file into. */
 static PyObject* py_empty(PyObject* self, PyObject* args) {
     (void)self;
@@ -359,32 +673,34 @@ static PyObject* py_empty(PyObject* self, PyObject* args) {
 }
 
 /* encode(indices, stride, width, height, bits, palette, entries, kept, key)
- * -> (daz bytes, undefined). palette: entries x 4 bytes. */
+ * -> (daz bytes, undefined). height signed, as daz_encode takes it;
+ * palette: entries x 4 bytes. */
 static PyObject* py_encode(PyObject* self, PyObject* args) {
     (void)self;
     Py_buffer indices;
     Py_buffer palette;
     Py_ssize_t stride = 0;
     unsigned int width = 0;
-    unsigned int height = 0;
+    int height = 0;
     int bits = 0;
     int entries = 0;
-    int kept = 0;
+    int kept_colors = 0;
     unsigned int key = 0;
-    if (!PyArg_ParseTuple(args, "y*nIIiy*iiI", &indices, &stride, &width, &height, &bits, &palette,
-                          &entries, &kept, &key)) {
+    if (!PyArg_ParseTuple(args, "y*nIiiy*iiI", &indices, &stride, &width, &height, &bits, &palette,
+                          &entries, &kept_colors, &key)) {
         return NULL;
     }
+    const Py_ssize_t rows = height < 0 ? -(Py_ssize_t)height : height;
     int status = DAZ_OK;
     /* The last row needs only width bytes. */
-    if (key > 0xFFFF || stride < (Py_ssize_t)width || height == 0 || width == 0 ||
-        (indices.len - (Py_ssize_t)width) / stride < (Py_ssize_t)height - 1 ||
-        indices.len < (Py_ssize_t)width || palette.len < 4 * (Py_ssize_t)entries) {
+    if (key > 0xFFFF || stride < (Py_ssize_t)width || rows == 0 || width == 0 ||
+        indices.len < (Py_ssize_t)width || (indices.len - (Py_ssize_t)width) / stride < rows - 1 ||
+        palette.len < 4 * (Py_ssize_t)entries) {
         status = DAZ_ERR_ARGUMENT;
     }
     size_t size = 0;
     if (status == DAZ_OK) {
-        status = daz_encoded_size(width, height, bits, entries, kept, &size);
+        status = daz_encoded_size(width, height, bits, entries, kept_colors, &size);
     }
     PyObject* out = NULL;
     if (status == DAZ_OK) {
@@ -399,9 +715,9 @@ static PyObject* py_encode(PyObject* self, PyObject* args) {
     uint64_t undefined = 0;
     if (status == DAZ_OK) {
         Py_BEGIN_ALLOW_THREADS;
-        status =
-            daz_encode(indices.buf, (size_t)stride, width, height, bits, palette.buf, entries, kept,
-                       (uint16_t)key, PyBytes_AS_STRING(out), size, &written, &undefined);
+        status = daz_encode(indices.buf, (size_t)stride, width, height, bits, palette.buf, entries,
+                            kept_colors, (uint16_t)key, PyBytes_AS_STRING(out), size, &written,
+                            &undefined);
         Py_END_ALLOW_THREADS;
     }
     PyBuffer_Release(&indices);
@@ -413,25 +729,51 @@ static PyObject* py_encode(PyObject* self, PyObject* args) {
     return Py_BuildValue("(NK)", out, (unsigned long long)undefined);
 }
 
-typedef int (*from_fn)(const void*, size_t, int, uint16_t, void*, size_t, size_t*, uint64_t*);
-typedef int (*file_fn)(const char*, const char*, int, uint16_t, uint64_t*);
-
-/* from_image(png, data, colors, key) -> (daz bytes, undefined). */
-static PyObject* py_from_image(PyObject* self, PyObject* args) {
+/* guess_format(data) -> the daz_format of data's first bytes. */
+static PyObject* py_guess_format(PyObject* self, PyObject* args) {
     (void)self;
-    int png = 0;
     Py_buffer data;
-    int colors = 0;
-    unsigned int key = 0;
-    if (!PyArg_ParseTuple(args, "py*iI", &png, &data, &colors, &key)) {
+    if (!PyArg_ParseTuple(args, "y*", &data)) {
         return NULL;
     }
-    const from_fn convert = png ? daz_from_png : daz_from_bmp;
+    const daz_format format = daz_guess_format(data.buf, (size_t)data.len);
+    PyBuffer_Release(&data);
+    return PyLong_FromLong((long)format);
+}
+
+/* format_name(format) -> "BMP", "PNG", "daz", ... or "unknown". */
+static PyObject* py_format_name(PyObject* self, PyObject* args) {
+    (void)self;
+    int format = 0;
+    if (!PyArg_ParseTuple(args, "i", &format)) {
+        return NULL;
+    }
+    return PyUnicode_FromString(daz_format_name(format));
+}
+
+/* convert(data, limits, colors, key) -> (daz bytes, undefined): an image
+ * of any format the library converts, in memory. */
+static PyObject* py_convert(PyObject* self, PyObject* args) {
+    (void)self;
+    Py_buffer data;
+    PyObject* limits_tuple = NULL;
+    int colors = 0;
+    unsigned int key = 0;
+    if (!PyArg_ParseTuple(args, "y*O!iI", &data, &PyTuple_Type, &limits_tuple, &colors, &key)) {
+        return NULL;
+    }
+    daz_limits limits;
+    if (!to_limits(limits_tuple, &limits)) {
+        PyBuffer_Release(&data);
+        return NULL;
+    }
     size_t size = 0;
     int status = key > 0xFFFF ? DAZ_ERR_ARGUMENT : DAZ_OK;
     if (status == DAZ_OK) {
+        /* The size asked first: never more than the limits allow. */
         Py_BEGIN_ALLOW_THREADS;
-        status = convert(data.buf, (size_t)data.len, colors, (uint16_t)key, NULL, 0, &size, NULL);
+        status = daz_convert(data.buf, (size_t)data.len, &limits, colors, (uint16_t)key, NULL, 0,
+                             &size, NULL);
         Py_END_ALLOW_THREADS;
     }
     PyObject* out = NULL;
@@ -444,8 +786,8 @@ static PyObject* py_from_image(PyObject* self, PyObject* args) {
         }
         size_t written = 0;
         Py_BEGIN_ALLOW_THREADS;
-        status = convert(data.buf, (size_t)data.len, colors, (uint16_t)key, PyBytes_AS_STRING(out),
-                         size, &written, &undefined);
+        status = daz_convert(data.buf, (size_t)data.len, &limits, colors, (uint16_t)key,
+                             PyBytes_AS_STRING(out), size, &written, &undefined);
         Py_END_ALLOW_THREADS;
     }
     PyBuffer_Release(&data);
@@ -456,47 +798,102 @@ static PyObject* py_from_image(PyObject* self, PyObject* args) {
     return Py_BuildValue("(NK)", out, (unsigned long long)undefined);
 }
 
-/* convert_file(png, source, destination, colors, key) -> undefined; paths
- * as bytes (os.fsencode). */
+/* convert_file(source, destination, limits, colors, key) -> undefined;
+ * paths as bytes (os.fsencode). */
 static PyObject* py_convert_file(PyObject* self, PyObject* args) {
     (void)self;
-    int png = 0;
     const char* source = NULL;
     const char* destination = NULL;
+    PyObject* limits_tuple = NULL;
     int colors = 0;
     unsigned int key = 0;
-    if (!PyArg_ParseTuple(args, "pyyiI", &png, &source, &destination, &colors, &key)) {
+    if (!PyArg_ParseTuple(args, "yyO!iI", &source, &destination, &PyTuple_Type, &limits_tuple,
+                          &colors, &key)) {
+        return NULL;
+    }
+    daz_limits limits;
+    if (!to_limits(limits_tuple, &limits)) {
         return NULL;
     }
     if (key > 0xFFFF) {
         return raise_code(DAZ_ERR_ARGUMENT);
     }
-    const file_fn convert = png ? daz_convert_png_file : daz_convert_bmp_file;
     uint64_t undefined = 0;
     int status = DAZ_OK;
+    int system_error = 0;
     Py_BEGIN_ALLOW_THREADS;
-    status = convert(source, destination, colors, (uint16_t)key, &undefined);
+    errno = 0;
+    status = daz_convert_file(source, destination, &limits, colors, (uint16_t)key, &undefined);
+    system_error = errno;
     Py_END_ALLOW_THREADS;
     if (status != DAZ_OK) {
-        return raise_code(status);
+        return raise_system_code(status, system_error);
     }
     return PyLong_FromUnsignedLongLong((unsigned long long)undefined);
+}
+
+/* write_file(destination, data): the library's safe output. */
+static PyObject* py_write_file(PyObject* self, PyObject* args) {
+    (void)self;
+    const char* destination = NULL;
+    Py_buffer data;
+    if (!PyArg_ParseTuple(args, "yy*", &destination, &data)) {
+        return NULL;
+    }
+    int status = DAZ_OK;
+    int system_error = 0;
+    Py_BEGIN_ALLOW_THREADS;
+    errno = 0;
+    status = daz_write_file(destination, data.buf, (size_t)data.len);
+    system_error = errno;
+    Py_END_ALLOW_THREADS;
+    PyBuffer_Release(&data);
+    if (status != DAZ_OK) {
+        return raise_system_code(status, system_error);
+    }
+    Py_RETURN_NONE;
 }
 
 static PyMethodDef methods[] = {
     {"version", py_version, METH_NOARGS, "The library's version string."},
     {"strerror", py_strerror, METH_VARARGS, "The library's English text for a code."},
     {"inspect", py_inspect, METH_VARARGS, "inspect(data) -> info tuple"},
-    {"read_header", py_read_header, METH_VARARGS, "read_header(head, wide) -> info tuple"},
-    {"decode", py_decode, METH_VARARGS, "decode(data, wide, whole) -> (info, indices)"},
+    {"read_head", py_read_head, METH_O, "read_head(stream) -> (info, bytes read)"},
+    {"decode", py_decode, METH_VARARGS, "decode(data, limits, whole) -> (info, indices)"},
+    {"inspect_file", py_inspect_file, METH_VARARGS, "inspect_file(path) -> info tuple or None"},
+    {"decode_file", py_decode_file, METH_VARARGS,
+     "decode_file(path, limits, whole) -> (info, indices) or None"},
+    {"default_limits", py_default_limits, METH_NOARGS, "The library's default limits."},
     {"empty", py_empty, METH_VARARGS, "empty(size) -> unfilled writable buffer"},
+    {"_block", py_block, METH_VARARGS, "_block(data, rows, width, ndim) -> a copy as a block"},
     {"encode", py_encode, METH_VARARGS, "encode(...) -> (bytes, undefined)"},
-    {"from_image", py_from_image, METH_VARARGS, "from_image(png, data, colors, key)"},
-    {"convert_file", py_convert_file, METH_VARARGS, "convert_file(png, src, dst, colors, key)"},
+    {"guess_format", py_guess_format, METH_VARARGS, "guess_format(data) -> daz_format"},
+    {"format_name", py_format_name, METH_VARARGS, "format_name(format) -> short name"},
+    {"convert", py_convert, METH_VARARGS, "convert(data, limits, colors, key)"},
+    {"convert_file", py_convert_file, METH_VARARGS,
+     "convert_file(source, destination, limits, colors, key)"},
+    {"write_file", py_write_file, METH_VARARGS, "write_file(destination, data)"},
     {NULL, NULL, 0, NULL}};
 
 static struct PyModuleDef module = {
     PyModuleDef_HEAD_INIT, "daz._daz", NULL, -1, methods, NULL, NULL, NULL, NULL};
+
+/* ERRORS: {name: (number, text)} for every result of daz.h's DAZ_ERROR_TABLE,
+ * the names the package's exceptions are chosen by. */
+static PyObject* error_table(void) {
+    PyObject* table = PyDict_New();
+    if (table == NULL) {
+        return NULL;
+    }
+#define DAZ_PY_ERROR_ENTRY(name, number, text)                                                     \
+    if (add_error(table, #name, number, text) != 0) {                                              \
+        Py_DECREF(table);                                                                          \
+        return NULL;                                                                               \
+    }
+    DAZ_ERROR_TABLE(DAZ_PY_ERROR_ENTRY)
+#undef DAZ_PY_ERROR_ENTRY
+    return table;
+}
 
 PyMODINIT_FUNC PyInit__daz(void) {
     if (PyType_Ready(&BlockType) < 0) {
@@ -506,17 +903,23 @@ PyMODINIT_FUNC PyInit__daz(void) {
     if (m == NULL) {
         return NULL;
     }
+    block_rebuilder = PyObject_GetAttrString(m, "_block");
+    PyObject* errors = error_table();
+    if (block_rebuilder == NULL || errors == NULL || PyModule_AddObject(m, "ERRORS", errors) < 0) {
+        Py_XDECREF(errors);
+        Py_DECREF(m);
+        return NULL;
+    }
     Py_INCREF(&BlockType);
     if (PyModule_AddObject(m, "Indices", (PyObject*)&BlockType) < 0 ||
         PyModule_AddStringConstant(m, "HEADER_VERSION",
                                    "" Py_STRINGIFY(DAZ_VERSION_MAJOR) "." Py_STRINGIFY(
                                        DAZ_VERSION_MINOR) "." Py_STRINGIFY(DAZ_VERSION_PATCH)) <
             0 ||
-        PyModule_AddIntConstant(m, "ERR_ARGUMENT", DAZ_ERR_ARGUMENT) < 0 ||
-        PyModule_AddIntConstant(m, "ERR_TOO_BIG_TO_HOLD", DAZ_ERR_TOO_BIG_TO_HOLD) < 0 ||
-        PyModule_AddIntConstant(m, "ERR_READ", DAZ_ERR_READ) < 0 ||
-        PyModule_AddIntConstant(m, "ERR_CREATE", DAZ_ERR_CREATE) < 0 ||
-        PyModule_AddIntConstant(m, "ERR_WRITE", DAZ_ERR_WRITE) < 0) {
+        PyModule_AddIntConstant(m, "FORMAT_UNKNOWN", DAZ_FORMAT_UNKNOWN) < 0 ||
+        PyModule_AddIntConstant(m, "FORMAT_DAZ", DAZ_FORMAT_DAZ) < 0 ||
+        PyModule_AddIntConstant(m, "GUESS_BYTES", DAZ_GUESS_BYTES) < 0 ||
+        PyModule_AddIntConstant(m, "MAX_ROWS", DAZ_MAX_ROWS) < 0) {
         Py_DECREF(&BlockType);
         Py_DECREF(m);
         return NULL;

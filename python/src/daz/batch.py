@@ -2,26 +2,35 @@
 
 Each SRC (a file, or a folder: its files, not its subfolders) becomes
 DIR/NAME.daz, NAME the source's name without its extension, as orvx -c or
-pngdaz would write it; BMP and PNG are told apart by content, other files
-are skipped. Outputs go through the library's file conversion (the commands'
+pngdaz would write it; the library tells each file's format by content, and
+a file of a format it doesn't convert is skipped. Outputs go through the library's file conversion (the commands'
 safe output). The work runs in this process, in --jobs N processes, or on a
 Dask cluster (--scheduler ADDRESS), whose workers then write to DIR: DIR
 must be a folder every worker sees at the same path (shared storage).
 
-Exit status: 0 when every file was converted or skipped, 1 when any failed,
-2 for a wrong command line.
+Every entry of a folder but its subfolders is counted: a link that leads
+nowhere or round in a loop fails, a FIFO, socket or device is skipped.
+
+Exit status: 0 when every file was converted or skipped, 1 when any failed
+(or the scheduler can't be reached), 2 for a wrong command line, 130 when
+interrupted (Ctrl-C).
 """
 
 from __future__ import annotations
 
 import argparse
+import gc
 import os
+import re
+import signal
+import stat
 import sys
 from concurrent.futures import ProcessPoolExecutor, as_completed
 from dataclasses import dataclass
-from typing import Callable, Iterable, Iterator, List, Optional, Sequence
+from typing import Callable, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple
 
-from . import PNG_SIGNATURE, DazError, _daz
+from . import DazError, _daz, _limits
+from ._errors import ERR_CREATE, ERR_FORMAT, ERR_WRITE
 
 CONVERTED, FAILED, SKIPPED = "converted", "failed", "skipped"
 
@@ -34,39 +43,38 @@ class Outcome:
     undefined: int = 0  # pixels past the kept palette
 
 
-def kind_of(path: str) -> Optional[str]:
-    """"png", "bmp", or None for anything else; OSError if unreadable."""
-    with open(path, "rb") as stream:
-        start = stream.read(len(PNG_SIGNATURE))
-    if start == PNG_SIGNATURE:
-        return "png"
-    return "bmp" if start[:2] == b"BM" else None
-
-
 def convert_one(source: str, destination: str, colors: int, key: int) -> Outcome:
-    """One conversion, as a worker process or a Dask worker runs it."""
+    """One conversion, as a worker process or a Dask worker runs it, within
+    the library's default limits: the library tells the source's format
+    (one it doesn't convert is skipped). A failure says why, and names the
+    output when that is what failed."""
     try:
-        kind = kind_of(source)
-    except OSError as error:
-        return Outcome(source, FAILED, f"input file cannot be opened ({error.strerror})")
-    if kind is None:
-        return Outcome(source, SKIPPED, "neither a BMP nor a PNG")
-    try:
-        undefined = _daz.convert_file(kind == "png", os.fsencode(source),
-                                      os.fsencode(destination), colors, key)
+        undefined = _daz.convert_file(os.fsencode(source), os.fsencode(destination),
+                                      _limits(None), colors, key)
     except DazError as error:
-        return Outcome(source, FAILED, error.message)
+        if error.code == ERR_FORMAT:
+            return Outcome(source, SKIPPED, error.message)
+        detail = error.message
+        if error.code in (ERR_CREATE, ERR_WRITE):
+            detail += f": {destination}"
+        why = getattr(error, "strerror", None)
+        return Outcome(source, FAILED, f"{detail} ({why})" if why else detail)
     return Outcome(source, CONVERTED, undefined=undefined)
+
+
+# What orvx reads as a key (sscanf's %hx): blanks first, a plus sign, 0x,
+# hexadecimal digits. Here the digits must end it, blanks aside, and fit in
+# 16 bits: what orvx would read as another number or as 0 is refused.
+KEY = re.compile(r"[ \t\n\v\f\r]*\+?(?:0[xX])?([0-9a-fA-F]+)[ \t\n\v\f\r]*")
 
 
 def parse_key(text: str) -> int:
     """A key in hexadecimal, as the commands read it: 1f2e, or 0x1f2e."""
-    digits = text[2:] if text.lower().startswith("0x") else text
-    try:
-        key = int(digits, 16)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a hexadecimal key: {text!r}") from None
-    if not digits.isalnum() or not 0 <= key <= 0xFFFF:
+    match = KEY.fullmatch(text)
+    if match is None:
+        raise argparse.ArgumentTypeError(f"not a hexadecimal key: {text!r}")
+    key = int(match.group(1), 16)
+    if key > 0xFFFF:
         raise argparse.ArgumentTypeError(f"a key is 0 to ffff: {text!r}")
     return key
 
@@ -99,33 +107,83 @@ def parser() -> argparse.ArgumentParser:
     convert.add_argument("--scheduler", metavar="ADDRESS",
                          help="a Dask scheduler (tcp://host:8786) to run the work on; "
                               "DIR must be shared with its workers")
+    top.set_defaults(convert_parser=convert)
     return top
 
 
-def expand(sources: Sequence[str]) -> List[str]:
+def expand(sources: Sequence[str]) -> Tuple[List[str], List[Outcome]]:
+    """The files to convert, and the outcomes of what a folder holds that
+    can't be: a link that leads nowhere or round in a loop fails, a FIFO, a
+    socket or a device is skipped (never opened: a FIFO would wait for a
+    writer). Subfolders are left out. A SRC named on the command line is
+    taken as it is."""
     files: List[str] = []
+    outcomes: List[Outcome] = []
     for source in sources:
-        if os.path.isdir(source):
-            files += sorted(entry.path for entry in os.scandir(source) if entry.is_file())
-        else:
-            files.append(source)
-    return [os.path.abspath(path) for path in files]
+        if not os.path.isdir(source):
+            files.append(os.path.abspath(source))
+            continue
+        try:
+            with os.scandir(source) as entries:
+                paths = sorted(os.path.abspath(entry.path) for entry in entries)
+        except OSError as error:
+            outcomes.append(Outcome(os.path.abspath(source), FAILED,
+                                    f"folder cannot be read ({error.strerror})"))
+            continue
+        for path in paths:
+            try:
+                mode = os.stat(path).st_mode
+            except OSError as error:
+                outcomes.append(Outcome(path, FAILED,
+                                        f"input file cannot be opened ({error.strerror})"))
+                continue
+            if stat.S_ISREG(mode):
+                files.append(path)
+            elif not stat.S_ISDIR(mode):
+                outcomes.append(Outcome(path, SKIPPED, "not a regular file"))
+    return files, outcomes
 
 
-def plan(sources: List[str], out: str) -> tuple:
-    """(source, destination) pairs, and the outcomes of sources whose output
-    name another source already takes."""
-    taken = {}
-    work, clashes = [], []
+def plan(sources: List[str], out: str) -> Tuple[list, List[Outcome]]:
+    """(source, destination) pairs, and the outcomes of sources that can't
+    have their output name. Where several sources make one name, only those
+    of them that are images claim it, the first one winning: a skipped file
+    takes no name from a good one."""
+    claims: Dict[str, List[str]] = {}
     for source in sources:
         stem = os.path.splitext(os.path.basename(source))[0]
-        destination = os.path.join(out, stem + ".daz")
-        if destination in taken:
-            clashes.append(Outcome(source, FAILED, f"{stem}.daz comes from {taken[destination]}"))
+        claims.setdefault(os.path.join(out, stem + ".daz"), []).append(source)
+    work, outcomes = [], []
+    for destination, claimants in claims.items():
+        if len(claimants) > 1:
+            claimants, refused = _images_among(claimants)
+            outcomes += refused
+        if not claimants:
+            continue
+        work.append((claimants[0], destination))
+        outcomes += [Outcome(source, FAILED, f"{os.path.basename(destination)} comes from "
+                                             f"{claimants[0]}") for source in claimants[1:]]
+    return work, outcomes
+
+
+def _images_among(sources: List[str]) -> Tuple[List[str], List[Outcome]]:
+    """The sources of a format the library converts, as it tells it from
+    their first bytes, and the outcomes of the others, as convert_one would
+    give them."""
+    images, others = [], []
+    for source in sources:
+        try:
+            with open(source, "rb") as stream:
+                start = stream.read(_daz.GUESS_BYTES)
+        except OSError as error:
+            others.append(Outcome(source, FAILED,
+                                  f"input file cannot be opened ({error.strerror})"))
+            continue
+        if _daz.guess_format(start) in (_daz.FORMAT_UNKNOWN, _daz.FORMAT_DAZ):
+            others.append(Outcome(source, SKIPPED, _daz.strerror(ERR_FORMAT)))
         else:
-            taken[destination] = source
-            work.append((source, destination))
-    return work, clashes
+            images.append(source)
+    return images, others
 
 
 # Files per task at most: a million files make some thousands of tasks, not
@@ -145,29 +203,92 @@ def batches(work, workers: int) -> List[list]:
     return [work[start:start + size] for start in range(0, len(work), size)]
 
 
+def lost(batch, error: BaseException) -> List[Outcome]:
+    """The outcomes of a task that never gave its own: a worker that died,
+    or anything else that went wrong where it ran."""
+    why = f"{type(error).__name__}: {error}" if str(error) else type(error).__name__
+    return [Outcome(source, FAILED, f"not converted: {why}") for source, _ in batch]
+
+
 def run_here(work, colors: int, key: int) -> Iterator[Outcome]:
     for source, destination in work:
         yield convert_one(source, destination, colors, key)
 
 
+def _worker_start() -> None:
+    # Ctrl-C reaches the whole process group: the parent alone decides, and
+    # stops its workers (SIGTERM: the library removes a temporary file).
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+
+
 def run_in_processes(work, colors: int, key: int, jobs: int) -> Iterator[Outcome]:
-    with ProcessPoolExecutor(max_workers=jobs) as pool:
-        futures = [pool.submit(convert_batch, batch, colors, key) for batch in batches(work, jobs)]
+    pool = ProcessPoolExecutor(max_workers=jobs, initializer=_worker_start)
+    try:
+        futures = {pool.submit(convert_batch, batch, colors, key): batch
+                   for batch in batches(work, jobs)}
         for future in as_completed(futures):
-            yield from future.result()
+            try:
+                outcomes = future.result()
+            except Exception as error:  # a worker died: BrokenProcessPool
+                outcomes = lost(futures[future], error)
+            yield from outcomes
+    except BaseException:
+        # Interrupted, or the caller stopped early: no worker goes on.
+        for process in list((getattr(pool, "_processes", None) or {}).values()):
+            process.terminate()
+        pool.shutdown(wait=True, cancel_futures=True)
+        raise
+    pool.shutdown(wait=True)
 
 
-def run_on_dask(work, colors: int, key: int, address: str) -> Iterator[Outcome]:
-    from distributed import Client, as_completed as dask_completed
+class SchedulerError(Exception):
+    """The scheduler can't be used: status 2 for an address that can't be
+    one, 1 for one that doesn't answer."""
 
-    with Client(address) as client:
-        workers = sum(client.nthreads().values())
-        # (client.map's own key= names the tasks: the values go as lists)
-        tasks = batches(work, workers)
-        futures = client.map(convert_batch, tasks, [colors] * len(tasks), [key] * len(tasks),
-                             pure=False)
+    def __init__(self, message: str, status: int):
+        super().__init__(message)
+        self.status = status
+
+
+def connect(address: str):
+    """A dask.distributed Client of the scheduler at address, or a
+    SchedulerError."""
+    try:
+        from distributed import Client
+    except ImportError:
+        raise SchedulerError("--scheduler needs dask.distributed, which is not installed",
+                             1) from None
+    try:
+        return Client(address)
+    except ValueError as error:  # no port, an unknown scheme...
+        failure = SchedulerError(f"not a scheduler address: {address!r} ({error})", 2)
+    except OSError as error:  # no answer within distributed.comm.timeouts.connect
+        failure = SchedulerError(f"cannot reach the scheduler at {address} ({error})", 1)
+    # The half-made Client goes now, while its event loop runs: left to the
+    # end, its __del__ would wait for a dead loop and print a traceback.
+    gc.collect()
+    raise failure
+
+
+def run_on_dask(work, colors: int, key: int, client) -> Iterator[Outcome]:
+    from distributed import as_completed as dask_completed
+
+    workers = sum(client.nthreads().values())
+    # (client.map's own key= names the tasks: the values go as lists)
+    tasks = batches(work, workers)
+    futures = client.map(convert_batch, tasks, [colors] * len(tasks), [key] * len(tasks),
+                         pure=False)
+    batch_of = {future.key: task for future, task in zip(futures, tasks)}
+    try:
         for future in dask_completed(futures):
-            yield from future.result()
+            try:
+                outcomes = future.result()
+            except Exception as error:  # KilledWorker, or the task raised
+                outcomes = lost(batch_of[future.key], error)
+            yield from outcomes
+    except BaseException:
+        client.cancel(futures)
+        raise
 
 
 def progress(outcomes: Iterable[Outcome], total: int) -> Iterable[Outcome]:
@@ -194,18 +315,46 @@ def summary(outcomes: List[Outcome], write: Callable[[str], None]) -> None:
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
+    try:
+        return _main(argv)
+    except KeyboardInterrupt:
+        # A conversion under way finished or was undone: no temporary file.
+        print("interrupted", file=sys.stderr)
+        return 130
+
+
+def _main(argv: Optional[Sequence[str]]) -> int:
     options = parser().parse_args(argv)
     if options.jobs < 1:
-        parser().error("--jobs takes 1 or more")
+        options.convert_parser.error("--jobs takes 1 or more")
+    client = None
+    if options.scheduler:  # before anything is made: DIR included
+        try:
+            client = connect(options.scheduler)
+        except SchedulerError as error:
+            if error.status == 2:
+                options.convert_parser.error(str(error))
+            print(f"python -m daz: {error}", file=sys.stderr)
+            return error.status
+    try:
+        return _convert(options, client)
+    finally:
+        if client is not None:
+            client.close()
+
+
+def _convert(options: argparse.Namespace, client) -> int:
     out = os.path.abspath(options.out)
     try:
         os.makedirs(out, exist_ok=True)
     except OSError as error:
         print(f"cannot create {out}: {error.strerror}", file=sys.stderr)
         return 1
-    work, outcomes = plan(expand(options.sources), out)
-    if options.scheduler:
-        running = run_on_dask(work, options.colors, options.key, options.scheduler)
+    files, outcomes = expand(options.sources)
+    work, refused = plan(files, out)
+    outcomes += refused
+    if client is not None:
+        running = run_on_dask(work, options.colors, options.key, client)
     elif options.jobs > 1:
         running = run_in_processes(work, options.colors, options.key, options.jobs)
     else:

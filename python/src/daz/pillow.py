@@ -12,10 +12,15 @@ straight into the memory the image then uses; an 8-bit image with key 0,
 whose rows are stored as they are, is read (or memory-mapped) by Pillow's
 own raw reader, as a BMP is.
 
-A daz file cut short: load() raises OSError ("image file is truncated"),
-unless ImageFile.LOAD_TRUNCATED_IMAGES is set; then the rows present are
-where they belong and the missing ones are index 0 (for rows stored
-bottom-up, the usual case, the missing rows are the top ones).
+A daz file cut short: load() and verify() raise OSError ("image file is
+truncated"), load() not when ImageFile.LOAD_TRUNCATED_IMAGES is set; then
+the rows present are where they belong and the missing ones are index 0 (for
+rows stored bottom-up, the usual case, the missing rows are the top ones). A
+file cut before its rows, inside the header or the palette, is not
+identified, as Pillow's own formats aren't: UnidentifiedImageError.
+
+ImageFile.Parser takes a daz file piece by piece: the decoder "daz" gathers
+the bytes up to the last row, then decodes them in one call.
 
 Saving takes mode "P" images only: 4 bits per pixel when the palette has at
 most 16 entries and every index fits in 4 bits, else 8; the canonical layout
@@ -27,20 +32,23 @@ saved by Pillow as an indexed PNG.
 
 from __future__ import annotations
 
+import os
 from typing import BinaryIO
 
 from PIL import Image, ImageFile, ImagePalette
 
-from . import _daz, _read_daz_stream, encode
-from ._errors import DazError
+from . import Limits, _daz, _limits, _read_daz_stream, _read_head, encode
+from ._errors import ERR_NO_ROWS, ERR_NOT_DAZ, ERR_TRUNCATED, DazError
 
 FORMAT = "DAZ"
 MIME = "image/x-daz"
-_ERR_NO_ROWS = -9
+# The plugin allows any image the format holds: Pillow's decompression bomb
+# check (Image.MAX_IMAGE_PIXELS) decides, before any pixel is read.
+_BOUNDS = _limits(Limits.format_bounds())
 
 
 def _accept(prefix: bytes) -> bool:
-    return prefix[:2] == b"EW"
+    return _daz.guess_format(prefix) == _daz.FORMAT_DAZ
 
 
 def _set_mode(image: Image.Image, mode: str) -> None:
@@ -56,22 +64,22 @@ class DazImageFile(ImageFile.ImageFile):
     format_description = "daz palette image"
 
     def _open(self) -> None:
-        head = self.fp.read(24)
-        if len(head) < 24 or not _accept(head):
-            raise SyntaxError("not a daz image")
-        colors = int.from_bytes(head[10:12], "little", signed=True)
-        if 1 <= colors <= 256:
-            head += self.fp.read(4 * colors)
         # The format's own bounds only: Pillow's bomb check decides the rest.
-        record = _daz.read_header(head, True)
+        try:
+            record, _head = _read_head(self.fp, self.filename or None)
+        except DazError as error:
+            if error.code in (ERR_NOT_DAZ, ERR_TRUNCATED):  # Pillow: "cannot identify"
+                raise SyntaxError(f"not a daz image: {error.message}") from error
+            raise
         width, height, _rows, bits, colors, key = record[:6]
         _set_mode(self, "P")
         self._size = (width, abs(height))
         self.palette = ImagePalette.raw("RGB", record[9])
         self.info.update(key=key, colors=colors, bits=bits)
-        self.tile = [("daz", (0, 0) + self.size, 0, None)]
         row_size, pixel_offset = record[6], record[7]
-        if key == 0 and bits == 8 and self._holds_rows(pixel_offset + row_size * abs(height)):
+        self._end = pixel_offset + row_size * abs(height)  # where the last row ends
+        self.tile = [("daz", (0, 0) + self.size, 0, (self._end,))]
+        if key == 0 and bits == 8 and self._holds_rows(self._end):
             # Key 0 adds nothing to any byte: the rows are an 8-bit bitmap's,
             # which Pillow reads (or maps) itself, as it does a BMP.
             orientation = -1 if height > 0 else 1
@@ -86,21 +94,31 @@ class DazImageFile(ImageFile.ImageFile):
         finally:
             self.fp.seek(here)
 
+    def verify(self) -> None:
+        """Whether every row the header claims is there, without decoding."""
+        if not self._holds_rows(self._end):
+            raise OSError("image file is truncated")
+        super().verify()
+
     def load(self):  # type: ignore[override]
         if self.tile and self.tile[0][0] == "daz":
             self._decode()
         return ImageFile.ImageFile.load(self)
 
     def _decode(self) -> None:
-        self.fp.seek(0)
         name = self.filename or None
         try:
-            data = _read_daz_stream(self.fp, name, True)
-            record, indices = _daz.decode(data, True, True)
+            done = None
+            if name and getattr(self, "_exclusive_fp", False):  # opened from this path
+                done = _daz.decode_file(os.fsencode(name), _BOUNDS, True)
+            if done is None:
+                self.fp.seek(0)
+                done = _daz.decode(_read_daz_stream(self.fp, name), _BOUNDS, True)
+            record, indices = done
             rows = record[2]
         except DazError as error:
-            if error.code != _ERR_NO_ROWS or not ImageFile.LOAD_TRUNCATED_IMAGES:
-                if error.code == _ERR_NO_ROWS:
+            if error.code != ERR_NO_ROWS or not ImageFile.LOAD_TRUNCATED_IMAGES:
+                if error.code == ERR_NO_ROWS:
                     raise OSError("image file is truncated (no whole row)") from error
                 raise
             indices, rows = None, 0
@@ -117,6 +135,24 @@ class DazImageFile(ImageFile.ImageFile):
                 getattr(self, "_close_exclusive_fp_after_loading", True):
             self.fp.close()
             self.fp = None
+
+
+class DazDecoder(ImageFile.PyDecoder):
+    """The decoder "daz", for ImageFile.Parser: it gathers the file from its
+    first byte up to the end of its last row (the tile's argument), then
+    decodes it in one library call."""
+
+    def init(self, args: tuple) -> None:
+        (self._end,) = args
+        self._data = bytearray()
+
+    def decode(self, buffer: bytes) -> tuple:
+        self._data += buffer
+        if len(self._data) < self._end:
+            return len(buffer), 0
+        _record, indices = _daz.decode(self._data[:self._end], _BOUNDS, False)
+        self.set_as_raw(bytes(memoryview(indices)), "P")
+        return -1, 0
 
 
 def _save(image: Image.Image, fp: BinaryIO, filename: str) -> None:
@@ -138,6 +174,7 @@ def _save(image: Image.Image, fp: BinaryIO, filename: str) -> None:
 
 
 Image.register_open(FORMAT, DazImageFile, _accept)
+Image.register_decoder("daz", DazDecoder)
 Image.register_save(FORMAT, _save)
 Image.register_extension(FORMAT, ".daz")
 Image.register_mime(FORMAT, MIME)
