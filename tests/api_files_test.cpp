@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -334,6 +336,17 @@ TEST(ApiFiles, FileCallsGiveTheirCodes) {
     auto toPng = [](const std::string& in, const std::string& to) {
         return daz_export_file(in.c_str(), to.c_str(), nullptr, DAZ_FORMAT_PNG);
     };
+    // A FIFO can be read once: the format is told from the bytes the
+    // conversion then uses.
+    auto throughFifo = [&](const std::string& in, const std::string& to) {
+        const std::string fifo = dir.file("fifo");
+        EXPECT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        std::thread writer([&] { writeFile(fifo, readFile(in)); });
+        const int result = convert(fifo, to, 0);
+        writer.join();
+        ::unlink(fifo.c_str());
+        return result;
+    };
     Bytes notBmp = readFile(dir.file("ok.bmp"));
     putU32(notBmp, 18, 0); // a width of 0
 
@@ -367,12 +380,17 @@ TEST(ApiFiles, FileCallsGiveTheirCodes) {
         {"to bmp", toBmp(daz, dir.file("back.bmp")), DAZ_OK},
         {"to png", toPng(daz, dir.file("back.png")), DAZ_OK},
         {"png back", convert(dir.file("back.png"), dir.file("again.daz"), 0), DAZ_OK},
+        {"bmp through a FIFO", throughFifo(ok, dir.file("fifo-bmp.daz")), DAZ_OK},
+        {"png through a FIFO", throughFifo(dir.file("back.png"), dir.file("fifo-png.daz")), DAZ_OK},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.error, c.expected) << c.name;
     }
     EXPECT_FALSE(fileExists(out));
     EXPECT_EQ(readFile(dir.file("again.daz")).size(), readFile(daz).size());
+    ASSERT_EQ(convert(ok, dir.file("key0.daz"), 0), DAZ_OK);
+    EXPECT_EQ(readFile(dir.file("fifo-bmp.daz")), readFile(dir.file("key0.daz")));
+    EXPECT_EQ(readFile(dir.file("fifo-png.daz")), readFile(dir.file("again.daz")));
 }
 
 TEST(ApiFiles, InMemoryCallsRefuseNullPointers) {

@@ -313,7 +313,8 @@ DAZ_API void daz_encoder_destroy(daz_encoder* encoder);
  * a device or FIFO is written directly; a replaced file keeps its mode, and
  * as root its owner. Paths in UTF-8. DAZ_ERR_CREATE when the destination is
  * the source itself. Each call reads its source in pieces, never whole but
- * for an interlaced PNG or output to a device or FIFO, which may give
+ * for an interlaced PNG, output to a device or FIFO, and a source that is a
+ * device or FIFO (read once, so held whole up to max_bytes): these may give
  * DAZ_ERR_TOO_BIG_TO_HOLD. */
 
 /* daz_convert from a file: source of any format daz_guess_format knows but

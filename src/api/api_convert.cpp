@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
+#include <vector>
 
 namespace orvx {
 
@@ -126,22 +128,54 @@ const ExportEntry* exportEntry(int format) {
     return nullptr;
 }
 
-// The first bytes of the file at path, to tell its format: DAZ_OK,
-// DAZ_ERR_OPEN or DAZ_ERR_READ.
-int readFormat(const char* path, daz_format& format) {
+// The file at path, opened once to tell its format from its first bytes.
+// A regular file is read again by its conversion; a FIFO or a device can't
+// be, so it is held whole in held, up to maxHeld bytes (past them,
+// DAZ_ERR_TOO_BIG_TO_HOLD). DAZ_OK, DAZ_ERR_OPEN or DAZ_ERR_READ.
+int readSource(const char* path, std::uint64_t maxHeld, daz_format& format, bool& isHeld,
+               std::vector<std::uint8_t>& held) {
     std::FILE* file = openFileForReading(path);
     if (file == nullptr) {
         return DAZ_ERR_OPEN;
     }
     std::array<std::uint8_t, DAZ_GUESS_BYTES> bytes{};
-    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
-    const bool failed = std::ferror(file) != 0;
-    static_cast<void>(std::fclose(file));
-    if (failed) {
-        return DAZ_ERR_READ;
+    std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
+    isHeld = std::fseek(file, 0, SEEK_SET) != 0;
+    int result = std::ferror(file) != 0 ? DAZ_ERR_READ : DAZ_OK;
+    if (result == DAZ_OK && isHeld) {
+        held.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(got));
+        std::array<std::uint8_t, 65536> piece{};
+        while ((got = std::fread(piece.data(), 1, piece.size(), file)) > 0) {
+            if (held.size() + got > maxHeld) {
+                result = DAZ_ERR_TOO_BIG_TO_HOLD;
+                break;
+            }
+            held.insert(held.end(), piece.begin(),
+                        piece.begin() + static_cast<std::ptrdiff_t>(got));
+        }
+        if (result == DAZ_OK && std::ferror(file) != 0) {
+            result = DAZ_ERR_READ;
+        }
     }
-    format = guessFormat(bytes.data(), got);
-    return DAZ_OK;
+    static_cast<void>(std::fclose(file));
+    format = guessFormat(bytes.data(), isHeld ? held.size() : got);
+    return result;
+}
+
+// daz_convert_file for a source held whole: converted in memory, then
+// written as daz_write_file writes.
+int convertHeld(const std::vector<std::uint8_t>& held, const char* destination,
+                const daz_limits* limits, int colors, std::uint16_t key, std::uint64_t* undefined) {
+    std::size_t size = 0;
+    int result =
+        daz_convert(held.data(), held.size(), limits, colors, key, nullptr, 0, &size, nullptr);
+    if (result != DAZ_OK) {
+        return result;
+    }
+    std::vector<std::uint8_t> daz(size);
+    result = daz_convert(held.data(), held.size(), limits, colors, key, daz.data(), daz.size(),
+                         &size, undefined);
+    return result != DAZ_OK ? result : daz_write_file(destination, daz.data(), size);
 }
 
 } // namespace
@@ -191,13 +225,18 @@ int daz_convert_file(const char* source, const char* destination, const daz_limi
     }
     return guarded([&]() -> int {
         daz_format format = DAZ_FORMAT_UNKNOWN;
-        const int read = readFormat(source, format);
+        bool isHeld = false;
+        std::vector<std::uint8_t> held;
+        const int read = readSource(source, maxBytes(limits), format, isHeld, held);
         if (read != DAZ_OK) {
             return read;
         }
         const FormatEntry* input = formatEntry(format);
         if (input == nullptr || input->convertFile == nullptr) {
             return DAZ_ERR_FORMAT;
+        }
+        if (isHeld) {
+            return convertHeld(held, destination, limits, colors, key, undefined);
         }
         CallBounds bounds{limits};
         const PlanCheck check{checkBounds, &bounds};
