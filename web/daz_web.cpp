@@ -107,6 +107,13 @@ EMSCRIPTEN_KEEPALIVE const char* web_success_banner() {
     return orvx::SUCCESS_BANNER;
 }
 
+// The largest file the page hands over: it checks File.size against this
+// before it reads or allocates anything, as a size past 2^32 would wrap in
+// the module's 32-bit size_t.
+EMSCRIPTEN_KEEPALIVE double web_max_input() {
+    return static_cast<double>(MAX_INPUT_BYTES);
+}
+
 // A bitmap (png 0) or an indexed PNG (png 1) to daz, as orvx -c and pngdaz.
 EMSCRIPTEN_KEEPALIVE int web_from_image(int png, const std::uint8_t* data, std::size_t size,
                                         int colors, int key) {

@@ -13,6 +13,7 @@ function codecWorker(createDazCodec) {
   const FAILURE_PNG = 2;
   const DAZ_ERR_LIMITS = -3;
   const DAZ_ERR_MEMORY = -4;
+  const DAZ_ERR_TOO_BIG_TO_HOLD = -15;
   const DAZ_ERR_READ = -17;
   let codec = null;
   let memoryLines = [];
@@ -184,6 +185,16 @@ function codecWorker(createDazCodec) {
     return result.info && result.info.rgba ? [result.info.rgba.buffer] : [];
   }
 
+  // What a file past the module's input limit gets, from its size alone:
+  // the lines the limit gives a daz file (dazpng's, then dazbmp's) or an
+  // image (orvx -c's and pngdaz's).
+  function tooBig(job) {
+    if (job.kind === 'daz') {
+      return [failureLine(FAILURE_PNG, DAZ_ERR_LIMITS), failureLine(FAILURE_BMP, DAZ_ERR_LIMITS)];
+    }
+    return [failureLine(0, DAZ_ERR_TOO_BIG_TO_HOLD)];
+  }
+
   self.onmessage = async (event) => {
     await ready;
     const job = event.data;
@@ -191,11 +202,18 @@ function codecWorker(createDazCodec) {
     let result;
     let readMs = 0;
     try {
-      const started = performance.now();
-      job.bytes = await readIn(job.file);
-      readMs = performance.now() - started;
-      if (job.bytes === null) {
-        result = { lines: [failureLine(kind, DAZ_ERR_MEMORY)] };
+      // File.size, a double, is checked before anything is read or
+      // allocated: in the module a size is 32 bits (4 GiB + 100 bytes would
+      // be 100).
+      if (job.file.size > codec._web_max_input()) {
+        result = { lines: tooBig(job) };
+      } else {
+        const started = performance.now();
+        job.bytes = await readIn(job.file);
+        readMs = performance.now() - started;
+        if (job.bytes === null) {
+          result = { lines: [failureLine(kind, DAZ_ERR_MEMORY)] };
+        }
       }
     } catch (failure) {
       // Gone or changed since it was picked: what the commands say when a
@@ -289,8 +307,9 @@ function codecWorker(createDazCodec) {
     return (dot > 0 ? name.slice(0, dot) : name) + extension;
   }
 
+  // A result that failed before its arguments were read has no key.
   function hex(key) {
-    return key.toString(16).toUpperCase().padStart(4, '0');
+    return typeof key === 'number' ? key.toString(16).toUpperCase().padStart(4, '0') : '';
   }
 
   function clearLinks() {
@@ -378,7 +397,10 @@ function codecWorker(createDazCodec) {
     $('result').hidden = false;
     $('name').textContent = name;
     document.body.dataset.state = 'busy';
+    // The last file's result goes now: whatever happens to this one, its
+    // facts, preview and palette never stand under this name.
     clearLinks();
+    showInfo(null, []);
     showLines(['Conversione in corso...'], false);
     const result = await run(job);
     if (current === null || current.name !== name || result.id !== jobs) {
@@ -393,7 +415,7 @@ function codecWorker(createDazCodec) {
         extra.push(...fact('Chiave', hex(result.info.key)));
       }
     }
-    if (kind !== 'daz') {
+    if (kind !== 'daz' && typeof result.colors === 'number') {
       extra.push(...fact('Colori tenuti', result.colors === 0 ? 'tutti' : String(result.colors)),
                  ...fact('Chiave usata', hex(result.key)));
     }
@@ -421,8 +443,14 @@ function codecWorker(createDazCodec) {
       return;
     }
     opened = performance.now();
-    // The first bytes tell the kind; the worker reads the whole file itself.
-    const start = new Uint8Array(await file.slice(0, 8).arrayBuffer());
+    // The first bytes tell the kind; the worker reads the whole file itself
+    // (and says so when it can't: a file gone since it was picked).
+    let start = new Uint8Array(0);
+    try {
+      start = new Uint8Array(await file.slice(0, 8).arrayBuffer());
+    } catch (unreadable) {
+      // told by its name alone
+    }
     current = { name: file.name, kind: kindOf(file.name, start), file };
     convertButton.disabled = current.kind === 'daz';
     await convert();
