@@ -358,6 +358,15 @@ def test_no_request_leaves_the_page_after_load(browser, url, scheme):
     assert len(downloads(browser)) == 2  # the page works from this scheme too
 
 
+def test_the_footer_links_the_license(browser, url):
+    open_page(browser, url)
+    link = browser.find_element(By.CSS_SELECTOR, "footer a[href]")
+    assert "MIT" in link.text
+    browser.get(link.get_attribute("href"))
+    shown = browser.find_element(By.TAG_NAME, "body").text
+    assert shown.split() == (SOURCE / "LICENSE").read_text().split()
+
+
 def big_bitmap(path: Path) -> None:
     """An 8192 x 8192 8-bit bitmap of a gradient with some noise."""
     width = height = 8192
