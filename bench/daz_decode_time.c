@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     daz_info info;
     size_t indices_size = 0;
     if (daz_inspect(data, (size_t)size, &info) != DAZ_OK ||
-        daz_decoded_size(&info, &indices_size, NULL) != DAZ_OK) {
+        daz_decoded_size(&info, NULL, &indices_size, NULL) != DAZ_OK) {
         return 1;
     }
     unsigned char* indices = malloc(indices_size);

@@ -1,7 +1,7 @@
 /* daz_to_pam - decodes a daz image to a PAM image, or to a PPM one.
  *
  * PAM (P7, RGB_ALPHA): the pixels as daz_decode_rgba gives them, an index
- * past the palette as opaque magenta (DAZ_UNDEFINED_RGBA). PPM (P6, with
+ * past the palette as opaque magenta (the DAZ_UNDEFINED_* bytes). PPM (P6, with
  * -p): the indices from daz_decode looked up in its palette, the same
  * magenta past it. Rows top first either way, as the calls give them.
  *
@@ -59,7 +59,7 @@ static int decode(const unsigned char* data, size_t size, int ppm, unsigned char
     unsigned char* pixels;
     int error = daz_inspect(data, size, &info);
     if (error == DAZ_OK) {
-        error = daz_decoded_size(&info, &indices_size, &rgba_size);
+        error = daz_decoded_size(&info, NULL, &indices_size, &rgba_size);
     }
     if (error != DAZ_OK) {
         return error;
@@ -93,9 +93,9 @@ static int decode(const unsigned char* data, size_t size, int ppm, unsigned char
             if ((int)index < info.colors) {
                 memcpy(pixels + 3 * i, palette + 4 * index, 3);
             } else {
-                pixels[3 * i] = (uint8_t)(DAZ_UNDEFINED_RGBA >> 24);
-                pixels[3 * i + 1] = (uint8_t)(DAZ_UNDEFINED_RGBA >> 16);
-                pixels[3 * i + 2] = (uint8_t)(DAZ_UNDEFINED_RGBA >> 8);
+                pixels[3 * i] = DAZ_UNDEFINED_RED;
+                pixels[3 * i + 1] = DAZ_UNDEFINED_GREEN;
+                pixels[3 * i + 2] = DAZ_UNDEFINED_BLUE;
             }
         }
         free(indices);

@@ -55,7 +55,7 @@ void fuzzApiDecodeOne(const std::uint8_t* data, std::size_t size) {
     std::size_t indicesSize = 0;
     std::size_t rgbaSize = 0;
     if (code == DAZ_OK) {
-        code = daz_decoded_size(&info, &indicesSize, &rgbaSize);
+        code = daz_decoded_size(&info, &limits, &indicesSize, &rgbaSize);
     }
     if (code != DAZ_OK || rgbaSize > limits.max_bytes) {
         return;
@@ -80,7 +80,8 @@ void fuzzApiDecodeOne(const std::uint8_t* data, std::size_t size) {
             require(std::memcmp(pixel, palette.data() + 4 * std::size_t{indices[i]}, 3) == 0 &&
                     pixel[3] == 255);
         } else {
-            require(pixel[0] == 255 && pixel[1] == 0 && pixel[2] == 255 && pixel[3] == 255);
+            require(pixel[0] == DAZ_UNDEFINED_RED && pixel[1] == DAZ_UNDEFINED_GREEN &&
+                    pixel[2] == DAZ_UNDEFINED_BLUE && pixel[3] == DAZ_UNDEFINED_ALPHA);
         }
     }
 }
@@ -91,13 +92,16 @@ void fuzzApiRoundTripOne(const std::uint8_t* data, std::size_t size) {
         return;
     }
     const std::uint32_t width = data[0] == 0 ? 1U : data[0];
-    const std::uint32_t height = data[1] == 0 ? 1U : data[1];
+    const std::uint32_t rows = data[1] == 0 ? 1U : data[1];
     const int bits = (data[2] & 1U) != 0 ? 4 : 8;
+    const bool topDown = (data[2] & 2U) != 0;
+    const std::int32_t height =
+        topDown ? -static_cast<std::int32_t>(rows) : static_cast<std::int32_t>(rows);
     const int maxIndex = bits == 4 ? 16 : 256;
     const int entries = 1 + data[3] % maxIndex;
     const int kept = data[4] % (entries + 1);
     const auto key = static_cast<std::uint16_t>(data[5] | data[6] << 8U);
-    std::vector<std::uint8_t> indices(std::size_t{width} * height);
+    std::vector<std::uint8_t> indices(std::size_t{width} * rows);
     for (std::size_t i = 0; i < indices.size(); ++i) {
         const std::uint8_t byte = PARAMETERS + i < size ? data[PARAMETERS + i] : 0;
         indices[i] = static_cast<std::uint8_t>(byte % maxIndex);
@@ -124,5 +128,5 @@ void fuzzApiRoundTripOne(const std::uint8_t* data, std::size_t size) {
     daz_info info;
     require(daz_decode(daz.data(), daz.size(), nullptr, &info, nullptr, back.data(), back.size()) ==
             DAZ_OK);
-    require(back == indices && info.key == key && info.colors == colors);
+    require(back == indices && info.key == key && info.colors == colors && info.height == height);
 }

@@ -16,8 +16,8 @@ void fuzzApiInspectOne(const std::uint8_t* data, std::size_t size);
 // palette entry (or the colour for an index past the palette).
 void fuzzApiDecodeOne(const std::uint8_t* data, std::size_t size);
 
-// Input: width (1 byte), height (1 byte), bits (4 if the low bit is set,
-// else 8), entries (1 byte), kept colours (1 byte), key (2 bytes), then the
-// indices. daz_encode then daz_decode gives the indices back, and the count
-// of undefined pixels is the count of indices past the kept palette.
+// Input: width (1 byte), rows (1 byte), bits (4 if the low bit is set,
+// else 8; rows stored top-down, a negative height, if the next one is), entries (1 byte), kept
+// colours (1 byte), key (2 bytes), then the indices. daz_encode then daz_decode gives the indices
+// back, and the count of undefined pixels is the count of indices past the kept palette.
 void fuzzApiRoundTripOne(const std::uint8_t* data, std::size_t size);

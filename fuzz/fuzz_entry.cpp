@@ -80,7 +80,8 @@ void checkRun(bool codeInTable, bool failed, const std::string& source,
 // Input: 2 bytes of colour count, 2 of key, then the image, through convert,
 // whose codes go down to lowestCode.
 void fuzzIntoDaz(const std::uint8_t* data, std::size_t size, const char* sourceName,
-                 ConvertResult (*convert)(const char*, const char*, int, std::uint16_t),
+                 ConvertResult (*convert)(const char*, const char*, int, std::uint16_t,
+                                          const PlanCheck*),
                  ConvertResult lowestCode) {
     if (size < 4) {
         return;
@@ -90,18 +91,18 @@ void fuzzIntoDaz(const std::uint8_t* data, std::size_t size, const char* sourceN
     const std::string source = workDir() + "/" + sourceName;
     const std::string destination = workDir() + "/out.daz";
     writeInput(source, data + 4, size - 4);
-    const ConvertResult result = convert(source.c_str(), destination.c_str(), count, key);
+    const ConvertResult result = convert(source.c_str(), destination.c_str(), count, key, nullptr);
     checkRun(result >= lowestCode, result < 0, source, destination);
 }
 
 // Input: the daz file, through decode.
 void fuzzFromDaz(const std::uint8_t* data, std::size_t size, const char* destinationName,
-                 DecodeResult (*decode)(const char*, const char*)) {
+                 int (*decode)(const char*, const char*, const PlanCheck*)) {
     const std::string source = workDir() + "/in.daz";
     const std::string destination = workDir() + "/" + destinationName;
     writeInput(source, data, size);
-    const DecodeResult result = decode(source.c_str(), destination.c_str());
-    checkRun(result >= -DECODE_CODE_COUNT && result <= 0, result < 0, source, destination);
+    const int result = decode(source.c_str(), destination.c_str(), nullptr);
+    checkRun(result >= DAZ_ERR_FORMAT && result <= DAZ_OK, result < 0, source, destination);
 }
 
 } // namespace

@@ -1,6 +1,9 @@
 // The library's calls on bitmaps in memory and on files: the same bytes, the
 // same counts and the codes the commands give.
 #include "api_support.h"
+#include "convert/bmp_to_daz.h"
+#include "convert/daz_to_bmp.h"
+#include "convert/daz_to_png.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +16,19 @@ namespace {
 const std::string SOURCE = ORVX_SOURCE_DIR;
 const std::string SUITE = ORVX_BMPSUITE;
 
-using ToMemory = int (*)(const void*, size_t, void*, size_t, size_t*);
-using FromDazFile = int (*)(const char*, const char*);
+using namespace orvx;
+
+// daz_export's and daz_export_file's outputs, and the commands' conversions
+// back.
+struct Export {
+    int format;
+    int (*command)(const char*, const char*, const PlanCheck*);
+};
+constexpr Export EXPORTS[] = {{DAZ_FORMAT_BMP, convertDazToBmp}, {DAZ_FORMAT_PNG, convertDazToPng}};
+
+int exportInMemory(int format, const Bytes& daz, void* out, size_t capacity, size_t* written) {
+    return daz_export(daz.data(), daz.size(), nullptr, format, out, capacity, written);
+}
 
 std::vector<std::string> inputs() {
     std::vector<std::string> paths{SOURCE + "/samples/sample4.bmp",
@@ -36,64 +50,83 @@ std::vector<std::string> inputs() {
 } // namespace
 
 // Every sample, saved hostile input and BMP Suite file, with several counts
-// and keys: daz_from_bmp gives the file, the count and the code that
-// daz_convert_bmp_file (orvx -c) gives.
-TEST(ApiFiles, FromBmpGivesWhatTheCommandWrites) {
+// and keys: daz_convert and daz_convert_file give the file, the count and
+// the code that orvx -c gives, or, for a file that doesn't start as a
+// bitmap, what its own format's command gives (DAZ_ERR_FORMAT: none).
+TEST(ApiFiles, ConvertGivesWhatTheCommandWrites) {
     int converted = 0;
     for (const std::string& path : inputs()) {
         const Bytes bmp = readFile(path);
         for (const auto& [colors, key] : {std::pair{0, 0}, std::pair{1, 0x1F2E},
                                           std::pair{12, 0xBEEF}, std::pair{200, 0xFFFF}}) {
             const auto k = static_cast<std::uint16_t>(key);
-            const Outcome file = throughFile(daz_convert_bmp_file, path, colors, k);
-            EXPECT_EQ(inMemory(daz_from_bmp, bmp, colors, k), file) << path << " " << colors;
+            const Outcome file = throughCommand(bmp, path, colors, k);
+            EXPECT_EQ(inMemory(bmp, colors, k), file) << path << " " << colors;
+            EXPECT_EQ(throughFile(convertFileUnlimited, path, colors, k), file) << path;
             converted += file.error == DAZ_OK ? 1 : 0;
         }
     }
     EXPECT_GE(converted, 8);
 }
 
-TEST(ApiFiles, ShortBufferIsRefusedAndNothingGoesPastIt) {
+TEST(ApiFiles, ShortBufferIsRefusedAndLeftUntouched) {
     const Bytes bmp = readFile(SOURCE + "/samples/sample8.bmp");
-    // The calls back, each a byte short.
     size_t dazSize = 0;
-    ASSERT_EQ(daz_from_bmp(bmp.data(), bmp.size(), 0, 7, nullptr, 0, &dazSize, nullptr), DAZ_OK);
-    Bytes daz(dazSize);
-    ASSERT_EQ(daz_from_bmp(bmp.data(), bmp.size(), 0, 7, daz.data(), dazSize, &dazSize, nullptr),
+    ASSERT_EQ(daz_convert(bmp.data(), bmp.size(), nullptr, 0, 7, nullptr, 0, &dazSize, nullptr),
               DAZ_OK);
-    for (const ToMemory call : {ToMemory{daz_to_bmp}, ToMemory{daz_to_png}}) {
-        size_t size = 0;
-        ASSERT_EQ(call(daz.data(), daz.size(), nullptr, 0, &size), DAZ_OK);
-        Bytes out(size, 0xA5);
-        size_t written = 12345;
-        EXPECT_EQ(call(daz.data(), daz.size(), out.data(), size - 1, &written), DAZ_ERR_BUFFER);
-        EXPECT_EQ(written, 12345U);
-        EXPECT_EQ(out.back(), 0xA5);
+    Bytes daz(dazSize);
+    ASSERT_EQ(
+        daz_convert(bmp.data(), bmp.size(), nullptr, 0, 7, daz.data(), dazSize, &dazSize, nullptr),
+        DAZ_OK);
+    size_t pngSize = 0;
+    ASSERT_EQ(exportInMemory(DAZ_FORMAT_PNG, daz, nullptr, 0, &pngSize), DAZ_OK);
+    Bytes png(pngSize);
+    ASSERT_EQ(exportInMemory(DAZ_FORMAT_PNG, daz, png.data(), pngSize, &pngSize), DAZ_OK);
+    // Each call into a buffer a byte short, and others shorter: refused, and
+    // not one byte of the buffer written.
+    using Call = std::function<int(void*, size_t, size_t*)>;
+    const auto convert = [](const Bytes& input) -> Call {
+        return [&input](void* out, size_t capacity, size_t* written) {
+            return daz_convert(input.data(), input.size(), nullptr, 0, 7, out, capacity, written,
+                               nullptr);
+        };
+    };
+    const auto exporting = [&daz](int format) -> Call {
+        return [&daz, format](void* out, size_t capacity, size_t* written) {
+            return exportInMemory(format, daz, out, capacity, written);
+        };
+    };
+    const std::pair<const char*, Call> calls[] = {
+        {"daz_export to BMP", exporting(DAZ_FORMAT_BMP)},
+        {"daz_export to PNG", exporting(DAZ_FORMAT_PNG)},
+        {"daz_convert from BMP", convert(bmp)},
+        {"daz_convert from PNG", convert(png)},
+    };
+    for (const auto& [name, call] : calls) {
+        size_t needed = 0;
+        ASSERT_EQ(call(nullptr, 0, &needed), DAZ_OK) << name;
+        ASSERT_GT(needed, 1024U) << name;
+        for (const size_t capacity : {size_t{0}, size_t{23}, size_t{1000}, needed - 1}) {
+            Bytes out(needed + 16, 0xA5);
+            size_t written = 12345;
+            EXPECT_EQ(call(out.data(), capacity, &written), DAZ_ERR_BUFFER) << name << capacity;
+            EXPECT_EQ(written, 12345U) << name;
+            EXPECT_EQ(out, Bytes(needed + 16, 0xA5)) << name << ", capacity " << capacity;
+        }
     }
     // The size query gives the size alone, whatever the capacity says.
     size_t needed = 0;
     std::uint64_t undefined = 99;
-    ASSERT_EQ(daz_from_bmp(bmp.data(), bmp.size(), 0, 7, nullptr, 10, &needed, &undefined), DAZ_OK);
+    ASSERT_EQ(daz_convert(bmp.data(), bmp.size(), nullptr, 0, 7, nullptr, 10, &needed, &undefined),
+              DAZ_OK);
     EXPECT_EQ(undefined, 99U);
-    ASSERT_GT(needed, 1024U);
-    for (const size_t capacity : {size_t{0}, size_t{23}, size_t{1000}, needed - 1}) {
-        Bytes out(needed + 16, 0xA5);
-        size_t written = 12345;
-        EXPECT_EQ(
-            daz_from_bmp(bmp.data(), bmp.size(), 0, 7, out.data(), capacity, &written, nullptr),
-            DAZ_ERR_BUFFER)
-            << capacity;
-        EXPECT_EQ(written, 12345U);
-        EXPECT_EQ(Bytes(out.begin() + static_cast<long>(capacity), out.end()),
-                  Bytes(out.size() - capacity, 0xA5))
-            << capacity;
-    }
+    EXPECT_EQ(needed, dazSize);
 }
 
-// daz_to_bmp and daz_to_png against dazbmp's and dazpng's file calls, on the
-// commands' saved hostile inputs and on daz files of the samples (bottom-up,
+// daz_export and daz_export_file against dazbmp's and dazpng's conversions,
+// on the commands' saved hostile inputs and on daz files of the samples (bottom-up,
 // top-down, odd 4-bit widths, bytes past the rows): the same code and bytes.
-TEST(ApiFiles, ToBmpAndToPngGiveWhatTheCommandsWrite) {
+TEST(ApiFiles, ExportGivesWhatTheCommandsWrite) {
     TempDir dir;
     std::vector<std::string> inputs;
     for (const char* folder : {"/fuzz/regressions/dazbmp", "/fuzz/regressions/dazpng"}) {
@@ -103,9 +136,9 @@ TEST(ApiFiles, ToBmpAndToPngGiveWhatTheCommandsWrite) {
     }
     for (const auto& [sample, key] : {std::pair{"sample4", 0}, std::pair{"sample8", 0xBEEF}}) {
         inputs.push_back(dir.file(std::string(sample) + ".daz"));
-        ASSERT_EQ(daz_convert_bmp_file((SOURCE + "/samples/" + sample + ".bmp").c_str(),
-                                       inputs.back().c_str(), 0, static_cast<uint16_t>(key),
-                                       nullptr),
+        ASSERT_EQ(daz_convert_file((SOURCE + "/samples/" + sample + ".bmp").c_str(),
+                                   inputs.back().c_str(), nullptr, 0, static_cast<uint16_t>(key),
+                                   nullptr),
                   DAZ_OK);
     }
     inputs.push_back(dir.file("top-down-odd.daz"));
@@ -113,22 +146,28 @@ TEST(ApiFiles, ToBmpAndToPngGiveWhatTheCommandsWrite) {
     int converted = 0;
     for (const std::string& path : inputs) {
         const Bytes daz = readFile(path);
-        for (const auto& [toMemory, toFile] :
-             {std::pair<ToMemory, FromDazFile>{daz_to_bmp, daz_write_bmp_file},
-              std::pair<ToMemory, FromDazFile>{daz_to_png, daz_write_png_file}}) {
+        for (const Export& format : EXPORTS) {
             Outcome file;
-            file.error = toFile(path.c_str(), dir.file("out").c_str());
+            file.error = format.command(path.c_str(), dir.file("out").c_str(), nullptr);
             if (fileExists(dir.file("out"))) {
                 file.daz = readFile(dir.file("out"));
                 std::filesystem::remove(dir.file("out"));
             }
+            Outcome library;
+            library.error =
+                daz_export_file(path.c_str(), dir.file("out").c_str(), nullptr, format.format);
+            if (fileExists(dir.file("out"))) {
+                library.daz = readFile(dir.file("out"));
+                std::filesystem::remove(dir.file("out"));
+            }
+            EXPECT_EQ(library, file) << path;
             Outcome memory;
             size_t needed = 0;
-            memory.error = toMemory(daz.data(), daz.size(), nullptr, 0, &needed);
+            memory.error = exportInMemory(format.format, daz, nullptr, 0, &needed);
             if (memory.error == DAZ_OK) {
                 Bytes out(needed + 16, 0xA5);
                 size_t written = 0;
-                memory.error = toMemory(daz.data(), daz.size(), out.data(), needed, &written);
+                memory.error = exportInMemory(format.format, daz, out.data(), needed, &written);
                 EXPECT_EQ(written, needed) << path;
                 EXPECT_EQ(Bytes(out.begin() + static_cast<long>(needed), out.end()),
                           Bytes(16, 0xA5))
@@ -151,9 +190,9 @@ TEST(ApiFiles, FileCallsGiveTheirCodes) {
     depth24[28] = 24;
     writeFile(dir.file("24.bmp"), depth24);
     writeFile(dir.file("text"), {'h', 'e', 'l', 'l', 'o'});
-    ASSERT_EQ(
-        daz_convert_bmp_file(dir.file("ok.bmp").c_str(), dir.file("ok.daz").c_str(), 0, 1, nullptr),
-        DAZ_OK);
+    ASSERT_EQ(daz_convert_file(dir.file("ok.bmp").c_str(), dir.file("ok.daz").c_str(), nullptr, 0,
+                               1, nullptr),
+              DAZ_OK);
     const std::string none = dir.file("none");
     const std::string uncreatable = dir.file("no/such/folder/out");
     const std::string out = dir.file("out");
@@ -162,38 +201,48 @@ TEST(ApiFiles, FileCallsGiveTheirCodes) {
         int error;
         int expected;
     };
-    auto bmp = [](const std::string& in, const std::string& to, int colors) {
-        return daz_convert_bmp_file(in.c_str(), to.c_str(), colors, 0, nullptr);
+    auto convert = [](const std::string& in, const std::string& to, int colors) {
+        return daz_convert_file(in.c_str(), to.c_str(), nullptr, colors, 0, nullptr);
     };
-    auto png = [](const std::string& in, const std::string& to, int colors) {
-        return daz_convert_png_file(in.c_str(), to.c_str(), colors, 0, nullptr);
+    auto toBmp = [](const std::string& in, const std::string& to) {
+        return daz_export_file(in.c_str(), to.c_str(), nullptr, DAZ_FORMAT_BMP);
     };
+    auto toPng = [](const std::string& in, const std::string& to) {
+        return daz_export_file(in.c_str(), to.c_str(), nullptr, DAZ_FORMAT_PNG);
+    };
+    Bytes notBmp = readFile(dir.file("ok.bmp"));
+    putU32(notBmp, 18, 0); // a width of 0
+
+    writeFile(dir.file("bad.bmp"), notBmp);
+    writeFile(dir.file("bad.png"), {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13});
     const std::string ok = dir.file("ok.bmp");
     const std::string daz = dir.file("ok.daz");
     const std::vector<Case> cases{
-        {"bmp: missing input", bmp(none, out, 0), DAZ_ERR_OPEN},
-        {"bmp: not a bitmap", bmp(dir.file("text"), out, 0), DAZ_ERR_NOT_BMP},
-        {"bmp: 24 bits", bmp(dir.file("24.bmp"), out, 0), DAZ_ERR_BMP_BITS},
-        {"bmp: 257 colours", bmp(ok, out, 257), DAZ_ERR_COLORS},
-        {"bmp: uncreatable output", bmp(ok, uncreatable, 0), DAZ_ERR_CREATE},
-        {"bmp: onto itself", bmp(ok, ok, 0), DAZ_ERR_CREATE},
-        {"bmp: null path", daz_convert_bmp_file(nullptr, out.c_str(), 0, 0, nullptr),
+        {"missing input", convert(none, out, 0), DAZ_ERR_OPEN},
+        {"text", convert(dir.file("text"), out, 0), DAZ_ERR_FORMAT},
+        {"a daz image", convert(daz, out, 0), DAZ_ERR_FORMAT},
+        {"bmp: not one we read", convert(dir.file("bad.bmp"), out, 0), DAZ_ERR_NOT_BMP},
+        {"bmp: 24 bits", convert(dir.file("24.bmp"), out, 0), DAZ_ERR_BMP_BITS},
+        {"bmp: 257 colours", convert(ok, out, 257), DAZ_ERR_COLORS},
+        {"bmp: uncreatable output", convert(ok, uncreatable, 0), DAZ_ERR_CREATE},
+        {"bmp: onto itself", convert(ok, ok, 0), DAZ_ERR_CREATE},
+        {"null source", daz_convert_file(nullptr, out.c_str(), nullptr, 0, 0, nullptr),
          DAZ_ERR_ARGUMENT},
-        {"png: missing input", png(none, out, 0), DAZ_ERR_OPEN},
-        {"png: a bitmap", png(ok, out, 0), DAZ_ERR_NOT_PNG},
-        {"png: null path", daz_convert_png_file(ok.c_str(), nullptr, 0, 0, nullptr),
+        {"png: cut in its header", convert(dir.file("bad.png"), out, 0), DAZ_ERR_READ},
+        {"null destination", daz_convert_file(ok.c_str(), nullptr, nullptr, 0, 0, nullptr),
          DAZ_ERR_ARGUMENT},
-        {"to bmp: missing", daz_write_bmp_file(none.c_str(), out.c_str()), DAZ_ERR_OPEN},
-        {"to bmp: not daz", daz_write_bmp_file(ok.c_str(), out.c_str()), DAZ_ERR_NOT_DAZ},
-        {"to bmp: uncreatable", daz_write_bmp_file(daz.c_str(), uncreatable.c_str()),
-         DAZ_ERR_CREATE},
-        {"to png: not daz", daz_write_png_file(ok.c_str(), out.c_str()), DAZ_ERR_NOT_DAZ},
-        {"to png: uncreatable", daz_write_png_file(daz.c_str(), uncreatable.c_str()),
-         DAZ_ERR_CREATE},
-        {"to png: null path", daz_write_png_file(nullptr, out.c_str()), DAZ_ERR_ARGUMENT},
-        {"to bmp", daz_write_bmp_file(daz.c_str(), dir.file("back.bmp").c_str()), DAZ_OK},
-        {"to png", daz_write_png_file(daz.c_str(), dir.file("back.png").c_str()), DAZ_OK},
-        {"png back", png(dir.file("back.png"), dir.file("again.daz"), 0), DAZ_OK},
+        {"to bmp: missing", toBmp(none, out), DAZ_ERR_OPEN},
+        {"to bmp: not daz", toBmp(ok, out), DAZ_ERR_NOT_DAZ},
+        {"to bmp: uncreatable", toBmp(daz, uncreatable), DAZ_ERR_CREATE},
+        {"to png: not daz", toPng(ok, out), DAZ_ERR_NOT_DAZ},
+        {"to png: uncreatable", toPng(daz, uncreatable), DAZ_ERR_CREATE},
+        {"to png: null path", daz_export_file(nullptr, out.c_str(), nullptr, DAZ_FORMAT_PNG),
+         DAZ_ERR_ARGUMENT},
+        {"to daz", daz_export_file(daz.c_str(), out.c_str(), nullptr, DAZ_FORMAT_DAZ),
+         DAZ_ERR_ARGUMENT},
+        {"to bmp", toBmp(daz, dir.file("back.bmp")), DAZ_OK},
+        {"to png", toPng(daz, dir.file("back.png")), DAZ_OK},
+        {"png back", convert(dir.file("back.png"), dir.file("again.daz"), 0), DAZ_OK},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.error, c.expected) << c.name;
@@ -202,21 +251,24 @@ TEST(ApiFiles, FileCallsGiveTheirCodes) {
     EXPECT_EQ(readFile(dir.file("again.daz")).size(), readFile(daz).size());
 }
 
-TEST(ApiFiles, FromMemoryRefusesNullPointers) {
+TEST(ApiFiles, InMemoryCallsRefuseNullPointers) {
     const Bytes bmp = makeBmp(4, 1, 8, {1, 2, 3, 4});
     size_t written = 0;
     Bytes out(2000);
-    for (const FromMemory call : {FromMemory{daz_from_bmp}, FromMemory{daz_from_png}}) {
-        EXPECT_EQ(call(nullptr, 4, 0, 0, nullptr, 0, &written, nullptr), DAZ_ERR_ARGUMENT);
-        EXPECT_EQ(call(bmp.data(), bmp.size(), 0, 0, nullptr, 0, nullptr, nullptr),
+    EXPECT_EQ(daz_convert(nullptr, 4, nullptr, 0, 0, nullptr, 0, &written, nullptr),
+              DAZ_ERR_ARGUMENT);
+    EXPECT_EQ(daz_convert(bmp.data(), bmp.size(), nullptr, 0, 0, nullptr, 0, nullptr, nullptr),
+              DAZ_ERR_ARGUMENT);
+    EXPECT_EQ(daz_convert(nullptr, 0, nullptr, 0, 0, out.data(), out.size(), &written, nullptr),
+              DAZ_ERR_FORMAT);
+    for (const Export& format : EXPORTS) {
+        EXPECT_EQ(daz_export(nullptr, 4, nullptr, format.format, out.data(), out.size(), &written),
                   DAZ_ERR_ARGUMENT);
-    }
-    EXPECT_EQ(daz_from_bmp(nullptr, 0, 0, 0, out.data(), out.size(), &written, nullptr),
-              DAZ_ERR_READ);
-    for (const ToMemory call : {ToMemory{daz_to_bmp}, ToMemory{daz_to_png}}) {
-        EXPECT_EQ(call(nullptr, 4, out.data(), out.size(), &written), DAZ_ERR_ARGUMENT);
-        EXPECT_EQ(call(bmp.data(), bmp.size(), out.data(), out.size(), nullptr), DAZ_ERR_ARGUMENT);
-        EXPECT_EQ(call(nullptr, 0, out.data(), out.size(), &written), DAZ_ERR_TRUNCATED);
+        EXPECT_EQ(daz_export(bmp.data(), bmp.size(), nullptr, format.format, out.data(), out.size(),
+                             nullptr),
+                  DAZ_ERR_ARGUMENT);
+        EXPECT_EQ(daz_export(nullptr, 0, nullptr, format.format, out.data(), out.size(), &written),
+                  DAZ_ERR_TRUNCATED);
     }
 }
 
@@ -226,7 +278,7 @@ TEST(ApiFiles, ThreadsConvertFilesAtOnce) {
     TempDir dir;
     const std::string source = SOURCE + "/samples/sample8.bmp";
     const std::string reference = dir.file("reference.daz");
-    ASSERT_EQ(daz_convert_bmp_file(source.c_str(), reference.c_str(), 200, 0x1F2E, nullptr),
+    ASSERT_EQ(daz_convert_file(source.c_str(), reference.c_str(), nullptr, 200, 0x1F2E, nullptr),
               DAZ_OK);
     const Bytes expected = readFile(reference);
     constexpr int THREADS = 4;
@@ -238,7 +290,7 @@ TEST(ApiFiles, ThreadsConvertFilesAtOnce) {
             for (int round = 0; round < 20; ++round) {
                 std::uint64_t undefined = 0;
                 const int code =
-                    daz_convert_bmp_file(source.c_str(), out.c_str(), 200, 0x1F2E, &undefined);
+                    daz_convert_file(source.c_str(), out.c_str(), nullptr, 200, 0x1F2E, &undefined);
                 if (code != DAZ_OK || undefined != 1437 || readFile(out) != expected) {
                     ++failures[static_cast<std::size_t>(t)];
                 }

@@ -2,16 +2,45 @@
 // through its file call and in memory, to compare.
 #pragma once
 
+#include "convert/bmp_to_daz.h"
+#include "convert/png_to_daz.h"
+#include "convert/result_codes.h"
 #include "daz/daz.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <ostream>
 #include <string>
 
-using FromMemory = int (*)(const void*, size_t, int, uint16_t, void*, size_t, size_t*, uint64_t*);
-using ToFile = int (*)(const char*, const char*, int, uint16_t, uint64_t*);
+// A conversion file to file, giving a daz_error and the count.
+using ToFile = std::function<int(const char*, const char*, int, uint16_t, uint64_t*)>;
+
+// A command's own conversion (convertBmpToDaz, convertPngToDaz), its result
+// as the library names it.
+inline ToFile commandConversion(orvx::ConvertResult (*convert)(const char*, const char*, int,
+                                                               std::uint16_t,
+                                                               const orvx::PlanCheck*),
+                                orvx::InputErrors errors) {
+    return [convert, errors](const char* in, const char* out, int colors, uint16_t key,
+                             uint64_t* undefined) {
+        const orvx::ConvertResult result = convert(in, out, colors, key, nullptr);
+        if (result >= 0) {
+            *undefined = static_cast<std::uint64_t>(result);
+        }
+        return orvx::dazErrorOf(result, errors);
+    };
+}
+
+// Limits that take anything, as the commands do.
+inline constexpr daz_limits UNLIMITED{UINT32_MAX, UINT32_MAX, UINT64_MAX, UINT64_MAX};
+
+// daz_convert_file with no limits.
+inline int convertFileUnlimited(const char* in, const char* out, int colors, uint16_t key,
+                                uint64_t* undefined) {
+    return daz_convert_file(in, out, &UNLIMITED, colors, key, undefined);
+}
 
 struct Outcome {
     int error = DAZ_OK;
@@ -26,7 +55,8 @@ inline void PrintTo(const Outcome& outcome, std::ostream* out) {
 }
 
 // The call's file, as the commands write it.
-inline Outcome throughFile(ToFile call, const std::string& input, int colors, std::uint16_t key) {
+inline Outcome throughFile(const ToFile& call, const std::string& input, int colors,
+                           std::uint16_t key) {
     TempDir dir;
     Outcome outcome;
     outcome.error =
@@ -37,20 +67,40 @@ inline Outcome throughFile(ToFile call, const std::string& input, int colors, st
     return outcome;
 }
 
-// In memory: the size asked first, then the file into a buffer of that size
-// with a guard after it that must stay untouched.
-inline Outcome inMemory(FromMemory call, const Bytes& input, int colors, std::uint16_t key) {
+// What the command for the input's format writes (orvx -c for a bitmap,
+// pngdaz for a PNG), or DAZ_ERR_FORMAT when no command takes it.
+inline Outcome throughCommand(const Bytes& input, const std::string& path, int colors,
+                              std::uint16_t key) {
+    switch (daz_guess_format(input.data(), input.size())) {
+    case DAZ_FORMAT_BMP:
+        return throughFile(commandConversion(orvx::convertBmpToDaz, orvx::BMP_INPUT_ERRORS), path,
+                           colors, key);
+    case DAZ_FORMAT_PNG:
+        return throughFile(commandConversion(orvx::convertPngToDaz, orvx::PNG_INPUT_ERRORS), path,
+                           colors, key);
+    default: {
+        Outcome none;
+        none.error = DAZ_ERR_FORMAT;
+        return none;
+    }
+    }
+}
+
+// daz_convert in memory, with no limits: the size asked first, then the file into a buffer
+// of that size with a guard after it that must stay untouched.
+inline Outcome inMemory(const Bytes& input, int colors, std::uint16_t key) {
     Outcome outcome;
     size_t needed = 0;
-    outcome.error = call(input.data(), input.size(), colors, key, nullptr, 0, &needed, nullptr);
+    outcome.error = daz_convert(input.data(), input.size(), &UNLIMITED, colors, key, nullptr, 0,
+                                &needed, nullptr);
     if (outcome.error != DAZ_OK) {
         return outcome;
     }
     constexpr std::size_t GUARD = 64;
     Bytes out(needed + GUARD, 0xA5);
     size_t written = 0;
-    outcome.error = call(input.data(), input.size(), colors, key, out.data(), needed, &written,
-                         &outcome.undefined);
+    outcome.error = daz_convert(input.data(), input.size(), nullptr, colors, key, out.data(),
+                                needed, &written, &outcome.undefined);
     EXPECT_EQ(written, needed);
     EXPECT_EQ(Bytes(out.end() - GUARD, out.end()), Bytes(GUARD, 0xA5));
     out.resize(written);

@@ -140,7 +140,7 @@ TEST(ApiDecode, EqualsTheFormatsOwnDecodingInMemoryAndAsAStream) {
         std::size_t indicesSize = 0;
         std::size_t rgbaSize = 0;
         ASSERT_EQ(daz_inspect(data.get(), daz.size(), &info), DAZ_OK);
-        ASSERT_EQ(daz_decoded_size(&info, &indicesSize, &rgbaSize), DAZ_OK);
+        ASSERT_EQ(daz_decoded_size(&info, nullptr, &indicesSize, &rgbaSize), DAZ_OK);
         ASSERT_EQ(info.rows, static_cast<std::uint32_t>(expected.height));
         Bytes indices(indicesSize);
         Bytes palette(DAZ_PALETTE_BYTES);
@@ -328,17 +328,15 @@ TEST(ApiEncode, EqualsOrvxOnTheCanonicalBitmapAndDecodesBack) {
         const Bytes byOrvx = readFile(dir.file("out.daz"));
 
         std::size_t size = 0;
-        ASSERT_EQ(daz_encoded_size(static_cast<std::uint32_t>(c.width),
-                                   static_cast<std::uint32_t>(c.height), c.bits, 1 << c.bits,
-                                   c.kept, &size),
+        ASSERT_EQ(daz_encoded_size(static_cast<std::uint32_t>(c.width), c.height, c.bits,
+                                   1 << c.bits, c.kept, &size),
                   DAZ_OK);
         ASSERT_EQ(size, byOrvx.size());
         Bytes out(size + 8, 0xAA);
         std::size_t written = 0;
         std::uint64_t undefined = 0;
         ASSERT_EQ(daz_encode(indices.data(), static_cast<std::size_t>(c.width),
-                             static_cast<std::uint32_t>(c.width),
-                             static_cast<std::uint32_t>(c.height), c.bits, palette.data(),
+                             static_cast<std::uint32_t>(c.width), c.height, c.bits, palette.data(),
                              1 << c.bits, c.kept, c.key, out.data(), size, &written, &undefined),
                   DAZ_OK);
         ASSERT_EQ(written, size);
@@ -430,10 +428,8 @@ TEST(ApiStream, AFailureLeavesOnlyStateErrors) {
     daz_encoder* encoder = nullptr;
     ASSERT_EQ(daz_encoder_create(appendBytes, &out, 4, -2, 4, palette.data(), 16, 0, 1, &encoder),
               DAZ_OK);
-    const Bytes bad{1, 2, 3, 17};
-    EXPECT_EQ(daz_encoder_write_row(encoder, bad.data(), 4), DAZ_ERR_ARGUMENT);
+    EXPECT_EQ(daz_encoder_finish(encoder, nullptr), DAZ_ERR_STATE); // no row yet
     EXPECT_EQ(daz_encoder_write_row(encoder, row.data(), 4), DAZ_ERR_STATE);
-    EXPECT_EQ(daz_encoder_finish(encoder, nullptr), DAZ_ERR_STATE);
     daz_encoder_destroy(encoder);
 
     ASSERT_EQ(daz_encoder_create(appendBytes, &out, 4, 2, 4, palette.data(), 16, 0, 1, &encoder),
@@ -458,9 +454,10 @@ TEST(ApiThreads, EncodeAndDecodeFromSeveralThreadsAtOnce) {
             for (unsigned n = 0; n < 60; ++n) {
                 const int bits = n % 2 == 0 ? 8 : 4;
                 const auto width = static_cast<std::uint32_t>(1 + (t * 37 + n * 11) % 300);
-                const auto height = static_cast<std::uint32_t>(1 + n % 17);
-                const Bytes indices = randomBytes(std::size_t{width} * height, t * 1000 + n,
-                                                  1U << static_cast<unsigned>(bits));
+                const auto height = static_cast<std::int32_t>(1 + n % 17);
+                const Bytes indices =
+                    randomBytes(std::size_t{width} * static_cast<std::size_t>(height), t * 1000 + n,
+                                1U << static_cast<unsigned>(bits));
                 std::size_t size = 0;
                 daz_encoded_size(width, height, bits, 1 << bits, 3, &size);
                 Bytes daz(size);

@@ -1,9 +1,9 @@
 #include "convert/bmp_to_daz.h"
 #include "convert/daz_to_bmp.h"
 #include "convert/daz_to_png.h"
-#include "output/file_ops.h"
 #include "convert/png_to_daz.h"
 #include "faulty_stream.h"
+#include "output/file_ops.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -367,7 +367,7 @@ TEST_F(ConvertTest, EveryIoCallCanFail) {
         return convertDazToPngWith(ops, in.c_str(), out.c_str());
     };
     const Codes dazCodes{ERR_OPEN, ERR_READ, ERR_CREATE, ERR_WRITE};
-    const Codes bmpCodes{DECODE_ERR_OPEN, DECODE_ERR_READ, DECODE_ERR_CREATE, DECODE_ERR_WRITE};
+    const Codes bmpCodes{DAZ_ERR_OPEN, DAZ_ERR_READ, DAZ_ERR_CREATE, DAZ_ERR_WRITE};
     Bytes rle = makeBmp(9, 4, 8, {3, 7, 0, 0, 2, 9, 0, 1});
     putU32(rle, 30, 1);
     const Bytes twoChunks = makeBmp(100, 400, 8, pattern(40000));
@@ -378,9 +378,9 @@ TEST_F(ConvertTest, EveryIoCallCanFail) {
     ASSERT_GE(convertBmpToDaz(src.c_str(), dst.c_str(), 0, 0x0102), 0);
     const Bytes smallDaz = readFile(dst);
     // PNGs: dazpng's of the daz files above, and interlaced ones.
-    ASSERT_EQ(convertDazToPng(dst.c_str(), dir.file("small.png").c_str()), DECODE_OK);
+    ASSERT_EQ(convertDazToPng(dst.c_str(), dir.file("small.png").c_str()), DAZ_OK);
     writeFile(dst, twoChunksDaz);
-    ASSERT_EQ(convertDazToPng(dst.c_str(), dir.file("large.png").c_str()), DECODE_OK);
+    ASSERT_EQ(convertDazToPng(dst.c_str(), dir.file("large.png").c_str()), DAZ_OK);
     ASSERT_TRUE(writeInterlacedPng(dir.file("small-interlaced.png"), 9, 4, pattern(36)));
     ASSERT_TRUE(writeInterlacedPng(dir.file("large-interlaced.png"), 100, 400, pattern(40000)));
     Bytes smallPng = readFile(dir.file("small.png"));

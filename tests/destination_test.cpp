@@ -85,7 +85,7 @@ class DestinationTest : public ::testing::TestWithParam<Command> {
         if (GetParam().input == std::string("in.daz")) {
             fs::rename(daz, path);
         } else {
-            ASSERT_EQ(convertDazToPng(daz.c_str(), path.c_str()), DECODE_OK);
+            ASSERT_EQ(convertDazToPng(daz.c_str(), path.c_str()), DAZ_OK);
             fs::remove(daz);
         }
     }
@@ -536,7 +536,7 @@ TEST_P(DestinationTest, SignalsRemoveThePartialOutput) {
         writeFile(daz, header);
         fs::resize_file(daz, header.size() + BIG_PIXELS);
         if (input != daz) {
-            ASSERT_EQ(convertDazToPng(daz.c_str(), input.c_str()), DECODE_OK);
+            ASSERT_EQ(convertDazToPng(daz.c_str(), input.c_str()), DAZ_OK);
             fs::remove(daz);
         }
     }

@@ -51,8 +51,8 @@ for folder in cmake-shared cmake-static pkg-config-shared pkg-config-static; do
     if [[ $folder == *static ]]; then
       ldd "$bin/$program" | grep libdaz && fail "$folder/$program loads libdaz.so"
     else
-      LD_LIBRARY_PATH="$prefix/lib" ldd "$bin/$program" | grep "libdaz.so.0 => $prefix/lib/" >/dev/null ||
-        fail "$folder/$program does not load the installed libdaz.so.0"
+      LD_LIBRARY_PATH="$prefix/lib" ldd "$bin/$program" | grep "libdaz.so.1 => $prefix/lib/" >/dev/null ||
+        fail "$folder/$program does not load the installed libdaz.so.1"
     fi
   done
   while IFS='|' read -r image expected; do

@@ -110,7 +110,7 @@ TEST_F(PngTest, RoundTripThroughDazpngKeepsPaletteAndIndices) {
         const std::string back = dir.file(name);
         ASSERT_GE(convertPngToDaz(cases->file(name).c_str(), dir.file("x.daz").c_str(), 0, 0x5A5A),
                   0);
-        ASSERT_EQ(convertDazToPng(dir.file("x.daz").c_str(), back.c_str()), DECODE_OK) << name;
+        ASSERT_EQ(convertDazToPng(dir.file("x.daz").c_str(), back.c_str()), DAZ_OK) << name;
         paths.insert(paths.end(), {cases->file(name), back});
     }
     const std::vector<std::string> lines = describe(paths);
@@ -136,7 +136,7 @@ TEST_F(PngTest, RoundTripThroughDazpngKeepsPaletteAndIndices) {
     const std::string topDown = dir.file("top-down.bmp");
     writeFile(topDown, makeBmp(7, -5, 8, topDownRows));
     ASSERT_GE(convertBmpToDaz(topDown.c_str(), dir.file("t.daz").c_str(), 0, 7), 0);
-    ASSERT_EQ(convertDazToPng(dir.file("t.daz").c_str(), dir.file("t.png").c_str()), DECODE_OK);
+    ASSERT_EQ(convertDazToPng(dir.file("t.daz").c_str(), dir.file("t.png").c_str()), DAZ_OK);
     EXPECT_EQ(renderWithImageMagick(dir.file("t.png")), renderWithImageMagick(topDown));
 }
 
@@ -245,8 +245,9 @@ TEST_F(PngTest, LargeImagesStreamInBoundedMemory) {
 }
 
 // Every test PNG, good or bad, and every saved hostile one, with several
-// counts and keys: daz_from_png gives the file, the count and the code that
-// daz_convert_png_file (pngdaz) gives.
+// counts and keys: daz_convert in memory and daz_convert_file give the file,
+// the count and the code that pngdaz gives, or, for a file that doesn't
+// start as a PNG, what its own format's command gives.
 TEST_F(PngTest, FromMemoryGivesWhatPngdazWrites) {
     std::vector<std::string> paths;
     for (const std::string& name : named("")) {
@@ -263,8 +264,9 @@ TEST_F(PngTest, FromMemoryGivesWhatPngdazWrites) {
         for (const auto& [colors, key] :
              {std::pair{0, 0x1F2E}, std::pair{2, 0xFFFF}, std::pair{300, 1}}) {
             const auto k = static_cast<std::uint16_t>(key);
-            const Outcome file = throughFile(daz_convert_png_file, path, colors, k);
-            EXPECT_EQ(inMemory(daz_from_png, png, colors, k), file) << path << " " << colors;
+            const Outcome file = throughCommand(png, path, colors, k);
+            EXPECT_EQ(inMemory(png, colors, k), file) << path << " " << colors;
+            EXPECT_EQ(throughFile(convertFileUnlimited, path, colors, k), file) << path;
             converted += file.error == DAZ_OK ? 1 : 0;
         }
     }

@@ -38,17 +38,27 @@
  *   otherwise.
  * - In-memory calls use buffers the caller owns. Every size is exact and can
  *   be asked for first, so the library never hands back memory to free.
- * - Limits (daz_limits) are checked before any allocation or any write into
- *   a caller's buffer: a 24-byte file can claim 65535 x 32768 pixels.
+ * - Buffers: every call that fills a buffer (out, capacity) takes out = NULL
+ *   as a size query: *written gets the exact size needed, and nothing else
+ *   is done. A buffer smaller than needed gives DAZ_ERR_BUFFER and is left
+ *   untouched.
+ * - Limits: every call that sizes memory or work from bytes it is given
+ *   takes a daz_limits (NULL: the defaults) and checks it before any
+ *   allocation or any write into a caller's buffer, a size query included,
+ *   which never answers more than the limits allow: a 24-byte file can claim
+ *   65535 x 32768 pixels, a 78-byte run-length bitmap 2 GiB of them.
  * - Threads: the library keeps no mutable global state but the one-time pick
  *   of its pixel kernel for the processor, made atomically, and, while a file
  *   function runs, the list of temporary files its signal handlers remove
  *   (under a lock). Any function may be called from any thread; a decoder or
  *   encoder object belongs to one thread at a time.
- * - Signals: while a file function writes, every signal that ends the process
- *   and may be caught removes its temporary file and ends the process by the
- *   same signal; the program's own handlers come back when it returns, and a
- *   signal the program ignores stays ignored.
+ * - Signals: the library is a guest in the program. While a file function
+ *   writes, a terminating signal whose action is still the default (it would
+ *   end the process anyway) first removes the temporary file, then ends the
+ *   process by the same signal. A signal the program handles or ignores is
+ *   left to the program: its handler runs as ever, and the temporary file is
+ *   removed when the call returns, interrupted or not. Nothing is changed once
+ *   the call has returned.
  * - No C++ exception ever leaves a call.
  *
  * Link with -ldaz (pkg-config daz, or CMake's find_package(daz) and the
@@ -60,8 +70,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#define DAZ_VERSION_MAJOR 0
-#define DAZ_VERSION_MINOR 7
+#define DAZ_VERSION_MAJOR 1
+#define DAZ_VERSION_MINOR 0
 #define DAZ_VERSION_PATCH 0
 
 #if defined(DAZ_STATIC)
@@ -88,39 +98,52 @@ enum {
     DAZ_MAX_WIDTH = 65535,
     DAZ_MAX_ROWS = 32768, /* |height| at most: a height of -32768 */
     DAZ_MAX_PALETTE = 256,
-    DAZ_PALETTE_BYTES = 1024 /* DAZ_MAX_PALETTE entries of 4 bytes */
+    DAZ_PALETTE_BYTES = 1024, /* DAZ_MAX_PALETTE entries of 4 bytes */
+    DAZ_GUESS_BYTES = 16      /* daz_guess_format needs no more than these */
 };
 
-/* The colour daz_decode_rgba gives a pixel whose index is past the palette:
- * opaque magenta, red 255, green 0, blue 255, alpha 255. */
-#define DAZ_UNDEFINED_RGBA 0xFF00FFFFu /* as the bytes ff 00 ff ff */
+/* The colour daz_decode_rgba gives a pixel whose index is past the palette,
+ * byte by byte: opaque magenta. */
+enum {
+    DAZ_UNDEFINED_RED = 255,
+    DAZ_UNDEFINED_GREEN = 0,
+    DAZ_UNDEFINED_BLUE = 255,
+    DAZ_UNDEFINED_ALPHA = 255
+};
 
-typedef enum daz_error {
-    DAZ_OK = 0,
-    DAZ_ERR_ARGUMENT = -1,         /* a null pointer, or a value out of its range */
-    DAZ_ERR_BUFFER = -2,           /* the caller's buffer is smaller than needed */
-    DAZ_ERR_LIMITS = -3,           /* the image is past the caller's daz_limits */
-    DAZ_ERR_MEMORY = -4,           /* an allocation failed */
-    DAZ_ERR_NOT_DAZ = -5,          /* no "EW" magic */
-    DAZ_ERR_DAZ_BITS = -6,         /* bits per pixel neither 4 nor 8 */
-    DAZ_ERR_DAZ_COLORS = -7,       /* colour count outside 1..16 or 1..256 */
-    DAZ_ERR_TRUNCATED = -8,        /* shorter than its header and palette */
-    DAZ_ERR_NO_ROWS = -9,          /* not one whole row of pixels */
-    DAZ_ERR_NOT_BMP = -10,         /* not a bitmap, or one laid out past reading */
-    DAZ_ERR_BMP_BITS = -11,        /* a bitmap of neither 4 nor 8 bits per pixel */
-    DAZ_ERR_NOT_PNG = -12,         /* not a PNG, or a corrupt one */
-    DAZ_ERR_PNG_NOT_PALETTE = -13, /* a PNG without a palette: grey or true colour */
-    DAZ_ERR_COLORS = -14,          /* the colour count asked for is out of range */
-    DAZ_ERR_TOO_BIG_TO_HOLD = -15, /* must be held whole, and is past what may be */
-    DAZ_ERR_OPEN = -16,            /* the input file can't be opened */
-    DAZ_ERR_READ = -17,            /* the input can't be read, or ends early */
-    DAZ_ERR_CREATE = -18,          /* the output can't be created, or is refused */
-    DAZ_ERR_WRITE = -19,           /* the output can't be written */
-    DAZ_ERR_CALLBACK = -20,        /* a read or write callback failed */
-    DAZ_ERR_STATE = -21            /* a stream call out of order, or after a failure */
-} daz_error;
+/* Every result, in one table: name, number, and the text daz_strerror gives.
+ * The numbers are part of the ABI and never change; new ones come at the
+ * end. Bindings build their own names from this table. */
+#define DAZ_ERROR_TABLE(X)                                                                         \
+    X(DAZ_OK, 0, "success")                                                                        \
+    X(DAZ_ERR_ARGUMENT, -1, "invalid argument")                                                    \
+    X(DAZ_ERR_BUFFER, -2, "buffer too small")                                                      \
+    X(DAZ_ERR_LIMITS, -3, "image past the limits")                                                 \
+    X(DAZ_ERR_MEMORY, -4, "out of memory")                                                         \
+    X(DAZ_ERR_NOT_DAZ, -5, "not a daz image")                                                      \
+    X(DAZ_ERR_DAZ_BITS, -6, "daz image of neither 4 nor 8 bits per pixel")                         \
+    X(DAZ_ERR_DAZ_COLORS, -7, "daz image with an invalid colour count")                            \
+    X(DAZ_ERR_TRUNCATED, -8, "daz image shorter than its header and palette")                      \
+    X(DAZ_ERR_NO_ROWS, -9, "daz image without one whole row of pixels")                            \
+    X(DAZ_ERR_NOT_BMP, -10, "not a bitmap this library reads")                                     \
+    X(DAZ_ERR_BMP_BITS, -11, "bitmap of neither 4 nor 8 bits per pixel")                           \
+    X(DAZ_ERR_NOT_PNG, -12, "not a valid PNG")                                                     \
+    X(DAZ_ERR_PNG_NOT_PALETTE, -13, "PNG without a palette")                                       \
+    X(DAZ_ERR_COLORS, -14, "colour count out of range for this image")                             \
+    X(DAZ_ERR_TOO_BIG_TO_HOLD, -15, "image too big to hold in memory")                             \
+    X(DAZ_ERR_OPEN, -16, "input file cannot be opened")                                            \
+    X(DAZ_ERR_READ, -17, "read error or input cut short")                                          \
+    X(DAZ_ERR_CREATE, -18, "output file cannot be created")                                        \
+    X(DAZ_ERR_WRITE, -19, "write error")                                                           \
+    X(DAZ_ERR_CALLBACK, -20, "a callback failed")                                                  \
+    X(DAZ_ERR_STATE, -21, "call out of order, or after a failure")                                 \
+    X(DAZ_ERR_FORMAT, -22, "not an image format this library converts")
 
-/* "0.7.0": the library's version, which may differ from the header's. */
+#define DAZ_ERROR_ENUM_ENTRY_(name, number, text) name = (number),
+typedef enum daz_error { DAZ_ERROR_TABLE(DAZ_ERROR_ENUM_ENTRY_) } daz_error;
+#undef DAZ_ERROR_ENUM_ENTRY_
+
+/* "1.0.0": the library's version, which may differ from the header's. */
 DAZ_API const char* daz_version_string(void);
 
 /* English text for a daz_error, for programmers; never null. */
@@ -138,6 +161,26 @@ typedef struct daz_limits {
  * means these. */
 DAZ_API void daz_default_limits(daz_limits* limits);
 
+/* The formats, told by content (never by name). A daz image is read by the
+ * calls below; every other known format is an input daz_convert turns into
+ * daz, and BMP and PNG are outputs daz_export writes. Numbers never change;
+ * new formats come at the end. */
+typedef enum daz_format {
+    DAZ_FORMAT_UNKNOWN = 0,
+    DAZ_FORMAT_DAZ = 1,
+    DAZ_FORMAT_BMP = 2, /* "BM" */
+    DAZ_FORMAT_PNG = 3  /* the PNG signature */
+} daz_format;
+
+/* The format of the image that starts data[0..size), from its first bytes
+ * (DAZ_GUESS_BYTES are always enough; fewer may be). A guess: the file may
+ * still be damaged. DAZ_FORMAT_UNKNOWN when nothing matches. */
+DAZ_API daz_format daz_guess_format(const void* data, size_t size);
+
+/* "daz", "BMP", "PNG", ...: a format's short name, for messages; "unknown"
+ * for DAZ_FORMAT_UNKNOWN and any number this library doesn't know. */
+DAZ_API const char* daz_format_name(int format);
+
 /* A daz image's header, as daz_inspect reads it. */
 typedef struct daz_info {
     uint32_t width;
@@ -146,10 +189,12 @@ typedef struct daz_info {
     int bits;       /* 4 or 8 */
     int colors;     /* palette entries stored: 1..16 or 1..256 */
     uint16_t key;
-    uint32_t row_size;                  /* bytes of a stored row: (width * bits + 31) / 32 * 4 */
-    uint64_t pixel_offset;              /* where the pixel area starts: 24 + 4 * colors */
-    uint64_t trailing;                  /* bytes after the image's last row */
-    uint8_t palette[DAZ_PALETTE_BYTES]; /* colors entries: red, green, blue, fourth */
+    uint32_t row_size;     /* bytes of a stored row: (width * bits + 31) / 32 * 4 */
+    uint64_t pixel_offset; /* where the pixel area starts: 24 + 4 * colors */
+    uint64_t trailing;     /* bytes after the image's last row */
+    /* colors entries of red, green, blue and the stored fourth byte; the
+     * bytes past them are zero. */
+    uint8_t palette[DAZ_PALETTE_BYTES];
 } daz_info;
 
 /* Reads and checks the header and palette of the daz image in data[0..size):
@@ -158,75 +203,91 @@ typedef struct daz_info {
 DAZ_API int daz_inspect(const void* data, size_t size, daz_info* info);
 
 /* Bytes daz_decode needs for the image's indices (width x rows) and
- * daz_decode_rgba for its pixels (4 x width x rows). */
-DAZ_API int daz_decoded_size(const daz_info* info, size_t* indices_size, size_t* rgba_size);
+ * daz_decode_rgba for its pixels (4 x width x rows); either pointer may be
+ * null. limits as everywhere: DAZ_ERR_LIMITS for an image past them. */
+DAZ_API int daz_decoded_size(const daz_info* info, const daz_limits* limits, size_t* indices_size,
+                             size_t* rgba_size);
 
-/* Decodes the daz image in data: info as daz_inspect gives it, palette (if
- * not null) as DAZ_PALETTE_BYTES of red, green, blue, fourth byte, and the
- * indices, one byte per pixel, width bytes a row, top row first whatever the
- * stored order, 4-bit pixels unpacked, the keystream taken off.
- * DAZ_ERR_LIMITS past limits, DAZ_ERR_BUFFER when indices_size is short. */
+/* Decodes the daz image in data into the indices, one byte per pixel, width
+ * bytes a row, top row first whatever the stored order, 4-bit pixels
+ * unpacked, the keystream taken off. info is an output only, as daz_inspect
+ * fills it (the call parses the header itself), and may be null; so may
+ * palette, which then gets DAZ_PALETTE_BYTES as info->palette. indices may
+ * not be null: with indices_size short of width x rows, DAZ_ERR_BUFFER. */
 DAZ_API int daz_decode(const void* data, size_t size, const daz_limits* limits, daz_info* info,
                        uint8_t* palette, uint8_t* indices, size_t indices_size);
 
 /* As daz_decode, with the palette applied: red, green, blue and alpha 255
- * for each pixel, DAZ_UNDEFINED_RGBA for an index past the palette. */
+ * for each pixel, the DAZ_UNDEFINED_* bytes for an index past the palette. */
 DAZ_API int daz_decode_rgba(const void* data, size_t size, const daz_limits* limits, daz_info* info,
                             uint8_t* rgba, size_t rgba_size);
 
 /* The size of the daz file daz_encode writes for such an image: 24 bytes,
- * 4 x kept colours, and rows of (width * bits + 31) / 32 * 4 bytes.
+ * 4 x kept colours, and |height| rows of (width * bits + 31) / 32 * 4 bytes.
  * kept_colors 0 means all entries. */
-DAZ_API int daz_encoded_size(uint32_t width, uint32_t height, int bits, int entries,
-                             int kept_colors, size_t* size);
+DAZ_API int daz_encoded_size(uint32_t width, int32_t height, int bits, int entries, int kept_colors,
+                             size_t* size);
 
 /* Encodes an image of indices (one byte per pixel, top row first, rows
- * stride bytes apart) as the canonical daz file: rows stored bottom-up
- * (a positive height), padded with zeros to 4 bytes, 4-bit pixels packed two
- * to a byte. palette holds entries (1..16 for 4 bits, 1..256 for 8) of red,
- * green, blue and a fourth byte; kept_colors of them are written (0: all).
- * An index past what the bits hold is DAZ_ERR_ARGUMENT; one past the kept
+ * stride bytes apart, stride >= width) as a daz file. height is stored as
+ * given: positive writes the rows bottom-up (the canonical file, as orvx -c
+ * writes), negative top-down, so that -32768 makes the tallest image the
+ * format holds. Rows are padded with zeros to 4 bytes, 4-bit pixels packed
+ * two to a byte. palette holds entries (1..16 for 4 bits, 1..256 for 8) of
+ * red, green, blue and a fourth byte; kept_colors of them are written (0:
+ * all). An index past what the bits hold is DAZ_ERR_ARGUMENT, and so is a
+ * stride x |height| that the address space can't hold; one past the kept
  * palette is kept as it is and counted in *undefined (may be null), as
- * orvx -c counts it. *written gets the file's size. */
-DAZ_API int daz_encode(const uint8_t* indices, size_t stride, uint32_t width, uint32_t height,
+ * orvx -c counts it. With out null, a size query: *written gets the file's
+ * size, as daz_encoded_size gives it. */
+DAZ_API int daz_encode(const uint8_t* indices, size_t stride, uint32_t width, int32_t height,
                        int bits, const uint8_t* palette, int entries, int kept_colors, uint16_t key,
                        void* out, size_t capacity, size_t* written, uint64_t* undefined);
 
-/* A bitmap (BMP, 4 or 8 bits per pixel) or an indexed PNG in memory to the
- * daz file orvx -c and pngdaz write for it, byte for byte. colors is the
- * count to keep (0: all), key the key. With out null, *written gets the size
- * needed and nothing else is done. *undefined (may be null) gets the count
- * of pixel values past the kept palette. */
-DAZ_API int daz_from_bmp(const void* data, size_t size, int colors, uint16_t key, void* out,
-                         size_t capacity, size_t* written, uint64_t* undefined);
-DAZ_API int daz_from_png(const void* data, size_t size, int colors, uint16_t key, void* out,
-                         size_t capacity, size_t* written, uint64_t* undefined);
+/* An image in memory, of any format daz_guess_format knows but daz (a
+ * bitmap of 4 or 8 bits per pixel, an indexed PNG, ...), to the daz file
+ * that orvx -c and pngdaz write for it, byte for byte. colors is the count
+ * to keep (0: all), key the key. *undefined (may be null) gets the count of
+ * pixel values past the kept palette, but for a size query. DAZ_ERR_FORMAT
+ * for an input of no such format, else the input's own errors
+ * (DAZ_ERR_NOT_BMP, DAZ_ERR_NOT_PNG, ...). DAZ_ERR_TOO_BIG_TO_HOLD: an
+ * interlaced PNG whose indices are past what may be held whole (256 MiB). */
+DAZ_API int daz_convert(const void* data, size_t size, const daz_limits* limits, int colors,
+                        uint16_t key, void* out, size_t capacity, size_t* written,
+                        uint64_t* undefined);
 
-/* A daz image in memory to the bitmap dazbmp writes for it, or the indexed
- * PNG dazpng writes, byte for byte. With out null, *written gets the size
- * needed and nothing else is done; DAZ_ERR_BUFFER when capacity is short. */
-DAZ_API int daz_to_bmp(const void* data, size_t size, void* out, size_t capacity, size_t* written);
-DAZ_API int daz_to_png(const void* data, size_t size, void* out, size_t capacity, size_t* written);
+/* A daz image in memory to the bitmap dazbmp writes for it (format
+ * DAZ_FORMAT_BMP) or the indexed PNG dazpng writes (DAZ_FORMAT_PNG), byte
+ * for byte. DAZ_ERR_ARGUMENT for any other format. */
+DAZ_API int daz_export(const void* data, size_t size, const daz_limits* limits, int format,
+                       void* out, size_t capacity, size_t* written);
 
 /* Streaming, for images larger than memory. Memory stays at a few chunks
  * whatever the image. A read callback puts up to size bytes at buffer and
- * their count in *got (fewer only at the end of the input) and returns 0, or
- * non-zero on failure; a write callback takes all size bytes and returns 0,
- * or non-zero on failure. After a failure, every later call on the object
- * gives DAZ_ERR_STATE. */
+ * their count in *got and returns 0, or non-zero on failure. It may give
+ * fewer bytes than asked (a pipe, a socket): it is called again for the
+ * rest, and only a count of 0 means the end of the input. A write callback
+ * takes all size bytes and returns 0, or non-zero on failure. After a
+ * failure of the input, the output or a callback, every later call on the
+ * object gives DAZ_ERR_STATE; a caller's slip (a null pointer, a buffer
+ * too small) is refused and changes nothing. */
 typedef int (*daz_read_fn)(void* user, void* buffer, size_t size, size_t* got);
 typedef int (*daz_write_fn)(void* user, const void* data, size_t size);
 
 typedef struct daz_decoder daz_decoder;
 
 /* Reads the header and palette through read and checks them against limits.
- * info may be null. The rows then come in stored order: bottom row first
- * when info->height is positive, top row first when negative. */
+ * info (may be null) is an output, as daz_inspect fills it, but for rows and
+ * trailing, which a stream can't know ahead: rows is |height| and trailing
+ * 0. The rows then come in stored order: bottom row first when
+ * info->height is positive, top row first when negative. */
 DAZ_API int daz_decoder_create(daz_read_fn read, void* user, const daz_limits* limits,
                                daz_decoder** decoder, daz_info* info);
 /* The next row's indices, width bytes, keystream taken off, 4-bit pixels
  * unpacked; *row_index (may be null) gets its place from the top, 0 being the
- * top row. DAZ_ERR_READ when the input ends before the row is whole. */
+ * top row. DAZ_ERR_BUFFER when size is short of the width (the decoder stays
+ * as it was); DAZ_ERR_READ when the input ends before the row is whole;
+ * DAZ_ERR_STATE after the last row. */
 DAZ_API int daz_decoder_read_row(daz_decoder* decoder, uint8_t* indices, size_t size,
                                  uint32_t* row_index);
 DAZ_API void daz_decoder_destroy(daz_decoder* decoder);
@@ -238,22 +299,35 @@ typedef struct daz_encoder daz_encoder;
 DAZ_API int daz_encoder_create(daz_write_fn write, void* user, uint32_t width, int32_t height,
                                int bits, const uint8_t* palette, int entries, int kept_colors,
                                uint16_t key, daz_encoder** encoder);
-/* Takes the next row in stored order, width indices. */
+/* Takes the next row in stored order, width indices; DAZ_ERR_BUFFER when
+ * size is short of the width (the encoder stays as it was). */
 DAZ_API int daz_encoder_write_row(daz_encoder* encoder, const uint8_t* indices, size_t size);
 /* After |height| rows: *undefined (may be null) gets the count. */
 DAZ_API int daz_encoder_finish(daz_encoder* encoder, uint64_t* undefined);
 DAZ_API void daz_encoder_destroy(daz_encoder* encoder);
 
-/* Files, as the commands convert them, with the same safe output: the
- * destination only ever holds its old file or the whole new one, a failure
- * or an interruption leaves no temporary file, a device or FIFO is written
- * directly. Paths in UTF-8. *undefined (may be null) as above. */
-DAZ_API int daz_convert_bmp_file(const char* source, const char* destination, int colors,
-                                 uint16_t key, uint64_t* undefined);
-DAZ_API int daz_convert_png_file(const char* source, const char* destination, int colors,
-                                 uint16_t key, uint64_t* undefined);
-DAZ_API int daz_write_bmp_file(const char* source, const char* destination);
-DAZ_API int daz_write_png_file(const char* source, const char* destination);
+/* Files, with the commands' safe output: the destination only ever holds
+ * its old file or the whole new one (a temporary file in its folder,
+ * synced, then renamed over it); a failure or an interruption leaves no
+ * temporary file; a symbolic link stays a link and its target is replaced;
+ * a device or FIFO is written directly; a replaced file keeps its mode, and
+ * as root its owner. Paths in UTF-8. DAZ_ERR_CREATE when the destination is
+ * the source itself. Each call reads its source in pieces, never whole but
+ * for an interlaced PNG or output to a device or FIFO, which may give
+ * DAZ_ERR_TOO_BIG_TO_HOLD. */
+
+/* daz_convert from a file: source of any format daz_guess_format knows but
+ * daz. *undefined (may be null) as above. */
+DAZ_API int daz_convert_file(const char* source, const char* destination, const daz_limits* limits,
+                             int colors, uint16_t key, uint64_t* undefined);
+
+/* daz_export from a file: format DAZ_FORMAT_BMP or DAZ_FORMAT_PNG. */
+DAZ_API int daz_export_file(const char* source, const char* destination, const daz_limits* limits,
+                            int format);
+
+/* Writes data[0..size) to destination as above: for bytes a program made
+ * itself (daz_encode's, say). DAZ_ERR_CREATE or DAZ_ERR_WRITE on failure. */
+DAZ_API int daz_write_file(const char* destination, const void* data, size_t size);
 
 #ifdef __cplusplus
 }

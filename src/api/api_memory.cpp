@@ -3,7 +3,9 @@
 // the image, and the image against the limits, before anything is written.
 #include "api/api_rows.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -15,14 +17,18 @@ std::size_t rowPhase(std::uint64_t stored, std::uint64_t rowSize) {
     return static_cast<std::size_t>(stored * rowSize % KEYSTREAM_PERIOD);
 }
 
+// |height|, for a height prepareEncode has taken.
+std::uint32_t heightRows(std::int32_t height) {
+    return static_cast<std::uint32_t>(height < 0 ? -std::int64_t{height} : height);
+}
+
 // Parses and checks an image to decode, bytesPerPixel bytes a pixel out.
 int openForDecode(const void* data, std::size_t size, const daz_limits* limits,
                   std::uint64_t bytesPerPixel, DazImage& image) {
     if (data == nullptr) {
         return DAZ_ERR_ARGUMENT;
     }
-    const int parsed =
-        apiErrorFromParse(parseDazImage(static_cast<const std::uint8_t*>(data), size, size, image));
+    const int parsed = parseDazImage(static_cast<const std::uint8_t*>(data), size, size, image);
     if (parsed != DAZ_OK) {
         return parsed;
     }
@@ -53,8 +59,7 @@ int daz_inspect(const void* data, size_t size, daz_info* info) {
         return DAZ_ERR_ARGUMENT;
     }
     DazImage image;
-    const int parsed =
-        apiErrorFromParse(parseDazImage(static_cast<const std::uint8_t*>(data), size, size, image));
+    const int parsed = parseDazImage(static_cast<const std::uint8_t*>(data), size, size, image);
     if (parsed != DAZ_OK) {
         return parsed;
     }
@@ -62,11 +67,18 @@ int daz_inspect(const void* data, size_t size, daz_info* info) {
     return DAZ_OK;
 }
 
-int daz_decoded_size(const daz_info* info, size_t* indices_size, size_t* rgba_size) {
+int daz_decoded_size(const daz_info* info, const daz_limits* limits, size_t* indices_size,
+                     size_t* rgba_size) {
     if (info == nullptr || info->width > orvx::DAZ_MAX_WIDTH || info->rows > DAZ_MAX_ROWS) {
         return DAZ_ERR_ARGUMENT;
     }
     const std::uint64_t pixels = std::uint64_t{info->width} * info->rows;
+    // The most the caller asks to hold: the pixels when they ask for them.
+    const std::uint64_t held = rgba_size != nullptr ? 4 * pixels : pixels;
+    const int limited = checkLimits(limits, info->width, info->rows, held);
+    if (limited != DAZ_OK) {
+        return limited;
+    }
     if constexpr (sizeof(std::size_t) < sizeof(std::uint64_t)) {
         if (4 * pixels > SIZE_MAX) {
             return DAZ_ERR_LIMITS; // a 32-bit build, and an image past its memory
@@ -83,7 +95,7 @@ int daz_decoded_size(const daz_info* info, size_t* indices_size, size_t* rgba_si
 
 int daz_decode(const void* data, size_t size, const daz_limits* limits, daz_info* info,
                uint8_t* palette, uint8_t* indices, size_t indices_size) {
-    if (info == nullptr || indices == nullptr) {
+    if (indices == nullptr) {
         return DAZ_ERR_ARGUMENT;
     }
     DazImage image;
@@ -95,9 +107,12 @@ int daz_decode(const void* data, size_t size, const daz_limits* limits, daz_info
     if (indices_size / width < image.rows) {
         return DAZ_ERR_BUFFER;
     }
-    fillInfo(image, *info);
+    if (info != nullptr) {
+        fillInfo(image, *info);
+    }
     if (palette != nullptr) {
-        std::memcpy(palette, info->palette, DAZ_PALETTE_BYTES);
+        std::memset(palette, 0, DAZ_PALETTE_BYTES);
+        std::memcpy(palette, image.palette, image.paletteBytes);
     }
     const int bits = image.header.bitsPerPixel;
     const std::uint64_t total = std::uint64_t{width} * image.rows;
@@ -124,7 +139,7 @@ int daz_decode(const void* data, size_t size, const daz_limits* limits, daz_info
 
 int daz_decode_rgba(const void* data, size_t size, const daz_limits* limits, daz_info* info,
                     uint8_t* rgba, size_t rgba_size) {
-    if (info == nullptr || rgba == nullptr) {
+    if (rgba == nullptr) {
         return DAZ_ERR_ARGUMENT;
     }
     DazImage image;
@@ -136,7 +151,9 @@ int daz_decode_rgba(const void* data, size_t size, const daz_limits* limits, daz
     if (rgba_size / 4 / width < image.rows) {
         return DAZ_ERR_BUFFER;
     }
-    fillInfo(image, *info);
+    if (info != nullptr) {
+        fillInfo(image, *info);
+    }
     // Every byte value to its colour: the palette's entries opaque, the
     // rest the undefined colour.
     std::array<std::uint8_t, std::size_t{4} * 256> colours{};
@@ -146,10 +163,10 @@ int daz_decode_rgba(const void* data, size_t size, const daz_limits* limits, daz
             std::memcpy(colour, image.palette + 4 * i, 3);
             colour[3] = 0xFF;
         } else {
-            colour[0] = 0xFF;
-            colour[1] = 0x00;
-            colour[2] = 0xFF;
-            colour[3] = 0xFF;
+            colour[0] = DAZ_UNDEFINED_RED;
+            colour[1] = DAZ_UNDEFINED_GREEN;
+            colour[2] = DAZ_UNDEFINED_BLUE;
+            colour[3] = DAZ_UNDEFINED_ALPHA;
         }
     }
     std::array<std::uint8_t, orvx::DAZ_MAX_WIDTH> row;
@@ -166,9 +183,9 @@ int daz_decode_rgba(const void* data, size_t size, const daz_limits* limits, daz
     return DAZ_OK;
 }
 
-int daz_encoded_size(uint32_t width, uint32_t height, int bits, int entries, int kept_colors,
+int daz_encoded_size(uint32_t width, int32_t height, int bits, int entries, int kept_colors,
                      size_t* size) {
-    if (size == nullptr || height > DAZ_MAX_HEIGHT) {
+    if (size == nullptr) {
         return DAZ_ERR_ARGUMENT;
     }
     std::array<std::uint8_t, DAZ_MAX_PREFIX_SIZE> prefix{};
@@ -180,16 +197,15 @@ int daz_encoded_size(uint32_t width, uint32_t height, int bits, int entries, int
     if (checked != DAZ_OK) {
         return checked;
     }
-    *size = prefixSize +
-            static_cast<std::size_t>(dazRowSize(width, static_cast<unsigned>(bits)) * height);
+    *size = prefixSize + static_cast<std::size_t>(dazRowSize(width, static_cast<unsigned>(bits)) *
+                                                  heightRows(height));
     return DAZ_OK;
 }
 
-int daz_encode(const uint8_t* indices, size_t stride, uint32_t width, uint32_t height, int bits,
+int daz_encode(const uint8_t* indices, size_t stride, uint32_t width, int32_t height, int bits,
                const uint8_t* palette, int entries, int kept_colors, uint16_t key, void* out,
                size_t capacity, size_t* written, uint64_t* undefined) {
-    if (indices == nullptr || out == nullptr || written == nullptr || stride < width ||
-        height > DAZ_MAX_HEIGHT) {
+    if ((indices == nullptr && out != nullptr) || written == nullptr || stride < width) {
         return DAZ_ERR_ARGUMENT;
     }
     std::array<std::uint8_t, DAZ_MAX_PREFIX_SIZE> prefix{};
@@ -200,13 +216,25 @@ int daz_encode(const uint8_t* indices, size_t stride, uint32_t width, uint32_t h
     if (checked != DAZ_OK) {
         return checked;
     }
+    const std::uint32_t rows = heightRows(height);
+    // The last row ends at stride x (rows - 1) + width past indices: an
+    // address the pointer can reach without wrapping.
+    const std::uintptr_t room = std::min<std::uintptr_t>(
+        PTRDIFF_MAX, UINTPTR_MAX - reinterpret_cast<std::uintptr_t>(indices));
+    if (width > room || rows - 1 > (room - width) / stride) {
+        return DAZ_ERR_ARGUMENT;
+    }
     const auto rowSize = static_cast<std::size_t>(dazRowSize(width, static_cast<unsigned>(bits)));
-    const std::size_t total = prefixSize + rowSize * height;
+    const std::size_t total = prefixSize + rowSize * rows;
+    if (out == nullptr) {
+        *written = total; // the size query
+        return DAZ_OK;
+    }
     if (capacity < total) {
         return DAZ_ERR_BUFFER;
     }
     if (bits == 4) {
-        for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t y = 0; y < rows; ++y) {
             if (!fitNibbles(indices + std::size_t{y} * stride, width)) {
                 return DAZ_ERR_ARGUMENT;
             }
@@ -217,12 +245,13 @@ int daz_encode(const uint8_t* indices, size_t stride, uint32_t width, uint32_t h
     PixelCoding coding;
     initPixelCoding(coding, key, bits, kept);
     const PixelKernel kernel = activeKernel().run;
+    const bool topDown = height < 0;
     std::uint64_t count = 0;
     // Canonical rows run bottom-up: the last image row is stored first. The
     // indices are read in their own order, top row first, which the
     // processor's prefetch follows better than rows read backwards.
-    for (std::uint32_t y = 0; y < height; ++y) {
-        const std::uint32_t stored = height - 1 - y;
+    for (std::uint32_t y = 0; y < rows; ++y) {
+        const std::uint32_t stored = topDown ? y : rows - 1 - y;
         count += encodeRow(coding, kernel, indices + std::size_t{y} * stride, width, bits,
                            bytes + prefixSize + std::size_t{stored} * rowSize, rowSize,
                            rowPhase(stored, rowSize));

@@ -98,24 +98,6 @@ void finishStreaming() {
 #endif
 }
 
-int apiErrorFromParse(DazParseResult parsed) {
-    switch (parsed) {
-    case DAZ_PARSE_OK:
-        return DAZ_OK;
-    case DAZ_PARSE_NOT_DAZ:
-        return DAZ_ERR_NOT_DAZ;
-    case DAZ_PARSE_SHORT:
-        return DAZ_ERR_TRUNCATED;
-    case DAZ_PARSE_BAD_DEPTH:
-        return DAZ_ERR_DAZ_BITS;
-    case DAZ_PARSE_BAD_COLORS:
-        return DAZ_ERR_DAZ_COLORS;
-    case DAZ_PARSE_NO_ROWS:
-        return DAZ_ERR_NO_ROWS;
-    }
-    return DAZ_ERR_ARGUMENT;
-}
-
 int checkLimits(const daz_limits* limits, std::uint64_t width, std::uint64_t rows,
                 std::uint64_t bytes) {
     daz_limits defaults{};

@@ -3,9 +3,9 @@
 // encoded to its stored form.
 #pragma once
 
-#include "kernel/pixel_kernel.h"
 #include "daz/daz.h"
 #include "format/daz_image.h"
+#include "kernel/pixel_kernel.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -27,11 +27,8 @@ inline constexpr std::uint64_t STREAMED_OUTPUT_BYTES = std::uint64_t{16} << 20U;
 void streamOut(const std::uint8_t* row, std::size_t size, std::uint8_t* out);
 void finishStreaming();
 
-// The daz_error for a parse's result.
-int apiErrorFromParse(DazParseResult parsed);
-
 // DAZ_OK, or DAZ_ERR_LIMITS when an image of width x rows, taking bytes of
-// memory, is past limits (null: the defaults).
+// memory or output, is past limits (null: the defaults).
 int checkLimits(const daz_limits* limits, std::uint64_t width, std::uint64_t rows,
                 std::uint64_t bytes);
 

@@ -67,9 +67,9 @@ int readHeader(daz_read_fn read, void* user, std::uint8_t* prefix, DazImage& ima
     if (status != DAZ_OK) {
         return status;
     }
-    DazParseResult parsed = parseDazImage(prefix, got, got, image);
-    if (parsed != DAZ_PARSE_SHORT || got < orvx::DAZ_HEADER_SIZE) {
-        return apiErrorFromParse(parsed); // the header alone is never a whole image
+    int parsed = parseDazImage(prefix, got, got, image);
+    if (parsed != DAZ_ERR_TRUNCATED || got < orvx::DAZ_HEADER_SIZE) {
+        return parsed; // the header alone is never a whole image
     }
     // The header is sound, so its colour count is 1..256.
     DazHeader header;
@@ -80,8 +80,7 @@ int readHeader(daz_read_fn read, void* user, std::uint8_t* prefix, DazImage& ima
     if (status != DAZ_OK) {
         return status;
     }
-    parsed = parseDazImage(prefix, got + more, UINT64_MAX, image);
-    return apiErrorFromParse(parsed);
+    return parseDazImage(prefix, got + more, UINT64_MAX, image);
 }
 
 int failDecoder(daz_decoder* decoder, int error) {
@@ -149,8 +148,12 @@ int daz_decoder_read_row(daz_decoder* decoder, uint8_t* indices, size_t size, ui
     if (decoder->failed || decoder->next == decoder->rows) {
         return failDecoder(decoder, DAZ_ERR_STATE);
     }
-    if (indices == nullptr || size < decoder->width) {
-        return failDecoder(decoder, DAZ_ERR_ARGUMENT);
+    // The caller's slips: refused, and the decoder as it was.
+    if (indices == nullptr) {
+        return DAZ_ERR_ARGUMENT;
+    }
+    if (size < decoder->width) {
+        return DAZ_ERR_BUFFER;
     }
     std::size_t got = 0;
     const int status = readFully(decoder->read, decoder->user, decoder->stored.data(),
@@ -221,9 +224,15 @@ int daz_encoder_write_row(daz_encoder* encoder, const uint8_t* indices, size_t s
     if (encoder->failed || encoder->finished || encoder->next == encoder->rows) {
         return failEncoder(encoder, DAZ_ERR_STATE);
     }
-    if (indices == nullptr || size < encoder->width ||
-        (encoder->bits == 4 && !fitNibbles(indices, encoder->width))) {
-        return failEncoder(encoder, DAZ_ERR_ARGUMENT);
+    // The caller's slips: refused, and the encoder as it was.
+    if (indices == nullptr) {
+        return DAZ_ERR_ARGUMENT;
+    }
+    if (size < encoder->width) {
+        return DAZ_ERR_BUFFER;
+    }
+    if (encoder->bits == 4 && !fitNibbles(indices, encoder->width)) {
+        return DAZ_ERR_ARGUMENT;
     }
     const std::size_t rowSize = encoder->stored.size();
     encoder->undefined += encodeRow(

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace orvx {
 
@@ -14,6 +15,8 @@ namespace {
 struct OutputState {
     std::uint8_t* out = nullptr; // null: count only
     std::size_t capacity = 0;
+    bool staged = false;
+    std::vector<std::uint8_t> stage; // staged: the bytes so far
     std::uint64_t position = 0;
     std::uint64_t end = 0;
     bool overflow = false;
@@ -39,7 +42,8 @@ bool openMemoryInput(MemoryInput& input, const void* data, std::size_t size) {
     return true;
 }
 
-bool openMemoryOutput(MemoryOutput& output, void* out, std::size_t capacity) {
+// The temporary file stages every output.
+bool openMemoryOutput(MemoryOutput& output, void* out, std::size_t capacity, bool /*staged*/) {
     auto* state = new (std::nothrow) OutputState{};
     if (state == nullptr) {
         return false;
@@ -55,7 +59,8 @@ bool openMemoryOutput(MemoryOutput& output, void* out, std::size_t capacity) {
     return true;
 }
 
-MemoryOutcome closeMemoryOutput(MemoryOutput& output, std::size_t& size) {
+MemoryOutcome closeMemoryOutput(MemoryOutput& output, bool keep, std::uint64_t limit,
+                                std::size_t& size) {
     auto* state = static_cast<OutputState*>(output.state);
     MemoryOutcome outcome = MemoryOutcome::FAILED;
     const long long end = std::fseek(output.stream, 0, SEEK_END) == 0
@@ -63,7 +68,9 @@ MemoryOutcome closeMemoryOutput(MemoryOutput& output, std::size_t& size) {
                               : -1;
     if (end >= 0) {
         size = static_cast<std::size_t>(end);
-        if (state->out == nullptr) {
+        if (size > limit) {
+            outcome = MemoryOutcome::TOO_BIG;
+        } else if (state->out == nullptr || !keep) {
             outcome = MemoryOutcome::WHOLE;
         } else if (size > state->capacity) {
             outcome = MemoryOutcome::OVERFLOW;
@@ -91,7 +98,20 @@ ssize_t writeOutput(void* cookie, const char* data, std::size_t size) {
             errno = ENOSPC;
             return 0;
         }
-        std::memcpy(state.out + state.position, data, size);
+        const auto end = static_cast<std::size_t>(state.position) + size;
+        std::uint8_t* to = state.out;
+        if (state.staged) {
+            if (end > state.stage.size()) {
+                try {
+                    state.stage.resize(end);
+                } catch (const std::bad_alloc&) {
+                    errno = ENOMEM;
+                    return 0;
+                }
+            }
+            to = state.stage.data();
+        }
+        std::memcpy(to + state.position, data, size);
     }
     state.position += size;
     state.end = std::max(state.end, state.position);
@@ -130,13 +150,14 @@ bool openMemoryInput(MemoryInput& input, const void* data, std::size_t size) {
     return input.stream != nullptr;
 }
 
-bool openMemoryOutput(MemoryOutput& output, void* out, std::size_t capacity) {
+bool openMemoryOutput(MemoryOutput& output, void* out, std::size_t capacity, bool staged) {
     auto* state = new (std::nothrow) OutputState{};
     if (state == nullptr) {
         return false;
     }
     state->out = static_cast<std::uint8_t*>(out);
     state->capacity = capacity;
+    state->staged = staged;
     const cookie_io_functions_t functions{nullptr, writeOutput, seekOutput, closeOutput};
     output.stream = fopencookie(state, "wb", functions);
     if (output.stream == nullptr) {
@@ -149,16 +170,23 @@ bool openMemoryOutput(MemoryOutput& output, void* out, std::size_t capacity) {
     return true;
 }
 
-MemoryOutcome closeMemoryOutput(MemoryOutput& output, std::size_t& size) {
+MemoryOutcome closeMemoryOutput(MemoryOutput& output, bool keep, std::uint64_t limit,
+                                std::size_t& size) {
     auto* state = static_cast<OutputState*>(output.state);
     const bool closed = std::fclose(output.stream) == 0;
     output.stream = nullptr;
     MemoryOutcome outcome = MemoryOutcome::FAILED;
     if (state->overflow) {
         outcome = MemoryOutcome::OVERFLOW;
+    } else if (closed && state->end > limit) {
+        outcome = MemoryOutcome::TOO_BIG;
     } else if (closed) {
         outcome = MemoryOutcome::WHOLE;
         size = static_cast<std::size_t>(state->end);
+        if (keep && state->staged && state->out != nullptr && size > 0) {
+            // Seeks may leave a gap never written: stage is zeroed there.
+            std::memcpy(state->out, state->stage.data(), size);
+        }
     }
     delete state;
     output.state = nullptr;

@@ -1,17 +1,15 @@
 #include "cli/commands.h"
 
 #include "cli/texts.h"
-#include "platform/platform.h"
+#include "convert/bmp_to_daz.h"
 #include "format/daz_format.h"
-
-// After the format's own header: the library's defines some of its names as
-// macros.
-#include "daz/daz.h"
+#include "platform/platform.h"
 
 #include <array>
 #include <cctype>
 #include <climits>
 #include <cstdio>
+#include <new>
 
 namespace orvx {
 
@@ -103,7 +101,7 @@ int showDazInfo(const char* path) {
 }
 
 const ConversionCommand& bmpConversion() {
-    static const ConversionCommand command{daz_convert_bmp_file, USAGE_TEXT};
+    static const ConversionCommand command{convertBmpToDaz, BMP_INPUT_ERRORS, USAGE_TEXT};
     return command;
 }
 
@@ -111,15 +109,20 @@ int runConversion(const ConversionCommand& command, const char* source, const ch
                   const char* countText, const char* keyText) {
     const int count = countText != nullptr ? parseColorCount(countText) : 0;
     const std::uint16_t key = keyText != nullptr ? parseKey(keyText) : 0;
-    std::uint64_t undefined = 0;
-    const int error = command.convert(source, destination, count, key, &undefined);
+    ConvertResult result = ERR_READ;
+    try {
+        result = command.convert(source, destination, count, key, nullptr);
+    } catch (const std::bad_alloc&) {
+        result = ERR_READ; // memory counts as a failed read: the input is what is held
+    }
+    const int error = dazErrorOf(result, command.errors);
     if (error != DAZ_OK) {
         std::printf(ERROR_LINE_FORMAT, conversionMessage(error));
         std::fputs(command.usage, stdout);
         return STATUS_FAILURE;
     }
-    if (undefined > 0) {
-        std::printf(UNDEFINED_LINE_FORMAT, static_cast<long long>(undefined));
+    if (result > 0) {
+        std::printf(UNDEFINED_LINE_FORMAT, static_cast<long long>(result));
     }
     std::fputs(SUCCESS_BANNER, stdout);
     return STATUS_SUCCESS;
@@ -141,7 +144,12 @@ int runDecoding(const DecodingCommand& command, int argc, const char* const* arg
         std::fputs(command.usage, stdout);
         return finishRun(STATUS_FAILURE);
     }
-    const int error = command.decode(argv[1], argv[2]);
+    int error = DAZ_ERR_MEMORY;
+    try {
+        error = command.decode(argv[1], argv[2], nullptr);
+    } catch (const std::bad_alloc&) {
+        error = DAZ_ERR_MEMORY;
+    }
     if (error != DAZ_OK) {
         std::printf(ERROR_LINE_FORMAT, command.message(error));
         return finishRun(STATUS_FAILURE);

@@ -2,6 +2,8 @@
 // every command shares: into daz (orvx -c, pngdaz) and back (dazbmp, dazpng).
 #pragma once
 
+#include "convert/result_codes.h"
+
 #include <cstdint>
 
 namespace orvx {
@@ -38,11 +40,14 @@ void printUsage();
 int showDazInfo(const char* path);
 
 // A command that turns an image into a daz file: orvx -c, pngdaz. Its call
-// is the library's (daz_convert_bmp_file, daz_convert_png_file).
+// is the conversion of its one input format (convertBmpToDaz,
+// convertPngToDaz), whatever the file holds: orvx -c refuses a PNG as a
+// bitmap that is not valid.
 struct ConversionCommand {
-    int (*convert)(const char* source, const char* destination, int colors, std::uint16_t key,
-                   std::uint64_t* undefined);
-    const char* usage; // printed after the error line of a failure
+    ConvertResult (*convert)(const char* source, const char* destination, int colors,
+                             std::uint16_t key, const PlanCheck* check);
+    InputErrors errors; // the input's faults, for the message
+    const char* usage;  // printed after the error line of a failure
 };
 
 const ConversionCommand& bmpConversion();
@@ -54,9 +59,9 @@ int runConversion(const ConversionCommand& command, const char* source, const ch
                   const char* countText, const char* keyText);
 
 // A command that turns a daz file back into an image: dazbmp, dazpng, on
-// daz_write_bmp_file and daz_write_png_file.
+// convertDazToBmp and convertDazToPng, which give a daz_error.
 struct DecodingCommand {
-    int (*decode)(const char* source, const char* destination);
+    int (*decode)(const char* source, const char* destination, const PlanCheck* check);
     const char* (*message)(int error);
     const char* usage; // printed for a wrong number of arguments
 };

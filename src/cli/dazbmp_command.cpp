@@ -2,12 +2,12 @@
 
 #include "cli/commands.h"
 #include "cli/texts.h"
-#include "daz/daz.h"
+#include "convert/daz_to_bmp.h"
 
 namespace orvx {
 
 int runDazbmp(int argc, const char* const* argv) {
-    static const DecodingCommand command{daz_write_bmp_file, bmpWritingMessage, DAZBMP_USAGE_TEXT};
+    static const DecodingCommand command{convertDazToBmp, bmpWritingMessage, DAZBMP_USAGE_TEXT};
     return runDecoding(command, argc, argv);
 }
 

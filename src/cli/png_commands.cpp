@@ -2,14 +2,15 @@
 
 #include "cli/commands.h"
 #include "cli/texts.h"
-#include "daz/daz.h"
+#include "convert/daz_to_png.h"
+#include "convert/png_to_daz.h"
 
 #include <cstdio>
 
 namespace orvx {
 
 int runPngdaz(int argc, const char* const* argv) {
-    static const ConversionCommand command{daz_convert_png_file, PNGDAZ_USAGE_TEXT};
+    static const ConversionCommand command{convertPngToDaz, PNG_INPUT_ERRORS, PNGDAZ_USAGE_TEXT};
     startRun();
     if (argc < 3 || argc > 5) {
         std::fputs(PNGDAZ_USAGE_TEXT, stdout);
@@ -20,7 +21,7 @@ int runPngdaz(int argc, const char* const* argv) {
 }
 
 int runDazpng(int argc, const char* const* argv) {
-    static const DecodingCommand command{daz_write_png_file, pngWritingMessage, DAZPNG_USAGE_TEXT};
+    static const DecodingCommand command{convertDazToPng, pngWritingMessage, DAZPNG_USAGE_TEXT};
     return runDecoding(command, argc, argv);
 }
 

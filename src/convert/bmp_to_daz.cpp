@@ -2,10 +2,11 @@
 
 #include "convert/bmp/bmp_source.h"
 #include "convert/bmp/rle_decoder.h"
-#include "output/destination.h"
 #include "convert/pixel_sink.h"
-#include "platform/platform.h"
 #include "format/daz_format.h"
+#include "format/daz_image.h"
+#include "output/destination.h"
+#include "platform/platform.h"
 
 #include <array>
 #include <cstring>
@@ -52,6 +53,28 @@ ConvertResult readSource(FILE* source, int requestedColors, std::uint16_t key, S
     writeDazHeader(info.header, prefix);
     return parseDazPalette(start.bytes.data(), start.size, info.layout, colorCount,
                            prefix + DAZ_HEADER_SIZE);
+}
+
+// What the daz file will be: |height| rows of the bitmap's width, and the
+// header, the kept palette and, run-length decoded, every row, or, stored
+// plain, the bitmap's bytes from its pixels to its end. The source is left
+// wherever the measure took it.
+OutputPlan planOf(FILE* source, const SourceInfo& info) {
+    OutputPlan plan;
+    plan.width = info.header.width;
+    plan.rows = dazHeightRows(info.header);
+    const std::uint64_t prefixSize =
+        DAZ_HEADER_SIZE + PALETTE_ENTRY_SIZE * static_cast<std::uint64_t>(info.header.colorCount);
+    if (isRle(info.layout)) {
+        plan.bytes = prefixSize + plan.rows * info.layout.rowSize;
+    } else {
+        const std::int64_t end = fileSize(source);
+        const auto pixelOffset = static_cast<std::uint64_t>(info.layout.pixelOffset);
+        const std::uint64_t size = end < 0 ? 0 : static_cast<std::uint64_t>(end);
+        plan.bytes =
+            end < 0 ? UNKNOWN_SIZE : prefixSize + (size > pixelOffset ? size - pixelOffset : 0);
+    }
+    return plan;
 }
 
 // Streams the stored pixel area from the source's position, pixelOffset, to
@@ -138,8 +161,10 @@ struct alignas(CACHE_PAGE_BYTES) ConvertBuffer {
 
 // Reads and checks the bitmap's headers and palette, then lets write put the
 // daz file out from them (the buffer holding its header and palette).
+// check (may be null) has its say first.
 template <typename Write>
-ConvertResult withCheckedSource(FILE* source, int requestedColors, std::uint16_t key, Write write) {
+ConvertResult withCheckedSource(FILE* source, int requestedColors, std::uint16_t key,
+                                const PlanCheck* check, Write write) {
     ConvertBuffer buffer;
     SourceInfo info;
     const ConvertResult checked =
@@ -147,14 +172,17 @@ ConvertResult withCheckedSource(FILE* source, int requestedColors, std::uint16_t
     if (checked < 0) {
         return checked;
     }
+    if (check != nullptr && checkPlan(check, planOf(source, info)) != DAZ_OK) {
+        return ERR_REFUSED;
+    }
     return write(info, buffer.bytes.data());
 }
 
 ConvertResult convertOpenSource(const FileOps& ops, FILE* source, const char* sourcePath,
-                                const char* destinationPath, int requestedColors,
-                                std::uint16_t key) {
+                                const char* destinationPath, int requestedColors, std::uint16_t key,
+                                const PlanCheck* check) {
     return withCheckedSource(
-        source, requestedColors, key, [&](const SourceInfo& info, std::uint8_t* buffer) {
+        source, requestedColors, key, check, [&](const SourceInfo& info, std::uint8_t* buffer) {
             return writeDestination(ops, sourcePath, destinationPath, CONVERT_OUTPUT_ERRORS,
                                     [&](Destination& destination) {
                                         return writeDaz(source, destination.stream, info, buffer);
@@ -165,20 +193,21 @@ ConvertResult convertOpenSource(const FileOps& ops, FILE* source, const char* so
 } // namespace
 
 ConvertResult convertBmpToDaz(const char* source, const char* destination, int requestedColors,
-                              std::uint16_t key) {
-    return convertBmpToDazWith(stdioFileOps(), source, destination, requestedColors, key);
+                              std::uint16_t key, const PlanCheck* check) {
+    return convertBmpToDazWith(stdioFileOps(), source, destination, requestedColors, key, check);
 }
 
 ConvertResult convertBmpToDazWith(const FileOps& ops, const char* source, const char* destination,
-                                  int requestedColors, std::uint16_t key) {
+                                  int requestedColors, std::uint16_t key, const PlanCheck* check) {
     return withSource(ops, source, ERR_OPEN, [&](FILE* stream) {
-        return convertOpenSource(ops, stream, source, destination, requestedColors, key);
+        return convertOpenSource(ops, stream, source, destination, requestedColors, key, check);
     });
 }
 
-ConvertResult convertBmpStreamToDaz(std::FILE* source, std::FILE* out, int requestedColors,
-                                    std::uint16_t key) {
-    return withCheckedSource(source, requestedColors, key,
+ConvertResult convertBmpStreamToDaz(std::FILE* source, std::FILE* out, bool /*seekable*/,
+                                    int requestedColors, std::uint16_t key,
+                                    const PlanCheck* check) {
+    return withCheckedSource(source, requestedColors, key, check,
                              [&](const SourceInfo& info, std::uint8_t* buffer) {
                                  return writeDaz(source, out, info, buffer);
                              });

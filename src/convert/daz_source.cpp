@@ -1,58 +1,36 @@
 #include "convert/daz_source.h"
 
-#include "platform/platform.h"
 #include "format/daz_image.h"
+#include "platform/platform.h"
 
 #include <array>
 #include <cstring>
 
 namespace orvx {
 
-namespace {
-
-DecodeResult fromParse(DazParseResult parsed) {
-    switch (parsed) {
-    case DAZ_PARSE_OK:
-        return DECODE_OK;
-    case DAZ_PARSE_NOT_DAZ:
-        return DECODE_ERR_NOT_DAZ;
-    case DAZ_PARSE_SHORT:
-        return DECODE_ERR_SHORT;
-    case DAZ_PARSE_BAD_DEPTH:
-        return DECODE_ERR_BAD_DEPTH;
-    case DAZ_PARSE_BAD_COLORS:
-        return DECODE_ERR_BAD_COLORS;
-    case DAZ_PARSE_NO_ROWS:
-        return DECODE_ERR_NO_ROWS;
-    }
-    return DECODE_ERR_READ;
-}
-
-} // namespace
-
-DecodeResult openDazSource(std::FILE* file, DazSource& daz) {
+int openDazSource(std::FILE* file, DazSource& daz) {
     daz.file = file;
     // The header and the largest palette: all the parse ever looks at.
     std::array<std::uint8_t, DAZ_MAX_PREFIX_SIZE> bytes{};
     const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
     if (std::ferror(file) != 0) {
-        return DECODE_ERR_READ;
+        return DAZ_ERR_READ;
     }
     // The header's own faults are told first, then a size that can't be
     // had or that is below what was read (the file shrank while we read it).
     const std::int64_t end = fileSize(file);
     const bool sized = end >= static_cast<std::int64_t>(got);
     DazImage image;
-    const DazParseResult parsed = parseDazImage(
+    const int parsed = parseDazImage(
         bytes.data(), got, sized ? static_cast<std::uint64_t>(end) : std::uint64_t{got}, image);
-    if (parsed != DAZ_PARSE_OK && parsed != DAZ_PARSE_NO_ROWS) {
-        return fromParse(parsed);
+    if (parsed != DAZ_OK && parsed != DAZ_ERR_NO_ROWS) {
+        return parsed;
     }
     if (!sized) {
-        return DECODE_ERR_READ;
+        return DAZ_ERR_READ;
     }
-    if (parsed != DAZ_PARSE_OK) {
-        return fromParse(parsed);
+    if (parsed != DAZ_OK) {
+        return parsed;
     }
     daz.header = image.header;
     daz.paletteBytes = image.paletteBytes;
@@ -61,17 +39,16 @@ DecodeResult openDazSource(std::FILE* file, DazSource& daz) {
     daz.rowSize = image.rowSize;
     daz.rows = image.rows;
     initPixelCoding(daz.coding, daz.header.key, daz.header.bitsPerPixel, daz.header.colorCount);
-    return DECODE_OK;
+    return DAZ_OK;
 }
 
-DecodeResult readDazPixels(DazSource& daz, std::uint64_t offset, std::size_t size,
-                           std::uint8_t* out) {
+int readDazPixels(DazSource& daz, std::uint64_t offset, std::size_t size, std::uint8_t* out) {
     if (seekFile(daz.file, static_cast<std::int64_t>(daz.pixelStart + offset)) != 0 ||
         std::fread(out, 1, size, daz.file) != size) {
-        return DECODE_ERR_READ; // the file shrank while we read it
+        return DAZ_ERR_READ; // the file shrank while we read it
     }
     removeKeystream(daz.coding, out, size, static_cast<std::size_t>(offset % KEYSTREAM_PERIOD));
-    return DECODE_OK;
+    return DAZ_OK;
 }
 
 } // namespace orvx

@@ -2,9 +2,9 @@
 
 #include "convert/bmp/bmp_source.h"
 #include "convert/daz_source.h"
-#include "output/destination.h"
 #include "format/byte_order.h"
 #include "format/daz_format.h"
+#include "output/destination.h"
 
 #include <array>
 #include <cstdio>
@@ -46,45 +46,53 @@ void writeBmpHeaders(const DazSource& daz, std::uint8_t* prefix) {
 }
 
 // Headers and palette, then the whole rows with the keystream taken off.
-DecodeResult writeBmp(DazSource& daz, std::FILE* out, std::uint8_t* buffer) {
+int writeBmp(DazSource& daz, std::FILE* out, std::uint8_t* buffer) {
     const std::size_t prefixSize = BMP_PREFIX_SIZE + daz.paletteBytes;
     if (std::fwrite(buffer, 1, prefixSize, out) != prefixSize) {
-        return DECODE_ERR_WRITE;
+        return DAZ_ERR_WRITE;
     }
     const std::uint64_t total = daz.rows * daz.rowSize;
     for (std::uint64_t done = 0; done < total;) {
         const auto want =
             static_cast<std::size_t>(std::min<std::uint64_t>(total - done, CHUNK_SIZE));
         if (readDazPixels(daz, done, want, buffer) < 0) {
-            return DECODE_ERR_READ;
+            return DAZ_ERR_READ;
         }
         if (std::fwrite(buffer, 1, want, out) != want) {
-            return DECODE_ERR_WRITE;
+            return DAZ_ERR_WRITE;
         }
         done += want;
     }
-    return DECODE_OK;
+    return DAZ_OK;
 }
 
-// Reads the daz file's header and palette, and puts the bitmap's headers and
-// palette at the start of buffer.
-DecodeResult openDaz(std::FILE* source, DazSource& daz, std::uint8_t* buffer) {
-    const DecodeResult checked = openDazSource(source, daz);
+// Reads the daz file's header and palette, puts the bitmap's headers and
+// palette at the start of buffer, and asks check about the bitmap.
+int openDaz(std::FILE* source, DazSource& daz, std::uint8_t* buffer, const PlanCheck* check) {
+    const int checked = openDazSource(source, daz);
     if (checked < 0) {
         return checked;
+    }
+    OutputPlan plan;
+    plan.width = daz.header.width;
+    plan.rows = daz.rows;
+    plan.bytes = BMP_PREFIX_SIZE + daz.paletteBytes + daz.rows * daz.rowSize;
+    const int taken = checkPlan(check, plan);
+    if (taken != DAZ_OK) {
+        return taken;
     }
     writeBmpHeaders(daz, buffer);
     // The palette back in bitmap order: blue, green, red, fourth byte.
     std::memcpy(buffer + BMP_PREFIX_SIZE, daz.palette, daz.paletteBytes);
     swapPaletteEntries(buffer + BMP_PREFIX_SIZE, daz.paletteBytes / PALETTE_ENTRY_SIZE);
-    return DECODE_OK;
+    return DAZ_OK;
 }
 
-DecodeResult convertOpenDaz(const FileOps& ops, FILE* source, const char* sourcePath,
-                            const char* destinationPath) {
+int convertOpenDaz(const FileOps& ops, FILE* source, const char* sourcePath,
+                   const char* destinationPath, const PlanCheck* check) {
     std::array<std::uint8_t, CHUNK_SIZE> buffer{};
     DazSource daz;
-    const DecodeResult checked = openDaz(source, daz, buffer.data());
+    const int checked = openDaz(source, daz, buffer.data(), check);
     if (checked < 0) {
         return checked;
     }
@@ -95,20 +103,21 @@ DecodeResult convertOpenDaz(const FileOps& ops, FILE* source, const char* source
 
 } // namespace
 
-DecodeResult convertDazToBmp(const char* source, const char* destination) {
-    return convertDazToBmpWith(stdioFileOps(), source, destination);
+int convertDazToBmp(const char* source, const char* destination, const PlanCheck* check) {
+    return convertDazToBmpWith(stdioFileOps(), source, destination, check);
 }
 
-DecodeResult convertDazStreamToBmp(std::FILE* source, std::FILE* out) {
+int convertDazStreamToBmp(std::FILE* source, std::FILE* out, const PlanCheck* check) {
     std::vector<std::uint8_t> buffer(CHUNK_SIZE);
     DazSource daz;
-    const DecodeResult checked = openDaz(source, daz, buffer.data());
+    const int checked = openDaz(source, daz, buffer.data(), check);
     return checked < 0 ? checked : writeBmp(daz, out, buffer.data());
 }
 
-DecodeResult convertDazToBmpWith(const FileOps& ops, const char* source, const char* destination) {
-    return withSource(ops, source, DECODE_ERR_OPEN, [&](FILE* stream) {
-        return convertOpenDaz(ops, stream, source, destination);
+int convertDazToBmpWith(const FileOps& ops, const char* source, const char* destination,
+                        const PlanCheck* check) {
+    return withSource(ops, source, int{DAZ_ERR_OPEN}, [&](FILE* stream) {
+        return convertOpenDaz(ops, stream, source, destination, check);
     });
 }
 

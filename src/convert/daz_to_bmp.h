@@ -24,12 +24,12 @@
 // rowSize = ((width * bitsPerPixel + 31) / 32) * 4. The rows are the first
 // |daz height| rows of the daz pixel area, or its whole rows if it holds fewer
 // (daz_source.h); the bytes after them are dropped. A daz file that gives no
-// row is refused (DECODE_ERR_NO_ROWS). At most 32768 rows of 65536 bytes: the
+// row is refused (DAZ_ERR_NO_ROWS). At most 32768 rows of 65536 bytes: the
 // bitmap is always under 4 GiB.
 #pragma once
 
-#include "output/file_ops.h"
 #include "convert/result_codes.h"
+#include "output/file_ops.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -40,12 +40,13 @@ inline constexpr std::uint32_t BMP_PIXELS_PER_METRE = 2835;
 
 // The bitmap is written as destination.h describes: a failure or an
 // interruption never leaves part of one, nor harms a file that was there.
-DecodeResult convertDazToBmp(const char* source, const char* destination);
-DecodeResult convertDazToBmpWith(const FileOps& ops, const char* source, const char* destination);
+int convertDazToBmp(const char* source, const char* destination, const PlanCheck* check = nullptr);
+int convertDazToBmpWith(const FileOps& ops, const char* source, const char* destination,
+                        const PlanCheck* check = nullptr);
 
 // The same conversion between two streams the caller holds: source read from
 // its start (it must seek), the bitmap written to out from its position. What
 // out holds after a failure is the caller's.
-DecodeResult convertDazStreamToBmp(std::FILE* source, std::FILE* out);
+int convertDazStreamToBmp(std::FILE* source, std::FILE* out, const PlanCheck* check = nullptr);
 
 } // namespace orvx

@@ -1,9 +1,9 @@
 #include "convert/daz_to_png.h"
 
 #include "convert/daz_source.h"
-#include "output/destination.h"
 #include "convert/png/png_glue.h"
 #include "convert/png_to_daz.h"
+#include "output/destination.h"
 
 #include <algorithm>
 #include <array>
@@ -89,11 +89,11 @@ int memLevelFor(const std::uint8_t* rows, std::size_t count, std::size_t rowSize
 // The calls into libpng, each through withPngJump (png_glue.h). Anything
 // libpng reports while writing is a write failure.
 
-DecodeResult writeFailed() {
-    return DECODE_ERR_WRITE;
+int writeFailed() {
+    return DAZ_ERR_WRITE;
 }
 
-DecodeResult startPngFile(PngWriter& writer, const DazSource& daz) {
+int startPngFile(PngWriter& writer, const DazSource& daz) {
     std::array<png_color, MAX_COLORS_8BPP> palette{};
     const int colors = daz.header.colorCount;
     for (int i = 0; i < colors; ++i) {
@@ -113,17 +113,17 @@ DecodeResult startPngFile(PngWriter& writer, const DazSource& daz) {
     });
 }
 
-DecodeResult writePngRow(PngWriter& writer, std::uint8_t* row) {
+int writePngRow(PngWriter& writer, std::uint8_t* row) {
     return withPngJump(writer.png, writeFailed, [&writer, row] { png_write_row(writer.png, row); });
 }
 
-DecodeResult finishPngFile(PngWriter& writer) {
+int finishPngFile(PngWriter& writer) {
     return withPngJump(writer.png, writeFailed, [&writer] { png_write_end(writer.png, nullptr); });
 }
 
 // The rows top row first, read a block at a time: from the end of the pixel
 // area backwards when the daz file stores them bottom-up.
-DecodeResult writeRows(DazSource& daz, PngWriter& writer) {
+int writeRows(DazSource& daz, PngWriter& writer) {
     const bool topDown = static_cast<std::int16_t>(daz.header.height) < 0;
     const std::size_t rowSize = static_cast<std::size_t>(daz.rowSize);
     const std::size_t pngRowBytes =
@@ -135,7 +135,7 @@ DecodeResult writeRows(DazSource& daz, PngWriter& writer) {
         const auto count = static_cast<std::size_t>(std::min(perBlock, daz.rows - done));
         const std::uint64_t first = topDown ? done : daz.rows - done - count;
         if (readDazPixels(daz, first * rowSize, count * rowSize, block.data()) < 0) {
-            return DECODE_ERR_READ;
+            return DAZ_ERR_READ;
         }
         if (done == 0) {
             png_set_compression_mem_level(writer.png,
@@ -146,42 +146,56 @@ DecodeResult writeRows(DazSource& daz, PngWriter& writer) {
             if (halfByte) {
                 row[pngRowBytes - 1] &= 0xF0U; // a padding nibble, not a pixel
             }
-            const DecodeResult written = writePngRow(writer, row);
+            const int written = writePngRow(writer, row);
             if (written < 0) {
                 return written;
             }
         }
         done += count;
     }
-    return DECODE_OK;
+    return DAZ_OK;
 }
 
-DecodeResult writePng(DazSource& daz, std::FILE* out) {
+int writePng(DazSource& daz, std::FILE* out) {
     PngWriter writer;
     writer.output.stream = out;
     writer.png =
         png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, jumpOnPngError, dropPngWarning);
     writer.info = writer.png != nullptr ? png_create_info_struct(writer.png) : nullptr;
     if (writer.info == nullptr) {
-        return DECODE_ERR_WRITE;
+        return DAZ_ERR_WRITE;
     }
-    DecodeResult result = startPngFile(writer, daz);
-    if (result == DECODE_OK) {
+    int result = startPngFile(writer, daz);
+    if (result == DAZ_OK) {
         result = writeRows(daz, writer);
     }
-    if (result == DECODE_OK) {
+    if (result == DAZ_OK) {
         result = finishPngFile(writer);
     }
     if (result < 0) {
         return result;
     }
-    return DECODE_OK;
+    return DAZ_OK;
 }
 
-DecodeResult convertOpenDaz(const FileOps& ops, std::FILE* source, const char* sourcePath,
-                            const char* destinationPath) {
+// Reads the daz file's header and palette and asks check about the PNG,
+// whose size is known only once it is written.
+int openDaz(std::FILE* source, DazSource& daz, const PlanCheck* check) {
+    const int checked = openDazSource(source, daz);
+    if (checked < 0) {
+        return checked;
+    }
+    OutputPlan plan;
+    plan.width = daz.header.width;
+    plan.rows = daz.rows;
+    plan.bytes = UNKNOWN_SIZE;
+    return checkPlan(check, plan);
+}
+
+int convertOpenDaz(const FileOps& ops, std::FILE* source, const char* sourcePath,
+                   const char* destinationPath, const PlanCheck* check) {
     auto daz = std::make_unique<DazSource>();
-    const DecodeResult checked = openDazSource(source, *daz);
+    const int checked = openDaz(source, *daz, check);
     if (checked < 0) {
         return checked;
     }
@@ -192,19 +206,20 @@ DecodeResult convertOpenDaz(const FileOps& ops, std::FILE* source, const char* s
 
 } // namespace
 
-DecodeResult convertDazToPng(const char* source, const char* destination) {
-    return convertDazToPngWith(stdioFileOps(), source, destination);
+int convertDazToPng(const char* source, const char* destination, const PlanCheck* check) {
+    return convertDazToPngWith(stdioFileOps(), source, destination, check);
 }
 
-DecodeResult convertDazStreamToPng(std::FILE* source, std::FILE* out) {
+int convertDazStreamToPng(std::FILE* source, std::FILE* out, const PlanCheck* check) {
     auto daz = std::make_unique<DazSource>();
-    const DecodeResult checked = openDazSource(source, *daz);
+    const int checked = openDaz(source, *daz, check);
     return checked < 0 ? checked : writePng(*daz, out);
 }
 
-DecodeResult convertDazToPngWith(const FileOps& ops, const char* source, const char* destination) {
-    return withSource(ops, source, DECODE_ERR_OPEN, [&](std::FILE* stream) {
-        return convertOpenDaz(ops, stream, source, destination);
+int convertDazToPngWith(const FileOps& ops, const char* source, const char* destination,
+                        const PlanCheck* check) {
+    return withSource(ops, source, int{DAZ_ERR_OPEN}, [&](std::FILE* stream) {
+        return convertOpenDaz(ops, stream, source, destination, check);
     });
 }
 

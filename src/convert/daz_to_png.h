@@ -14,18 +14,19 @@
 // stored row when its rows are bottom-up.
 #pragma once
 
-#include "output/file_ops.h"
 #include "convert/result_codes.h"
+#include "output/file_ops.h"
 
 #include <cstdio>
 
 namespace orvx {
 
-DecodeResult convertDazToPng(const char* source, const char* destination);
-DecodeResult convertDazToPngWith(const FileOps& ops, const char* source, const char* destination);
+int convertDazToPng(const char* source, const char* destination, const PlanCheck* check = nullptr);
+int convertDazToPngWith(const FileOps& ops, const char* source, const char* destination,
+                        const PlanCheck* check = nullptr);
 
 // The same conversion between two streams the caller holds, as for the
 // bitmap (daz_to_bmp.h).
-DecodeResult convertDazStreamToPng(std::FILE* source, std::FILE* out);
+int convertDazStreamToPng(std::FILE* source, std::FILE* out, const PlanCheck* check = nullptr);
 
 } // namespace orvx

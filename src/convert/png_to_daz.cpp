@@ -1,11 +1,11 @@
 #include "convert/png_to_daz.h"
 
-#include "output/destination.h"
 #include "convert/pixel_sink.h"
-#include "platform/platform.h"
 #include "convert/png/png_glue.h"
 #include "format/byte_order.h"
 #include "format/daz_format.h"
+#include "output/destination.h"
+#include "platform/platform.h"
 
 #include <algorithm>
 #include <array>
@@ -352,7 +352,7 @@ struct PngSource {
 
 // Reads and checks the PNG up to its image data and builds the daz prefix.
 ConvertResult readPngSource(std::FILE* file, int requestedColors, std::uint16_t key,
-                            PngSource& source) {
+                            const PlanCheck* check, PngSource& source) {
     PngImage& image = source.image;
     image.input.file = file;
     ConvertResult checked = readPngHeader(image);
@@ -377,7 +377,13 @@ ConvertResult readPngSource(std::FILE* file, int requestedColors, std::uint16_t 
     if (image.interlaced && source.held > MAX_HELD_PNG_BYTES) {
         return ERR_TOO_BIG_TO_HOLD;
     }
-    return 0;
+    OutputPlan plan;
+    plan.width = source.shape.width;
+    plan.rows = source.shape.height;
+    plan.bytes =
+        source.shape.prefixSize + std::uint64_t{source.shape.rowSize} * source.shape.height;
+    plan.held = image.interlaced ? source.held : 0;
+    return checkPlan(check, plan) == DAZ_OK ? 0 : ERR_REFUSED;
 }
 
 // Writes the daz file to out, holding the image whole when out can't seek.
@@ -389,9 +395,10 @@ ConvertResult writePngSource(PngSource& source, std::FILE* out, bool seekable, s
 }
 
 ConvertResult convertOpenPng(const FileOps& ops, std::FILE* file, const char* sourcePath,
-                             const char* destinationPath, int requestedColors, std::uint16_t key) {
+                             const char* destinationPath, int requestedColors, std::uint16_t key,
+                             const PlanCheck* check) {
     auto source = std::make_unique<PngSource>();
-    const ConvertResult checked = readPngSource(file, requestedColors, key, *source);
+    const ConvertResult checked = readPngSource(file, requestedColors, key, check, *source);
     if (checked < 0) {
         return checked;
     }
@@ -405,21 +412,22 @@ ConvertResult convertOpenPng(const FileOps& ops, std::FILE* file, const char* so
 } // namespace
 
 ConvertResult convertPngToDaz(const char* source, const char* destination, int requestedColors,
-                              std::uint16_t key) {
-    return convertPngToDazWith(stdioFileOps(), source, destination, requestedColors, key);
+                              std::uint16_t key, const PlanCheck* check) {
+    return convertPngToDazWith(stdioFileOps(), source, destination, requestedColors, key, check);
 }
 
 ConvertResult convertPngToDazWith(const FileOps& ops, const char* source, const char* destination,
-                                  int requestedColors, std::uint16_t key) {
+                                  int requestedColors, std::uint16_t key, const PlanCheck* check) {
     return withSource(ops, source, ERR_OPEN, [&](std::FILE* file) {
-        return convertOpenPng(ops, file, source, destination, requestedColors, key);
+        return convertOpenPng(ops, file, source, destination, requestedColors, key, check);
     });
 }
 
 ConvertResult convertPngStreamToDaz(std::FILE* source, std::FILE* out, bool seekable,
-                                    int requestedColors, std::uint16_t key) {
+                                    int requestedColors, std::uint16_t key,
+                                    const PlanCheck* check) {
     auto png = std::make_unique<PngSource>();
-    const ConvertResult checked = readPngSource(source, requestedColors, key, *png);
+    const ConvertResult checked = readPngSource(source, requestedColors, key, check, *png);
     if (checked < 0) {
         return checked;
     }

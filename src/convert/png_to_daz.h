@@ -32,8 +32,8 @@
 // decoded.
 #pragma once
 
-#include "output/file_ops.h"
 #include "convert/result_codes.h"
+#include "output/file_ops.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -44,16 +44,23 @@ namespace orvx {
 inline constexpr std::size_t PNG_BLOCK_BYTES = std::size_t{1} << 20U;
 inline constexpr std::uint64_t MAX_HELD_PNG_BYTES = std::uint64_t{256} << 20U;
 
+// A PNG's faults as the library names them.
+inline constexpr InputErrors PNG_INPUT_ERRORS{DAZ_ERR_NOT_PNG, DAZ_ERR_PNG_NOT_PALETTE};
+
+// check as for the bitmap (bmp_to_daz.h); its plan's held is the image held
+// whole when interlaced.
 ConvertResult convertPngToDaz(const char* source, const char* destination, int requestedColors,
-                              std::uint16_t key);
+                              std::uint16_t key, const PlanCheck* check = nullptr);
 ConvertResult convertPngToDazWith(const FileOps& ops, const char* source, const char* destination,
-                                  int requestedColors, std::uint16_t key);
+                                  int requestedColors, std::uint16_t key,
+                                  const PlanCheck* check = nullptr);
 
 // The same conversion between two streams the caller holds: source read from
 // its start, the daz file written to out from its position. seekable: out
 // takes seeks, so the rows are written in place; else the image is held
 // whole, as for a device. What out holds after a failure is the caller's.
 ConvertResult convertPngStreamToDaz(std::FILE* source, std::FILE* out, bool seekable,
-                                    int requestedColors, std::uint16_t key);
+                                    int requestedColors, std::uint16_t key,
+                                    const PlanCheck* check = nullptr);
 
 } // namespace orvx

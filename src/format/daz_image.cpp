@@ -6,29 +6,29 @@
 
 namespace orvx {
 
-DazParseResult parseDazImage(const std::uint8_t* data, std::size_t size, std::uint64_t totalSize,
-                             DazImage& image) {
+int parseDazImage(const std::uint8_t* data, std::size_t size, std::uint64_t totalSize,
+                  DazImage& image) {
     // A short buffer that isn't daz at all is told so first.
     if (size >= 2 && loadU16(data) != DAZ_MAGIC) {
-        return DAZ_PARSE_NOT_DAZ;
+        return DAZ_ERR_NOT_DAZ;
     }
     if (size < DAZ_HEADER_SIZE) {
-        return DAZ_PARSE_SHORT;
+        return DAZ_ERR_TRUNCATED;
     }
     DazHeader header;
     readDazHeader(data, header);
     const int bits = header.bitsPerPixel;
     if (bits != 4 && bits != 8) {
-        return DAZ_PARSE_BAD_DEPTH;
+        return DAZ_ERR_DAZ_BITS;
     }
     const int colors = header.colorCount;
     if (colors < 1 || colors > (bits == 4 ? MAX_COLORS_4BPP : MAX_COLORS_8BPP)) {
-        return DAZ_PARSE_BAD_COLORS;
+        return DAZ_ERR_DAZ_COLORS;
     }
     const std::size_t paletteBytes = PALETTE_ENTRY_SIZE * static_cast<std::size_t>(colors);
     const std::uint64_t pixelStart = DAZ_HEADER_SIZE + paletteBytes;
     if (size < pixelStart) {
-        return DAZ_PARSE_SHORT;
+        return DAZ_ERR_TRUNCATED;
     }
     // The image is the first |height| rows of the pixel area, or as many
     // whole rows as it holds when it holds fewer; anything after them (an
@@ -38,7 +38,7 @@ DazParseResult parseDazImage(const std::uint8_t* data, std::size_t size, std::ui
     const std::uint64_t present = rowSize == 0 ? 0 : pixelBytes / rowSize;
     const std::uint64_t rows = std::min(present, dazHeightRows(header));
     if (rows == 0) {
-        return DAZ_PARSE_NO_ROWS;
+        return DAZ_ERR_NO_ROWS;
     }
     image.header = header;
     image.palette = data + DAZ_HEADER_SIZE;
@@ -47,7 +47,7 @@ DazParseResult parseDazImage(const std::uint8_t* data, std::size_t size, std::ui
     image.rowSize = rowSize;
     image.rows = rows;
     image.trailing = pixelBytes - rows * rowSize;
-    return DAZ_PARSE_OK;
+    return DAZ_OK;
 }
 
 } // namespace orvx

@@ -1,23 +1,17 @@
 // daz_image.h - a daz image's header and palette read from bytes in memory:
 // a pure parse, no allocation and no I/O, shared by the file reader and the
-// library's calls on buffers.
+// library's calls on buffers. Its faults are the library's own daz_error
+// values (daz.h), so that no layer above maps them again.
 #pragma once
 
 #include "format/daz_format.h"
+
+#include "daz/daz.h"
 
 #include <cstddef>
 #include <cstdint>
 
 namespace orvx {
-
-enum DazParseResult : int {
-    DAZ_PARSE_OK = 0,
-    DAZ_PARSE_NOT_DAZ = -1,    // no "EW" magic
-    DAZ_PARSE_SHORT = -2,      // shorter than its header and palette
-    DAZ_PARSE_BAD_DEPTH = -3,  // bits per pixel neither 4 nor 8
-    DAZ_PARSE_BAD_COLORS = -4, // colour count outside 1..16 or 1..256
-    DAZ_PARSE_NO_ROWS = -5,    // not one whole row of pixels
-};
 
 struct DazImage {
     DazHeader header;
@@ -43,10 +37,11 @@ inline bool dazTopDown(const DazHeader& header) {
 // and palette, at most DAZ_MAX_PREFIX_SIZE of them are read) and whose whole
 // length is totalSize (at least size). The checks come in this order: the
 // magic (once two bytes are there), the header's length, the bits, the
-// colour count, the palette's length, the rows. A width or height of 0, or a
-// pixel area shorter than one row, is DAZ_PARSE_NO_ROWS. image.palette
-// points into data.
-DazParseResult parseDazImage(const std::uint8_t* data, std::size_t size, std::uint64_t totalSize,
-                             DazImage& image);
+// colour count, the palette's length, the rows: DAZ_ERR_NOT_DAZ,
+// DAZ_ERR_TRUNCATED, DAZ_ERR_DAZ_BITS, DAZ_ERR_DAZ_COLORS. A width or height
+// of 0, or a pixel area shorter than one row, is DAZ_ERR_NO_ROWS. DAZ_OK on
+// success; image.palette then points into data.
+int parseDazImage(const std::uint8_t* data, std::size_t size, std::uint64_t totalSize,
+                  DazImage& image);
 
 } // namespace orvx

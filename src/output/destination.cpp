@@ -126,7 +126,7 @@ bool openDestination(Destination& destination, const FileOps& ops, const char* i
     destination = Destination{};
     destination.ops = &ops;
     const FileIdentity existing = identityOfPath(path);
-    if (isSameFile(existing, identityOfPath(inputPath))) {
+    if (inputPath != nullptr && isSameFile(existing, identityOfPath(inputPath))) {
         return false;
     }
     if (existing.kind != FileKind::CHARACTER_DEVICE &&

@@ -22,9 +22,9 @@
 // written directly and never removed.
 #pragma once
 
+#include "convert/result_codes.h"
 #include "output/file_ops.h"
 #include "platform/platform.h"
-#include "convert/result_codes.h"
 
 #include <cstdio>
 #include <new>
@@ -54,12 +54,11 @@ struct Destination {
 };
 
 // Refuses a destination that is the input file (writing it would destroy
-// what is being read) or where the messages go (the same regular file or
-// pipe as standard output; a character device such as /dev/null may be
-// both), a name that can't be created (empty, too long, a link loop, a
-// missing folder), and an existing regular file that may not be opened for
-// writing. Otherwise opens the stream, as above. False when refused or when
-// the output can't be opened; nothing has been written then.
+// what is being read; inputPath null: there is none) or where the messages go (the same regular
+// file or pipe as standard output; a character device such as /dev/null may be both), a name that
+// can't be created (empty, too long, a link loop, a missing folder), and an existing regular file
+// that may not be opened for writing. Otherwise opens the stream, as above. False when refused or
+// when the output can't be opened; nothing has been written then.
 bool openDestination(Destination& destination, const FileOps& ops, const char* inputPath,
                      const char* path);
 
@@ -78,11 +77,12 @@ template <typename Result> struct OutputErrors {
     Result memory; // an allocation failed on the way
 };
 
-// Into daz, and back: memory that can't be had is reported as a failed read,
-// the input being what the conversion holds.
+// Into daz, with the commands' codes: memory that can't be had is reported
+// as a failed read, the input being what the conversion holds. Back, with
+// daz_error values.
 inline constexpr OutputErrors<ConvertResult> CONVERT_OUTPUT_ERRORS{ERR_CREATE, ERR_WRITE, ERR_READ};
-inline constexpr OutputErrors<DecodeResult> DECODE_OUTPUT_ERRORS{DECODE_ERR_CREATE,
-                                                                 DECODE_ERR_WRITE, DECODE_ERR_READ};
+inline constexpr OutputErrors<int> DECODE_OUTPUT_ERRORS{DAZ_ERR_CREATE, DAZ_ERR_WRITE,
+                                                        DAZ_ERR_MEMORY};
 
 // The whole life: opens the destination (errors.create when refused or not
 // opened), lets write fill it, then puts it in place when write returns a
