@@ -112,6 +112,14 @@ def pick_gone(browser, path: Path) -> None:
         lambda b: b.execute_script("return document.body.dataset.state") == "done")
 
 
+def fact_value(browser, label: str) -> str | None:
+    """What the page's facts give for label, None when absent."""
+    return browser.execute_script(
+        """const term = [...document.querySelectorAll('#facts dt')]
+          .find((dt) => dt.textContent === arguments[0]);
+        return term ? term.nextElementSibling.textContent : null;""", label)
+
+
 def status_lines(browser) -> list[str]:
     return [p.text for p in browser.find_elements(By.CSS_SELECTOR, "#status p")]
 
@@ -168,10 +176,22 @@ def indexed_pngs() -> list[Path]:
     return made + [WORK / "interlaced.png", WORK / "grey.png"]
 
 
+# The commands' saved hostile daz files that hold no daz image: the page
+# takes them by their content, not as daz files (the empty one is in
+# bad_files, the bitmap one in image_cases).
+NOT_DAZ = ("empty", "not-daz")
+
+
 def image_cases() -> list[tuple[Path, str, str]]:
     files = [SOURCE / "samples/sample4.bmp", SOURCE / "samples/sample8.bmp"]
     files += sorted(p for folder in "gqb" for p in (SUITE / folder).glob("*.bmp"))
     files += indexed_pngs() + sorted((SOURCE / "fuzz/regressions/pngdaz").iterdir())
+    # The content tells the format, never the name.
+    disguised = WORK / "png-travestito.bmp"
+    disguised.write_bytes((WORK / "indexed8.png").read_bytes())
+    files.append(disguised)
+    files.append(WORK / "dazbmp-not-daz.daz")
+    files[-1].write_bytes((SOURCE / "fuzz/regressions/dazbmp/not-daz").read_bytes())
     cases = [(SOURCE / "samples/sample8.bmp", colors, key) for colors, key in ARGUMENTS]
     cases += [(path, *ARGUMENTS[i % len(ARGUMENTS)]) for i, path in enumerate(files)]
     return cases
@@ -181,13 +201,16 @@ def test_images_give_the_commands_daz_files_and_lines(browser, url):
     open_page(browser, url)
     converted = 0
     for path, colors, key in image_cases():
-        if path.read_bytes()[:4] == b"\x89PNG":
+        png = path.read_bytes()[:4] == b"\x89PNG"
+        if png:
             lines, daz = native("pngdaz", [str(path)], [colors, key])
         else:
             lines, daz = native("orvx", ["-c", str(path)], [colors, key])
         load(browser, path, colors, key)
         got = downloads(browser)
         case = f"{path.name} {colors} {key}"
+        told = "PNG" if png else "BMP" if path.read_bytes()[:2] == b"BM" else None
+        assert fact_value(browser, "Formato") == told, case
         if daz is None:
             assert got == {}, case
             assert status_lines(browser) == [f"{path.name}: {lines[0]}"], case
@@ -206,12 +229,16 @@ def daz_cases() -> list[Path]:
             made.append(WORK / f"{name}.daz")
             subprocess.run([str(REFERENCE / "orvx"), "-c", str(SOURCE / bmp), str(made[-1]), "0",
                             key], capture_output=True, check=True)
-    # The commands' saved hostile daz files, named as daz files: the page
-    # tells a daz file by its magic or its name.
+    # A daz image named as a bitmap: the content tells the format.
+    made.append(WORK / "s8-travestito.bmp")
+    made[-1].write_bytes((WORK / "s8.daz").read_bytes())
+    # The commands' saved hostile daz files (those holding no daz image at
+    # all are image_cases').
     for folder in ("dazbmp", "dazpng"):
         for saved in sorted((SOURCE / "fuzz/regressions" / folder).iterdir()):
-            made.append(WORK / f"{folder}-{saved.name}.daz")
-            made[-1].write_bytes(saved.read_bytes())
+            if saved.name not in NOT_DAZ:
+                made.append(WORK / f"{folder}-{saved.name}.daz")
+                made[-1].write_bytes(saved.read_bytes())
     return made
 
 
@@ -221,6 +248,7 @@ def test_daz_files_give_dazpngs_and_dazbmps_files_and_previews(browser, url):
         _, png = native("dazpng", [str(path)])
         bmp_lines, bmp = native("dazbmp", [str(path)])
         load(browser, path)
+        assert fact_value(browser, "Formato") == "daz", path.name
         got = downloads(browser)
         expected = {}
         if png is not None:
@@ -296,6 +324,9 @@ def bad_files() -> list[tuple[Path, str, bool]]:
     big_daz.write_bytes((WORK / "whole.daz").read_bytes()[:24 + 4 * 256])
     for path, size in ((big_bmp, "2G"), (big_daz, str((4 << 30) + 100))):
         subprocess.run(["truncate", "-s", size, str(path)], check=True)
+    # No format at all: orvx -c would fail reading a bitmap's header.
+    empty = WORK / "vuoto.daz"
+    empty.write_bytes(b"")
     gone_bmp = WORK / "sparito.bmp"
     gone_bmp.write_bytes(sample.read_bytes())
     gone_daz = WORK / "sparito.daz"
@@ -305,6 +336,7 @@ def bad_files() -> list[tuple[Path, str, bool]]:
             (truncated, "Il file e' piu' corto dell'intestazione e della tavolozza" + failed, False),
             (huge, "Il file e' piu' corto dell'intestazione e della tavolozza" + failed, False),
             (wide, "Operazione riuscita", False),
+            (empty, "Il file non sembra un BMP valido" + failed, False),
             (big_bmp, "L'immagine e' troppo grande per essere tenuta in memoria" + failed, False),
             (big_daz, "L'immagine e' troppo grande per un PNG" + failed, False),
             (gone_bmp, "Errore di lettura" + failed, True),
@@ -356,6 +388,22 @@ def test_no_request_leaves_the_page_after_load(browser, url, scheme):
     urls = [re.search(r'"url":"([^"]*)"', m).group(1) for m in requested]
     assert [u for u in urls if not u.startswith(("blob:", "data:"))] == []
     assert len(downloads(browser)) == 2  # the page works from this scheme too
+
+
+def test_the_script_takes_the_librarys_numbers_by_daz_hs_names(browser, url):
+    """The module exports daz.h's table of results; every library name the
+    script uses (DAZ.NAME) is one the module exports."""
+    header = (SOURCE / "include/daz/daz.h").read_text()
+    results = {name: int(number)
+               for name, number in re.findall(r"\bX\((DAZ_\w+), (-?\d+),", header)}
+    open_page(browser, url)
+    exported = dict(browser.execute_async_script(
+        """const done = arguments[arguments.length - 1];
+        createDazCodec().then((m) => done(Array.from({ length: m._web_constant_count() },
+          (_, i) => [m.UTF8ToString(m._web_constant_name(i)), m._web_constant_value(i)])));"""))
+    assert len(results) > 20 and results.items() <= exported.items()
+    used = set(re.findall(r"\bDAZ\.(\w+)", (SOURCE / "web/orvx-web.js").read_text()))
+    assert used and used <= exported.keys()
 
 
 def test_the_footer_links_the_license(browser, url):
@@ -436,7 +484,7 @@ def test_speed_of_a_large_conversion_against_orvx(browser, url):
               f"orvx -c, file to file: {spread(native_ms[1:])}\n"
               f"the page, from the file picked to its link: {spread(total)}\n"
               f"  reading the file into the module: {spread(read)}\n"
-              f"  daz_from_bmp in WebAssembly in a worker: {spread(convert)}\n"
+              f"  daz_convert in WebAssembly in a worker: {spread(convert)}\n"
               f"  making the link's Blob: {spread(blob)}\n"
               f"the page's first file after loading: {first[0]:.0f} ms\n"
               f"page / orvx -c, run by run: {ratios[0]:.1f} / {ratios[len(ratios) // 2]:.1f}"
