@@ -1,27 +1,31 @@
 /* daz_thumbnailer.c - a PNG thumbnail of a daz image, for file managers.
  *
- *   daz-thumbnailer [-s size] image.daz thumbnail.png
+ *   daz-thumbnailer [-s size] [--] image.daz thumbnail.png
+ *   daz-thumbnailer --help
  *
  * The image is read a row at a time through libdaz's stream decoder and
  * boxed down into the thumbnail as the rows come: memory is one row of the
  * image and the thumbnail's sums, whatever the image's size. Neither edge of
  * the thumbnail exceeds size (default 128); a smaller image keeps its own
- * size, pixel for pixel. The PNG goes to a temporary file beside the
- * destination, renamed over it once whole; a failure or a caught signal
- * removes it.
+ * size, pixel for pixel. The PNG is made in memory and written with
+ * daz_write_file, the commands' safe output: the destination holds its old
+ * file or the whole new one, and a failure or a signal leaves no temporary
+ * file.
  *
  * Silent on success. A failure prints one line in Italian on standard output
- * and exits with 255, as the other commands do.
+ * and exits with 255, as the other commands do; the lines are the commands'
+ * own (cli/daz_messages.h), but for the two only a thumbnail has.
  *
- * C99 and POSIX.1-2008 (open, fstat, mkstemp, sigaction): the build defines
+ * C99 and POSIX.1-2008 (open, fstat, lstat, umask): the build defines
  * _POSIX_C_SOURCE.
  */
 #include <daz/daz.h>
 
+#include "cli/daz_messages.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <png.h>
-#include <signal.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -31,8 +35,8 @@
 
 enum { DEFAULT_SIZE = 128, MAX_SIZE = 1024, FAILURE_STATUS = 255 };
 
-/* Result codes: DAZ_OK or a daz_error; two of our own past them. */
-enum { THUMB_USAGE = -100, THUMB_NOT_REGULAR = -101 };
+/* Result codes: DAZ_OK or a daz_error; three of our own past them. */
+enum { THUMB_USAGE = -100, THUMB_NOT_REGULAR = -101, THUMB_HELP = -102 };
 
 static const char USAGE_TEXT[] =
     "Uso: daz-thumbnailer [-s dimensione] immagine.daz miniatura.png  (dimensione: 1..1024, "
@@ -40,68 +44,18 @@ static const char USAGE_TEXT[] =
 
 static const char* message_for(int code) {
     switch (code) {
-    case DAZ_ERR_OPEN:
-        return "Impossibile aprire il file";
-    case DAZ_ERR_READ:
-    case DAZ_ERR_CALLBACK:
-    case THUMB_NOT_REGULAR:
-        return "Errore di lettura";
-    case DAZ_ERR_NOT_DAZ:
-        return "Il file non sembra un'immagine daz";
-    case DAZ_ERR_DAZ_BITS:
-        return "L'immagine daz non ha 4 o 8 bit per pixel";
-    case DAZ_ERR_DAZ_COLORS:
-        return "Il numero di colori dell'immagine daz non e' valido";
-    case DAZ_ERR_TRUNCATED:
-        return "Il file e' piu' corto dell'intestazione e della tavolozza";
-    case DAZ_ERR_NO_ROWS:
-        return "L'immagine daz non ha nemmeno una riga intera di pixel";
     case DAZ_ERR_LIMITS:
         return "L'immagine e' troppo grande per farne una miniatura";
     case DAZ_ERR_MEMORY:
         return "Memoria insufficiente";
-    case DAZ_ERR_CREATE:
-        return "Impossibile creare il file";
-    default:
-        return "Errore di scrittura";
+    case DAZ_ERR_CALLBACK:
+    case THUMB_NOT_REGULAR:
+        return orvx_daz_message(DAZ_ERR_READ);
+    default: {
+        const char* line = orvx_daz_message(code);
+        return line != NULL ? line : orvx_daz_message(DAZ_ERR_WRITE);
     }
-}
-
-/* ---- The temporary file, removed by a failure or a signal. ---- */
-
-static char temp_path[4096];
-static volatile sig_atomic_t temp_exists = 0;
-
-static const int caught_signals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM, SIGPIPE,
-                                     SIGALRM, SIGXCPU, SIGXFSZ, SIGUSR1, SIGUSR2};
-enum { CAUGHT_COUNT = sizeof caught_signals / sizeof caught_signals[0] };
-
-static void remove_temp_and_die(int signal_number) {
-    if (temp_exists) {
-        unlink(temp_path);
     }
-    signal(signal_number, SIG_DFL);
-    raise(signal_number);
-}
-
-/* Catches the signals that end the process, but those it ignores. */
-static void catch_signals(void) {
-    for (int i = 0; i < CAUGHT_COUNT; ++i) {
-        struct sigaction old;
-        if (sigaction(caught_signals[i], NULL, &old) == 0 && old.sa_handler != SIG_IGN) {
-            struct sigaction action;
-            memset(&action, 0, sizeof action);
-            action.sa_handler = remove_temp_and_die;
-            sigfillset(&action.sa_mask);
-            sigaction(caught_signals[i], &action, NULL);
-        }
-    }
-}
-
-static void block_signals(sigset_t* old) {
-    sigset_t all;
-    sigfillset(&all);
-    sigprocmask(SIG_BLOCK, &all, old);
 }
 
 /* ---- Reading. ---- */
@@ -168,7 +122,7 @@ static int init_thumbnail(thumbnail* t, const daz_info* info, uint32_t rows, uin
     for (uint32_t y = 0; y < rows; ++y) {
         ++t->row_count[(uint64_t)y * t->rows / rows];
     }
-    const uint8_t undefined[3] = {0xff, 0x00, 0xff}; /* DAZ_UNDEFINED_RGBA */
+    const uint8_t undefined[3] = {DAZ_UNDEFINED_RED, DAZ_UNDEFINED_GREEN, DAZ_UNDEFINED_BLUE};
     for (size_t i = 0; i < 256; ++i) {
         memcpy(t->colours[i], (int)i < info->colors ? &info->palette[4 * i] : undefined, 3);
     }
@@ -238,12 +192,42 @@ static int open_image(const char* path, FILE** file, struct stat* status) {
 
 /* ---- Writing. ---- */
 
+/* The PNG as it is made, in memory. */
+typedef struct png_bytes {
+    uint8_t* data;
+    size_t size, capacity;
+    int failed;
+} png_bytes;
+
+static void append_png(png_structp png, png_bytep data, png_size_t size) {
+    png_bytes* out = (png_bytes*)png_get_io_ptr(png);
+    if (size > out->capacity - out->size) {
+        size_t capacity = out->capacity > 0 ? out->capacity : 65536;
+        while (capacity - out->size < size) {
+            capacity *= 2;
+        }
+        uint8_t* grown = realloc(out->data, capacity);
+        if (grown == NULL) {
+            out->failed = 1;
+            png_error(png, "out of memory");
+        }
+        out->data = grown;
+        out->capacity = capacity;
+    }
+    memcpy(out->data + out->size, data, size);
+    out->size += size;
+}
+
+static void flush_png(png_structp png) {
+    (void)png;
+}
+
 typedef struct png_text_values {
     char width[16], height[16], size[24], mtime[24];
 } png_text_values;
 
-static int write_png(FILE* file, const thumbnail* t, const daz_info* info,
-                     const struct stat* source) {
+static int make_png(png_bytes* out, const thumbnail* t, const daz_info* info,
+                    const struct stat* source) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, NULL, NULL, NULL);
     png_infop png_info = png ? png_create_info_struct(png) : NULL;
     uint8_t* row = malloc((size_t)t->width * 3);
@@ -255,9 +239,9 @@ static int write_png(FILE* file, const thumbnail* t, const daz_info* info,
     if (setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(&png, &png_info);
         free(row);
-        return DAZ_ERR_WRITE;
+        return out->failed ? DAZ_ERR_MEMORY : DAZ_ERR_WRITE;
     }
-    png_init_io(png, file);
+    png_set_write_fn(png, out, append_png, flush_png);
     png_set_IHDR(png, png_info, t->width, t->rows, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     /* The thumbnail keys that need no URI; a thumbnail cache adds
@@ -292,9 +276,9 @@ static int write_png(FILE* file, const thumbnail* t, const daz_info* info,
     return DAZ_OK;
 }
 
-/* The PNG into a temporary file beside destination, renamed over it once
- * whole. An existing destination other than a regular file, or the image
- * itself, is refused. */
+/* The PNG to destination, through the library's safe output. An existing
+ * destination other than a regular file (a file manager names a new file),
+ * or the image itself, is refused. */
 static int save_png(const char* destination, const thumbnail* t, const daz_info* info,
                     const struct stat* source) {
     struct stat existing;
@@ -303,41 +287,12 @@ static int save_png(const char* destination, const thumbnail* t, const daz_info*
          (existing.st_dev == source->st_dev && existing.st_ino == source->st_ino))) {
         return DAZ_ERR_CREATE;
     }
-    if (snprintf(temp_path, sizeof temp_path, "%s.XXXXXX", destination) >= (int)sizeof temp_path) {
-        return DAZ_ERR_CREATE;
+    png_bytes out = {NULL, 0, 0, 0};
+    int error = make_png(&out, t, info, source);
+    if (error == DAZ_OK) {
+        error = daz_write_file(destination, out.data, out.size);
     }
-    sigset_t old;
-    block_signals(&old);
-    int fd = mkstemp(temp_path);
-    temp_exists = fd >= 0;
-    sigprocmask(SIG_SETMASK, &old, NULL);
-    FILE* file = fd >= 0 ? fdopen(fd, "wb") : NULL;
-    if (file == NULL) {
-        if (fd >= 0) {
-            close(fd);
-        }
-        int error = temp_exists ? DAZ_ERR_WRITE : DAZ_ERR_CREATE;
-        block_signals(&old);
-        if (temp_exists) {
-            unlink(temp_path);
-            temp_exists = 0;
-        }
-        sigprocmask(SIG_SETMASK, &old, NULL);
-        return error;
-    }
-    int error = write_png(file, t, info, source);
-    if (fclose(file) != 0 && error == DAZ_OK) {
-        error = DAZ_ERR_WRITE;
-    }
-    block_signals(&old);
-    if (error == DAZ_OK && rename(temp_path, destination) != 0) {
-        error = DAZ_ERR_CREATE;
-    }
-    if (error != DAZ_OK) {
-        unlink(temp_path);
-    }
-    temp_exists = 0;
-    sigprocmask(SIG_SETMASK, &old, NULL);
+    free(out.data);
     return error;
 }
 
@@ -355,14 +310,26 @@ static int parse_size(const char* text, uint32_t* size) {
     return DAZ_OK;
 }
 
+/* Options first: -s SIZE or -sSIZE, and -- before operands that may start
+ * with '-'. --help alone asks for the usage text. */
 static int run(int argc, char** argv) {
     uint32_t size = DEFAULT_SIZE;
     int first = 1;
-    if (argc > 1 && strcmp(argv[1], "-s") == 0) {
-        if (argc < 3 || parse_size(argv[2], &size) != DAZ_OK) {
+    if (argc == 2 && strcmp(argv[1], "--help") == 0) {
+        return THUMB_HELP;
+    }
+    while (first < argc && argv[first][0] == '-' && argv[first][1] != '\0') {
+        const char* option = argv[first++];
+        if (strcmp(option, "--") == 0) {
+            break;
+        }
+        if (strncmp(option, "-s", 2) != 0) {
             return THUMB_USAGE;
         }
-        first = 3;
+        const char* value = option[2] != '\0' ? option + 2 : first < argc ? argv[first++] : NULL;
+        if (value == NULL || parse_size(value, &size) != DAZ_OK) {
+            return THUMB_USAGE;
+        }
     }
     if (argc - first != 2) {
         return THUMB_USAGE;
@@ -386,14 +353,15 @@ static int run(int argc, char** argv) {
 }
 
 int main(int argc, char** argv) {
-    catch_signals();
+    /* A new thumbnail is its owner's alone, as thumbnails are. */
+    umask(S_IRWXG | S_IRWXO);
     int error = run(argc, argv);
-    if (error == THUMB_USAGE) {
+    if (error == THUMB_USAGE || error == THUMB_HELP) {
         fputs(USAGE_TEXT, stdout);
     } else if (error != DAZ_OK) {
-        printf("%s - Operazione non riuscita\n\n", message_for(error));
+        printf(orvx_error_line_format(), message_for(error));
     }
-    if (fflush(stdout) != 0 || error != DAZ_OK) {
+    if (fflush(stdout) != 0 || (error != DAZ_OK && error != THUMB_HELP)) {
         return FAILURE_STATUS;
     }
     return 0;

@@ -114,6 +114,14 @@ TEST(ApiFiles, ShortBufferIsRefusedAndLeftUntouched) {
             EXPECT_EQ(out, Bytes(needed + 16, 0xA5)) << name << ", capacity " << capacity;
         }
     }
+    // A PNG whose image data is cut short is found out after the first rows
+    // are decoded: the buffer, big enough, is still left as it was.
+    const Bytes cut(png.begin(), png.end() - 40);
+    Bytes out(2 * dazSize, 0xA5);
+    size_t written = 12345;
+    EXPECT_LT(convert(cut)(out.data(), out.size(), &written), 0);
+    EXPECT_EQ(written, 12345U);
+    EXPECT_EQ(out, Bytes(2 * dazSize, 0xA5));
     // The size query gives the size alone, whatever the capacity says.
     size_t needed = 0;
     std::uint64_t undefined = 99;
@@ -121,6 +129,122 @@ TEST(ApiFiles, ShortBufferIsRefusedAndLeftUntouched) {
               DAZ_OK);
     EXPECT_EQ(undefined, 99U);
     EXPECT_EQ(needed, dazSize);
+}
+
+// A run-length bitmap of 78 bytes that claims 65535 x 32767 pixels of 8
+// bits: 2 GiB of daz file from a handful of runs.
+Bytes runLengthClaim() {
+    Bytes bmp(78, 0);
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    putU32(bmp, 2, 78);
+    putU32(bmp, 10, 58);
+    putU32(bmp, 14, 40);
+    putU32(bmp, 18, 65535);
+    putU32(bmp, 22, 32767);
+    putU16(bmp, 26, 1);
+    putU16(bmp, 28, 8);
+    putU32(bmp, 30, 1); // RLE8
+    putU32(bmp, 46, 1); // one palette entry
+    for (std::size_t at = 58; at < 76; at += 2) {
+        bmp[at] = 0xFF; // 255 pixels of index 1
+        bmp[at + 1] = 1;
+    }
+    bmp[77] = 1; // end of bitmap
+    return bmp;
+}
+
+// Every call that converts, in memory, by size query or into a buffer, and
+// file to file, refuses an image past the caller's limits before it writes
+// anything: no size past them is ever answered, no byte of a buffer or a
+// destination written. (max_bytes bounds what a call fills in memory, not a
+// file's output.)
+TEST(ApiFiles, PastTheLimitsNothingIsAnsweredOrWritten) {
+    TempDir dir;
+    const Bytes claim = runLengthClaim();
+    writeFile(dir.file("claim.bmp"), claim);
+    const std::string bmpPath = SOURCE + "/samples/sample8.bmp"; // 96 x 64
+    const Bytes bmp = readFile(bmpPath);
+    ASSERT_EQ(daz_convert_file(bmpPath.c_str(), dir.file("s.daz").c_str(), nullptr, 0, 1, nullptr),
+              DAZ_OK);
+    ASSERT_EQ(daz_export_file(dir.file("s.daz").c_str(), dir.file("s.png").c_str(), nullptr,
+                              DAZ_FORMAT_PNG),
+              DAZ_OK);
+    const Bytes daz = readFile(dir.file("s.daz"));
+    const Bytes png = readFile(dir.file("s.png"));
+    daz_limits defaults;
+    daz_default_limits(&defaults);
+    const auto with = [&defaults](std::uint32_t width, std::uint32_t height, std::uint64_t pixels,
+                                  std::uint64_t bytes) {
+        return daz_limits{
+            width != 0 ? width : defaults.max_width, height != 0 ? height : defaults.max_height,
+            pixels != 0 ? pixels : defaults.max_pixels, bytes != 0 ? bytes : defaults.max_bytes};
+    };
+    size_t bmpSize = 0;
+    ASSERT_EQ(exportInMemory(DAZ_FORMAT_BMP, daz, nullptr, 0, &bmpSize), DAZ_OK);
+    enum Call { CONVERT, EXPORT_BMP, EXPORT_PNG };
+    struct Case {
+        const char* name;
+        const Bytes* input;
+        std::string path;
+        Call call;
+        daz_limits limits;
+        int expected;
+        int byFile = expected;
+    };
+    const Case cases[] = {
+        {"78 bytes claiming 65535 x 32767", &claim, dir.file("claim.bmp"), CONVERT, defaults,
+         DAZ_ERR_LIMITS},
+        {"a column too wide", &bmp, bmpPath, CONVERT, with(95, 0, 0, 0), DAZ_ERR_LIMITS},
+        {"a row too tall", &bmp, bmpPath, CONVERT, with(0, 63, 0, 0), DAZ_ERR_LIMITS},
+        {"a pixel too many", &bmp, bmpPath, CONVERT, with(0, 0, 96 * 64 - 1, 0), DAZ_ERR_LIMITS},
+        {"a byte too many", &bmp, bmpPath, CONVERT, with(0, 0, 0, daz.size() - 1), DAZ_ERR_LIMITS,
+         DAZ_OK},
+        {"every limit met", &bmp, bmpPath, CONVERT, with(96, 64, 96 * 64, daz.size()), DAZ_OK},
+        {"a PNG a byte too many", &png, dir.file("s.png"), CONVERT, with(0, 0, 0, daz.size() - 1),
+         DAZ_ERR_LIMITS, DAZ_OK},
+        {"a PNG a row too tall", &png, dir.file("s.png"), CONVERT, with(0, 63, 0, 0),
+         DAZ_ERR_LIMITS},
+        {"to BMP, a byte too many", &daz, dir.file("s.daz"), EXPORT_BMP, with(0, 0, 0, bmpSize - 1),
+         DAZ_ERR_LIMITS, DAZ_OK},
+        {"to BMP, a column too wide", &daz, dir.file("s.daz"), EXPORT_BMP, with(95, 0, 0, 0),
+         DAZ_ERR_LIMITS},
+        {"to PNG, a byte too many", &daz, dir.file("s.daz"), EXPORT_PNG,
+         with(0, 0, 0, png.size() - 1), DAZ_ERR_LIMITS, DAZ_OK},
+        {"to PNG, a pixel too many", &daz, dir.file("s.daz"), EXPORT_PNG,
+         with(0, 0, 96 * 64 - 1, 0), DAZ_ERR_LIMITS},
+        {"to PNG, every limit met", &daz, dir.file("s.daz"), EXPORT_PNG,
+         with(96, 64, 96 * 64, png.size()), DAZ_OK},
+    };
+    for (const Case& c : cases) {
+        const Bytes& in = *c.input;
+        const auto memory = [&c, &in](void* out, size_t capacity, size_t* written) {
+            const int format = c.call == EXPORT_BMP ? DAZ_FORMAT_BMP : DAZ_FORMAT_PNG;
+            return c.call == CONVERT ? daz_convert(in.data(), in.size(), &c.limits, 0, 1, out,
+                                                   capacity, written, nullptr)
+                                     : daz_export(in.data(), in.size(), &c.limits, format, out,
+                                                  capacity, written);
+        };
+        size_t asked = 12345;
+        EXPECT_EQ(memory(nullptr, 0, &asked), c.expected) << c.name << ", size query";
+        Bytes out(3 * daz.size() + 4096, 0xA5);
+        size_t written = 12345;
+        EXPECT_EQ(memory(out.data(), out.size(), &written), c.expected) << c.name;
+        const std::string to = dir.file("out");
+        const int byFile =
+            c.call == CONVERT
+                ? daz_convert_file(c.path.c_str(), to.c_str(), &c.limits, 0, 1, nullptr)
+                : daz_export_file(c.path.c_str(), to.c_str(), &c.limits,
+                                  c.call == EXPORT_BMP ? DAZ_FORMAT_BMP : DAZ_FORMAT_PNG);
+        EXPECT_EQ(byFile, c.byFile) << c.name << ", file";
+        if (c.expected != DAZ_OK) {
+            EXPECT_EQ(asked, 12345U) << c.name;
+            EXPECT_EQ(written, 12345U) << c.name;
+            EXPECT_EQ(out, Bytes(out.size(), 0xA5)) << c.name;
+        }
+        EXPECT_EQ(fileExists(to), c.byFile == DAZ_OK) << c.name;
+        std::filesystem::remove(to);
+    }
 }
 
 // daz_export and daz_export_file against dazbmp's and dazpng's conversions,

@@ -276,9 +276,12 @@ struct EncodeCase {
     std::uint16_t key;
 };
 
+// A negative height stores the rows top-down; -32768 is the tallest image.
 const EncodeCase ENCODE_CASES[] = {
-    {1, 1, 8, 0, 0},         {5, 3, 4, 0, 0x1234},    {7, 4, 4, 3, 0xBEEF}, {3, 2, 8, 2, 0xFFFF},
-    {17, 5, 8, 200, 0x0101}, {400, 3, 8, 10, 0x1F2E}, {801, 4, 4, 5, 0xA5}, {96, 40, 8, 1, 7},
+    {1, 1, 8, 0, 0},        {5, 3, 4, 0, 0x1234},      {7, 4, 4, 3, 0xBEEF},
+    {3, 2, 8, 2, 0xFFFF},   {17, 5, 8, 200, 0x0101},   {400, 3, 8, 10, 0x1F2E},
+    {801, 4, 4, 5, 0xA5},   {96, 40, 8, 1, 7},         {5, -3, 4, 0, 0x4321},
+    {33, -7, 8, 9, 0x0F0F}, {1, -32768, 8, 0, 0x1F2E},
 };
 
 // makeBmp's palette in daz order: red 3i, green 2i, blue i, fourth 0x80.
@@ -292,13 +295,16 @@ Bytes bmpPalette(int bits) {
     return palette;
 }
 
-// The canonical bitmap's pixel rows for top-down indices: bottom row first,
-// packed, padded with zeros.
+// The bitmap's pixel rows for top-down indices, packed, padded with zeros:
+// bottom row first for a positive height (the canonical bitmap), top row
+// first for a negative one.
 Bytes bmpRows(const Bytes& indices, int width, int height, int bits) {
     const std::size_t rowSize = rowSizeOf(width, bits);
-    Bytes rows(rowSize * static_cast<std::size_t>(height), 0);
-    for (int y = 0; y < height; ++y) {
-        std::uint8_t* row = rows.data() + static_cast<std::size_t>(height - 1 - y) * rowSize;
+    const int rows = std::abs(height);
+    Bytes out(rowSize * static_cast<std::size_t>(rows), 0);
+    for (int y = 0; y < rows; ++y) {
+        const int stored = height < 0 ? y : rows - 1 - y;
+        std::uint8_t* row = out.data() + static_cast<std::size_t>(stored) * rowSize;
         for (int x = 0; x < width; ++x) {
             const std::uint8_t index = indices[static_cast<std::size_t>(y * width + x)];
             if (bits == 8) {
@@ -309,7 +315,7 @@ Bytes bmpRows(const Bytes& indices, int width, int height, int bits) {
             }
         }
     }
-    return rows;
+    return out;
 }
 
 TEST(ApiEncode, EqualsOrvxOnTheCanonicalBitmapAndDecodesBack) {
@@ -317,7 +323,8 @@ TEST(ApiEncode, EqualsOrvxOnTheCanonicalBitmapAndDecodesBack) {
     unsigned seed = 100;
     for (const EncodeCase& c : ENCODE_CASES) {
         SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " " << c.bits << "-bit");
-        const Bytes indices = randomBytes(static_cast<std::size_t>(c.width * c.height), seed++,
+        const int rows = std::abs(c.height);
+        const Bytes indices = randomBytes(static_cast<std::size_t>(c.width * rows), seed++,
                                           1U << static_cast<unsigned>(c.bits));
         const Bytes palette = bmpPalette(c.bits);
         writeFile(dir.file("in.bmp"),
@@ -332,9 +339,15 @@ TEST(ApiEncode, EqualsOrvxOnTheCanonicalBitmapAndDecodesBack) {
                                    1 << c.bits, c.kept, &size),
                   DAZ_OK);
         ASSERT_EQ(size, byOrvx.size());
-        Bytes out(size + 8, 0xAA);
         std::size_t written = 0;
-        std::uint64_t undefined = 0;
+        std::uint64_t undefined = 7;
+        ASSERT_EQ(daz_encode(indices.data(), static_cast<std::size_t>(c.width),
+                             static_cast<std::uint32_t>(c.width), c.height, c.bits, palette.data(),
+                             1 << c.bits, c.kept, c.key, nullptr, 0, &written, &undefined),
+                  DAZ_OK);
+        EXPECT_EQ(written, size) << "size query";
+        EXPECT_EQ(undefined, 7U) << "size query";
+        Bytes out(size + 8, 0xAA);
         ASSERT_EQ(daz_encode(indices.data(), static_cast<std::size_t>(c.width),
                              static_cast<std::uint32_t>(c.width), c.height, c.bits, palette.data(),
                              1 << c.bits, c.kept, c.key, out.data(), size, &written, &undefined),
@@ -350,14 +363,15 @@ TEST(ApiEncode, EqualsOrvxOnTheCanonicalBitmapAndDecodesBack) {
                   DAZ_OK);
         EXPECT_EQ(back, indices);
 
-        // The streaming encoder, bottom row first, writes the same file.
+        // The streaming encoder, rows in stored order, writes the same file.
         Bytes streamed;
         daz_encoder* encoder = nullptr;
         ASSERT_EQ(daz_encoder_create(appendBytes, &streamed, static_cast<std::uint32_t>(c.width),
                                      c.height, c.bits, palette.data(), 1 << c.bits, c.kept, c.key,
                                      &encoder),
                   DAZ_OK);
-        for (int y = c.height - 1; y >= 0; --y) {
+        for (int r = 0; r < rows; ++r) {
+            const int y = c.height < 0 ? r : rows - 1 - r;
             ASSERT_EQ(daz_encoder_write_row(encoder, indices.data() + y * c.width,
                                             static_cast<std::size_t>(c.width)),
                       DAZ_OK);
@@ -381,6 +395,8 @@ TEST(ApiEncode, RefusesBadArgumentsWritingNothing) {
         std::uint8_t lastIndex;
         std::size_t capacityShort;
         int expected;
+        std::size_t stride = 4;
+        std::int32_t height = 3;
     };
     const RefusalCase cases[] = {
         {"index 16 at 4 bits", 4, 16, 0, 16, 0, DAZ_ERR_ARGUMENT},
@@ -389,6 +405,13 @@ TEST(ApiEncode, RefusesBadArgumentsWritingNothing) {
         {"kept past entries", 8, 10, 11, 1, 0, DAZ_ERR_COLORS},
         {"kept -1", 8, 10, -1, 1, 0, DAZ_ERR_COLORS},
         {"a byte short", 8, 256, 0, 1, 1, DAZ_ERR_BUFFER},
+        // Rows that no address space holds: refused before any is reached.
+        {"stride SIZE_MAX/2+2", 8, 256, 0, 1, 0, DAZ_ERR_ARGUMENT, SIZE_MAX / 2 + 2},
+        {"stride SIZE_MAX", 8, 256, 0, 1, 0, DAZ_ERR_ARGUMENT, SIZE_MAX},
+        {"stride SIZE_MAX/2+2, rows top-down", 4, 16, 0, 1, 0, DAZ_ERR_ARGUMENT, SIZE_MAX / 2 + 2,
+         -3},
+        {"height -32769", 8, 256, 0, 1, 0, DAZ_ERR_ARGUMENT, 4, -32769},
+        {"height 32768", 8, 256, 0, 1, 0, DAZ_ERR_ARGUMENT, 4, 32768},
     };
     for (const RefusalCase& c : cases) {
         indices.back() = c.lastIndex;
@@ -396,8 +419,9 @@ TEST(ApiEncode, RefusesBadArgumentsWritingNothing) {
         daz_encoded_size(4, 3, 8, 256, 0, &size);
         Bytes out(size, 0xAA);
         std::size_t written = 99;
-        EXPECT_EQ(daz_encode(indices.data(), 4, 4, 3, c.bits, palette.data(), c.entries, c.kept, 1,
-                             out.data(), size - c.capacityShort, &written, nullptr),
+        EXPECT_EQ(daz_encode(indices.data(), c.stride, 4, c.height, c.bits, palette.data(),
+                             c.entries, c.kept, 1, out.data(), size - c.capacityShort, &written,
+                             nullptr),
                   c.expected)
             << c.name;
         EXPECT_EQ(out, Bytes(size, 0xAA)) << c.name;
@@ -443,6 +467,71 @@ TEST(ApiStream, AFailureLeavesOnlyStateErrors) {
     EXPECT_EQ(
         daz_encoder_create(failingWrite, nullptr, 4, 2, 4, palette.data(), 16, 0, 1, &encoder),
         DAZ_ERR_CALLBACK);
+}
+
+// A caller's slip (no buffer, one too short, an index the bits can't hold)
+// is refused and changes nothing: the next good call goes on as if it had
+// not happened, and the image comes out whole.
+TEST(ApiStream, CallerSlipsLeaveTheStreamUsable) {
+    struct Slip {
+        const char* name;
+        bool noBuffer;
+        std::size_t size; // of the 6 pixels a row takes
+        std::uint8_t index;
+        int expected;
+    };
+    const Slip slips[] = {
+        {"no buffer", true, 6, 1, DAZ_ERR_ARGUMENT},
+        {"a byte short", false, 5, 1, DAZ_ERR_BUFFER},
+        {"empty", false, 0, 1, DAZ_ERR_BUFFER},
+        {"index 16 at 4 bits", false, 6, 16, DAZ_ERR_ARGUMENT}, // the encoder's alone
+    };
+    const Bytes daz = decodeCaseBytes({6, -3, 4, 16, 0x1F2E, 0}, 21);
+    Bytes indices(18);
+    Bytes palette(DAZ_PALETTE_BYTES);
+    ASSERT_EQ(daz_decode(daz.data(), daz.size(), nullptr, nullptr, palette.data(), indices.data(),
+                         indices.size()),
+              DAZ_OK);
+    Bytes clean(24 + 64 + 3 * 4);
+    std::size_t written = 0;
+    ASSERT_EQ(daz_encode(indices.data(), 6, 6, -3, 4, palette.data(), 16, 0, 0x1F2E, clean.data(),
+                         clean.size(), &written, nullptr),
+              DAZ_OK);
+    for (const Slip& slip : slips) {
+        Bytes bad(6, slip.index);
+        std::uint8_t* badRow = slip.noBuffer ? nullptr : bad.data();
+        if (slip.index < 16) {
+            Reader reader{&daz};
+            daz_decoder* decoder = nullptr;
+            ASSERT_EQ(daz_decoder_create(readBytes, &reader, nullptr, &decoder, nullptr), DAZ_OK);
+            for (std::uint32_t r = 0; r < 3; ++r) {
+                EXPECT_EQ(daz_decoder_read_row(decoder, badRow, slip.size, nullptr), slip.expected)
+                    << slip.name;
+                Bytes row(6);
+                std::uint32_t at = 99;
+                ASSERT_EQ(daz_decoder_read_row(decoder, row.data(), row.size(), &at), DAZ_OK)
+                    << slip.name << ", row " << r;
+                EXPECT_EQ(at, r) << slip.name;
+                EXPECT_EQ(row, Bytes(indices.begin() + 6 * r, indices.begin() + 6 * (r + 1)))
+                    << slip.name << ", row " << r;
+            }
+            daz_decoder_destroy(decoder);
+        }
+        Bytes out;
+        daz_encoder* encoder = nullptr;
+        ASSERT_EQ(daz_encoder_create(appendBytes, &out, 6, -3, 4, palette.data(), 16, 0, 0x1F2E,
+                                     &encoder),
+                  DAZ_OK);
+        for (std::size_t r = 0; r < 3; ++r) {
+            EXPECT_EQ(daz_encoder_write_row(encoder, badRow, slip.size), slip.expected)
+                << slip.name;
+            ASSERT_EQ(daz_encoder_write_row(encoder, indices.data() + 6 * r, 6), DAZ_OK)
+                << slip.name << ", row " << r;
+        }
+        EXPECT_EQ(daz_encoder_finish(encoder, nullptr), DAZ_OK) << slip.name;
+        daz_encoder_destroy(encoder);
+        EXPECT_EQ(out, clean) << slip.name;
+    }
 }
 
 TEST(ApiThreads, EncodeAndDecodeFromSeveralThreadsAtOnce) {

@@ -156,14 +156,47 @@ for disposition in ignored -; do
   [ "$(cat "$work/out/old.png")" = old ] || fail "write past ulimit -f ($disposition) changed the destination"
 done
 
-# Command lines: each gives the usage text and 255.
+# Command lines: arguments | exit status | what is printed (usage: the
+# usage text) | the thumbnail's edges (-: none written)
 usage="Uso: daz-thumbnailer [-s dimensione] immagine.daz miniatura.png  (dimensione: 1..1024, predefinita 128)"
-for arguments in "" "$daz" "-s 64 $daz" "-s 0 $daz t.png" "-s 1025 $daz t.png" "-s x $daz t.png" \
-                 "-s -5 $daz t.png" "-s 12x $daz t.png" "$daz t.png extra" "-x $daz t.png"; do
+cp "$daz" "$work/-d.daz"
+lines="
+|255|usage|-
+$daz|255|usage|-
+-s 64 $daz|255|usage|-
+-s 0 $daz t.png|255|usage|-
+-s 1025 $daz t.png|255|usage|-
+-s x $daz t.png|255|usage|-
+-s -5 $daz t.png|255|usage|-
+-s 12x $daz t.png|255|usage|-
+-s12x $daz t.png|255|usage|-
+-s|255|usage|-
+$daz t.png extra|255|usage|-
+-x $daz t.png|255|usage|-
+--help|0|usage|-
+--help $daz t.png|255|usage|-
+--helpme|255|usage|-
+-- -s 48 $daz t.png|255|usage|-
+-s 48 $daz t.png|0||48x32
+-s48 $daz t.png|0||48x32
+-s48 -- $daz t.png|0||48x32
+-s 48 -s 32 $daz t.png|0||32x21
+-- -d.daz t.png|0||96x64
+-s 40 -- -d.daz t.png|0||40x27"
+while IFS='|' read -r arguments want said edges; do
+  [ -n "$want" ] || continue
+  [ "$said" = usage ] && said=$usage
+  rm -f "$work/t.png"
   code=0
   # shellcheck disable=SC2086
   out=$(cd "$work" && thumb $arguments) || code=$?
-  [ "$code" -eq 255 ] && [ "$out" = "$usage" ] || fail "arguments '$arguments': exit $code, $out"
-  [ ! -e "$work/t.png" ] || fail "arguments '$arguments' wrote t.png"
-done
+  [ "$code" -eq "$want" ] && [ "$out" = "$said" ] || fail "arguments '$arguments': exit $code, $out"
+  if [ "$edges" = - ]; then
+    [ ! -e "$work/t.png" ] || fail "arguments '$arguments' wrote t.png"
+  else
+    got=$(/usr/bin/python3 -c 'import sys; from PIL import Image; print("%dx%d" % Image.open(sys.argv[1]).size)' "$work/t.png") ||
+      got=none
+    [ "$got" = "$edges" ] || fail "arguments '$arguments': thumbnail $got, not $edges"
+  fi
+done <<<"$lines"
 exit $status

@@ -19,6 +19,8 @@ header '\001\000\140\000\300\377\010\000' >"$work/topdown"   # height -64
 header '\001\000\377\377\000\200\004\000' >"$work/tallest"   # 65535 x -32768
 header '\002\000\140\000\100\000\010\000' >"$work/format2"
 printf 'EW, said the text\n' >"$work/text"
+printf 'EW\001\000\005\000' >"$work/six-bytes"   # a header cut after its width
+header '\001\000\140\000\100\000\010\000' | head -c 23 >"$work/header-23"
 head -c 600 "$source/samples/sample8.bmp" >"$work/bitmap"
 
 # The MIME database: name | file | type
@@ -51,6 +53,8 @@ sample4|sample4|daz image, 45 x 30, 4 bpp|image/x-daz|daz
 top-down|topdown|daz image, 96 x 64, 8 bpp|image/x-daz|daz
 65535 x -32768|tallest|daz image, 65535 x 32768, 4 bpp|image/x-daz|daz
 format 2|format2|data|application/octet-stream|???
+6 bytes of header|six-bytes|data|application/octet-stream|???
+23 bytes of header|header-23|data|application/octet-stream|???
 text starting EW|text|ASCII text|text/plain|???
 bitmap|bitmap|data|application/octet-stream|???"
 while IFS='|' read -r name file text type extension; do

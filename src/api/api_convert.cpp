@@ -26,9 +26,12 @@ std::uint64_t maxBytes(const daz_limits* limits) {
 }
 
 // What a call takes on, asked by the conversion before it writes anything:
-// the limits, and for a buffer of the caller's, its room.
+// the limits, and for a buffer of the caller's, its room. max_bytes bounds
+// what a call holds and, in memory, the output it fills; a file's output is
+// bounded by the image's limits alone.
 struct CallBounds {
     const daz_limits* limits = nullptr;
+    bool inMemory = false;
     bool checkRoom = false; // a buffer must hold the output
     std::size_t capacity = 0;
     int refusal = DAZ_OK; // why the plan was refused
@@ -37,8 +40,8 @@ struct CallBounds {
 int checkBounds(void* context, const OutputPlan& plan) {
     auto& bounds = *static_cast<CallBounds*>(context);
     const bool known = plan.bytes != UNKNOWN_SIZE;
-    bounds.refusal = checkLimits(bounds.limits, plan.width, plan.rows,
-                                 std::max(known ? plan.bytes : 0, plan.held));
+    const std::uint64_t filled = bounds.inMemory && known ? plan.bytes : 0;
+    bounds.refusal = checkLimits(bounds.limits, plan.width, plan.rows, std::max(filled, plan.held));
     if (bounds.refusal == DAZ_OK && bounds.checkRoom && known && plan.bytes > bounds.capacity) {
         bounds.refusal = DAZ_ERR_BUFFER;
     }
@@ -72,7 +75,7 @@ int runInMemory(Run run, const daz_limits* limits, bool staged, const void* data
             closeMemoryInput(input);
             return DAZ_ERR_MEMORY;
         }
-        CallBounds bounds{limits, out != nullptr, capacity};
+        CallBounds bounds{limits, true, out != nullptr, capacity};
         const PlanCheck check{checkBounds, &bounds};
         std::int64_t result = DAZ_ERR_MEMORY;
         try {

@@ -1,5 +1,6 @@
 #include "cli/texts.h"
 
+#include "cli/daz_messages.h"
 #include "daz/daz.h"
 
 namespace orvx {
@@ -48,8 +49,9 @@ const char* fileMessage(int error) {
     }
 }
 
-// dazbmp's and dazpng's, but for an image too big for the format written.
-const char* writingMessage(int error, const char* tooBig) {
+// The way back's lines, but for an image too big for the format written:
+// null for that and any error without a line.
+const char* dazMessage(int error) {
     switch (error) {
     case DAZ_ERR_NOT_DAZ:
         return "Il file non sembra un'immagine daz";
@@ -59,13 +61,22 @@ const char* writingMessage(int error, const char* tooBig) {
         return "Il numero di colori dell'immagine daz non e' valido";
     case DAZ_ERR_TRUNCATED:
         return "Il file e' piu' corto dell'intestazione e della tavolozza";
-    case DAZ_ERR_LIMITS:
-        return tooBig;
     case DAZ_ERR_NO_ROWS:
         return "L'immagine daz non ha nemmeno una riga intera di pixel";
-    default:
-        return fileMessage(error);
+    default: {
+        const char* line = fileMessage(error);
+        return *line != '\0' ? line : nullptr;
     }
+    }
+}
+
+// dazbmp's and dazpng's.
+const char* writingMessage(int error, const char* tooBig) {
+    if (error == DAZ_ERR_LIMITS) {
+        return tooBig;
+    }
+    const char* line = dazMessage(error);
+    return line != nullptr ? line : "";
 }
 
 } // namespace
@@ -102,3 +113,15 @@ const char* pngWritingMessage(int error) {
 }
 
 } // namespace orvx
+
+extern "C" {
+
+const char* orvx_daz_message(int error) {
+    return orvx::dazMessage(error);
+}
+
+const char* orvx_error_line_format(void) {
+    return orvx::ERROR_LINE_FORMAT;
+}
+
+} // extern "C"
