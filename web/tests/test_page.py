@@ -6,12 +6,14 @@ pngdaz, dazbmp, dazpng) write and print for the same file and arguments.
 """
 from __future__ import annotations
 
+import atexit
 import base64
 import functools
 import hashlib
 import http.server
 import os
 import re
+import shutil
 import subprocess
 import tempfile
 import threading
@@ -30,6 +32,8 @@ REFERENCE = Path(os.environ["ORVX_REFERENCE_BUILD"])
 SOURCE = Path(os.environ["ORVX_SOURCE_DIR"])
 SUITE = Path(os.environ.get("ORVX_BMPSUITE", SOURCE / "../shared/bmpsuite"))
 WORK = Path(tempfile.mkdtemp(prefix="orvx-web-"))
+# 64 MiB bitmaps and their daz files, and sparse files of 2 and 4 GiB.
+atexit.register(shutil.rmtree, WORK, ignore_errors=True)
 
 # (count, key) as typed, taken in turn by the files of the tables below.
 ARGUMENTS = [("0", "0"), ("200", "1f2e"), ("3", "0xBEEF"), ("1", "ffff"), ("abc", "zz"),
