@@ -1,7 +1,8 @@
 // daz_web.cpp - what the page's worker calls in the WebAssembly module: the
-// library's in-memory calls, the commands' reading of a colour count and a
-// key, and the commands' own texts. The worker runs one job at a time, so the
-// last call's output stays here, for the script to copy out, until the next.
+// library's in-memory calls, its result and format numbers, the commands'
+// reading of a colour count and a key, and the commands' own texts. The
+// worker runs one job at a time, so the last call's output stays here, for
+// the script to copy out, until the next.
 #include "cli/commands.h"
 #include "cli/texts.h"
 #include "daz/daz.h"
@@ -24,6 +25,26 @@ constexpr std::size_t MAX_OUTPUT_BYTES = std::size_t{768} << 20U;
 constexpr std::uint64_t MAX_PREVIEW_PIXELS = std::uint64_t{1} << 25U;
 constexpr std::uint32_t MAX_PREVIEW_SIDE = 16384;
 
+// The library's names the script uses, with their numbers: every result of
+// daz.h's table, and the formats.
+struct Constant {
+    const char* name;
+    int value;
+};
+#define WEB_RESULT_CONSTANT(name, number, text) {#name, number},
+constexpr Constant CONSTANTS[] = {
+    // clang-format off
+    DAZ_ERROR_TABLE(WEB_RESULT_CONSTANT)
+    // clang-format on
+    {"DAZ_FORMAT_UNKNOWN", DAZ_FORMAT_UNKNOWN},
+    {"DAZ_FORMAT_DAZ", DAZ_FORMAT_DAZ},
+    {"DAZ_FORMAT_BMP", DAZ_FORMAT_BMP},
+    {"DAZ_FORMAT_PNG", DAZ_FORMAT_PNG},
+    {"DAZ_GUESS_BYTES", DAZ_GUESS_BYTES},
+};
+#undef WEB_RESULT_CONSTANT
+constexpr int CONSTANT_COUNT = static_cast<int>(sizeof CONSTANTS / sizeof CONSTANTS[0]);
+
 struct Output {
     std::uint8_t* bytes = nullptr;
     std::size_t size = 0;
@@ -44,7 +65,7 @@ void dropOutput() {
 // Runs call(out, capacity, written) into a buffer of guess bytes, and again
 // at the size it then asks for when guess was short: a conversion is run
 // once when the guess holds it, as it does for an uncompressed image.
-template <typename Call> int produce(std::size_t guess, int tooBig, Call call) {
+template <typename Call> int produce(std::size_t guess, Call call) {
     dropOutput();
     std::size_t size = std::min(guess, MAX_OUTPUT_BYTES);
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -68,15 +89,60 @@ template <typename Call> int produce(std::size_t guess, int tooBig, Call call) {
             return asked;
         }
         if (size > MAX_OUTPUT_BYTES) {
-            return tooBig;
+            return DAZ_ERR_LIMITS;
         }
     }
     return DAZ_ERR_BUFFER;
 }
 
+daz_limits pageLimits() {
+    daz_limits limits;
+    daz_default_limits(&limits);
+    limits.max_pixels = std::uint64_t{MAX_OUTPUT_BYTES} * 2; // 4-bit pixels: half a byte
+    limits.max_bytes = MAX_OUTPUT_BYTES;
+    return limits;
+}
+
+// The error orvx -c and pngdaz report for what the page meets and they never
+// do: a file of no format the library converts is to orvx -c (the page's
+// command for any file but a PNG or a daz image) a bitmap that is not valid,
+// and an image past the page's limits is too big to hold.
+int commandError(int error) {
+    switch (error) {
+    case DAZ_ERR_FORMAT:
+        return DAZ_ERR_NOT_BMP;
+    case DAZ_ERR_LIMITS:
+        return DAZ_ERR_TOO_BIG_TO_HOLD;
+    default:
+        return error;
+    }
+}
+
 } // namespace
 
 extern "C" {
+
+// The constants, by index: CONSTANT_COUNT names and their numbers.
+EMSCRIPTEN_KEEPALIVE int web_constant_count() {
+    return CONSTANT_COUNT;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* web_constant_name(int index) {
+    return index >= 0 && index < CONSTANT_COUNT ? CONSTANTS[index].name : "";
+}
+
+EMSCRIPTEN_KEEPALIVE int web_constant_value(int index) {
+    return index >= 0 && index < CONSTANT_COUNT ? CONSTANTS[index].value : 0;
+}
+
+// The format of the file whose first bytes are data[0..size), and its name.
+EMSCRIPTEN_KEEPALIVE int web_guess_format(const std::uint8_t* data, std::size_t size) {
+    return daz_guess_format(data, size);
+}
+
+EMSCRIPTEN_KEEPALIVE const char* web_format_name(int format) {
+    return daz_format_name(format);
+}
 
 // The colour count and the key as orvx -c and pngdaz read their arguments.
 EMSCRIPTEN_KEEPALIVE int web_parse_colors(const char* text) {
@@ -90,7 +156,7 @@ EMSCRIPTEN_KEEPALIVE int web_parse_key(const char* text) {
 // The commands' messages for a daz_error: kind 0 for orvx -c and pngdaz,
 // 1 for dazbmp, 2 for dazpng; then the line they print for a failure.
 EMSCRIPTEN_KEEPALIVE const char* web_failure_line(int kind, int error) {
-    const char* message = kind == 0   ? orvx::conversionMessage(error)
+    const char* message = kind == 0   ? orvx::conversionMessage(commandError(error))
                           : kind == 1 ? orvx::bmpWritingMessage(error)
                                       : orvx::pngWritingMessage(error);
     std::snprintf(line, sizeof line, orvx::ERROR_LINE_FORMAT, message);
@@ -107,41 +173,49 @@ EMSCRIPTEN_KEEPALIVE const char* web_success_banner() {
     return orvx::SUCCESS_BANNER;
 }
 
-// A bitmap (png 0) or an indexed PNG (png 1) to daz, as orvx -c and pngdaz.
-EMSCRIPTEN_KEEPALIVE int web_from_image(int png, const std::uint8_t* data, std::size_t size,
-                                        int colors, int key) {
+// The largest file the page hands over: it checks File.size against this
+// before it reads or allocates anything, as a size past 2^32 would wrap in
+// the module's 32-bit size_t.
+EMSCRIPTEN_KEEPALIVE double web_max_input() {
+    return static_cast<double>(MAX_INPUT_BYTES);
+}
+
+// An image of any format the library converts to daz, as orvx -c and pngdaz
+// write it.
+EMSCRIPTEN_KEEPALIVE int web_convert(const std::uint8_t* data, std::size_t size, int colors,
+                                     int key) {
+    dropOutput();
     if (size > MAX_INPUT_BYTES) {
-        dropOutput();
-        return DAZ_ERR_TOO_BIG_TO_HOLD;
+        return DAZ_ERR_LIMITS;
     }
-    const auto call = png != 0 ? daz_from_png : daz_from_bmp;
+    const daz_limits limits = pageLimits();
     // An uncompressed bitmap gives a daz file no larger than itself, a palette
-    // of 256 entries aside; a PNG's size says little, so its is asked first.
-    const std::size_t guess = png != 0 ? 0 : size + DAZ_HEADER_SIZE + DAZ_PALETTE_BYTES;
+    // of 256 entries aside; a compressed input's size says little, and the
+    // call refuses a buffer short of the output before it decodes anything.
+    const std::size_t guess = size + DAZ_HEADER_SIZE + DAZ_PALETTE_BYTES;
     std::uint64_t undefined = 0;
-    const int error = produce(guess, DAZ_ERR_TOO_BIG_TO_HOLD,
-                              [&](void* out, std::size_t capacity, std::size_t* written) {
-                                  return call(data, size, colors, static_cast<std::uint16_t>(key),
-                                              out, capacity, written, &undefined);
-                              });
+    const int error = produce(guess, [&](void* out, std::size_t capacity, std::size_t* written) {
+        return daz_convert(data, size, &limits, colors, static_cast<std::uint16_t>(key), out,
+                           capacity, written, &undefined);
+    });
     output.undefined = undefined;
     return error;
 }
 
-// A daz file to the bitmap dazbmp writes (png 0) or the PNG dazpng writes.
-EMSCRIPTEN_KEEPALIVE int web_to_image(int png, const std::uint8_t* data, std::size_t size) {
+// A daz file to the bitmap dazbmp writes (format DAZ_FORMAT_BMP) or the PNG
+// dazpng writes (DAZ_FORMAT_PNG).
+EMSCRIPTEN_KEEPALIVE int web_export(int format, const std::uint8_t* data, std::size_t size) {
+    dropOutput();
     if (size > MAX_INPUT_BYTES) {
-        dropOutput();
         return DAZ_ERR_LIMITS;
     }
-    const auto call = png != 0 ? daz_to_png : daz_to_bmp;
+    const daz_limits limits = pageLimits();
     // The bitmap is the daz file with 30 more bytes of header; the PNG is
     // rarely larger than the pixels it deflates.
     const std::size_t guess = size + size / 64 + 65536;
-    return produce(guess, DAZ_ERR_LIMITS,
-                   [&](void* out, std::size_t capacity, std::size_t* written) {
-                       return call(data, size, out, capacity, written);
-                   });
+    return produce(guess, [&](void* out, std::size_t capacity, std::size_t* written) {
+        return daz_export(data, size, &limits, format, out, capacity, written);
+    });
 }
 
 // daz_inspect's fields, then the preview: daz_decode_rgba within the canvas's
@@ -157,24 +231,18 @@ EMSCRIPTEN_KEEPALIVE int web_preview(const std::uint8_t* data, std::size_t size)
     limits.max_height = MAX_PREVIEW_SIDE;
     limits.max_pixels = MAX_PREVIEW_PIXELS;
     limits.max_bytes = MAX_PREVIEW_PIXELS * 4;
-    std::size_t indices = 0;
     std::size_t rgba = 0;
     dropOutput();
-    const int sized = daz_decoded_size(&info, &indices, &rgba);
+    const int sized = daz_decoded_size(&info, &limits, nullptr, &rgba);
     if (sized != DAZ_OK) {
         return sized;
     }
-    if (rgba > limits.max_bytes || info.width > limits.max_width || info.rows > limits.max_height) {
-        return DAZ_ERR_LIMITS;
-    }
-    return produce(rgba, DAZ_ERR_LIMITS,
-                   [&](void* out, std::size_t capacity, std::size_t* written) {
-                       daz_info decoded;
-                       const int error = daz_decode_rgba(data, size, &limits, &decoded,
-                                                         static_cast<std::uint8_t*>(out), capacity);
-                       *written = capacity;
-                       return error;
-                   });
+    return produce(rgba, [&](void* out, std::size_t capacity, std::size_t* written) {
+        const int error = daz_decode_rgba(data, size, &limits, nullptr,
+                                          static_cast<std::uint8_t*>(out), capacity);
+        *written = capacity;
+        return error;
+    });
 }
 
 // The fields of the last daz_inspect, in this order: width, height as stored,

@@ -5,21 +5,47 @@
 // freezes the page; a file opened while one runs ends that worker.
 'use strict';
 
-// Runs in the worker: createDazCodec is the codec's factory. Each job copies
-// the file into the module, runs the library's calls and sends the results
-// back as transferable buffers.
+// Runs in the worker: createDazCodec is the codec's factory. Each job asks
+// the library the file's format, copies the file into the module, runs the
+// library's calls and sends the results back as transferable buffers.
 function codecWorker(createDazCodec) {
   const FAILURE_BMP = 1; // the message kinds of web_failure_line: orvx -c and pngdaz 0
   const FAILURE_PNG = 2;
-  const DAZ_ERR_LIMITS = -3;
-  const DAZ_ERR_MEMORY = -4;
-  const DAZ_ERR_READ = -17;
   let codec = null;
+  let DAZ = null; // daz.h's names and numbers, from the module
   let memoryLines = [];
+  let head = 0; // where a file's first bytes go for the library's guess
   const ready = createDazCodec().then((module) => {
     codec = module;
-    memoryLines = [0, 1, 2].map((kind) => failureLine(kind, DAZ_ERR_MEMORY));
+    DAZ = constantsOf(module);
+    memoryLines = [0, 1, 2].map((kind) => failureLine(kind, DAZ.DAZ_ERR_MEMORY));
+    head = codec._malloc(DAZ.DAZ_GUESS_BYTES);
   });
+
+  // The library's results and formats by their names in daz.h, as the
+  // module was built with them: a name it doesn't have is this script's
+  // mistake, and fails loudly rather than as undefined.
+  function constantsOf(module) {
+    const table = {};
+    for (let i = 0; i < module._web_constant_count(); ++i) {
+      table[module.UTF8ToString(module._web_constant_name(i))] = module._web_constant_value(i);
+    }
+    return new Proxy(Object.freeze(table), {
+      get(known, name) {
+        if (!(name in known)) {
+          throw new Error('libdaz has no ' + String(name));
+        }
+        return known[name];
+      },
+    });
+  }
+
+  // The file's format, as the library tells it from the first bytes.
+  async function formatOf(file) {
+    const bytes = new Uint8Array(await file.slice(0, DAZ.DAZ_GUESS_BYTES).arrayBuffer());
+    codec.HEAPU8.set(bytes, head);
+    return codec._web_guess_format(head, bytes.length);
+  }
 
   function failureLine(kind, error) {
     return codec.UTF8ToString(codec._web_failure_line(kind, error));
@@ -111,7 +137,7 @@ function codecWorker(createDazCodec) {
                    palette: codec.HEAPU8.slice(paletteAt, paletteAt + 4 * colors) };
     const previewed = codec._web_preview(at, size);
     info.rgba = previewed === 0 ? output() : null;
-    info.previewError = previewed === DAZ_ERR_LIMITS ? 'limits' : previewed;
+    info.previewError = previewed === DAZ.DAZ_ERR_LIMITS ? 'limits' : previewed;
     return { error: 0, info };
   }
 
@@ -119,17 +145,17 @@ function codecWorker(createDazCodec) {
     return codec.ccall(name, 'number', ['string'], [text]);
   }
 
-  // A bitmap or PNG: its daz file for the colour count and key asked for,
-  // then what it holds (its daz file with every colour), looked at where it
-  // lies. In this order the second output takes the memory the first had.
+  // An image of any format the library converts: its daz file for the
+  // colour count and key asked for, then what it holds (its daz file with
+  // every colour), looked at where it lies. In this order the second output
+  // takes the memory the first had.
   function image(job) {
-    const png = job.kind === 'png' ? 1 : 0;
     const colors = parse('web_parse_colors', job.colorsText);
     const key = parse('web_parse_key', job.keyText) & 0xffff;
     return withBytes(job.bytes, (at, size) => {
       const result = { colors, key };
       const started = performance.now();
-      const error = codec._web_from_image(png, at, size, colors, key);
+      const error = codec._web_convert(at, size, colors, key);
       result.ms = performance.now() - started;
       if (error !== 0) {
         result.lines = [failureLine(0, error)];
@@ -144,7 +170,7 @@ function codecWorker(createDazCodec) {
         result.lines.push(codec.UTF8ToString(codec._web_success_banner()));
       }
       codec._web_release();
-      if (codec._web_from_image(png, at, size, 0, 0) === 0) {
+      if (codec._web_convert(at, size, 0, 0) === 0) {
         const wholeSize = codec._web_output_size();
         result.info = look(codec._web_keep(), wholeSize).info;
       }
@@ -161,13 +187,13 @@ function codecWorker(createDazCodec) {
         return { lines: [failureLine(FAILURE_BMP, seen.error)] };
       }
       const result = { info: seen.info, lines: [] };
-      const toPng = codec._web_to_image(1, at, size);
+      const toPng = codec._web_export(DAZ.DAZ_FORMAT_PNG, at, size);
       if (toPng === 0) {
         result.png = outputBlob('image/png');
       } else {
         result.lines.push(failureLine(FAILURE_PNG, toPng));
       }
-      const toBmp = codec._web_to_image(0, at, size);
+      const toBmp = codec._web_export(DAZ.DAZ_FORMAT_BMP, at, size);
       if (toBmp === 0) {
         result.bmp = outputBlob('image/bmp');
       } else {
@@ -180,27 +206,56 @@ function codecWorker(createDazCodec) {
     });
   }
 
+  // A failure's line before the job's calls ran: dazbmp's for a daz image,
+  // else orvx -c's.
+  function lineKind(job) {
+    return job.kind === 'daz' ? FAILURE_BMP : 0;
+  }
+
   function buffersOf(result) {
     return result.info && result.info.rgba ? [result.info.rgba.buffer] : [];
+  }
+
+  // What a file past the module's input limit gets, from its size alone:
+  // the lines the limit gives a daz file (dazpng's, then dazbmp's) or an
+  // image (orvx -c's and pngdaz's).
+  function tooBig(job) {
+    if (job.kind === 'daz') {
+      return [failureLine(FAILURE_PNG, DAZ.DAZ_ERR_LIMITS),
+              failureLine(FAILURE_BMP, DAZ.DAZ_ERR_LIMITS)];
+    }
+    return [failureLine(0, DAZ.DAZ_ERR_LIMITS)];
   }
 
   self.onmessage = async (event) => {
     await ready;
     const job = event.data;
-    const kind = job.kind === 'daz' ? FAILURE_BMP : 0;
+    job.kind = 'image'; // until the library tells a daz image
+    let format = DAZ.DAZ_FORMAT_UNKNOWN;
     let result;
     let readMs = 0;
     try {
-      const started = performance.now();
-      job.bytes = await readIn(job.file);
-      readMs = performance.now() - started;
-      if (job.bytes === null) {
-        result = { lines: [failureLine(kind, DAZ_ERR_MEMORY)] };
+      format = await formatOf(job.file);
+      if (format === DAZ.DAZ_FORMAT_DAZ) {
+        job.kind = 'daz';
+      }
+      // File.size, a double, is checked before anything is read or
+      // allocated: in the module a size is 32 bits (4 GiB + 100 bytes would
+      // be 100).
+      if (job.file.size > codec._web_max_input()) {
+        result = { lines: tooBig(job) };
+      } else {
+        const started = performance.now();
+        job.bytes = await readIn(job.file);
+        readMs = performance.now() - started;
+        if (job.bytes === null) {
+          result = { lines: [failureLine(lineKind(job), DAZ.DAZ_ERR_MEMORY)] };
+        }
       }
     } catch (failure) {
       // Gone or changed since it was picked: what the commands say when a
       // read fails.
-      result = { lines: [failureLine(kind, DAZ_ERR_READ)] };
+      result = { lines: [failureLine(lineKind(job), DAZ.DAZ_ERR_READ)] };
     }
     try {
       if (!result) {
@@ -208,9 +263,12 @@ function codecWorker(createDazCodec) {
       }
     } catch (failure) {
       // The module stopped (memory it could not have): this worker is done.
-      result = { lines: [memoryLines[kind]], crashed: true };
+      result = { lines: [memoryLines[lineKind(job)]], crashed: true };
     }
     result.id = job.id;
+    result.kind = job.kind;
+    result.formatName = format === DAZ.DAZ_FORMAT_UNKNOWN ? ''
+      : codec.UTF8ToString(codec._web_format_name(format));
     result.readMs = readMs;
     self.postMessage(result, buffersOf(result));
   };
@@ -224,7 +282,7 @@ function codecWorker(createDazCodec) {
   let worker = null;
   let pending = null; // { id, resolve }
   let jobs = 0;
-  let current = null; // { name, kind, file }
+  let current = null; // { name, kind ('daz' or 'image', once the worker tells), file }
   let links = [];
   let opened = 0; // when the last file was picked, for the time it took
 
@@ -272,25 +330,14 @@ function codecWorker(createDazCodec) {
     });
   }
 
-  function kindOf(name, bytes) {
-    const lower = name.toLowerCase();
-    if ((bytes[0] === 0x45 && bytes[1] === 0x57) || lower.endsWith('.daz')) {
-      return 'daz';
-    }
-    const signature = [0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a];
-    if (signature.every((byte, i) => bytes[i] === byte) || lower.endsWith('.png')) {
-      return 'png';
-    }
-    return 'bmp';
-  }
-
   function renamed(name, extension) {
     const dot = name.lastIndexOf('.');
     return (dot > 0 ? name.slice(0, dot) : name) + extension;
   }
 
+  // A result that failed before its arguments were read has no key.
   function hex(key) {
-    return key.toString(16).toUpperCase().padStart(4, '0');
+    return typeof key === 'number' ? key.toString(16).toUpperCase().padStart(4, '0') : '';
   }
 
   function clearLinks() {
@@ -330,7 +377,7 @@ function codecWorker(createDazCodec) {
     return [dt, dd];
   }
 
-  function showInfo(info, extra) {
+  function showInfo(info, lead, extra) {
     const facts = $('facts');
     const canvas = $('preview');
     const note = $('preview-note');
@@ -341,10 +388,10 @@ function codecWorker(createDazCodec) {
     swatches.replaceChildren();
     $('palette-title').hidden = !info;
     if (!info) {
-      facts.replaceChildren(...extra);
+      facts.replaceChildren(...lead, ...extra);
       return;
     }
-    facts.replaceChildren(...fact('Larghezza', info.width + ' pixel'),
+    facts.replaceChildren(...lead, ...fact('Larghezza', info.width + ' pixel'),
                           ...fact('Altezza', info.rows + ' pixel'),
                           ...fact('Bit per pixel', String(info.bits)), ...extra);
     if (info.rgba) {
@@ -372,20 +419,26 @@ function codecWorker(createDazCodec) {
     if (!current) {
       return;
     }
-    const { name, kind } = current;
-    const job = { kind, file: current.file, colorsText: $('colors').value,
-                  keyText: $('key').value };
+    const { name } = current;
+    const job = { file: current.file, colorsText: $('colors').value, keyText: $('key').value };
     $('result').hidden = false;
     $('name').textContent = name;
     document.body.dataset.state = 'busy';
+    // The last file's result goes now: whatever happens to this one, its
+    // facts, preview and palette never stand under this name.
     clearLinks();
+    showInfo(null, [], []);
     showLines(['Conversione in corso...'], false);
     const result = await run(job);
     if (current === null || current.name !== name || result.id !== jobs) {
       return; // a newer file took its place
     }
+    const { kind } = result;
+    current.kind = kind;
+    convertButton.disabled = kind === 'daz';
     const failed = kind === 'daz' ? !(result.png && result.bmp) : !result.daz;
     showLines(failed ? result.lines.map((line) => name + ': ' + line) : result.lines, failed);
+    const lead = result.formatName ? fact('Formato', result.formatName) : [];
     const extra = [];
     if (result.info) {
       extra.push(...fact('Colori', String(result.info.colors)));
@@ -393,11 +446,11 @@ function codecWorker(createDazCodec) {
         extra.push(...fact('Chiave', hex(result.info.key)));
       }
     }
-    if (kind !== 'daz') {
+    if (kind !== 'daz' && typeof result.colors === 'number') {
       extra.push(...fact('Colori tenuti', result.colors === 0 ? 'tutti' : String(result.colors)),
                  ...fact('Chiave usata', hex(result.key)));
     }
-    showInfo(result.info, extra);
+    showInfo(result.info, lead, extra);
     if (result.daz) {
       addLink(result.daz, renamed(name, '.daz'));
     }
@@ -421,10 +474,9 @@ function codecWorker(createDazCodec) {
       return;
     }
     opened = performance.now();
-    // The first bytes tell the kind; the worker reads the whole file itself.
-    const start = new Uint8Array(await file.slice(0, 8).arrayBuffer());
-    current = { name: file.name, kind: kindOf(file.name, start), file };
-    convertButton.disabled = current.kind === 'daz';
+    // Its kind comes back with the result: the library tells it.
+    current = { name: file.name, kind: null, file };
+    convertButton.disabled = true;
     await convert();
   }
 
@@ -435,7 +487,7 @@ function codecWorker(createDazCodec) {
   convertButton.addEventListener('click', convert);
   for (const id of ['colors', 'key']) {
     $(id).addEventListener('keydown', (event) => {
-      if (event.key === 'Enter' && current && current.kind !== 'daz') {
+      if (event.key === 'Enter' && current && current.kind === 'image') {
         convert();
       }
     });
