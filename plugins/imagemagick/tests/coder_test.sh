@@ -16,7 +16,7 @@ mogrify() { mogrify-im6.q16 "$@"; }
 system_coders=$(convert -list configure | awk '$1 == "CODER_PATH" {print $2}')
 export MAGICK_CODER_MODULE_PATH="$coder:$system_coders" MAGICK_CONFIGURE_PATH="$coder"
 suite="$source/../shared/bmpsuite/g"
-png_rgb="/usr/bin/python3 $(dirname "$0")/png_rgb.py"
+png_rgb="/usr/bin/python3 $(dirname "$0")/../../tests/png_rgb.py"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0

@@ -4,6 +4,7 @@ them: raw RGB, an index past the PLTE as opaque magenta (libdaz's undefined
 colour), whatever the PNG decoder would make of it.
 
     png_rgb.py image.png > image.rgb
+    png_rgb.py --indices image.png > image.indices    (one byte a pixel)
 """
 import struct
 import sys
@@ -44,7 +45,8 @@ def unfilter(raw, row_bytes, rows, step):
 
 
 def main():
-    data = open(sys.argv[1], "rb").read()
+    indices_only = sys.argv[1] == "--indices"
+    data = open(sys.argv[-1], "rb").read()
     found = dict()
     idat = b""
     for kind, body in chunks(data):
@@ -63,7 +65,10 @@ def main():
         for x in range(width):
             byte = line[x // per_byte]
             index = (byte >> (8 - depth * (x % per_byte + 1))) & ((1 << depth) - 1)
-            out += plte[3 * index:3 * index + 3] if 3 * index < len(plte) else UNDEFINED
+            if indices_only:
+                out.append(index)
+            else:
+                out += plte[3 * index:3 * index + 3] if 3 * index < len(plte) else UNDEFINED
     sys.stdout.buffer.write(bytes(out))
 
 
