@@ -70,7 +70,7 @@ static void throw_daz(ExceptionInfo* exception, const char* function, size_t lin
         tag = "UnexpectedEndOfFile";
         break;
     case DAZ_ERR_LIMITS:
-        severity = ResourceLimitError;
+        severity = ImageError;
         tag = "WidthOrHeightExceedsLimit";
         break;
     case DAZ_ERR_MEMORY:
@@ -78,7 +78,7 @@ static void throw_daz(ExceptionInfo* exception, const char* function, size_t lin
         tag = "MemoryAllocationFailed";
         break;
     case DAZ_ERR_WRITE:
-        severity = CoderError;
+        severity = BlobError;
         tag = "UnableToWriteBlob";
         break;
     case DAZ_ERR_COLORS:

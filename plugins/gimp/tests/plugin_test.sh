@@ -121,8 +121,8 @@ fi
 for n in $(seq 1 "$trips") noname; do
   original=$work/in/$n.daz
   [ "$n" != noname ] || original=$work/in/noname
-  read -r width height bits colours key < <(/usr/bin/python3 -c "import struct,sys
-print(*struct.unpack_from('<HhHhH', open(sys.argv[1],'rb').read(), 4))" "$original")
+  read -r height colours key < <(/usr/bin/python3 -c "import struct,sys
+print(*struct.unpack_from('<h2xhH', open(sys.argv[1],'rb').read(), 6))" "$original")
   order=bottom-up
   [ "$height" -gt 0 ] || order=top-down
   # The colormap: the palette, then the undefined colour up to the largest index.
