@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian packages (libdaz1, libdaz-dev, orvx for version 1.x),
+# Builds the Debian packages (libdaz1, libdaz-dev, orvx for version 1.x,
+# and the plugins' for the hosts found),
 # checks each one's files, fields, dependencies and control files, unpacks
 # them and runs the packaged commands on the shipped sample.
 # Usage: package_test.sh BUILD_DIR SOURCE_DIR VERSION LIBDIR
@@ -31,9 +32,24 @@ orvx|graphics|./usr/bin/dazbmp ./usr/bin/dazpng ./usr/bin/orvx ./usr/bin/pngdaz
   ./usr/share/man/man1/daz-thumbnailer.1.gz
   ./usr/share/mime/packages/daz.xml ./usr/share/orvx/daz.magic
   ./usr/share/thumbnailers/daz.thumbnailer DOC"
+# The plugins' packages, for the hosts found at build time, put their files
+# where the hosts themselves say they look.
+components=$(sed -n 's/^set(CPACK_COMPONENTS_ALL "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+plugins=()
+if [[ ";$components;" == *";imagemagick;"* ]]; then
+  coders=$(convert-im6.q16 -list configure | awk '$1 == "CODER_PATH" {print $2}')
+  packages+="
+imagemagick-6-daz-coder|graphics|.$coders/daz.so .$coders/daz.la .${coders%/modules-Q16/coders}/config-Q16/magic.xml DOC"
+  plugins+=(imagemagick-6-daz-coder)
+fi
+if [[ ";$components;" == *";gimp;"* ]]; then
+  packages+="
+gimp-plugin-daz|graphics|.$(pkg-config --variable=gimplibdir gimp-2.0)/plug-ins/file-daz/file-daz DOC"
+  plugins+=(gimp-plugin-daz)
+fi
 echo "$packages" | sed '/^$/d' | awk '/^ / {line = line $0; next} {if (line) print line; line = $0}
   END {print line}' >"$work/table"
-[ "$(ls "$work"/*.deb | wc -l)" -eq 3 ] || fail "not three packages: $(ls "$work")"
+[ "$(ls "$work"/*.deb | wc -l)" -eq $((3 + ${#plugins[@]})) ] || fail "not $((3 + ${#plugins[@]})) packages: $(ls "$work")"
 while IFS='|' read -r package section files; do
   deb="$work/${package}_${version}_$arch.deb"
   [ -f "$deb" ] || fail "no $(basename "$deb") among: $(ls "$work")"
@@ -66,6 +82,13 @@ for command in orvx dazbmp pngdaz dazpng; do
   readelf -d "$work/root/usr/bin/$command" | grep -F libdaz >/dev/null &&
     fail "$command needs libdaz.so: the commands link it in"
 done
+for plugin in "${plugins[@]}"; do
+  depends "$plugin" | grep -F "libdaz$major (>= $version)" >/dev/null || fail "$plugin: not on libdaz$major $version"
+done
+if [[ " ${plugins[*]} " == *" imagemagick-6-daz-coder "* ]]; then
+  grep -qx "libdir='$coders'" "$work/root$coders/daz.la" && grep -qx "installed=yes" "$work/root$coders/daz.la" ||
+    fail "imagemagick-6-daz-coder: daz.la names another folder"
+fi
 # The shared library's package tells dpkg-shlibdeps how to depend on it, and
 # has libc's trigger run ldconfig, with no maintainer script of its own.
 dpkg-deb -e "$work/libdaz${major}_${version}_$arch.deb" "$work/control"
