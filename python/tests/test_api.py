@@ -6,6 +6,9 @@ import os
 import random
 import stat
 import struct
+import subprocess
+import sys
+from pathlib import Path
 
 import numpy
 import pytest
@@ -203,3 +206,76 @@ def test_a_failed_conversion_leaves_the_destination_as_it_was(tmp_path, data, de
         assert target.read_bytes() == b"old" if before == "file" else not os.listdir(target)
     assert set(os.listdir(tmp_path)) == left  # no temporary file either
 
+
+# A program with handlers of its own for SIGALRM (a fast interval timer),
+# SIGUSR1 and SIGTERM (a stream from a child, the next signal sent once the
+# last has reached the program) converts a 4096 x 4096 bitmap again and
+# again. Run apart: a library that took the signals over would end it.
+PROGRAM_WITH_SIGNALS = r"""
+import os, signal, subprocess, sys
+from pathlib import Path
+import daz
+
+folder, rounds = Path(sys.argv[1]), int(sys.argv[2])
+side = 4096
+source, out = folder / "big.bmp", folder / "out" / "out.daz"
+out.parent.mkdir()
+source.write_bytes(b"BM" + (54 + 1024 + side * side).to_bytes(4, "little") + bytes(4)
+                   + (54 + 1024).to_bytes(4, "little") + (40).to_bytes(4, "little")
+                   + side.to_bytes(4, "little") * 2 + b"\x01\x00\x08\x00" + bytes(24)
+                   + b"".join(bytes((i, i, i, 0)) for i in range(256))
+                   + bytes(range(256)) * (side * side // 256))
+
+
+def convert():
+    daz.convert(source, out, 0, 0x1F2E)  # the call under test
+
+
+convert()
+expected = out.read_bytes()
+handled = {signal.SIGALRM: 0, signal.SIGUSR1: 0, signal.SIGTERM: 0}
+
+
+def count(number, frame):
+    handled[number] += 1
+
+
+for number in handled:
+    signal.signal(number, count)
+# Each signal, as it arrives, writes a byte here: the sender's cue.
+cue, cued = os.pipe()
+os.set_blocking(cued, False)
+signal.set_wakeup_fd(cued, warn_on_full_buffer=False)
+sender = subprocess.Popen([sys.executable, "-c", '''
+import os, signal, sys
+signals = (signal.SIGUSR1, signal.SIGTERM)
+try:
+    for sent in range(1 << 62):
+        os.kill(int(sys.argv[1]), signals[sent % 2])
+        if not os.read(0, 1):
+            break
+except OSError:
+    pass
+''', str(os.getpid())], stdin=cue)
+os.close(cue)
+signal.setitimer(signal.ITIMER_REAL, 0.0005, 0.0005)
+while not (handled[signal.SIGUSR1] and handled[signal.SIGTERM]):
+    signal.pause()  # the stream has begun
+for _ in range(rounds):
+    convert()
+    assert out.read_bytes() == expected
+signal.setitimer(signal.ITIMER_REAL, 0, 0)
+sender.kill()
+sender.wait()
+assert all(handled.values()), handled
+assert os.listdir(out.parent) == ["out.daz"], os.listdir(out.parent)
+print(handled[signal.SIGALRM], handled[signal.SIGUSR1], handled[signal.SIGTERM])
+"""
+
+
+def test_a_program_keeps_its_signal_handlers_and_timer_while_it_converts(tmp_path):
+    found = os.pathsep.join([str(Path(daz.__file__).parents[1]), os.environ.get("PYTHONPATH", "")])
+    run = subprocess.run([sys.executable, "-c", PROGRAM_WITH_SIGNALS, str(tmp_path), "30"],
+                         capture_output=True, text=True, check=False,
+                         env={**os.environ, "PYTHONPATH": found})
+    assert run.returncode == 0, run.stderr or f"ended by signal {-run.returncode}"

@@ -421,7 +421,7 @@ struct InterruptState {
     // The handlers are installed while any slot is taken; changed under lock.
     std::mutex lock;
     std::size_t slotsTaken = 0;
-    bool keepHandlers = false;
+    bool ownsSignals = false; // the process's own, not lent by a program
     bool handlersIn = false;
     std::array<struct sigaction, MAX_SIGNALS> previous{};
     std::array<bool, MAX_SIGNALS> installed{};
@@ -469,30 +469,55 @@ extern "C" void cleanUpAndRaise(int signal) {
     static_cast<void>(raise(signal));
 }
 
+bool isDefault(const struct sigaction& action) {
+    return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == SIG_DFL;
+}
+
+bool isCleanUp(const struct sigaction& action) {
+    return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == cleanUpAndRaise;
+}
+
 void installHandlers(InterruptState& state) {
     struct sigaction action {};
     action.sa_handler = cleanUpAndRaise;
     action.sa_mask = state.held; // one clean-up at a time
     for (std::size_t i = 0; i < state.signalCount; ++i) {
-        if (sigaction(state.signals[i], &action, &state.previous[i]) != 0) {
+        const int signal = state.signals[i];
+        struct sigaction current {};
+        // Lent: a signal the program handles or ignores is left alone, and
+        // not replaced even for a moment, so that none of its own is lost.
+        if (!state.ownsSignals &&
+            (sigaction(signal, nullptr, &current) != 0 || !isDefault(current))) {
+            continue;
+        }
+        if (sigaction(signal, &action, &state.previous[i]) != 0) {
             continue;
         }
         // Held while this runs, so an ignored signal can't reach the
-        // handler before it is ignored again.
-        if (state.previous[i].sa_handler == SIG_IGN) {
-            static_cast<void>(sigaction(state.signals[i], &state.previous[i], nullptr));
+        // handler before it is ignored again. Lent, the program may have
+        // set a handler of its own since the look: it stays.
+        const bool ignored = state.previous[i].sa_handler == SIG_IGN &&
+                             (state.previous[i].sa_flags & SA_SIGINFO) == 0;
+        if (ignored || (!state.ownsSignals && !isDefault(state.previous[i]))) {
+            static_cast<void>(sigaction(signal, &state.previous[i], nullptr));
         } else {
             state.installed[i] = true;
         }
     }
 }
 
+// Gives back the default actions, but where the program has set an action
+// of its own meanwhile.
 void restoreHandlers(InterruptState& state) {
     for (std::size_t i = 0; i < state.signalCount; ++i) {
-        if (state.installed[i]) {
-            static_cast<void>(sigaction(state.signals[i], &state.previous[i], nullptr));
-            state.installed[i] = false;
+        if (!state.installed[i]) {
+            continue;
         }
+        struct sigaction current {};
+        if (sigaction(state.signals[i], nullptr, &current) == 0 && isCleanUp(current)) {
+            static_cast<void>(sigaction(state.signals[i], &state.previous[i], nullptr));
+        }
+        state.installed[i] = false;
     }
 }
 
@@ -543,16 +568,16 @@ void clearInterruptCleanup(int cleanup) {
     CleanupSlot& slot = state.slots[static_cast<std::size_t>(cleanup)];
     slot.active.store(false, std::memory_order_release);
     slot.taken.store(false, std::memory_order_relaxed);
-    if (--state.slotsTaken == 0 && !state.keepHandlers) {
+    if (--state.slotsTaken == 0 && !state.ownsSignals) {
         restoreHandlers(state);
         state.handlersIn = false;
     }
 }
 
-void keepInterruptHandlers() {
+void ownProcessSignals() {
     InterruptState& state = interruptState();
     const std::lock_guard<std::mutex> guard(state.lock);
-    state.keepHandlers = true;
+    state.ownsSignals = true;
 }
 
 void reserveStandardStreams() {
