@@ -2,22 +2,27 @@
 // output, file size limits and signals, through the built programs.
 #include "convert/bmp_to_daz.h"
 #include "convert/daz_to_png.h"
+#include "convert/png_to_daz.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <poll.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <thread>
@@ -641,6 +646,99 @@ TEST_P(DestinationTest, SignalsRemoveThePartialOutput) {
     }
     setrlimit(RLIMIT_CORE, &core);
     close(watch);
+}
+
+namespace {
+
+// The pipe the handler below writes a byte to each time it runs.
+int handledSignals = -1;
+
+extern "C" void acknowledgeSignal(int /*signal*/) {
+    const int saved = errno;
+    if (write(handledSignals, "", 1) != 1) {
+        std::abort();
+    }
+    errno = saved;
+}
+
+// Whether the thread sleeps (state S in /proc: waiting in a system call).
+bool sleeps(pid_t thread) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(thread) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const std::size_t name = line.rfind(')');
+    return name != std::string::npos && line.compare(name, 3, ") S") == 0;
+}
+
+// Once the thread sleeps, signals it, and waits for the handler to have run.
+void interruptWhenAsleep(std::thread& thread, pid_t id, int handled) {
+    while (!sleeps(id)) {
+        std::this_thread::yield();
+    }
+    ASSERT_EQ(pthread_kill(thread.native_handle(), SIGUSR1), 0);
+    char byte = 0;
+    ASSERT_EQ(read(handled, &byte, 1), 1);
+}
+
+} // namespace
+
+// A program's own handler (without SA_RESTART, as Python installs them)
+// interrupts a conversion each time it waits on a FIFO: to open it, then for
+// every piece of the input. The conversion goes on, and writes what it
+// writes from the file.
+TEST(HandledSignals, FailNoConversionWaitingOnAFifo) {
+    TempDir dir;
+    const std::string daz = dir.file("in.daz");
+    const std::string png = dir.file("in.png");
+    const std::string fifo = dir.file("fifo.png");
+    ASSERT_GE(convertBmpToDaz(ORVX_SOURCE_DIR "/samples/sample8.bmp", daz.c_str(), 200, 1), 0);
+    ASSERT_EQ(convertDazToPng(daz.c_str(), png.c_str()), DECODE_OK);
+    ASSERT_GE(convertPngToDaz(png.c_str(), dir.file("expected.daz").c_str(), 200, 0x1F2E), 0);
+    const Bytes bytes = readFile(png);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::array<int, 2> handled{};
+    std::array<int, 2> started{};
+    std::array<int, 2> finish{};
+    ASSERT_EQ(pipe(handled.data()) | pipe(started.data()) | pipe(finish.data()), 0);
+    handledSignals = handled[1];
+    struct sigaction action {};
+    struct sigaction previous {};
+    action.sa_handler = acknowledgeSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGUSR1, &action, &previous);
+
+    ConvertResult result = ERR_OPEN;
+    std::thread converter([&] {
+        const auto self = static_cast<pid_t>(syscall(SYS_gettid));
+        if (write(started[1], &self, sizeof self) == sizeof self) {
+            result = convertPngToDaz(fifo.c_str(), dir.file("out.daz").c_str(), 200, 0x1F2E);
+        }
+        char byte = 0;
+        while (read(finish[0], &byte, 1) != 0) { // until the test is done signalling
+        }
+    });
+    pid_t id = 0;
+    if (read(started[0], &id, sizeof id) == sizeof id) {
+        interruptWhenAsleep(converter, id, handled[0]); // waiting for a writer
+        // Read and write: it never waits, reader or not.
+        const int writer = open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+        EXPECT_GE(writer, 0);
+        const std::size_t piece = bytes.size() / 3 + 1;
+        for (std::size_t at = 0; at < bytes.size() && !HasFatalFailure(); at += piece) {
+            interruptWhenAsleep(converter, id, handled[0]); // waiting for a piece
+            const std::size_t size = std::min(piece, bytes.size() - at);
+            EXPECT_EQ(write(writer, bytes.data() + at, size), static_cast<ssize_t>(size));
+        }
+        close(writer);
+    }
+    close(finish[1]);
+    converter.join();
+    sigaction(SIGUSR1, &previous, nullptr);
+    for (const int end : {handled[0], handled[1], started[0], started[1], finish[0]}) {
+        close(end);
+    }
+    EXPECT_GE(result, 0);
+    EXPECT_EQ(readFile(dir.file("out.daz")), readFile(dir.file("expected.daz")));
 }
 
 // Memory that can't be had (an interlaced PNG is held whole) is a failure

@@ -68,6 +68,7 @@ int openForReadingIn(const Folder& folder, const std::string& name);
 // Opens path as a plain "wb" does (created with 0666 less the umask, or cut
 // to zero length), or -1.
 int openTruncatingForWriting(const char* path);
+// An interrupted close counts as done: the descriptor is gone either way.
 int closeDescriptor(int descriptor);
 
 // Creates ".NAME.orvx-XXXXXX" in folder, NAME being name (cut short if the
@@ -154,7 +155,15 @@ void ownProcessSignals();
 void reserveStandardStreams();
 
 // Streams: a file opened for binary reading (path in UTF-8), and a binary
-// stream that writes to and owns an output descriptor. Null on failure.
+// stream that writes to and owns an output descriptor. Null on failure. The
+// input is unbuffered when it is a regular file (a whole chunk goes straight
+// into the caller's buffer) and buffered otherwise (a FIFO, a device).
+//
+// A signal the program handles never fails a conversion: a system call it
+// interrupts (its handler installed without SA_RESTART, as Python's are) is
+// made again, here and in the streams' reads and writes. Only a regular
+// file's reads are left to the C library, as local file systems never cut
+// them short.
 std::FILE* openFileForReading(const char* path);
 std::FILE* streamOverDescriptor(int descriptor);
 

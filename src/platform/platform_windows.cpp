@@ -461,7 +461,11 @@ void reserveStandardStreams() {
 
 std::FILE* openFileForReading(const char* path) {
     const std::wstring wide = widen(path);
-    return _wfopen(wide.c_str(), L"rb");
+    std::FILE* stream = _wfopen(wide.c_str(), L"rb");
+    if (stream != nullptr) {
+        static_cast<void>(std::setvbuf(stream, nullptr, _IONBF, 0));
+    }
+    return stream;
 }
 
 std::FILE* streamOverDescriptor(int descriptor) {
