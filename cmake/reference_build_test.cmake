@@ -7,5 +7,5 @@ function(orvx_add_reference_build_test name fixture)
     COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${CMAKE_SOURCE_DIR}
             -DREFERENCE_BUILD=${ORVX_REFERENCE_BUILD} -DGENERATOR=${CMAKE_GENERATOR}
             -P ${CMAKE_SOURCE_DIR}/cmake/build_reference.cmake)
-  set_tests_properties(${name} PROPERTIES FIXTURES_SETUP ${fixture} TIMEOUT 1800)
+  set_tests_properties(${name} PROPERTIES FIXTURES_SETUP ${fixture} TIMEOUT ${ORVX_HANG_TIMEOUT})
 endfunction()

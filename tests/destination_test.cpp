@@ -2,20 +2,27 @@
 // output, file size limits and signals, through the built programs.
 #include "convert/bmp_to_daz.h"
 #include "convert/daz_to_png.h"
+#include "convert/png_to_daz.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
+#include <array>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <pthread.h>
 #include <spawn.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <thread>
@@ -477,25 +484,36 @@ std::uint64_t freeBytes(const std::string& path) {
     return statvfs(path.c_str(), &fs) == 0 ? std::uint64_t{fs.f_bavail} * fs.f_frsize : 0;
 }
 
-// The size of the hidden file a run writes in folder, once it holds a whole
-// chunk; 0 while there is none.
-std::uintmax_t temporaryWritten(const std::string& folder) {
+// Whether folder holds a run's temporary file with bytes in it.
+bool temporaryWritten(const std::string& folder) {
     std::error_code ignored;
     for (const auto& entry : fs::directory_iterator(folder, ignored)) {
         const std::string name = entry.path().filename().string();
-        if (name.rfind(".out.", 0) == 0 && name.find(".orvx-") != std::string::npos) {
-            const std::uintmax_t size = entry.file_size(ignored);
-            return size >= CHUNK_SIZE ? size : 0;
+        if (name.rfind(".out.", 0) == 0 && name.find(".orvx-") != std::string::npos &&
+            entry.file_size(ignored) > 0) {
+            return true;
         }
     }
-    return 0;
+    return false;
 }
 
-pid_t start(const std::vector<std::string>& command, bool ignoreInterrupt) {
+// A command started, its standard output a pipe that reads to its end once
+// the command is gone.
+struct Started {
+    pid_t pid = -1;
+    int out = -1;
+};
+
+Started start(const std::vector<std::string>& command, bool ignoreInterrupt) {
     const std::vector<std::string> argv = withEmulator(command);
+    Started started;
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+        return started;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
     std::vector<char*> args;
     for (const std::string& arg : argv) {
         args.push_back(const_cast<char*>(arg.c_str()));
@@ -506,17 +524,39 @@ pid_t start(const std::vector<std::string>& command, bool ignoreInterrupt) {
     struct sigaction ignore {};
     ignore.sa_handler = ignoreInterrupt ? SIG_IGN : SIG_DFL;
     sigaction(SIGINT, &ignore, &previous);
-    pid_t pid = -1;
-    posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawnp(&started.pid, args[0], &actions, nullptr, args.data(), environ);
     sigaction(SIGINT, &previous, nullptr);
     posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    close(ends[1]);
+    started.out = ends[0];
+    return started;
+}
+
+// Waits, with watch (inotify on folder) telling of every change there, until
+// the run has written into its temporary file, or has ended. True for the
+// file.
+bool waitForTemporary(int watch, const std::string& folder, const Started& run) {
+    std::array<char, 4096> events{};
+    for (;;) {
+        if (temporaryWritten(folder)) {
+            return true;
+        }
+        std::array<pollfd, 2> ready{pollfd{watch, POLLIN, 0}, pollfd{run.out, POLLIN, 0}};
+        if (poll(ready.data(), ready.size(), -1) < 0) {
+            continue; // interrupted
+        }
+        if (ready[1].revents != 0) {
+            return temporaryWritten(folder);
+        }
+        static_cast<void>(read(watch, events.data(), events.size()));
+    }
 }
 
 } // namespace
 
-// A run interrupted once its first chunk is written: it dies by the signal,
-// and leaves the folder as it found it.
+// A run interrupted once it has written into its temporary file: it dies by
+// the signal, and leaves the folder as it found it. The run is stopped
+// first: still writing then, it can't get past the point before the signal.
 TEST_P(DestinationTest, SignalsRemoveThePartialOutput) {
     if (freeBytes(dir.path) < 2 * BIG_PIXELS) {
         GTEST_SKIP() << "needs " << 2 * (BIG_PIXELS >> 20U) << " MiB free in " << dir.path;
@@ -540,6 +580,9 @@ TEST_P(DestinationTest, SignalsRemoveThePartialOutput) {
             fs::remove(daz);
         }
     }
+    const int watch = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir.path.c_str(), IN_CREATE | IN_MODIFY), 0);
     struct Case {
         int signal;
         bool oldFile;
@@ -558,24 +601,39 @@ TEST_P(DestinationTest, SignalsRemoveThePartialOutput) {
           Case{SIGABRT, true, false}, Case{SIGRTMIN + 1, false, false},
           Case{SIGTERM, true, true}}) {
         SCOPED_TRACE(strsignal(c.signal));
-        fs::remove(output);
-        if (c.oldFile) {
-            writeFile(output, {'o', 'l', 'd'});
-            fs::permissions(output, fs::perms(0640));
-        }
-        const pid_t pid = start(argv(output), c.ignoreInterrupt);
-        ASSERT_GT(pid, 0);
         int status = 0;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (temporaryWritten(dir.path) == 0 && std::chrono::steady_clock::now() < deadline) {
-            ASSERT_EQ(waitpid(pid, &status, WNOHANG), 0) << "ended early: " << status;
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        // A run that got past the point before it stopped (a busy machine)
+        // is ended and made again.
+        bool caught = false;
+        for (int attempt = 0; attempt < 3 && !caught; ++attempt) {
+            for (const std::string& name : folderEntries(dir.path)) {
+                if (name != GetParam().input) {
+                    fs::remove(dir.file(name));
+                }
+            }
+            if (c.oldFile) {
+                writeFile(output, {'o', 'l', 'd'});
+                fs::permissions(output, fs::perms(0640));
+            }
+            const Started run = start(argv(output), c.ignoreInterrupt);
+            ASSERT_GT(run.pid, 0);
+            const bool written = waitForTemporary(watch, dir.path, run);
+            kill(run.pid, SIGSTOP);
+            ASSERT_EQ(waitpid(run.pid, &status, WUNTRACED), run.pid);
+            close(run.out);
+            ASSERT_TRUE(written || !WIFSTOPPED(status)) << "no temporary file, still running";
+            if (!WIFSTOPPED(status)) {
+                continue; // ended
+            }
+            caught = temporaryWritten(dir.path);
+            if (caught && c.ignoreInterrupt) {
+                kill(run.pid, SIGINT);
+            }
+            kill(run.pid, caught ? c.signal : SIGKILL);
+            kill(run.pid, SIGCONT);
+            ASSERT_EQ(waitpid(run.pid, &status, 0), run.pid);
         }
-        if (c.ignoreInterrupt) {
-            kill(pid, SIGINT);
-        }
-        kill(pid, c.signal);
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(caught) << "every run ended before it could be stopped";
         ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
         EXPECT_EQ(WTERMSIG(status), c.signal);
         if (c.oldFile) {
@@ -587,6 +645,100 @@ TEST_P(DestinationTest, SignalsRemoveThePartialOutput) {
         EXPECT_EQ(folderEntries(dir.path).size(), c.oldFile ? 2U : 1U);
     }
     setrlimit(RLIMIT_CORE, &core);
+    close(watch);
+}
+
+namespace {
+
+// The pipe the handler below writes a byte to each time it runs.
+int handledSignals = -1;
+
+extern "C" void acknowledgeSignal(int /*signal*/) {
+    const int saved = errno;
+    if (write(handledSignals, "", 1) != 1) {
+        std::abort();
+    }
+    errno = saved;
+}
+
+// Whether the thread sleeps (state S in /proc: waiting in a system call).
+bool sleeps(pid_t thread) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(thread) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const std::size_t name = line.rfind(')');
+    return name != std::string::npos && line.compare(name, 3, ") S") == 0;
+}
+
+// Once the thread sleeps, signals it, and waits for the handler to have run.
+void interruptWhenAsleep(std::thread& thread, pid_t id, int handled) {
+    while (!sleeps(id)) {
+        std::this_thread::yield();
+    }
+    ASSERT_EQ(pthread_kill(thread.native_handle(), SIGUSR1), 0);
+    char byte = 0;
+    ASSERT_EQ(read(handled, &byte, 1), 1);
+}
+
+} // namespace
+
+// A program's own handler (without SA_RESTART, as Python installs them)
+// interrupts a conversion each time it waits on a FIFO: to open it, then for
+// every piece of the input. The conversion goes on, and writes what it
+// writes from the file.
+TEST(HandledSignals, FailNoConversionWaitingOnAFifo) {
+    TempDir dir;
+    const std::string daz = dir.file("in.daz");
+    const std::string png = dir.file("in.png");
+    const std::string fifo = dir.file("fifo.png");
+    ASSERT_GE(convertBmpToDaz(ORVX_SOURCE_DIR "/samples/sample8.bmp", daz.c_str(), 200, 1), 0);
+    ASSERT_EQ(convertDazToPng(daz.c_str(), png.c_str()), DECODE_OK);
+    ASSERT_GE(convertPngToDaz(png.c_str(), dir.file("expected.daz").c_str(), 200, 0x1F2E), 0);
+    const Bytes bytes = readFile(png);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::array<int, 2> handled{};
+    std::array<int, 2> started{};
+    std::array<int, 2> finish{};
+    ASSERT_EQ(pipe(handled.data()) | pipe(started.data()) | pipe(finish.data()), 0);
+    handledSignals = handled[1];
+    struct sigaction action {};
+    struct sigaction previous {};
+    action.sa_handler = acknowledgeSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGUSR1, &action, &previous);
+
+    ConvertResult result = ERR_OPEN;
+    std::thread converter([&] {
+        const auto self = static_cast<pid_t>(syscall(SYS_gettid));
+        if (write(started[1], &self, sizeof self) == sizeof self) {
+            result = convertPngToDaz(fifo.c_str(), dir.file("out.daz").c_str(), 200, 0x1F2E);
+        }
+        char byte = 0;
+        while (read(finish[0], &byte, 1) != 0) { // until the test is done signalling
+        }
+    });
+    pid_t id = 0;
+    if (read(started[0], &id, sizeof id) == sizeof id) {
+        interruptWhenAsleep(converter, id, handled[0]); // waiting for a writer
+        // Read and write: it never waits, reader or not.
+        const int writer = open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+        EXPECT_GE(writer, 0);
+        const std::size_t piece = bytes.size() / 3 + 1;
+        for (std::size_t at = 0; at < bytes.size() && !HasFatalFailure(); at += piece) {
+            interruptWhenAsleep(converter, id, handled[0]); // waiting for a piece
+            const std::size_t size = std::min(piece, bytes.size() - at);
+            EXPECT_EQ(write(writer, bytes.data() + at, size), static_cast<ssize_t>(size));
+        }
+        close(writer);
+    }
+    close(finish[1]);
+    converter.join();
+    sigaction(SIGUSR1, &previous, nullptr);
+    for (const int end : {handled[0], handled[1], started[0], started[1], finish[0]}) {
+        close(end);
+    }
+    EXPECT_GE(result, 0);
+    EXPECT_EQ(readFile(dir.file("out.daz")), readFile(dir.file("expected.daz")));
 }
 
 // Memory that can't be had (an interlaced PNG is held whole) is a failure

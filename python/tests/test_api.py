@@ -9,7 +9,9 @@ import random
 import re
 import stat
 import struct
-import threading
+import subprocess
+import sys
+from pathlib import Path
 
 import numpy
 import pytest
@@ -208,12 +210,16 @@ def test_links_fifos_and_set_id_files_are_written_as_the_commands_write_them(tmp
         assert after.st_uid == 12345 or stat.S_IMODE(after.st_mode) == 0o755
     else:
         os.mkfifo(target)
-        got = []
-        reader = threading.Thread(target=lambda: got.append(target.read_bytes()), daemon=True)
-        reader.start()
-        daz.convert(source, target)
-        reader.join(30)  # a FIFO replaced by a file leaves the reader waiting
-        assert stat.S_ISFIFO(os.lstat(target).st_mode) and got == [expected]
+        # The reader is there first, so the writer never waits (the output
+        # fits in the pipe); a FIFO replaced by a file reads empty.
+        reader = os.open(target, os.O_RDONLY | os.O_NONBLOCK)
+        try:
+            daz.convert(source, target)
+            os.set_blocking(reader, True)
+            got = b"".join(iter(lambda: os.read(reader, 1 << 16), b""))
+        finally:
+            os.close(reader)
+        assert stat.S_ISFIFO(os.lstat(target).st_mode) and got == expected
 
 
 # 78 bytes of RLE8 bitmap claiming 65535 x 32767 pixels
@@ -329,3 +335,77 @@ def test_the_error_names_and_texts_are_the_headers():
         error = daz._errors.from_code(number)
         assert (error.name, error.message) == (name, text)
         assert isinstance(error, daz.DazIOError if name in io_names else daz.DazFormatError)
+
+
+# A program with handlers of its own for SIGALRM (a fast interval timer),
+# SIGUSR1 and SIGTERM (a stream from a child, the next signal sent once the
+# last has reached the program) converts a 4096 x 4096 bitmap again and
+# again. Run apart: a library that took the signals over would end it.
+PROGRAM_WITH_SIGNALS = r"""
+import os, signal, subprocess, sys
+from pathlib import Path
+import daz
+
+folder, rounds = Path(sys.argv[1]), int(sys.argv[2])
+side = 4096
+source, out = folder / "big.bmp", folder / "out" / "out.daz"
+out.parent.mkdir()
+source.write_bytes(b"BM" + (54 + 1024 + side * side).to_bytes(4, "little") + bytes(4)
+                   + (54 + 1024).to_bytes(4, "little") + (40).to_bytes(4, "little")
+                   + side.to_bytes(4, "little") * 2 + b"\x01\x00\x08\x00" + bytes(24)
+                   + b"".join(bytes((i, i, i, 0)) for i in range(256))
+                   + bytes(range(256)) * (side * side // 256))
+
+
+def convert():
+    daz.convert(source, out, 0, 0x1F2E)  # the call under test
+
+
+convert()
+expected = out.read_bytes()
+handled = {signal.SIGALRM: 0, signal.SIGUSR1: 0, signal.SIGTERM: 0}
+
+
+def count(number, frame):
+    handled[number] += 1
+
+
+for number in handled:
+    signal.signal(number, count)
+# Each signal, as it arrives, writes a byte here: the sender's cue.
+cue, cued = os.pipe()
+os.set_blocking(cued, False)
+signal.set_wakeup_fd(cued, warn_on_full_buffer=False)
+sender = subprocess.Popen([sys.executable, "-c", '''
+import os, signal, sys
+signals = (signal.SIGUSR1, signal.SIGTERM)
+try:
+    for sent in range(1 << 62):
+        os.kill(int(sys.argv[1]), signals[sent % 2])
+        if not os.read(0, 1):
+            break
+except OSError:
+    pass
+''', str(os.getpid())], stdin=cue)
+os.close(cue)
+signal.setitimer(signal.ITIMER_REAL, 0.0005, 0.0005)
+while not (handled[signal.SIGUSR1] and handled[signal.SIGTERM]):
+    signal.pause()  # the stream has begun
+for _ in range(rounds):
+    convert()
+    assert out.read_bytes() == expected
+signal.setitimer(signal.ITIMER_REAL, 0, 0)
+sender.kill()
+sender.wait()
+assert all(handled.values()), handled
+assert os.listdir(out.parent) == ["out.daz"], os.listdir(out.parent)
+print(handled[signal.SIGALRM], handled[signal.SIGUSR1], handled[signal.SIGTERM])
+"""
+
+
+def test_a_program_keeps_its_signal_handlers_and_timer_while_it_converts(tmp_path):
+    found = os.pathsep.join([str(Path(daz.__file__).parents[1]), os.environ.get("PYTHONPATH", "")])
+    run = subprocess.run([sys.executable, "-c", PROGRAM_WITH_SIGNALS, str(tmp_path), "30"],
+                         capture_output=True, text=True, check=False,
+                         env={**os.environ, "PYTHONPATH": found})
+    assert run.returncode == 0, run.stderr or f"ended by signal {-run.returncode}"

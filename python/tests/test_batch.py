@@ -67,8 +67,11 @@ def corpus(tmp_path_factory):
 @pytest.fixture(scope="module")
 def cluster():
     distributed = pytest.importorskip("distributed")
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                  dashboard_address=":0") as local:
+    import dask
+    # No time limit on the way to the scheduler that a busy machine could reach.
+    with dask.config.set({"distributed.comm.timeouts.connect": "1h"}), \
+            distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                     dashboard_address=":0") as local:
         yield local.scheduler_address
 
 

@@ -130,7 +130,6 @@ int runConversion(const ConversionCommand& command, const char* source, const ch
 
 void startRun() {
     reserveStandardStreams();
-    keepInterruptHandlers();
 }
 
 int finishRun(int status) {

@@ -12,8 +12,8 @@ inline constexpr int STATUS_SUCCESS = 0;
 inline constexpr int STATUS_FAILURE = -1; // the shell sees 255
 
 // Before a command runs: a closed standard descriptor gets a placeholder, so
-// that no file the command opens can take its place; the signal handlers
-// that remove a temporary file, once in, stay for the rest of the run.
+// that no file the command opens can take its place. (The signals are the
+// command's own: its entry says so, see platform/entry.h.)
 void startRun();
 
 // The exit status once every message is out: failure when standard output

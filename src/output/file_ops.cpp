@@ -7,27 +7,21 @@ namespace orvx {
 namespace {
 
 // Pixels move in CHUNK_SIZE pieces already: without a stdio buffer each
-// piece is one read or one write of its own size.
-std::FILE* unbuffered(std::FILE* stream) {
+// piece is one write of its own size. (An input has the buffering that suits
+// its kind already: none for a regular file.)
+std::FILE* openOutputStream(int descriptor) {
+    std::FILE* stream = streamOverDescriptor(descriptor);
     if (stream != nullptr) {
         static_cast<void>(std::setvbuf(stream, nullptr, _IONBF, 0));
     }
     return stream;
 }
 
-std::FILE* openSourceFile(const char* path) {
-    return unbuffered(openFileForReading(path));
-}
-
-std::FILE* openOutputStream(int descriptor) {
-    return unbuffered(streamOverDescriptor(descriptor));
-}
-
 } // namespace
 
 const FileOps& stdioFileOps() {
-    static const FileOps ops{openSourceFile, openOutputStream, createTemporaryIn, setDescriptorMode,
-                             replaceIn};
+    static const FileOps ops{openFileForReading, openOutputStream, createTemporaryIn,
+                             setDescriptorMode, replaceIn};
     return ops;
 }
 

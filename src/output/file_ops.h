@@ -46,8 +46,9 @@ Result withSource(const FileOps& ops, const char* path, Result openError, Conver
     return result;
 }
 
-// The real calls, with unbuffered streams: the conversions move whole chunks,
-// so that each is one system call.
+// The real calls, with unbuffered streams where they can be (an output, a
+// regular input): the conversions move whole chunks, so that each is one
+// system call. A signal the program handles interrupts none of them.
 const FileOps& stdioFileOps();
 
 } // namespace orvx

@@ -68,6 +68,7 @@ int openForReadingIn(const Folder& folder, const std::string& name);
 // Opens path as a plain "wb" does (created with 0666 less the umask, or cut
 // to zero length), or -1.
 int openTruncatingForWriting(const char* path);
+// An interrupted close counts as done: the descriptor is gone either way.
 int closeDescriptor(int descriptor);
 
 // Creates ".NAME.orvx-XXXXXX" in folder, NAME being name (cut short if the
@@ -112,26 +113,40 @@ int lockExclusive(int descriptor);
 int copyWholeFile(int from, int to, std::uint64_t size);
 std::int64_t descriptorSize(int descriptor);
 
-// Interruption. While a clean-up is set, every signal whose default action
-// ends the process and that may be caught (all but SIGKILL and SIGSTOP)
-// removes name from folder (and every other file with a clean-up set, in
-// any thread), restores the signal's default action and raises it again, so
-// that the process ends by that signal. A signal that was ignored when the
-// handlers went in stays ignored; the handlers are in while any clean-up is
-// set, and the ones before them come back after. Set and clear a clean-up
-// only between holdInterrupts and releaseInterrupts (which hold the signals
-// for the calling thread), so that no signal sees it half made; signals that
-// arrive while held wait until the release. setInterruptCleanup gives the
-// handle clearInterruptCleanup takes, or -1 when none can be had (the name
-// is then not removed).
+// Interruption. The process's signals belong to the program: the commands
+// own theirs (their entry says so with ownProcessSignals), and any other
+// program that links the library only lends them, so that its own handlers
+// and timers go on as they were.
+//
+// While a clean-up is set, a signal that ends the process by default and may
+// be caught (all but SIGKILL and SIGSTOP) removes name from folder (and every
+// other file with a clean-up set, in any thread), restores the signal's
+// default action and raises it again, so that the process ends by that
+// signal. Which signals do that:
+// - in a program that lends them: only those whose action is still the
+//   default when the first clean-up is set, as they would end the process
+//   anyway. A signal the program handles or ignores is its own: its handler
+//   runs as ever, and the call that set the clean-up removes the file when it
+//   returns. The default actions come back when the last clean-up goes (one
+//   the program has changed meanwhile is left as it made it). On Windows,
+//   where a program's console handlers can't be told from the default, none
+//   goes in: a call cut short by Ctrl-C leaves its temporary file.
+// - in a process that owns them: every one that is not ignored. Once in, the
+//   handlers stay, doing no more than the default action while no clean-up
+//   is set: there are no handlers of the program's own to give back, and it
+//   saves a system call per signal.
+// Set and clear a clean-up only between holdInterrupts and releaseInterrupts
+// (which hold the signals for the calling thread), so that no signal sees it
+// half made; signals that arrive while held wait until the release.
+// setInterruptCleanup gives the handle clearInterruptCleanup takes, or -1
+// when none can be had (the name is then not removed).
 void holdInterrupts();
 void releaseInterrupts();
 int setInterruptCleanup(const Folder& folder, const std::string& name);
 void clearInterruptCleanup(int cleanup);
-// For a process that has no handlers of its own to give back (the commands):
-// once in, the handlers stay, doing no more than the default action while no
-// clean-up is set. It saves a system call per signal.
-void keepInterruptHandlers();
+// Says that the process is the program's own (a command's entry calls it,
+// before anything else).
+void ownProcessSignals();
 
 // Gives each of the standard descriptors 0, 1 and 2 that is closed a
 // placeholder that can't be used (the null device, opened the other way), so
@@ -140,7 +155,15 @@ void keepInterruptHandlers();
 void reserveStandardStreams();
 
 // Streams: a file opened for binary reading (path in UTF-8), and a binary
-// stream that writes to and owns an output descriptor. Null on failure.
+// stream that writes to and owns an output descriptor. Null on failure. The
+// input is unbuffered when it is a regular file (a whole chunk goes straight
+// into the caller's buffer) and buffered otherwise (a FIFO, a device).
+//
+// A signal the program handles never fails a conversion: a system call it
+// interrupts (its handler installed without SA_RESTART, as Python's are) is
+// made again, here and in the streams' reads and writes. Only a regular
+// file's reads are left to the C library, as local file systems never cut
+// them short.
 std::FILE* openFileForReading(const char* path);
 std::FILE* streamOverDescriptor(int descriptor);
 

@@ -6,11 +6,14 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
+#include <new>
 #include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -29,6 +32,18 @@ constexpr const char* TEMPORARY_TAG = ".orvx-";
 constexpr std::size_t TEMPORARY_RANDOM_CHARS = 6;
 constexpr int TEMPORARY_ATTEMPTS = 100;
 constexpr std::size_t COPY_BUFFER_SIZE = std::size_t{1} << 18U;
+constexpr std::size_t READ_BUFFER_SIZE = std::size_t{1} << 16U; // input that is no regular file
+
+// Makes a system call again for as long as a signal interrupts it: a handler
+// of the program's that returns must not fail the call that was running.
+template <typename Call> auto retried(Call call) {
+    for (;;) {
+        const auto result = call();
+        if (result != -1 || errno != EINTR) {
+            return result;
+        }
+    }
+}
 
 FileIdentity identityOfStat(const struct stat& info) {
     FileIdentity identity;
@@ -63,14 +78,15 @@ int followLinks(const char* path, std::string& end) {
     std::vector<char> target(PATH_MAX);
     for (int hop = 0;; ++hop) {
         struct stat info {};
-        if (lstat(end.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+        if (retried([&] { return lstat(end.c_str(), &info); }) != 0 || !S_ISLNK(info.st_mode)) {
             return 0; // what is wrong with a missing path shows when its folder opens
         }
         if (hop == MAX_LINK_HOPS) {
             errno = ELOOP;
             return -1;
         }
-        const ssize_t length = readlink(end.c_str(), target.data(), target.size());
+        const ssize_t length =
+            retried([&] { return readlink(end.c_str(), target.data(), target.size()); });
         if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
             errno = ENAMETOOLONG;
             return -1;
@@ -82,8 +98,8 @@ int followLinks(const char* path, std::string& end) {
 }
 
 int openFolder(const std::string& path, Folder& folder) {
-    const int descriptor =
-        open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const char* name = path.empty() ? "." : path.c_str();
+    const int descriptor = retried([&] { return open(name, O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
     if (descriptor < 0) {
         return -1;
     }
@@ -115,12 +131,13 @@ constexpr mode_t TEMPORARY_MODE = 0600;
 
 FileIdentity identityOfPath(const char* path) {
     struct stat info {};
-    return stat(path, &info) == 0 ? identityOfStat(info) : FileIdentity{};
+    return retried([&] { return stat(path, &info); }) == 0 ? identityOfStat(info) : FileIdentity{};
 }
 
 FileIdentity identityOfDescriptor(int descriptor) {
     struct stat info {};
-    return fstat(descriptor, &info) == 0 ? identityOfStat(info) : FileIdentity{};
+    return retried([&] { return fstat(descriptor, &info); }) == 0 ? identityOfStat(info)
+                                                                  : FileIdentity{};
 }
 
 FileIdentity identityOfStandardOutput() {
@@ -177,25 +194,31 @@ void closeFolder(Folder& folder) {
 
 FileIdentity identityIn(const Folder& folder, const std::string& name) {
     struct stat info {};
-    return fstatat(folder.descriptor, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0
-               ? identityOfStat(info)
-               : FileIdentity{};
+    const int found = retried(
+        [&] { return fstatat(folder.descriptor, name.c_str(), &info, AT_SYMLINK_NOFOLLOW); });
+    return found == 0 ? identityOfStat(info) : FileIdentity{};
 }
 
 int openExistingIn(const Folder& folder, const std::string& name) {
-    return openat(folder.descriptor, name.c_str(), WRITE_FLAGS | O_NONBLOCK | O_NOFOLLOW);
+    return retried([&] {
+        return openat(folder.descriptor, name.c_str(), WRITE_FLAGS | O_NONBLOCK | O_NOFOLLOW);
+    });
 }
 
 int openForReadingIn(const Folder& folder, const std::string& name) {
-    return openat(folder.descriptor, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    return retried(
+        [&] { return openat(folder.descriptor, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW); });
 }
 
 int openTruncatingForWriting(const char* path) {
-    return open(path, WRITE_FLAGS | O_CREAT | O_TRUNC, CREATE_MODE);
+    // A FIFO waits here for its reader.
+    return retried([&] { return open(path, WRITE_FLAGS | O_CREAT | O_TRUNC, CREATE_MODE); });
 }
 
 int closeDescriptor(int descriptor) {
-    return close(descriptor);
+    // Linux lets the descriptor go even when interrupted: closed again, it
+    // could be another thread's new one.
+    return close(descriptor) == 0 || errno == EINTR ? 0 : -1;
 }
 
 int createTemporaryIn(const Folder& folder, const std::string& name, std::string& temporaryName) {
@@ -211,9 +234,10 @@ int createTemporaryIn(const Folder& folder, const std::string& name, std::string
         for (std::size_t i = 0; i < TEMPORARY_RANDOM_CHARS; ++i) {
             temporaryName += letters[nextRandom() % (sizeof letters - 1)];
         }
-        const int descriptor =
-            openat(folder.descriptor, temporaryName.c_str(),
-                   O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, TEMPORARY_MODE);
+        const int descriptor = retried([&] {
+            return openat(folder.descriptor, temporaryName.c_str(),
+                          O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, TEMPORARY_MODE);
+        });
         if (descriptor >= 0 || errno != EEXIST) {
             return descriptor;
         }
@@ -226,7 +250,8 @@ bool isFolderNotWritable(int error) {
 }
 
 int replaceIn(const Folder& folder, const std::string& from, const std::string& to) {
-    return renameat(folder.descriptor, from.c_str(), folder.descriptor, to.c_str());
+    return retried(
+        [&] { return renameat(folder.descriptor, from.c_str(), folder.descriptor, to.c_str()); });
 }
 
 bool isReplaceRefused(int error) {
@@ -239,21 +264,21 @@ void removeInIfSameFile(const Folder& folder, const std::string& name,
     const FileIdentity now = identityIn(folder, name);
     if (identity.kind == FileKind::REGULAR && now.kind == FileKind::REGULAR &&
         isSameFile(now, identity)) {
-        static_cast<void>(unlinkat(folder.descriptor, name.c_str(), 0));
+        static_cast<void>(retried([&] { return unlinkat(folder.descriptor, name.c_str(), 0); }));
     }
 }
 
 int setDescriptorMode(int descriptor, unsigned mode) {
-    return fchmod(descriptor, static_cast<mode_t>(mode));
+    return retried([&] { return fchmod(descriptor, static_cast<mode_t>(mode)); });
 }
 
 bool setDescriptorOwner(int descriptor, std::int64_t owner, std::int64_t group) {
     const auto uid = static_cast<uid_t>(owner);
     const auto gid = static_cast<gid_t>(group);
-    if (fchown(descriptor, uid, gid) == 0) {
+    if (retried([&] { return fchown(descriptor, uid, gid); }) == 0) {
         return true;
     }
-    static_cast<void>(fchown(descriptor, static_cast<uid_t>(-1), gid));
+    static_cast<void>(retried([&] { return fchown(descriptor, static_cast<uid_t>(-1), gid); }));
     return false;
 }
 
@@ -265,12 +290,12 @@ unsigned newFileMode() {
 
 void copyExtendedAttributes(int from, int to) {
 #ifdef __linux__
-    const ssize_t listSize = flistxattr(from, nullptr, 0);
+    const ssize_t listSize = retried([&] { return flistxattr(from, nullptr, 0); });
     if (listSize <= 0) {
         return;
     }
     std::vector<char> names(static_cast<std::size_t>(listSize));
-    const ssize_t got = flistxattr(from, names.data(), names.size());
+    const ssize_t got = retried([&] { return flistxattr(from, names.data(), names.size()); });
     if (got <= 0) {
         return;
     }
@@ -278,14 +303,17 @@ void copyExtendedAttributes(int from, int to) {
     for (std::size_t at = 0; at < static_cast<std::size_t>(got);) {
         const char* name = names.data() + at;
         at += std::strlen(name) + 1;
-        const ssize_t size = fgetxattr(from, name, nullptr, 0);
+        const ssize_t size = retried([&] { return fgetxattr(from, name, nullptr, 0); });
         if (size < 0) {
             continue;
         }
         value.resize(static_cast<std::size_t>(size));
-        const ssize_t read = fgetxattr(from, name, value.data(), value.size());
+        const ssize_t read =
+            retried([&] { return fgetxattr(from, name, value.data(), value.size()); });
         if (read >= 0) {
-            static_cast<void>(fsetxattr(to, name, value.data(), static_cast<std::size_t>(read), 0));
+            const auto length = static_cast<std::size_t>(read);
+            static_cast<void>(
+                retried([&] { return fsetxattr(to, name, value.data(), length, 0); }));
         }
     }
 #else
@@ -295,16 +323,14 @@ void copyExtendedAttributes(int from, int to) {
 }
 
 int lockExclusive(int descriptor) {
-    int locked = -1;
-    do {
-        locked = flock(descriptor, LOCK_EX);
-    } while (locked != 0 && errno == EINTR);
-    return locked;
+    return retried([&] { return flock(descriptor, LOCK_EX); });
 }
 
 std::int64_t descriptorSize(int descriptor) {
     struct stat info {};
-    return fstat(descriptor, &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+    return retried([&] { return fstat(descriptor, &info); }) == 0
+               ? static_cast<std::int64_t>(info.st_size)
+               : -1;
 }
 
 int copyWholeFile(int from, int to, std::uint64_t size) {
@@ -313,28 +339,25 @@ int copyWholeFile(int from, int to, std::uint64_t size) {
     // The system call itself: glibc's posix_fallocate, where a file system
     // has none, writes into the file to emulate it (and reads it, which this
     // descriptor may not). Without it, the copy goes on unreserved.
-    if (size > 0 && fallocate(to, 0, 0, length) != 0 && errno != EOPNOTSUPP && errno != ENOSYS &&
-        errno != EINVAL) {
+    if (size > 0 && retried([&] { return fallocate(to, 0, 0, length); }) != 0 &&
+        errno != EOPNOTSUPP && errno != ENOSYS && errno != EINVAL) {
         return -1;
     }
 #endif
     std::vector<char> buffer(COPY_BUFFER_SIZE);
     off_t done = 0;
     while (done < length) {
-        const ssize_t got = pread(from, buffer.data(), buffer.size(), done);
+        const ssize_t got =
+            retried([&] { return pread(from, buffer.data(), buffer.size(), done); });
         if (got <= 0) {
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
             errno = got == 0 ? EIO : errno; // the staged file shrank
             return -1;
         }
         for (ssize_t written = 0; written < got;) {
-            const ssize_t put = pwrite(to, buffer.data() + written,
-                                       static_cast<std::size_t>(got - written), done + written);
-            if (put < 0 && errno == EINTR) {
-                continue;
-            }
+            const ssize_t put = retried([&] {
+                return pwrite(to, buffer.data() + written, static_cast<std::size_t>(got - written),
+                              done + written);
+            });
             if (put <= 0) {
                 return -1;
             }
@@ -342,15 +365,96 @@ int copyWholeFile(int from, int to, std::uint64_t size) {
         }
         done += got;
     }
-    return ftruncate(to, length);
+    return retried([&] { return ftruncate(to, length); });
 }
 
+namespace {
+
+// Streams over a descriptor whose reads and writes go on through signals.
+// The cookie holds the descriptor, and goes with the stream.
+struct StreamCookie {
+    int descriptor;
+};
+
+int descriptorOf(void* cookie) {
+    return static_cast<StreamCookie*>(cookie)->descriptor;
+}
+
+ssize_t readDescriptor(void* cookie, char* buffer, std::size_t size) {
+    return retried([&] { return read(descriptorOf(cookie), buffer, size); });
+}
+
+// All of it, or as much as went before a failure, whose errno stays: short
+// means failed to the stream, and it may never be negative.
+ssize_t writeDescriptor(void* cookie, const char* buffer, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t put =
+            retried([&] { return write(descriptorOf(cookie), buffer + done, size - done); });
+        if (put <= 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+int seekDescriptor(void* cookie, off64_t* offset, int whence) {
+    const off_t at = lseek(descriptorOf(cookie), static_cast<off_t>(*offset), whence);
+    if (at < 0) {
+        return -1;
+    }
+    *offset = at;
+    return 0;
+}
+
+int closeCookie(void* cookie) {
+    const int closed = closeDescriptor(descriptorOf(cookie));
+    delete static_cast<StreamCookie*>(cookie);
+    return closed;
+}
+
+// Null when it can't be had; the descriptor is then still open.
+std::FILE* streamOver(int descriptor, const char* mode, const cookie_io_functions_t& functions) {
+    auto* cookie = new (std::nothrow) StreamCookie{descriptor};
+    std::FILE* stream = cookie != nullptr ? fopencookie(cookie, mode, functions) : nullptr;
+    if (stream == nullptr) {
+        delete cookie;
+    }
+    return stream;
+}
+
+} // namespace
+
 std::FILE* openFileForReading(const char* path) {
-    return std::fopen(path, "rb");
+    const int descriptor = retried([&] { return open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY); });
+    if (descriptor < 0) {
+        return nullptr;
+    }
+    struct stat info {};
+    std::FILE* stream = nullptr;
+    if (retried([&] { return fstat(descriptor, &info); }) == 0 && S_ISREG(info.st_mode)) {
+        stream = fdopen(descriptor, "rb");
+        if (stream != nullptr) {
+            static_cast<void>(std::setvbuf(stream, nullptr, _IONBF, 0));
+        }
+    } else {
+        // Read through a buffer: the C library reads a stream of its own
+        // kind one byte at a time when it has none.
+        stream =
+            streamOver(descriptor, "rb", {readDescriptor, nullptr, seekDescriptor, closeCookie});
+        if (stream != nullptr) {
+            static_cast<void>(std::setvbuf(stream, nullptr, _IOFBF, READ_BUFFER_SIZE));
+        }
+    }
+    if (stream == nullptr) {
+        static_cast<void>(closeDescriptor(descriptor));
+    }
+    return stream;
 }
 
 std::FILE* streamOverDescriptor(int descriptor) {
-    return fdopen(descriptor, "wb");
+    return streamOver(descriptor, "wb", {nullptr, writeDescriptor, seekDescriptor, closeCookie});
 }
 
 int seekFile(std::FILE* stream, std::int64_t offset) {
@@ -421,7 +525,7 @@ struct InterruptState {
     // The handlers are installed while any slot is taken; changed under lock.
     std::mutex lock;
     std::size_t slotsTaken = 0;
-    bool keepHandlers = false;
+    bool ownsSignals = false; // the process's own, not lent by a program
     bool handlersIn = false;
     std::array<struct sigaction, MAX_SIGNALS> previous{};
     std::array<bool, MAX_SIGNALS> installed{};
@@ -469,30 +573,55 @@ extern "C" void cleanUpAndRaise(int signal) {
     static_cast<void>(raise(signal));
 }
 
+bool isDefault(const struct sigaction& action) {
+    return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == SIG_DFL;
+}
+
+bool isCleanUp(const struct sigaction& action) {
+    return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == cleanUpAndRaise;
+}
+
 void installHandlers(InterruptState& state) {
     struct sigaction action {};
     action.sa_handler = cleanUpAndRaise;
     action.sa_mask = state.held; // one clean-up at a time
     for (std::size_t i = 0; i < state.signalCount; ++i) {
-        if (sigaction(state.signals[i], &action, &state.previous[i]) != 0) {
+        const int signal = state.signals[i];
+        struct sigaction current {};
+        // Lent: a signal the program handles or ignores is left alone, and
+        // not replaced even for a moment, so that none of its own is lost.
+        if (!state.ownsSignals &&
+            (sigaction(signal, nullptr, &current) != 0 || !isDefault(current))) {
+            continue;
+        }
+        if (sigaction(signal, &action, &state.previous[i]) != 0) {
             continue;
         }
         // Held while this runs, so an ignored signal can't reach the
-        // handler before it is ignored again.
-        if (state.previous[i].sa_handler == SIG_IGN) {
-            static_cast<void>(sigaction(state.signals[i], &state.previous[i], nullptr));
+        // handler before it is ignored again. Lent, the program may have
+        // set a handler of its own since the look: it stays.
+        const bool ignored = state.previous[i].sa_handler == SIG_IGN &&
+                             (state.previous[i].sa_flags & SA_SIGINFO) == 0;
+        if (ignored || (!state.ownsSignals && !isDefault(state.previous[i]))) {
+            static_cast<void>(sigaction(signal, &state.previous[i], nullptr));
         } else {
             state.installed[i] = true;
         }
     }
 }
 
+// Gives back the default actions, but where the program has set an action
+// of its own meanwhile.
 void restoreHandlers(InterruptState& state) {
     for (std::size_t i = 0; i < state.signalCount; ++i) {
-        if (state.installed[i]) {
-            static_cast<void>(sigaction(state.signals[i], &state.previous[i], nullptr));
-            state.installed[i] = false;
+        if (!state.installed[i]) {
+            continue;
         }
+        struct sigaction current {};
+        if (sigaction(state.signals[i], nullptr, &current) == 0 && isCleanUp(current)) {
+            static_cast<void>(sigaction(state.signals[i], &state.previous[i], nullptr));
+        }
+        state.installed[i] = false;
     }
 }
 
@@ -543,16 +672,16 @@ void clearInterruptCleanup(int cleanup) {
     CleanupSlot& slot = state.slots[static_cast<std::size_t>(cleanup)];
     slot.active.store(false, std::memory_order_release);
     slot.taken.store(false, std::memory_order_relaxed);
-    if (--state.slotsTaken == 0 && !state.keepHandlers) {
+    if (--state.slotsTaken == 0 && !state.ownsSignals) {
         restoreHandlers(state);
         state.handlersIn = false;
     }
 }
 
-void keepInterruptHandlers() {
+void ownProcessSignals() {
     InterruptState& state = interruptState();
     const std::lock_guard<std::mutex> guard(state.lock);
-    state.keepHandlers = true;
+    state.ownsSignals = true;
 }
 
 void reserveStandardStreams() {
@@ -561,8 +690,8 @@ void reserveStandardStreams() {
             continue;
         }
         // The lower numbers are open by now, so this takes descriptor's.
-        const int placeholder =
-            open("/dev/null", (descriptor == STDIN_FILENO ? O_WRONLY : O_RDONLY) | O_CLOEXEC);
+        const int flags = (descriptor == STDIN_FILENO ? O_WRONLY : O_RDONLY) | O_CLOEXEC;
+        const int placeholder = retried([&] { return open("/dev/null", flags); });
         if (placeholder >= 0 && placeholder != descriptor) {
             static_cast<void>(close(placeholder));
         }

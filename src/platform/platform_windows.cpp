@@ -1,8 +1,9 @@
 // The Windows side of platform.h. Paths arrive in UTF-8 and go to the system
 // in UTF-16. File identity is the volume serial number and the file index;
 // the temporary file is opened so that it can be deleted while open, and
-// renamed over the destination with MoveFileExW; Ctrl-C, Ctrl-Break and the
-// console closing delete it, then let the default handler end the process.
+// renamed over the destination with MoveFileExW; in the commands, Ctrl-C,
+// Ctrl-Break and the console closing delete it, then let the default handler
+// end the process.
 #include "platform/platform.h"
 
 #include <windows.h>
@@ -373,6 +374,7 @@ struct InterruptState {
     std::vector<std::wstring> removePaths;
     std::size_t taken = 0;
     bool installed = false;
+    bool ownsSignals = false; // a command's: the console handler may go in
 
     InterruptState() { InitializeCriticalSection(&lock); }
 };
@@ -425,14 +427,20 @@ int setInterruptCleanup(const Folder& folder, const std::string& name) {
         state.removePaths.emplace_back();
     }
     state.removePaths[slot] = std::move(path);
-    if (state.taken++ == 0 && !state.installed) {
+    // Lent by a program, the console's events are its own: a handler of
+    // its would run after this one and may keep the process going, with
+    // the file gone.
+    if (state.taken++ == 0 && !state.installed && state.ownsSignals) {
         state.installed = SetConsoleCtrlHandler(cleanUpOnConsoleEvent, TRUE) != 0;
     }
     return static_cast<int>(slot);
 }
 
-void keepInterruptHandlers() {
-    // Nothing to save: the console handler goes in and out with one call.
+void ownProcessSignals() {
+    InterruptState& state = interruptState();
+    EnterCriticalSection(&state.lock);
+    state.ownsSignals = true;
+    LeaveCriticalSection(&state.lock);
 }
 
 void clearInterruptCleanup(int cleanup) {
@@ -453,7 +461,11 @@ void reserveStandardStreams() {
 
 std::FILE* openFileForReading(const char* path) {
     const std::wstring wide = widen(path);
-    return _wfopen(wide.c_str(), L"rb");
+    std::FILE* stream = _wfopen(wide.c_str(), L"rb");
+    if (stream != nullptr) {
+        static_cast<void>(std::setvbuf(stream, nullptr, _IONBF, 0));
+    }
+    return stream;
 }
 
 std::FILE* streamOverDescriptor(int descriptor) {

@@ -35,6 +35,11 @@ WORK = Path(tempfile.mkdtemp(prefix="orvx-web-"))
 # 64 MiB bitmaps and their daz files, and sparse files of 2 and 4 GiB.
 atexit.register(shutil.rmtree, WORK, ignore_errors=True)
 
+# How long to wait for the page's next state, in seconds: no measure of
+# anything, only an end to a hang, past what the slowest busy machine needs
+# (ctest's TIMEOUT for these tests ends a hang first).
+PATIENCE = 3600
+
 # (count, key) as typed, taken in turn by the files of the tables below.
 ARGUMENTS = [("0", "0"), ("200", "1f2e"), ("3", "0xBEEF"), ("1", "ffff"), ("abc", "zz"),
              ("-1", "0"), ("300", "12345"), ("16", "7")]
@@ -68,14 +73,15 @@ def browser():
         options.add_argument(argument)
     options.set_capability("goog:loggingPrefs", {"performance": "ALL"})
     driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-    driver.set_script_timeout(120)
+    driver.set_script_timeout(PATIENCE)
+    driver.set_page_load_timeout(PATIENCE)
     yield driver
     driver.quit()
 
 
 def open_page(browser, address: str) -> None:
     browser.get(address)
-    WebDriverWait(browser, 30).until(
+    WebDriverWait(browser, PATIENCE).until(
         lambda b: b.execute_script("return document.body.dataset.state") == "ready")
 
 
@@ -92,7 +98,7 @@ def pick(browser, path: Path) -> None:
     """Opens the file through the page's input and waits for its result."""
     browser.execute_script("document.body.dataset.state = 'waiting'")
     browser.find_element(By.ID, "file").send_keys(str(path.resolve()))
-    WebDriverWait(browser, 120).until(
+    WebDriverWait(browser, PATIENCE).until(
         lambda b: b.execute_script("return document.body.dataset.state") == "done")
 
 
