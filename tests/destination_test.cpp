@@ -692,7 +692,7 @@ TEST(HandledSignals, FailNoConversionWaitingOnAFifo) {
     const std::string png = dir.file("in.png");
     const std::string fifo = dir.file("fifo.png");
     ASSERT_GE(convertBmpToDaz(ORVX_SOURCE_DIR "/samples/sample8.bmp", daz.c_str(), 200, 1), 0);
-    ASSERT_EQ(convertDazToPng(daz.c_str(), png.c_str()), DECODE_OK);
+    ASSERT_EQ(convertDazToPng(daz.c_str(), png.c_str()), DAZ_OK);
     ASSERT_GE(convertPngToDaz(png.c_str(), dir.file("expected.daz").c_str(), 200, 0x1F2E), 0);
     const Bytes bytes = readFile(png);
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
