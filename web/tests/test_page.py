@@ -179,38 +179,28 @@ def test_images_give_the_commands_daz_files_and_lines(browser, url):
 
 
 def grey_twins(width: int, height: int, maxval: int) -> tuple[Path, Path]:
-    """A binary PGM, an input only the library reads, and its twin: the
-    indexed PNG whose PLTE is the PGM's maxval + 1 greys (entry i
-    round(i * 255 / maxval)) and whose indices are its samples, which pngdaz
-    converts to the daz file daz_convert makes of the PGM. maxval 16 or more:
-    below, Pillow writes fewer bits a pixel."""
+    """A binary PGM, an input only the library reads, and its twin, the
+    indexed PNG of its greys (entry i round(i * 255 / maxval)), of which
+    pngdaz makes the daz file daz_convert makes of the PGM."""
     samples = bytes((x * 7 + y * 13) % (maxval + 1) for y in range(height) for x in range(width))
-    pgm = WORK / f"grigi{maxval}.pgm"
+    pgm, twin = WORK / f"grigi{maxval}.pgm", WORK / f"grigi{maxval}.png"
     pgm.write_bytes(b"P5\n# grigi\n%d %d\n%d\n" % (width, height, maxval) + samples)
     image = Image.frombytes("P", (width, height), samples)
     image.putpalette(bytes(int(i * 255 / maxval + 0.5) for i in range(maxval + 1) for _ in "rgb"))
-    image.save(WORK / f"grigi{maxval}.png")
-    return pgm, WORK / f"grigi{maxval}.png"
+    image.save(twin)  # 8 bits a pixel: maxval 16 or more
+    return pgm, twin
 
 
 def test_a_pgm_gives_its_twin_pngs_daz_file_and_lines(browser, url):
-    """The page takes an input format added to the library alone: a PGM
-    gives what pngdaz gives for its twin, and one past reading the line of
-    the library's code for it."""
+    """An input format added to the library alone reaches the page."""
     open_page(browser, url)
-    for (width, height, maxval), (colors, key) in (((37, 11, 30), ("0", "0")),
-                                                   ((300, 41, 254), ("200", "1f2e")),
+    for (width, height, maxval), (colors, key) in (((300, 41, 254), ("200", "1f2e")),
                                                    ((5, 5, 255), ("300", "7"))):
         pgm, twin = grey_twins(width, height, maxval)
         lines, daz = native("pngdaz", [str(twin)], [colors, key])
         load(browser, pgm, colors, key)
-        case = f"{pgm.name} {colors} {key}"
-        if daz is None:
-            assert downloads(browser) == {}, case
-            assert status_lines(browser) == [f"{pgm.name}: {lines[0]}"], case
-        else:
-            assert downloads(browser) == {f"{stem(pgm)}.daz": daz}, case
-            assert status_lines(browser) == lines, case
+        assert downloads(browser) == ({f"{stem(pgm)}.daz": daz} if daz else {}), pgm.name
+        assert status_lines(browser) == (lines if daz else [f"{pgm.name}: {lines[0]}"]), pgm.name
     deep = WORK / "grigi16bit.pgm"
     deep.write_bytes(b"P5 4 2 65535\n" + bytes(16))
     load(browser, deep)
