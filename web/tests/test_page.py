@@ -198,6 +198,7 @@ def test_a_pgm_gives_its_twin_pngs_daz_file_and_lines(browser, url):
                                                    ((5, 5, 255), ("300", "7"))):
         pgm, twin = grey_twins(width, height, maxval)
         lines, daz = native("pngdaz", [str(twin)], [colors, key])
+        assert (daz is None) == (colors == "300"), lines  # 256 greys: 300 colours refused
         load(browser, pgm, colors, key)
         assert downloads(browser) == ({f"{stem(pgm)}.daz": daz} if daz else {}), pgm.name
         assert status_lines(browser) == (lines if daz else [f"{pgm.name}: {lines[0]}"]), pgm.name
