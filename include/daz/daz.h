@@ -137,7 +137,7 @@ enum {
     X(DAZ_ERR_WRITE, -19, "write error")                                                           \
     X(DAZ_ERR_CALLBACK, -20, "a callback failed")                                                  \
     X(DAZ_ERR_STATE, -21, "call out of order, or after a failure")                                 \
-    X(DAZ_ERR_FORMAT, -22, "not an image format this library converts")                          \
+    X(DAZ_ERR_FORMAT, -22, "not an image format this library converts")                            \
     X(DAZ_ERR_NOT_PGM, -23, "not a PGM this library reads")
 
 #define DAZ_ERROR_ENUM_ENTRY_(name, number, text) name = (number),
