@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
+#include <optional>
+#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -49,7 +52,160 @@ std::vector<std::string> inputs() {
     return paths;
 }
 
+// A binary PGM: its header as text, then the samples and what follows them.
+Bytes pgmFile(const std::string& header, const Bytes& samples, const Bytes& after = {}) {
+    Bytes file(header.begin(), header.end());
+    file.insert(file.end(), samples.begin(), samples.end());
+    file.insert(file.end(), after.begin(), after.end());
+    return file;
+}
+
+// width x height samples of 0..maxval.
+Bytes pgmSamples(std::uint32_t width, std::uint32_t height, std::uint32_t maxval) {
+    Bytes samples(std::size_t{width} * height);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<std::uint8_t>((i % width * 7 + i / width * 13) % (maxval + 1));
+    }
+    return samples;
+}
+
+// The samples netpbm reads from the file (pamtable), none when it refuses it.
+std::optional<Bytes> netpbmSamples(const std::string& path) {
+    const RunResult table = runProgram({"pamtable", path});
+    std::istringstream text(table.out);
+    Bytes samples;
+    for (unsigned value = 0; text >> value;) {
+        samples.push_back(static_cast<std::uint8_t>(value));
+    }
+    return table.status == 0 ? std::optional{samples} : std::nullopt;
+}
+
+// What daz_encode writes for a PGM's samples: 8 bits, maxval + 1 greys,
+// rows bottom-up; DAZ_ERR_COLORS for more colours than that.
+Outcome encodedPgm(const Bytes& samples, std::uint32_t width, std::uint32_t maxval, int colors,
+                   std::uint16_t key) {
+    Outcome outcome{DAZ_ERR_COLORS, {}, 0};
+    Bytes palette;
+    for (std::uint32_t i = 0; i <= maxval; ++i) {
+        const auto grey = static_cast<std::uint8_t>(std::lround(i * 255.0 / maxval));
+        palette.insert(palette.end(), {grey, grey, grey, 0});
+    }
+    const auto height = static_cast<std::int32_t>(samples.size() / width);
+    size_t size = 0;
+    if (colors <= static_cast<int>(maxval + 1) &&
+        daz_encoded_size(width, height, 8, static_cast<int>(maxval + 1), colors, &size) == DAZ_OK) {
+        outcome.daz.resize(size);
+        outcome.error = daz_encode(samples.data(), width, width, height, 8, palette.data(),
+                                   static_cast<int>(maxval + 1), colors, key, outcome.daz.data(),
+                                   size, &size, &outcome.undefined);
+    }
+    return outcome;
+}
+
 } // namespace
+
+// A binary PGM, an input no command reads: daz_convert and daz_convert_file
+// give what daz_encode writes for its samples (as netpbm reads them, when it
+// does) with maxval + 1 greys, whatever its header's whitespace and
+// comments, its size against the reader's pieces and blocks, and what
+// follows its raster.
+TEST(ApiFiles, PgmGivesWhatDazEncodeWritesForItsSamples) {
+    TempDir dir;
+    const RunResult ramp = runProgram({"pgmramp", "-lr", "70", "9"});
+    writeFile(dir.file("ramp.pgm"), Bytes(ramp.out.begin(), ramp.out.end()));
+    const RunResult deep = runProgram({"pnmdepth", "100", dir.file("ramp.pgm")});
+    ASSERT_GT(deep.out.size(), 630U) << deep.err;
+    const std::string madeHeader(deep.out.begin(), deep.out.end() - 630); // netpbm's own file
+    const Bytes madeSamples(deep.out.end() - 630, deep.out.end());
+    const Bytes past{0, 1, 2, 3, 4, 9, 255, 3}; // past maxval: netpbm refuses them
+    struct Case {
+        std::string header;
+        std::uint32_t width, height, maxval;
+        Bytes samples; // empty: pgmSamples's
+        Bytes after{};
+    } cases[] = {
+        {"P5 5 3 255\n", 5, 3, 255, {}},
+        {"P5#by hand\r4\t# width\n3\r\n 15#maxval\n", 4, 3, 15, {}},
+        {"P5 #" + std::string(9000, '=') + "\n9 4 31\n", 9, 4, 31, {}}, // pieces of 4 KiB
+        {"P5 6 2 1 ", 6, 2, 1, {}},
+        {"P5\n1000 203\n200\n", 1000, 203, 200, {}}, // blocks of 65 rows
+        {"P5 65535 2 255\n", 65535, 2, 255, {}},
+        {"P5 3 3 7\n", 3, 3, 7, {}, pgmFile("P5 1 1 255\n", {9})}, // an image after it
+        {"P5 4 2 3\n", 4, 2, 3, past},
+        {madeHeader, 70, 9, 100, madeSamples},
+    };
+    for (Case& c : cases) {
+        const std::string path = dir.file("in.pgm");
+        if (c.samples.empty()) {
+            c.samples = pgmSamples(c.width, c.height, c.maxval);
+        }
+        const Bytes file = pgmFile(c.header, c.samples, c.after);
+        writeFile(path, file);
+        const std::optional<Bytes> netpbm = netpbmSamples(path);
+        EXPECT_EQ(daz_guess_format(file.data(), file.size()), DAZ_FORMAT_PGM) << c.header;
+        EXPECT_EQ(netpbm.has_value(), c.samples != past) << c.header;
+        EXPECT_EQ(netpbm.value_or(c.samples), c.samples) << c.header;
+        const int most = static_cast<int>(c.maxval) + 1;
+        for (const auto& [colors, key] :
+             {std::pair{0, 0}, std::pair{1, 0x1F2E}, std::pair{std::min(12, most), 0xBEEF},
+              std::pair{most + 1, 7}}) {
+            const auto k = static_cast<std::uint16_t>(key);
+            const Outcome expected = encodedPgm(c.samples, c.width, c.maxval, colors, k);
+            EXPECT_EQ(inMemory(file, colors, k), expected) << c.header << " " << colors;
+            EXPECT_EQ(throughFile(convertFileUnlimited, path, colors, k), expected) << c.header;
+        }
+    }
+    EXPECT_STREQ(daz_format_name(DAZ_FORMAT_PGM), "PGM");
+}
+
+// PGM headers that are not a PGM this library reads, or that claim more than
+// the file holds, and starts the library tells from a PGM's: refused with
+// their code before anything is written, in memory (a size query too) and
+// file to file.
+TEST(ApiFiles, HostilePgmsAreRefusedWritingNothing) {
+    TempDir dir;
+    const std::pair<std::string, int> cases[] = {
+        {"P5 0 2 255\n", DAZ_ERR_NOT_PGM},
+        {"P5 65536 1 255\n", DAZ_ERR_NOT_PGM},
+        {"P5 18446744073709551620 1 255\n", DAZ_ERR_NOT_PGM},
+        {"P5 4 0 255\n", DAZ_ERR_NOT_PGM},
+        {"P5 4 32768 255\n", DAZ_ERR_NOT_PGM}, // bottom-up, 32767 rows at most
+        {"P5 4 -2 255\n", DAZ_ERR_NOT_PGM},
+        {"P5 4 2 0\n", DAZ_ERR_NOT_PGM},
+        {"P5 4 2 256\n" + std::string(16, '\1'), DAZ_ERR_NOT_PGM}, // two bytes a sample
+        {"P5 4 2 25x\n", DAZ_ERR_NOT_PGM},
+        {"P5 4 2\n", DAZ_ERR_READ},
+        {"P5 4 2 255", DAZ_ERR_READ},
+        {"P5 4 2 # to the end", DAZ_ERR_READ},
+        {"P5 4 2 255\n\x01\x02\x03\x04\x05\x06\x07", DAZ_ERR_READ}, // a sample short
+        {"P5 200 300 255\n" + std::string(4000, 'a'), DAZ_ERR_READ},
+        {"P53 2 255\n123456", DAZ_ERR_FORMAT},       // whitespace first
+        {"P5\f3 2 255\n123456", DAZ_ERR_FORMAT},     // not whitespace to netpbm
+        {"P2 3 2 255\n1 2 3 4 5 6", DAZ_ERR_FORMAT}, // plain PGM
+    };
+    for (const auto& [text, code] : cases) {
+        const Bytes pgm(text.begin(), text.end());
+        size_t asked = 12345;
+        EXPECT_EQ(daz_convert(pgm.data(), pgm.size(), nullptr, 0, 1, nullptr, 0, &asked, nullptr),
+                  code)
+            << text;
+        Bytes out(65536, 0xA5); // room for any of them
+        size_t written = 12345;
+        EXPECT_EQ(daz_convert(pgm.data(), pgm.size(), nullptr, 0, 1, out.data(), out.size(),
+                              &written, nullptr),
+                  code)
+            << text;
+        EXPECT_EQ(asked, 12345U) << text;
+        EXPECT_EQ(written, 12345U) << text;
+        EXPECT_EQ(out, Bytes(65536, 0xA5)) << text;
+        writeFile(dir.file("in.pgm"), pgm);
+        EXPECT_EQ(daz_convert_file(dir.file("in.pgm").c_str(), dir.file("out.daz").c_str(), nullptr,
+                                   0, 1, nullptr),
+                  code)
+            << text;
+        EXPECT_EQ(folderEntries(dir.path), std::vector<std::string>{"in.pgm"}) << text;
+    }
+}
 
 // Every sample, saved hostile input and BMP Suite file, with several counts
 // and keys: daz_convert and daz_convert_file give the file, the count and
@@ -73,6 +229,7 @@ TEST(ApiFiles, ConvertGivesWhatTheCommandWrites) {
 
 TEST(ApiFiles, ShortBufferIsRefusedAndLeftUntouched) {
     const Bytes bmp = readFile(SOURCE + "/samples/sample8.bmp");
+    const Bytes pgm = pgmFile("P5 96 64 255\n", pgmSamples(96, 64, 255));
     size_t dazSize = 0;
     ASSERT_EQ(daz_convert(bmp.data(), bmp.size(), nullptr, 0, 7, nullptr, 0, &dazSize, nullptr),
               DAZ_OK);
@@ -103,6 +260,7 @@ TEST(ApiFiles, ShortBufferIsRefusedAndLeftUntouched) {
         {"daz_export to PNG", exporting(DAZ_FORMAT_PNG)},
         {"daz_convert from BMP", convert(bmp)},
         {"daz_convert from PNG", convert(png)},
+        {"daz_convert from PGM", convert(pgm)},
     };
     for (const auto& [name, call] : calls) {
         size_t needed = 0;
@@ -174,6 +332,10 @@ TEST(ApiFiles, PastTheLimitsNothingIsAnsweredOrWritten) {
               DAZ_OK);
     const Bytes daz = readFile(dir.file("s.daz"));
     const Bytes png = readFile(dir.file("s.png"));
+    const Bytes pgm = pgmFile("P5 96 64 255\n", pgmSamples(96, 64, 255));
+    writeFile(dir.file("s.pgm"), pgm);
+    const Bytes pgmClaim = pgmFile("P5 65535 32767 255\n", {});
+    writeFile(dir.file("claim.pgm"), pgmClaim);
     daz_limits defaults;
     daz_default_limits(&defaults);
     const auto with = [&defaults](std::uint32_t width, std::uint32_t height, std::uint64_t pixels,
@@ -207,6 +369,14 @@ TEST(ApiFiles, PastTheLimitsNothingIsAnsweredOrWritten) {
          DAZ_ERR_LIMITS, DAZ_OK},
         {"a PNG a row too tall", &png, dir.file("s.png"), CONVERT, with(0, 63, 0, 0),
          DAZ_ERR_LIMITS},
+        {"19 bytes of PGM claiming 65535 x 32767", &pgmClaim, dir.file("claim.pgm"), CONVERT,
+         defaults, DAZ_ERR_LIMITS},
+        {"a PGM a column too wide", &pgm, dir.file("s.pgm"), CONVERT, with(95, 0, 0, 0),
+         DAZ_ERR_LIMITS},
+        {"a PGM a byte too many", &pgm, dir.file("s.pgm"), CONVERT,
+         with(0, 0, 0, 24 + 4 * 256 + 96 * 64 - 1), DAZ_ERR_LIMITS, DAZ_OK},
+        {"a PGM within every limit", &pgm, dir.file("s.pgm"), CONVERT,
+         with(96, 64, 96 * 64, 24 + 4 * 256 + 96 * 64), DAZ_OK},
         {"to BMP, a byte too many", &daz, dir.file("s.daz"), EXPORT_BMP, with(0, 0, 0, bmpSize - 1),
          DAZ_ERR_LIMITS, DAZ_OK},
         {"to BMP, a column too wide", &daz, dir.file("s.daz"), EXPORT_BMP, with(95, 0, 0, 0),
@@ -316,6 +486,7 @@ TEST(ApiFiles, FileCallsGiveTheirCodes) {
     depth24[28] = 24;
     writeFile(dir.file("24.bmp"), depth24);
     writeFile(dir.file("text"), {'h', 'e', 'l', 'l', 'o'});
+    writeFile(dir.file("ok.pgm"), pgmFile("P5 3 2 255\n", {1, 2, 3, 4, 5, 6}));
     ASSERT_EQ(daz_convert_file(dir.file("ok.bmp").c_str(), dir.file("ok.daz").c_str(), nullptr, 0,
                                1, nullptr),
               DAZ_OK);
@@ -382,6 +553,7 @@ TEST(ApiFiles, FileCallsGiveTheirCodes) {
         {"png back", convert(dir.file("back.png"), dir.file("again.daz"), 0), DAZ_OK},
         {"bmp through a FIFO", throughFifo(ok, dir.file("fifo-bmp.daz")), DAZ_OK},
         {"png through a FIFO", throughFifo(dir.file("back.png"), dir.file("fifo-png.daz")), DAZ_OK},
+        {"pgm through a FIFO", throughFifo(dir.file("ok.pgm"), dir.file("fifo-pgm.daz")), DAZ_OK},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.error, c.expected) << c.name;
@@ -391,6 +563,8 @@ TEST(ApiFiles, FileCallsGiveTheirCodes) {
     ASSERT_EQ(convert(ok, dir.file("key0.daz"), 0), DAZ_OK);
     EXPECT_EQ(readFile(dir.file("fifo-bmp.daz")), readFile(dir.file("key0.daz")));
     EXPECT_EQ(readFile(dir.file("fifo-png.daz")), readFile(dir.file("again.daz")));
+    ASSERT_EQ(convert(dir.file("ok.pgm"), dir.file("pgm.daz"), 0), DAZ_OK);
+    EXPECT_EQ(readFile(dir.file("fifo-pgm.daz")), readFile(dir.file("pgm.daz")));
 }
 
 TEST(ApiFiles, InMemoryCallsRefuseNullPointers) {

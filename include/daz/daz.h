@@ -137,7 +137,8 @@ enum {
     X(DAZ_ERR_WRITE, -19, "write error")                                                           \
     X(DAZ_ERR_CALLBACK, -20, "a callback failed")                                                  \
     X(DAZ_ERR_STATE, -21, "call out of order, or after a failure")                                 \
-    X(DAZ_ERR_FORMAT, -22, "not an image format this library converts")
+    X(DAZ_ERR_FORMAT, -22, "not an image format this library converts")                            \
+    X(DAZ_ERR_NOT_PGM, -23, "not a PGM this library reads")
 
 #define DAZ_ERROR_ENUM_ENTRY_(name, number, text) name = (number),
 typedef enum daz_error { DAZ_ERROR_TABLE(DAZ_ERROR_ENUM_ENTRY_) } daz_error;
@@ -169,7 +170,8 @@ typedef enum daz_format {
     DAZ_FORMAT_UNKNOWN = 0,
     DAZ_FORMAT_DAZ = 1,
     DAZ_FORMAT_BMP = 2, /* "BM" */
-    DAZ_FORMAT_PNG = 3  /* the PNG signature */
+    DAZ_FORMAT_PNG = 3, /* the PNG signature */
+    DAZ_FORMAT_PGM = 4  /* "P5" and whitespace: netpbm's binary greys */
 } daz_format;
 
 /* The format of the image that starts data[0..size), from its first bytes
@@ -245,13 +247,17 @@ DAZ_API int daz_encode(const uint8_t* indices, size_t stride, uint32_t width, in
                        void* out, size_t capacity, size_t* written, uint64_t* undefined);
 
 /* An image in memory, of any format daz_guess_format knows but daz (a
- * bitmap of 4 or 8 bits per pixel, an indexed PNG, ...), to the daz file
- * that orvx -c and pngdaz write for it, byte for byte. colors is the count
- * to keep (0: all), key the key. *undefined (may be null) gets the count of
- * pixel values past the kept palette, but for a size query. DAZ_ERR_FORMAT
- * for an input of no such format, else the input's own errors
- * (DAZ_ERR_NOT_BMP, DAZ_ERR_NOT_PNG, ...). DAZ_ERR_TOO_BIG_TO_HOLD: an
- * interlaced PNG whose indices are past what may be held whole (256 MiB). */
+ * bitmap of 4 or 8 bits per pixel, an indexed PNG, a binary PGM of maxval
+ * 1..255, ...), to the daz file that orvx -c and pngdaz write for it, byte
+ * for byte; for a PGM, the 8-bit image of maxval + 1 greys (entry i
+ * round(i * 255 / maxval), fourth byte 0) whose indices are the samples,
+ * rows bottom-up, as daz_encode writes it for a positive height. colors is
+ * the count to keep (0: all), key the key. *undefined (may be null) gets the
+ * count of pixel values past the kept palette, but for a size query.
+ * DAZ_ERR_FORMAT for an input of no such format, else the input's own errors
+ * (DAZ_ERR_NOT_BMP, DAZ_ERR_NOT_PNG, DAZ_ERR_NOT_PGM, ...; DAZ_ERR_READ for
+ * one cut short). DAZ_ERR_TOO_BIG_TO_HOLD: an interlaced PNG whose indices
+ * are past what may be held whole (256 MiB). */
 DAZ_API int daz_convert(const void* data, size_t size, const daz_limits* limits, int colors,
                         uint16_t key, void* out, size_t capacity, size_t* written,
                         uint64_t* undefined);

@@ -1,5 +1,6 @@
-"""Shared helpers: where the commands and the BMP Suite are, and a check
-that the package under test is the installed one when CI asks for it."""
+"""Shared helpers: where the commands and the BMP Suite are, grey images
+as PGM and PNG, and a check that the package under test is the installed
+one when CI asks for it."""
 
 import os
 import shutil
@@ -42,3 +43,15 @@ def bmpsuite() -> Path:
     if not folder.is_dir():
         pytest.skip(f"no BMP Suite at {folder} (set ORVX_BMPSUITE)")
     return folder
+
+
+def grey_twins(pgm: Path, png: Path, width: int, height: int, maxval: int) -> None:
+    """The same image as a binary PGM, an input only the library reads, and
+    as the indexed PNG of its greys (entry i round(i * 255 / maxval)), of
+    which pngdaz makes the daz file the library makes of the PGM."""
+    from PIL import Image
+    samples = bytes((x * 7 + y * 13) % (maxval + 1) for y in range(height) for x in range(width))
+    pgm.write_bytes(b"P5 %d %d # grey\n%d\n" % (width, height, maxval) + samples)
+    image = Image.frombytes("P", (width, height), samples)
+    image.putpalette(bytes(int(i * 255 / maxval + 0.5) for i in range(maxval + 1) for _ in "rgb"))
+    image.save(png)  # 8 bits a pixel: maxval 16 or more

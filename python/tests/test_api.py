@@ -1,4 +1,5 @@
-"""The package's calls: round trips, conversions equal to the commands',
+"""The package's calls: round trips, conversions equal to the commands'
+(a PGM, which only the library reads, as pngdaz converts the same greys),
 and hostile data giving DazError, never a crash."""
 
 import copy
@@ -17,7 +18,7 @@ import numpy
 import pytest
 
 import daz
-from conftest import REPO, reference
+from conftest import REPO, grey_twins, reference
 
 
 def header(width=4, height=2, bits=8, colors=2, key=0):
@@ -166,9 +167,15 @@ def test_a_daz_cut_short_gives_its_whole_rows():
     ("samples/sample4.bmp", (7, 0xABCD)),
     ("png", (200, 0x1F2E)),
     ("png", (0, 0)),
+    ("pgm", (0, 0)),
+    ("pgm", (20, 0x1F2E)),
 ])
 def test_convert_writes_what_the_commands_write(tmp_path, src, args):
-    if src == "png":
+    if src == "pgm":  # 31 greys, 8.5 rounded up to 9 among them
+        source = tmp_path / "s.pgm"
+        grey_twins(source, tmp_path / "twin.png", 37, 11, 30)
+        expected = reference("pngdaz", tmp_path / "twin.png", tmp_path / "ref.daz", *args)
+    elif src == "png":
         from PIL import Image
         source = tmp_path / "s.png"
         Image.open(REPO / "samples/sample8.bmp").save(source)
@@ -243,6 +250,8 @@ BAD_CONVERSIONS = [
     (SAMPLE8, "no/such/folder/out.daz", None, FileNotFoundError, -18),
     (SAMPLE8, "folder", "folder", IsADirectoryError, -18),  # written, then can't take its name
     (RLE_CLAIM, "out.daz", "file", daz.DazFormatError, -3),  # 2 GiB claimed: nothing held
+    (b"P5 4 2 256\n" + bytes(16), "out.daz", "file", daz.DazFormatError, -23),  # 16-bit PGM
+    (b"P5 4 2 255\n" + bytes(7), "out.daz", "file", daz.DazIOError, -17),  # a sample short
 ]
 
 

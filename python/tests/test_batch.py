@@ -13,7 +13,7 @@ import pytest
 from PIL import Image
 
 import daz
-from conftest import REPO, command, reference
+from conftest import REPO, command, grey_twins, reference
 import daz.batch
 from daz.batch import main, parse_key
 
@@ -22,10 +22,12 @@ KEY, COLORS = 0x1F2E, 2  # every palette here has 2 entries or more
 
 @pytest.fixture(scope="module")
 def corpus(tmp_path_factory):
-    """61 entries: 8- and 4-bit bitmaps, indexed PNGs of 1 to 8 bits, and
-    bad ones (50 convert), a link loop, a link to nothing and a FIFO; with
-    what the commands write for each image (None: refused)."""
+    """63 entries: 8- and 4-bit bitmaps, indexed PNGs of 1 to 8 bits, a PGM
+    (which only the library reads), and bad ones (51 convert), a link loop,
+    a link to nothing and a FIFO; with what the commands write for each
+    image (None: refused), for the PGM what pngdaz writes for its twin PNG."""
     folder = tmp_path_factory.mktemp("sources")
+    twins = tmp_path_factory.mktemp("twins")
     rng = random.Random(9)
     for n in range(24):
         entries = rng.choice([2, 4, 16, 40, 256])
@@ -50,12 +52,19 @@ def corpus(tmp_path_factory):
     (folder / "nowhere.bmp").symlink_to("missing.bmp")               # failed
     os.mkfifo(folder / "pipe.png")                                   # skipped, never opened
     (folder / "subfolder").mkdir()                                   # not counted
+    grey_twins(folder / "greys.pgm", twins / "greys.png", 29, 7, 254)
+    (folder / "short.pgm").write_bytes((folder / "greys.pgm").read_bytes()[:-1])  # failed
     expected = {}
     out = tmp_path_factory.mktemp("reference")
     for source in sorted(folder.iterdir()):
         if not source.is_file():
             continue
         start = source.read_bytes()[:2]
+        if start == b"P5":  # no command reads a PGM: pngdaz's file of its twin, if it has one
+            twin = twins / (source.stem + ".png")
+            expected[source.stem] = reference("pngdaz", twin, out / (source.stem + ".daz"),
+                                              COLORS, KEY) if twin.exists() else None
+            continue
         if start not in (b"BM", b"\x89P"):
             continue
         command = "pngdaz" if start == b"\x89P" else "orvx"
@@ -90,12 +99,13 @@ def test_a_batch_writes_what_the_commands_write(corpus, tmp_path, capsys, reques
     assert written == {stem: data for stem, data in expected.items()
                        if data is not None and stem != "bmp3"}
     refused = {stem for stem, data in expected.items() if data is None}
-    assert {"broken", "header", "onebit", "truecolour"} <= refused and len(written) == 49
+    assert {"broken", "header", "onebit", "truecolour", "short"} <= refused
+    assert "greys" in written and len(written) == 50
     assert status == 1
     # every entry but the subfolder counted once
     counts = {line.split(":")[0]: int(line.split()[1]) for line in printed.splitlines()
               if not line.startswith(" ")}
-    assert counts == {"converted": 49, "failed": len(refused) + 3, "skipped": 5}
+    assert counts == {"converted": 50, "failed": len(refused) + 3, "skipped": 5}
     listed = {line.split(": ")[0].rsplit("/", 1)[1].split(".")[0]
               for line in printed.splitlines() if line.startswith("  ")}
     assert listed == refused | {"notes", "data", "empty", "png5", "loop", "nowhere", "pipe",

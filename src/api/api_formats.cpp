@@ -3,6 +3,8 @@
 // outside this table (no binding, no command) tells formats apart.
 #include "api/api_convert.h"
 #include "convert/bmp_to_daz.h"
+#include "convert/pgm/pgm_header.h"
+#include "convert/pgm_to_daz.h"
 #include "convert/png_to_daz.h"
 
 #include <algorithm>
@@ -30,12 +32,20 @@ bool isPng(const std::uint8_t* bytes, std::size_t size) {
     return startsWith(bytes, size, "\x89PNG\r\n\x1a\n", 8);
 }
 
+// "P5" and the whitespace (or comment) before the width.
+bool isPgm(const std::uint8_t* bytes, std::size_t size) {
+    return startsWith(bytes, size, "P5", 2) && size > 2 &&
+           (isPgmSpace(bytes[2]) || bytes[2] == '#');
+}
+
 constexpr InputErrors NO_INPUT_ERRORS{DAZ_ERR_FORMAT, DAZ_ERR_FORMAT};
 
-const std::array<FormatEntry, 3> FORMATS{{
+// faultsLate: a PGM's raster is known whole before anything is written.
+const std::array<FormatEntry, 4> FORMATS{{
     {DAZ_FORMAT_DAZ, "daz", isDaz, nullptr, nullptr, NO_INPUT_ERRORS, false},
     {DAZ_FORMAT_BMP, "BMP", isBmp, convertBmpStreamToDaz, convertBmpToDaz, BMP_INPUT_ERRORS, false},
     {DAZ_FORMAT_PNG, "PNG", isPng, convertPngStreamToDaz, convertPngToDaz, PNG_INPUT_ERRORS, true},
+    {DAZ_FORMAT_PGM, "PGM", isPgm, convertPgmStreamToDaz, convertPgmToDaz, PGM_INPUT_ERRORS, false},
 }};
 
 } // namespace

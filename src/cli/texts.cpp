@@ -91,6 +91,8 @@ const char* conversionMessage(int error) {
         return "Il file non sembra un PNG valido";
     case DAZ_ERR_PNG_NOT_PALETTE:
         return "Puoi convertire solo PNG con tavolozza";
+    case DAZ_ERR_NOT_PGM: // the library's alone: no command reads a PGM
+        return "Il file non sembra un PGM valido";
     case DAZ_ERR_COLORS:
         return "Il numero di colori non e' adatto per quest'immagine";
     case DAZ_ERR_TOO_BIG_TO_HOLD:

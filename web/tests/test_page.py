@@ -231,6 +231,38 @@ def test_images_give_the_commands_daz_files_and_lines(browser, url):
     assert converted >= 30
 
 
+def grey_twins(width: int, height: int, maxval: int) -> tuple[Path, Path]:
+    """A binary PGM, an input only the library reads, and its twin, the
+    indexed PNG of its greys (entry i round(i * 255 / maxval)), of which
+    pngdaz makes the daz file daz_convert makes of the PGM."""
+    samples = bytes((x * 7 + y * 13) % (maxval + 1) for y in range(height) for x in range(width))
+    pgm, twin = WORK / f"grigi{maxval}.pgm", WORK / f"grigi{maxval}.png"
+    pgm.write_bytes(b"P5\n# grigi\n%d %d\n%d\n" % (width, height, maxval) + samples)
+    image = Image.frombytes("P", (width, height), samples)
+    image.putpalette(bytes(int(i * 255 / maxval + 0.5) for i in range(maxval + 1) for _ in "rgb"))
+    image.save(twin)  # 8 bits a pixel: maxval 16 or more
+    return pgm, twin
+
+
+def test_a_pgm_gives_its_twin_pngs_daz_file_and_lines(browser, url):
+    """An input format added to the library alone reaches the page."""
+    open_page(browser, url)
+    for (width, height, maxval), (colors, key) in (((300, 41, 254), ("200", "1f2e")),
+                                                   ((5, 5, 255), ("300", "7"))):
+        pgm, twin = grey_twins(width, height, maxval)
+        lines, daz = native("pngdaz", [str(twin)], [colors, key])
+        assert (daz is None) == (colors == "300"), lines  # 256 greys: 300 colours refused
+        load(browser, pgm, colors, key)
+        assert downloads(browser) == ({f"{stem(pgm)}.daz": daz} if daz else {}), pgm.name
+        assert status_lines(browser) == (lines if daz else [f"{pgm.name}: {lines[0]}"]), pgm.name
+    deep = WORK / "grigi16bit.pgm"
+    deep.write_bytes(b"P5 4 2 65535\n" + bytes(16))
+    load(browser, deep)
+    assert downloads(browser) == {}
+    assert status_lines(browser) == [
+        "grigi16bit.pgm: Il file non sembra un PGM valido - Operazione non riuscita"]
+
+
 def daz_cases() -> list[Path]:
     made = []
     for name, bmp, key in (("s8", "samples/sample8.bmp", "1f2e"), ("s4", "samples/sample4.bmp", "0"),
