@@ -26,9 +26,15 @@
 
 #include <stdio.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-enum { PREFIX_MAX = DAZ_HEADER_SIZE + DAZ_PALETTE_BYTES, FILE_CHUNK = 1 << 16 };
+enum {
+    PREFIX_MAX = DAZ_HEADER_SIZE + DAZ_PALETTE_BYTES,
+    FILE_CHUNK = 1 << 16,
+    PREFAULT_BLOCK = 1 << 22
+};
 
 typedef struct {
     GdkPixbufModuleSizeFunc size_func;
@@ -55,6 +61,7 @@ typedef struct {
     gboolean scaled;
     int out_width, out_height;
     gsize rowstride;
+    gsize prefaulted;     /* the pixbuf's last block made present, plus one; 0: none */
     guint32* column_ends; /* scaled: the first image column past each pixbuf column */
     guint64* sums;        /* scaled: the band's red, green and blue sums per pixbuf column */
     guint32 band_seen;    /* scaled: rows summed into the band so far */
@@ -245,9 +252,42 @@ static gboolean start_image(DazContext* context, GError** error) {
     return TRUE;
 }
 
+/* Makes the pixbuf's pages under row y present a block of 4 MiB at a time,
+ * ahead of the rows that fill it, in one call each: a page fault apiece
+ * cost as much as decoding the row on the machines measured (a virtual
+ * machine's faults are slow). Pages stay those of the pixbuf's allocation,
+ * zero until written; only rows' blocks as they come, so a header claiming
+ * many rows costs no memory. Where the system can't, the pages come as
+ * they are written. */
+static void prefault_row(DazContext* context, guint32 y) {
+#ifdef MADV_POPULATE_WRITE
+    long page_size = sysconf(_SC_PAGESIZE);
+    gsize page = page_size > 0 ? (gsize)page_size : 4096;
+    gsize total = context->rowstride * (gsize)context->out_height;
+    if (total < 2 * PREFAULT_BLOCK) {
+        return;
+    }
+    gsize block = (gsize)y * context->rowstride / PREFAULT_BLOCK;
+    if (block + 1 == context->prefaulted) {
+        return;
+    }
+    context->prefaulted = block + 1;
+    guint8* pixels = gdk_pixbuf_get_pixels(context->pixbuf);
+    guintptr start = ((guintptr)pixels + block * PREFAULT_BLOCK + page - 1) / page * page;
+    guintptr end = ((guintptr)pixels + MIN(total, (block + 1) * PREFAULT_BLOCK)) / page * page;
+    if (end > start) {
+        (void)madvise((void*)start, end - start, MADV_POPULATE_WRITE);
+    }
+#else
+    (void)context;
+    (void)y;
+#endif
+}
+
 /* Each pixel's colour four bytes at a time, the fourth overwritten by the
  * next pixel; three for the last one. */
 static void put_row(DazContext* context, guint32 y) {
+    prefault_row(context, y);
     guint8* restrict out = gdk_pixbuf_get_pixels(context->pixbuf) + (gsize)y * context->rowstride;
     const guint8* restrict index = context->indices;
     const guint8* restrict colours = context->colours;

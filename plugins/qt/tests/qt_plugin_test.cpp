@@ -221,6 +221,8 @@ int main(int argc, char** argv) {
         {"8 bits, 1 x 1", encode(1, 1, 8, palette(3), 0, 0xffff, {2})},
         {"8 bits, every colour, bytes after the rows",
          encode(300, 2, 8, palette(256), 0, 0x0102, pattern(600, 256, 7)) + QByteArray(99, 'x')},
+        {"8 bits, 4099 x 2100, bottom-up: an image of several blocks",
+         encode(4099, 2100, 8, palette(256), 0, 0xabcd, pattern(4099 * 2100, 251, 1))},
         {"bottom-up, cut short after 10 rows", cut(sample8, 10)},
         {"top-down, cut short after 2 rows",
          cut(encode(9, -4, 8, palette(256), 0, 7, pattern(36, 256, 1)), 2)},
