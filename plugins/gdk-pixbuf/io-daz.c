@@ -87,8 +87,10 @@ static int take_bytes(void* user, void* buffer, size_t size, size_t* got) {
     DazContext* context = user;
     guint8* out = buffer;
     gsize from_pending = MIN(size, context->pending_end - context->pending_start);
-    memcpy(out, context->pending + context->pending_start, from_pending);
-    context->pending_start += from_pending;
+    if (from_pending > 0) {
+        memcpy(out, context->pending + context->pending_start, from_pending);
+        context->pending_start += from_pending;
+    }
     gsize from_chunk = MIN(size - from_pending, context->chunk_size);
     if (from_chunk > 0) {
         memcpy(out + from_pending, context->chunk, from_chunk);
@@ -137,7 +139,9 @@ static gboolean keep_rest(DazContext* context, GError** error) {
         context->pending = grown;
         context->pending_capacity = capacity;
     }
-    memmove(context->pending, context->pending + context->pending_start, kept);
+    if (kept > 0) {
+        memmove(context->pending, context->pending + context->pending_start, kept);
+    }
     if (context->chunk_size > 0) {
         memcpy(context->pending + kept, context->chunk, context->chunk_size);
     }

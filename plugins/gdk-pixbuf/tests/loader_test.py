@@ -290,7 +290,8 @@ memory = [
     ("4096 x 4096", encode(4096, 4096, 8, gradient, 0, 9, bytes(range(256)) * 65536), 4096),
     ("16384 x 16384 claimed, one row", header((16384, -16384, 8, 1, 0), 14 + 16384), -1),
 ]
-for name, data, allowed in memory:
+# (A sanitizer's runtime, preloaded, keeps memory of its own: not measured.)
+for name, data, allowed in memory if "libasan" not in os.environ.get("LD_PRELOAD", "") else []:
     grown, pixbuf_kib = map(int, subprocess.run(
         [sys.executable, "-c", measure, write("memory.daz", data)], check=True,
         capture_output=True, text=True).stdout.split())
