@@ -93,7 +93,7 @@ def main():
             os.makedirs(os.path.join(mime, "packages"))
             with open(os.path.join(source, "desktop", "daz.xml"), "rb") as xml:
                 open(os.path.join(mime, "packages", "daz.xml"), "wb").write(xml.read())
-            subprocess.run(["update-mime-database", mime], check=True)
+            subprocess.run(["update-mime-database", mime], check=True, stdout=subprocess.DEVNULL)
             environment = dict(os.environ, GDK_PIXBUF_MODULE_FILE=cache,
                                XDG_DATA_HOME=os.path.join(work, "share"))
             out = subprocess.run(["/usr/bin/python3", "-c", PIXBUF_TIMES, str(arguments.pairs),
