@@ -1,0 +1,380 @@
+// daz_image_plugin.cpp - the daz QImageIOHandler on libdaz's stream decoder
+// and encoder: a row at a time, each decoded straight into the image.
+#include "daz_image_plugin.h"
+
+#include <daz/daz.h>
+
+#include <QBuffer>
+#include <QHash>
+#include <QImage>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+
+#include <algorithm>
+#include <memory>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int PREFIX_MAX = DAZ_HEADER_SIZE + DAZ_PALETTE_BYTES;
+constexpr qsizetype PREFAULT_BLOCK = qsizetype{1} << 22;
+
+extern "C" int readDevice(void* user, void* buffer, size_t size, size_t* got) {
+    const qint64 count =
+        static_cast<QIODevice*>(user)->read(static_cast<char*>(buffer), static_cast<qint64>(size));
+    if (count < 0) {
+        return -1;
+    }
+    *got = static_cast<size_t>(count);
+    return 0;
+}
+
+extern "C" int writeDevice(void* user, const void* data, size_t size) {
+    const auto count = static_cast<qint64>(size);
+    return static_cast<QIODevice*>(user)->write(static_cast<const char*>(data), count) == count
+               ? 0
+               : -1;
+}
+
+// Makes the pages of image bytes [offset, offset + 4 MiB) present in one
+// call, ahead of the rows that fill them: a page fault apiece cost as much
+// as decoding the rows on the machines measured. Where the system can't,
+// the pages come as they are written.
+void prefault(uchar* bytes, qsizetype size, qsizetype offset) {
+#ifdef MADV_POPULATE_WRITE
+    const auto page = static_cast<quintptr>(std::max(sysconf(_SC_PAGESIZE), 1L));
+    const auto base = reinterpret_cast<quintptr>(bytes);
+    const quintptr start = (base + static_cast<quintptr>(offset) + page - 1) / page * page;
+    const quintptr end =
+        (base + static_cast<quintptr>(std::min(size, offset + PREFAULT_BLOCK))) / page * page;
+    if (end > start) {
+        (void)madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+    }
+#else
+    (void)bytes;
+    (void)size;
+    (void)offset;
+#endif
+}
+
+using Decoder = std::unique_ptr<daz_decoder, decltype(&daz_decoder_destroy)>;
+
+bool fail(const char* what) {
+    qWarning("daz: %s", what);
+    return false;
+}
+
+// The rows present when the input holds available bytes from the header on:
+// all |height| of them, or the whole rows of a file cut short.
+quint32 rowsPresent(const daz_info& info, qint64 available) {
+    const auto bytes = static_cast<quint64>(std::max<qint64>(available, 0));
+    if (info.row_size == 0 || bytes < info.pixel_offset) {
+        return 0;
+    }
+    return static_cast<quint32>(
+        std::min<quint64>((bytes - info.pixel_offset) / info.row_size, info.rows));
+}
+
+QString keyText(quint16 key) {
+    return QString::number(key, 16).rightJustified(4, QLatin1Char('0'));
+}
+
+// A 16-bit key in hexadecimal, with or without 0x.
+bool parseKey(QString text, quint16& key) {
+    text = text.trimmed();
+    if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
+        text = text.mid(2);
+    }
+    bool ok = false;
+    key = text.toUShort(&ok, 16);
+    return ok && !text.isEmpty() && text.size() <= 4;
+}
+
+// An image of indices with a colour table: Indexed8 as it is, Mono through
+// Qt, any other format by its colours in order of first appearance, or a
+// null image when it has more than 256.
+QImage indexedImage(const QImage& image) {
+    if (image.format() == QImage::Format_Indexed8) {
+        return image;
+    }
+    if (image.format() == QImage::Format_Mono || image.format() == QImage::Format_MonoLSB) {
+        return image.convertToFormat(QImage::Format_Indexed8);
+    }
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    QImage indexed(rgb.size(), QImage::Format_Indexed8);
+    QHash<QRgb, int> indices;
+    QVector<QRgb> table;
+    for (int y = 0; y < rgb.height(); ++y) {
+        const auto* in = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+        uchar* out = indexed.scanLine(y);
+        for (int x = 0; x < rgb.width(); ++x) {
+            const QRgb colour = in[x]; // 0xffRRGGBB
+            auto found = indices.constFind(colour);
+            if (found == indices.constEnd()) {
+                if (table.size() == DAZ_MAX_PALETTE) {
+                    return {};
+                }
+                found = indices.insert(colour, static_cast<int>(table.size()));
+                table.append(colour);
+            }
+            out[x] = static_cast<uchar>(found.value());
+        }
+    }
+    indexed.setColorTable(table);
+    return indexed;
+}
+
+} // namespace
+
+bool DazHandler::canRead(QIODevice* device) {
+    if (device == nullptr) {
+        return false;
+    }
+    const QByteArray head = device->peek(DAZ_GUESS_BYTES);
+    return daz_guess_format(head.constData(), static_cast<size_t>(head.size())) == DAZ_FORMAT_DAZ;
+}
+
+bool DazHandler::canRead() const {
+    if (canRead(device())) {
+        setFormat("daz");
+        return true;
+    }
+    return false;
+}
+
+bool DazHandler::read(QImage* image) {
+    // A pipe or socket is read whole first: its size tells the rows present.
+    QIODevice* source = device();
+    QByteArray whole;
+    QBuffer buffer(&whole);
+    if (source->isSequential()) {
+        whole = source->readAll();
+        buffer.open(QIODevice::ReadOnly);
+        source = &buffer;
+    }
+    const qint64 available = source->size() - source->pos();
+    daz_decoder* made = nullptr;
+    daz_info info;
+    int status = daz_decoder_create(readDevice, source, nullptr, &made, &info);
+    if (status != DAZ_OK) {
+        return fail(daz_strerror(status));
+    }
+    const Decoder decoder(made, daz_decoder_destroy);
+    const quint32 stored = info.rows;
+    info.rows = rowsPresent(info, available);
+    if (info.rows == 0) {
+        return fail(daz_strerror(DAZ_ERR_NO_ROWS));
+    }
+    status = daz_decoded_size(&info, nullptr, nullptr, nullptr);
+    if (status != DAZ_OK) {
+        return fail(daz_strerror(status));
+    }
+    const QSize size(static_cast<int>(info.width), static_cast<int>(info.rows));
+    QImage out;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    if (!QImageIOHandler::allocateImage(size, QImage::Format_Indexed8, &out)) {
+        return fail("image past Qt's allocation limit");
+    }
+#else
+    out = QImage(size, QImage::Format_Indexed8);
+    if (out.isNull()) {
+        return fail(daz_strerror(DAZ_ERR_MEMORY));
+    }
+#endif
+    // Rows come in stored order: bottom row first for a positive height. A
+    // file cut short holds the rows stored first.
+    const bool topDown = info.height < 0;
+    const bool checkIndices = info.colors < (1 << info.bits);
+    uchar highest = 0;
+    uchar* const bytes = out.bits();
+    const auto bytesPerLine = static_cast<qsizetype>(out.bytesPerLine());
+    const qsizetype total = bytesPerLine * out.height();
+    qsizetype prefaulted = -1; // the block made present last
+    for (quint32 k = 0; k < info.rows; ++k) {
+        const quint32 y = topDown ? k : info.rows - 1 - k;
+        uchar* row = bytes + static_cast<qsizetype>(y) * bytesPerLine;
+        const qsizetype block = static_cast<qsizetype>(y) * bytesPerLine / PREFAULT_BLOCK;
+        if (total >= 2 * PREFAULT_BLOCK && block != prefaulted) {
+            prefault(bytes, total, block * PREFAULT_BLOCK);
+            prefaulted = block;
+        }
+        quint32 index = 0;
+        status = daz_decoder_read_row(decoder.get(), row, info.width, &index);
+        if (status != DAZ_OK) {
+            return fail(daz_strerror(status));
+        }
+        if (index != (topDown ? k : stored - 1 - k)) {
+            return fail("row out of place");
+        }
+        if (checkIndices) {
+            for (quint32 x = 0; x < info.width; ++x) {
+                highest = std::max(highest, row[x]);
+            }
+        }
+    }
+    // The palette, then the undefined colour as far as the indices reach.
+    QVector<QRgb> table(std::max(info.colors, highest + 1),
+                        qRgb(DAZ_UNDEFINED_RED, DAZ_UNDEFINED_GREEN, DAZ_UNDEFINED_BLUE));
+    for (int entry = 0; entry < info.colors; ++entry) {
+        const uint8_t* colour = info.palette + 4 * entry;
+        table[entry] = qRgb(colour[0], colour[1], colour[2]);
+    }
+    out.setColorTable(table);
+    out.setText(QStringLiteral("key"), keyText(info.key));
+    out.setText(QStringLiteral("colors"), QString::number(info.colors));
+    *image = out;
+    return true;
+}
+
+bool DazHandler::write(const QImage& image) {
+    const QImage indexed = indexedImage(image);
+    if (indexed.isNull()) {
+        return fail("the image has more than 256 colours and no colour table: convert it to "
+                    "QImage::Format_Indexed8 first");
+    }
+    const QVector<QRgb> table = indexed.colorTable();
+    const int entries = static_cast<int>(table.size());
+    if (entries < 1 || entries > DAZ_MAX_PALETTE) {
+        return fail("the image's colour table has no entries, or more than 256");
+    }
+    if (indexed.width() > DAZ_MAX_WIDTH || indexed.height() > DAZ_MAX_ROWS) {
+        return fail("the image is past 65535 x 32768 pixels");
+    }
+    // The writer's texts first, then the image's own: the colour count only
+    // for an image that came with its colour table.
+    const bool ownTable = image.format() == QImage::Format_Indexed8 ||
+                          image.format() == QImage::Format_Mono ||
+                          image.format() == QImage::Format_MonoLSB;
+    const auto text = [&](const QString& name) {
+        if (writerTexts_.contains(name)) {
+            return writerTexts_.value(name);
+        }
+        return name == QLatin1String("colors") && !ownTable ? QString() : image.text(name);
+    };
+    quint16 key = 0;
+    const QString keyGiven = text(QStringLiteral("key"));
+    if (!keyGiven.isEmpty() && !parseKey(keyGiven, key)) {
+        return fail("the key is not a 16-bit hexadecimal number");
+    }
+    int kept = 0;
+    const QString colorsGiven = text(QStringLiteral("colors"));
+    if (!colorsGiven.isEmpty()) {
+        bool ok = false;
+        kept = colorsGiven.trimmed().toInt(&ok);
+        if (!ok || kept < 0 || kept > entries) {
+            return fail("the colour count is not a number from 0 to the colour table's size");
+        }
+    }
+    const int width = indexed.width();
+    const int rows = indexed.height();
+    int bits = 8;
+    if (entries <= 16) {
+        bits = 4;
+        for (int y = 0; y < rows && bits == 4; ++y) {
+            const uchar* row = indexed.constScanLine(y);
+            bits = *std::max_element(row, row + width) < 16 ? 4 : 8;
+        }
+    }
+    uint8_t palette[DAZ_PALETTE_BYTES] = {};
+    for (int entry = 0; entry < entries; ++entry) {
+        palette[4 * entry] = static_cast<uint8_t>(qRed(table[entry]));
+        palette[4 * entry + 1] = static_cast<uint8_t>(qGreen(table[entry]));
+        palette[4 * entry + 2] = static_cast<uint8_t>(qBlue(table[entry]));
+    }
+    // Rows bottom-up, as orvx -c and pngdaz write them; only the tallest
+    // image the format holds is stored top-down, its height -32768.
+    const bool topDown = rows == DAZ_MAX_ROWS;
+    daz_encoder* encoder = nullptr;
+    int status =
+        daz_encoder_create(writeDevice, device(), static_cast<uint32_t>(width),
+                           topDown ? -rows : rows, bits, palette, entries, kept, key, &encoder);
+    for (int k = 0; k < rows && status == DAZ_OK; ++k) {
+        status = daz_encoder_write_row(encoder, indexed.constScanLine(topDown ? k : rows - 1 - k),
+                                       static_cast<size_t>(width));
+    }
+    if (status == DAZ_OK) {
+        status = daz_encoder_finish(encoder, nullptr);
+    }
+    daz_encoder_destroy(encoder);
+    return status == DAZ_OK || fail(daz_strerror(status));
+}
+
+bool DazHandler::peekHeader() const {
+    if (!peeked_ && device() != nullptr) {
+        peeked_ = true;
+        QByteArray head = device()->peek(PREFIX_MAX);
+        QBuffer buffer(&head);
+        buffer.open(QIODevice::ReadOnly);
+        daz_decoder* decoder = nullptr;
+        daz_info info;
+        if (daz_decoder_create(readDevice, &buffer, nullptr, &decoder, &info) == DAZ_OK) {
+            daz_decoder_destroy(decoder);
+            const quint32 rows = device()->isSequential()
+                                     ? info.rows
+                                     : rowsPresent(info, device()->size() - device()->pos());
+            size_ = QSize(static_cast<int>(info.width), static_cast<int>(rows));
+            description_ =
+                QStringLiteral("key: %1\n\ncolors: %2").arg(keyText(info.key)).arg(info.colors);
+            peekedOk_ = true;
+        }
+    }
+    return peekedOk_;
+}
+
+QVariant DazHandler::option(ImageOption option) const {
+    switch (option) {
+    case ImageFormat:
+        return static_cast<int>(QImage::Format_Indexed8);
+    case Size:
+        return peekHeader() ? QVariant(size_) : QVariant();
+    case Description:
+        return peekHeader() ? QVariant(description_) : QVariant();
+    default:
+        return {};
+    }
+}
+
+// QImageWriter::setText's pairs, as it joins them: "key: text", blank lines
+// between.
+void DazHandler::setOption(ImageOption option, const QVariant& value) {
+    if (option != Description) {
+        return;
+    }
+    writerTexts_.clear();
+    const QStringList pairs = value.toString().split(QStringLiteral("\n\n"));
+    for (const QString& pair : pairs) {
+        const auto colon = pair.indexOf(QLatin1Char(':'));
+        if (colon > 0) {
+            writerTexts_.insert(pair.left(colon).trimmed(), pair.mid(colon + 1).trimmed());
+        }
+    }
+}
+
+bool DazHandler::supportsOption(ImageOption option) const {
+    return option == ImageFormat || option == Size || option == Description;
+}
+
+QImageIOPlugin::Capabilities DazPlugin::capabilities(QIODevice* device,
+                                                     const QByteArray& format) const {
+    if (format == "daz") {
+        return CanRead | CanWrite;
+    }
+    if (!format.isEmpty() || device == nullptr || !device->isOpen()) {
+        return {};
+    }
+    Capabilities capabilities;
+    if (device->isReadable() && DazHandler::canRead(device)) {
+        capabilities |= CanRead;
+    }
+    return capabilities;
+}
+
+QImageIOHandler* DazPlugin::create(QIODevice* device, const QByteArray& format) const {
+    auto* handler = new DazHandler;
+    handler->setDevice(device);
+    handler->setFormat(format.isEmpty() ? QByteArray("daz") : format);
+    return handler;
+}
