@@ -71,7 +71,7 @@
 #include <stdint.h>
 
 #define DAZ_VERSION_MAJOR 1
-#define DAZ_VERSION_MINOR 0
+#define DAZ_VERSION_MINOR 1
 #define DAZ_VERSION_PATCH 0
 
 #if defined(DAZ_STATIC)
@@ -138,13 +138,14 @@ enum {
     X(DAZ_ERR_CALLBACK, -20, "a callback failed")                                                  \
     X(DAZ_ERR_STATE, -21, "call out of order, or after a failure")                                 \
     X(DAZ_ERR_FORMAT, -22, "not an image format this library converts")                            \
-    X(DAZ_ERR_NOT_PGM, -23, "not a PGM this library reads")
+    X(DAZ_ERR_NOT_PGM, -23, "not a PGM this library reads")                                        \
+    X(DAZ_ERR_NO_PALETTE, -24, "image with more than 256 colours and no palette")
 
 #define DAZ_ERROR_ENUM_ENTRY_(name, number, text) name = (number),
 typedef enum daz_error { DAZ_ERROR_TABLE(DAZ_ERROR_ENUM_ENTRY_) } daz_error;
 #undef DAZ_ERROR_ENUM_ENTRY_
 
-/* "1.0.0": the library's version, which may differ from the header's. */
+/* "1.1.0": the library's version, which may differ from the header's. */
 DAZ_API const char* daz_version_string(void);
 
 /* English text for a daz_error, for programmers; never null. */
@@ -335,6 +336,88 @@ DAZ_API int daz_export_file(const char* source, const char* destination, const d
 /* Writes data[0..size) to destination as above: for bytes a program made
  * itself (daz_encode's, say). DAZ_ERR_CREATE or DAZ_ERR_WRITE on failure. */
 DAZ_API int daz_write_file(const char* destination, const void* data, size_t size);
+
+/* Colour reduction and palette mapping: any image of red, green, blue and
+ * alpha bytes (4 a pixel, rows stride bytes apart, top row first) to
+ * indices, one byte a pixel, width bytes a row, top row first.
+ *
+ * Both are deterministic: the same pixels and options give the same bytes
+ * on every processor and platform (integer arithmetic only). daz has no
+ * transparency: each pixel is first composited over the background colour,
+ * integer-rounded; with a transparent index, a pixel of alpha 0 gets that
+ * index instead and takes no part in the rest. */
+
+typedef enum daz_dither {
+    DAZ_DITHER_NONE = 0,     /* each pixel gets its nearest entry */
+    DAZ_DITHER_DIFFUSION = 1 /* error diffusion: what a pixel misses is
+                                carried to its neighbours */
+} daz_dither;
+
+typedef struct daz_quantize_options {
+    int colors;            /* reduction: at most this many entries, 2..256 */
+    int dither;            /* a daz_dither */
+    int transparent_index; /* -1: none; 0..255: the index of alpha 0 */
+    uint8_t background[3]; /* red, green, blue under every other pixel */
+    uint8_t reserved_byte; /* zero */
+    uint32_t reserved[6];  /* zero: room for options to come */
+} daz_quantize_options;
+
+/* The defaults: 256 colours, no dithering, no transparent index, a black
+ * background. Start from these, then set what differs. */
+DAZ_API void daz_default_quantize_options(daz_quantize_options* options);
+
+/* Reduction: the image's colours to a palette of at most options->colors
+ * entries (NULL options: the defaults) and the indices onto it. An image of
+ * that many colours or fewer (after compositing) keeps them exactly, in
+ * order of first appearance. palette gets DAZ_PALETTE_BYTES: red, green,
+ * blue and 0 for *entries entries, zero past them. With a transparent index
+ * t (below colors), entry t is the background colour, no opaque pixel gets
+ * it, and *entries is at least t + 1. indices_size short of width x height:
+ * DAZ_ERR_BUFFER. limits as everywhere; an image of no pixels is
+ * DAZ_ERR_ARGUMENT. */
+DAZ_API int daz_quantize(const uint8_t* rgba, size_t stride, uint32_t width, uint32_t height,
+                         const daz_limits* limits, const daz_quantize_options* options,
+                         uint8_t* palette, int* entries, uint8_t* indices, size_t indices_size);
+
+/* Mapping: the image onto palette (entries of red, green, blue and a fourth
+ * byte, 1..256 of them), which is neither changed nor reordered: each index
+ * means the colour it meant. options->colors is not used; a transparent
+ * index must be below entries and no opaque pixel gets it. */
+DAZ_API int daz_remap(const uint8_t* rgba, size_t stride, uint32_t width, uint32_t height,
+                      const daz_limits* limits, const daz_quantize_options* options,
+                      const uint8_t* palette, int entries, uint8_t* indices, size_t indices_size);
+
+/* Any image daz_guess_format knows (daz; BMP of 1 to 32 bits per pixel; PNG
+ * of every colour type and depth, 16-bit samples cut to 8; PGM) as red,
+ * green, blue and alpha, 4 x width bytes a row, top row first; a daz image
+ * as daz_decode_rgba gives it. With rgba null, a size query: *width and
+ * *height only. rgba_size short of 4 x width x height: DAZ_ERR_BUFFER. */
+DAZ_API int daz_load_rgba(const void* data, size_t size, const daz_limits* limits,
+                          uint32_t* width, uint32_t* height, uint8_t* rgba, size_t rgba_size);
+
+/* The palette of an image, for daz_remap: a daz image's stored entries (the
+ * fourth byte as stored), a palette bitmap's or PNG's entries (fourth byte
+ * 0); for an image without one, its colours in order of first appearance
+ * when there are at most 256 of them, else DAZ_ERR_NO_PALETTE. palette gets
+ * DAZ_PALETTE_BYTES, zero past *entries. */
+DAZ_API int daz_load_palette(const void* data, size_t size, const daz_limits* limits,
+                             uint8_t* palette, int* entries);
+
+/* Any image daz_load_rgba reads to a daz file: reduced to options->colors
+ * (palette null), or mapped onto palette (entries of them, kept exactly as
+ * given). The file has the palette's entries, all kept, 4 bits per pixel
+ * for at most 16 entries and 8 for more, rows bottom-up, as daz_encode
+ * writes them for a positive height, with key. out, capacity and written as
+ * for daz_convert. */
+DAZ_API int daz_reduce(const void* data, size_t size, const daz_limits* limits,
+                       const daz_quantize_options* options, const uint8_t* palette, int entries,
+                       uint16_t key, void* out, size_t capacity, size_t* written);
+
+/* daz_reduce from a file to a file, with the safe output of the file calls
+ * above. The source is held whole: DAZ_ERR_TOO_BIG_TO_HOLD past max_bytes. */
+DAZ_API int daz_reduce_file(const char* source, const char* destination,
+                            const daz_limits* limits, const daz_quantize_options* options,
+                            const uint8_t* palette, int entries, uint16_t key);
 
 #ifdef __cplusplus
 }
