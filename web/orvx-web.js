@@ -145,17 +145,46 @@ function codecWorker(createDazCodec) {
     return codec.ccall(name, 'number', ['string'], [text]);
   }
 
+  // The palette file's palette, for web_reduce: 0, or the library's error.
+  function loadPalette(bytes) {
+    if (bytes === null) {
+      return DAZ.DAZ_ERR_MEMORY;
+    }
+    try {
+      return codec._web_load_palette(bytes.at, bytes.size);
+    } finally {
+      codec._free(bytes.at);
+    }
+  }
+
   // An image of any format the library converts: its daz file for the
   // colour count and key asked for, then what it holds (its daz file with
   // every colour), looked at where it lies. In this order the second output
-  // takes the memory the first had.
+  // takes the memory the first had. An image those refuse for having no
+  // palette is reduced instead, as rgbdaz reduces it, and so is every image
+  // with dithering or a palette file asked for; the preview then shows the
+  // daz file made.
   function image(job) {
     const colors = parse('web_parse_colors', job.colorsText);
     const key = parse('web_parse_key', job.keyText) & 0xffff;
     return withBytes(job.bytes, (at, size) => {
       const result = { colors, key };
+      const reduceAll = job.dither || job.paletteBytes !== undefined;
+      if (job.paletteBytes !== undefined) {
+        const failed = loadPalette(job.paletteBytes);
+        if (failed !== 0) {
+          return { lines: [failureLine(0, failed)], paletteFailed: true };
+        }
+      } else {
+        codec._web_drop_palette();
+      }
       const started = performance.now();
-      const error = codec._web_convert(at, size, colors, key);
+      let error = reduceAll ? null : codec._web_convert(at, size, colors, key);
+      if (error === null || error === DAZ.DAZ_ERR_PNG_NOT_PALETTE ||
+          error === DAZ.DAZ_ERR_BMP_BITS) {
+        result.reduced = true;
+        error = codec._web_reduce(at, size, colors, job.dither ? 1 : 0, key);
+      }
       result.ms = performance.now() - started;
       if (error !== 0) {
         result.lines = [failureLine(0, error)];
@@ -168,6 +197,11 @@ function codecWorker(createDazCodec) {
           result.lines.push(codec.UTF8ToString(codec._web_undefined_line(undefinedPixels)));
         }
         result.lines.push(codec.UTF8ToString(codec._web_success_banner()));
+        if (result.reduced) {
+          const madeSize = codec._web_output_size();
+          result.info = look(codec._web_keep(), madeSize).info;
+          return result;
+        }
       }
       codec._web_release();
       if (codec._web_convert(at, size, 0, 0) === 0) {
@@ -248,6 +282,9 @@ function codecWorker(createDazCodec) {
         const started = performance.now();
         job.bytes = await readIn(job.file);
         readMs = performance.now() - started;
+        if (job.paletteFile && job.kind !== 'daz') {
+          job.paletteBytes = await readIn(job.paletteFile);
+        }
         if (job.bytes === null) {
           result = { lines: [failureLine(lineKind(job), DAZ.DAZ_ERR_MEMORY)] };
         }
@@ -420,7 +457,9 @@ function codecWorker(createDazCodec) {
       return;
     }
     const { name } = current;
-    const job = { file: current.file, colorsText: $('colors').value, keyText: $('key').value };
+    const paletteFile = $('palette-file').files[0] || null;
+    const job = { file: current.file, colorsText: $('colors').value, keyText: $('key').value,
+                  dither: $('dither').checked, paletteFile };
     $('result').hidden = false;
     $('name').textContent = name;
     document.body.dataset.state = 'busy';
@@ -437,7 +476,8 @@ function codecWorker(createDazCodec) {
     current.kind = kind;
     convertButton.disabled = kind === 'daz';
     const failed = kind === 'daz' ? !(result.png && result.bmp) : !result.daz;
-    showLines(failed ? result.lines.map((line) => name + ': ' + line) : result.lines, failed);
+    const failedName = result.paletteFailed ? paletteFile.name : name;
+    showLines(failed ? result.lines.map((line) => failedName + ': ' + line) : result.lines, failed);
     const lead = result.formatName ? fact('Formato', result.formatName) : [];
     const extra = [];
     if (result.info) {
@@ -449,6 +489,11 @@ function codecWorker(createDazCodec) {
     if (kind !== 'daz' && typeof result.colors === 'number') {
       extra.push(...fact('Colori tenuti', result.colors === 0 ? 'tutti' : String(result.colors)),
                  ...fact('Chiave usata', hex(result.key)));
+    }
+    if (result.reduced) {
+      extra.push(...fact('Riduzione', (paletteFile ? 'sulla tavolozza di ' + paletteFile.name
+        : 'a ' + (result.colors || 256) + ' colori')
+        + (job.dither ? ', con diffusione dell\'errore' : '')));
     }
     showInfo(result.info, lead, extra);
     if (result.daz) {
@@ -485,6 +530,9 @@ function codecWorker(createDazCodec) {
     fileInput.value = ''; // the same file again is a change too
   });
   convertButton.addEventListener('click', convert);
+  $('no-palette').addEventListener('click', () => {
+    $('palette-file').value = '';
+  });
   for (const id of ['colors', 'key']) {
     $(id).addEventListener('keydown', (event) => {
       if (event.key === 'Enter' && current && current.kind === 'image') {
