@@ -1,0 +1,238 @@
+// quantize.cpp - reducePalette and mapToPalette: the checks, the lossless
+// path, and the reduction's steps in order (histogram, Wu's cut, k-means,
+// palette order, mapping).
+#include "quantize/quantize.h"
+
+#include "daz/daz.h"
+#include "quantize/quantize_internal.h"
+
+#include <algorithm>
+#include <new>
+
+namespace orvx::quantize {
+namespace {
+
+using detail::HistEntry;
+using detail::PixelSource;
+using detail::Rgb;
+
+// Past this many distinct colours the refinement works on cells of 6 bits a
+// channel (their means), which bounds its time.
+constexpr size_t kMaxHistogram = size_t{1} << 17;
+constexpr int kKMeansRounds = 12;
+
+bool validImage(const RgbaImage& image) {
+    return image.pixels != nullptr && image.width > 0 && image.height > 0 &&
+           image.stride / 4 >= image.width;
+}
+
+bool validDither(Dither dither) { return dither == Dither::None || dither == Dither::Diffusion; }
+
+// The distinct colours in order of first appearance, as long as there are at
+// most `limit` of them.
+class FirstColors {
+  public:
+    explicit FirstColors(int limit) : limit_(limit), key_(kSlots, kEmpty), index_(kSlots, 0) {}
+
+    // Scans the image; false when it has more than limit colours.
+    bool scan(const PixelSource& source) {
+        uint32_t last = PixelSource::kTransparent;
+        for (uint32_t y = 0; y < source.height(); ++y) {
+            const uint8_t* row = source.row(y);
+            for (uint32_t x = 0; x < source.width(); ++x) {
+                const uint32_t c = source.at(row, x);
+                if (c == last || c == PixelSource::kTransparent) {
+                    continue;
+                }
+                last = c;
+                if (find(c) < 0) {
+                    if (static_cast<int>(colors.size()) == limit_) {
+                        return false;
+                    }
+                    insert(c, static_cast<int>(colors.size()));
+                    colors.push_back(c);
+                }
+            }
+        }
+        return true;
+    }
+
+    int find(uint32_t key) const {
+        size_t s = slot(key);
+        while (key_[s] != kEmpty) {
+            if (key_[s] == key) {
+                return index_[s];
+            }
+            s = (s + 1) & (kSlots - 1);
+        }
+        return -1;
+    }
+
+    void insert(uint32_t key, int index) {
+        size_t s = slot(key);
+        while (key_[s] != kEmpty) {
+            s = (s + 1) & (kSlots - 1);
+        }
+        key_[s] = key;
+        index_[s] = index;
+    }
+
+    std::vector<uint32_t> colors;
+
+  private:
+    static constexpr size_t kSlots = 1024; // over 4 x 256: short probes
+    static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+    static size_t slot(uint32_t key) { return (key * 2654435761u) >> 22; }
+    int limit_;
+    std::vector<uint32_t> key_;
+    std::vector<int> index_;
+};
+
+// Lays colours out in palette slots, skipping the transparent index t (the
+// background there); slots below t that no colour fills repeat the
+// background. Returns the entry count.
+int layOut(const std::vector<Rgb>& colors, const Options& options, Rgb* slots) {
+    const int t = options.transparentIndex;
+    const Rgb background{options.background[0], options.background[1], options.background[2]};
+    int entries = 0;
+    for (const Rgb& c : colors) {
+        if (entries == t) {
+            slots[entries++] = background;
+        }
+        slots[entries++] = c;
+    }
+    while (entries <= t) {
+        slots[entries++] = background;
+    }
+    return entries;
+}
+
+void storePalette(const Rgb* slots, int entries, Palette& palette) {
+    std::fill(std::begin(palette.bytes), std::end(palette.bytes), uint8_t{0});
+    for (int i = 0; i < entries; ++i) {
+        palette.bytes[i * 4] = static_cast<uint8_t>(slots[i].r);
+        palette.bytes[i * 4 + 1] = static_cast<uint8_t>(slots[i].g);
+        palette.bytes[i * 4 + 2] = static_cast<uint8_t>(slots[i].b);
+    }
+    palette.entries = entries;
+}
+
+// The reduced colours, most used first (ties by colour value), unused and
+// repeated ones left out.
+std::vector<Rgb> orderByUse(const std::vector<HistEntry>& histogram,
+                            const std::vector<Rgb>& centres) {
+    const detail::Nearest nearest(centres.data(), static_cast<int>(centres.size()), -1,
+                                  detail::kWeights);
+    std::vector<int64_t> use(centres.size(), 0);
+    int guess = -1;
+    for (const HistEntry& e : histogram) {
+        guess = nearest.findFrom(e.color, guess);
+        use[static_cast<size_t>(guess)] += e.count;
+    }
+    std::vector<size_t> order;
+    for (size_t i = 0; i < centres.size(); ++i) {
+        if (use[i] > 0) {
+            order.push_back(i);
+        }
+    }
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        if (use[a] != use[b]) {
+            return use[a] > use[b];
+        }
+        return detail::packRgb(centres[a]) < detail::packRgb(centres[b]);
+    });
+    std::vector<Rgb> out;
+    for (size_t i : order) {
+        out.push_back(centres[i]);
+    }
+    return out;
+}
+
+int reduceLossless(const PixelSource& source, const Options& options, const FirstColors& first,
+                   Palette& palette, uint8_t* indices) {
+    std::vector<Rgb> colors;
+    for (uint32_t c : first.colors) {
+        colors.push_back(detail::unpackRgb(c));
+    }
+    Rgb slots[256];
+    const int entries = layOut(colors, options, slots);
+    storePalette(slots, entries, palette);
+    // The slot of the k-th colour: k, or k + 1 from the transparent index on.
+    const int t = options.transparentIndex;
+    const size_t width = source.width();
+    for (uint32_t y = 0; y < source.height(); ++y) {
+        const uint8_t* row = source.row(y);
+        uint8_t* out = indices + y * width;
+        for (uint32_t x = 0; x < source.width(); ++x) {
+            const uint32_t c = source.at(row, x);
+            if (c == PixelSource::kTransparent) {
+                out[x] = static_cast<uint8_t>(t);
+                continue;
+            }
+            const int k = first.find(c);
+            out[x] = static_cast<uint8_t>(t >= 0 && k >= t ? k + 1 : k);
+        }
+    }
+    return DAZ_OK;
+}
+
+} // namespace
+
+int reducePalette(const RgbaImage& image, const Options& options, Palette& palette,
+                  uint8_t* indices) {
+    if (options.colors < 2 || options.colors > 256 || !validDither(options.dither) ||
+        options.transparentIndex < -1 || options.transparentIndex >= options.colors ||
+        !validImage(image) || indices == nullptr) {
+        return DAZ_ERR_ARGUMENT;
+    }
+    try {
+        const PixelSource source(image, options);
+        const int limit = options.colors - (options.transparentIndex >= 0 ? 1 : 0);
+        FirstColors first(limit);
+        if (first.scan(source)) {
+            return reduceLossless(source, options, first, palette, indices);
+        }
+        std::vector<HistEntry> histogram;
+        if (!detail::buildHistogram(source, kMaxHistogram, histogram)) {
+            return DAZ_ERR_MEMORY;
+        }
+        std::vector<Rgb> centres = detail::wuCut(histogram, limit, detail::kWeights);
+        detail::refineKMeans(histogram, centres, kKMeansRounds, detail::kWeights);
+        const std::vector<Rgb> colors = orderByUse(histogram, centres);
+        Rgb slots[256];
+        const int entries = layOut(colors, options, slots);
+        storePalette(slots, entries, palette);
+        if (!detail::mapPixels(source, options, slots, entries, indices)) {
+            return DAZ_ERR_MEMORY;
+        }
+    } catch (const std::bad_alloc&) {
+        return DAZ_ERR_MEMORY;
+    }
+    return DAZ_OK;
+}
+
+int mapToPalette(const RgbaImage& image, const Options& options, const Palette& palette,
+                 uint8_t* indices) {
+    const int entries = palette.entries;
+    if (entries < 1 || entries > 256 || !validDither(options.dither) ||
+        options.transparentIndex < -1 || options.transparentIndex >= entries ||
+        (options.transparentIndex >= 0 && entries < 2) || !validImage(image) ||
+        indices == nullptr) {
+        return DAZ_ERR_ARGUMENT;
+    }
+    try {
+        Rgb slots[256];
+        for (int i = 0; i < entries; ++i) {
+            slots[i] = {palette.bytes[i * 4], palette.bytes[i * 4 + 1], palette.bytes[i * 4 + 2]};
+        }
+        const PixelSource source(image, options);
+        if (!detail::mapPixels(source, options, slots, entries, indices)) {
+            return DAZ_ERR_MEMORY;
+        }
+    } catch (const std::bad_alloc&) {
+        return DAZ_ERR_MEMORY;
+    }
+    return DAZ_OK;
+}
+
+} // namespace orvx::quantize

@@ -1,0 +1,457 @@
+// The quantizer (src/quantize) by its promises: lossless images kept exactly
+// in order of first appearance, never more entries than asked, mapping onto
+// a palette as given, the transparent index and compositing, options out of
+// range refused, degenerate sizes, and the same bytes on every platform (the
+// digests below, checked on x86-64, arm64 and s390x alike).
+#include "daz/daz.h"
+#include "quantize/quantize.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+using namespace orvx::quantize;
+
+namespace {
+
+struct Image {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    std::vector<uint8_t> rgba;
+    RgbaImage view() const { return {rgba.data(), size_t{width} * 4, width, height}; }
+    uint8_t* at(uint32_t x, uint32_t y) { return &rgba[(size_t{y} * width + x) * 4]; }
+};
+
+Image blank(uint32_t width, uint32_t height) {
+    Image image;
+    image.width = width;
+    image.height = height;
+    image.rgba.assign(size_t{width} * height * 4, 255);
+    return image;
+}
+
+// A fixed pseudo-random sequence (xorshift32), the same everywhere.
+struct Random {
+    uint32_t state;
+    uint32_t next() {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    }
+    int below(int n) { return static_cast<int>(next() % static_cast<uint32_t>(n)); }
+};
+
+void set(Image& image, uint32_t x, uint32_t y, int r, int g, int b, int a = 255) {
+    uint8_t* p = image.at(x, y);
+    p[0] = static_cast<uint8_t>(r), p[1] = static_cast<uint8_t>(g), p[2] = static_cast<uint8_t>(b);
+    p[3] = static_cast<uint8_t>(a);
+}
+
+Image gradient(uint32_t width, uint32_t height) {
+    Image image = blank(width, height);
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            set(image, x, y, static_cast<int>(x * 255 / (width - 1)),
+                static_cast<int>(y * 255 / (height - 1)),
+                static_cast<int>((x + y) * 255 / (width + height - 2)));
+        }
+    }
+    return image;
+}
+
+Image noise(uint32_t width, uint32_t height, uint32_t seed, bool alpha = false) {
+    Image image = blank(width, height);
+    Random random{seed};
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const uint32_t v = random.next();
+            const int a = alpha ? (v >> 24 < 64 ? 0 : v >> 24 < 128 ? static_cast<int>(v >> 24) : 255)
+                                : 255;
+            set(image, x, y, static_cast<int>(v & 0xFF), static_cast<int>(v >> 8 & 0xFF),
+                static_cast<int>(v >> 16 & 0xFF), a);
+        }
+    }
+    return image;
+}
+
+// Smooth areas, edges and a little grain: a sky, a sun, a hill.
+Image photoLike(uint32_t width, uint32_t height, uint32_t seed) {
+    Image image = blank(width, height);
+    Random random{seed};
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const int fx = static_cast<int>(x * 256 / width);
+            const int fy = static_cast<int>(y * 256 / height);
+            int r = 60 + fy / 3, g = 110 + fy / 4, b = 220 - fy / 5;
+            const int dx = fx - 180, dy = fy - 70;
+            if (dx * dx + dy * dy < 900) {
+                r = 250, g = 220 - (dx * dx + dy * dy) / 10, b = 90;
+            }
+            const int hill = 170 + ((fx - 128) * (fx - 128)) / 400;
+            if (fy > hill) {
+                r = 40 + fx / 6, g = 120 + (fy - hill), b = 30 + fx / 10;
+            }
+            const int grain = random.below(9) - 4;
+            set(image, x, y, std::clamp(r + grain, 0, 255), std::clamp(g + grain, 0, 255),
+                std::clamp(b + grain, 0, 255));
+        }
+    }
+    return image;
+}
+
+// An image of the given colours, each a short run, in a pattern; alpha 255.
+Image ofColors(const std::vector<uint32_t>& colors, uint32_t width, uint32_t height) {
+    Image image = blank(width, height);
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const uint32_t c = colors[(x / 3 + y * 7) % colors.size()];
+            set(image, x, y, static_cast<int>(c >> 16), static_cast<int>(c >> 8 & 0xFF),
+                static_cast<int>(c & 0xFF));
+        }
+    }
+    return image;
+}
+
+Options options(int colors, Dither dither = Dither::None, int transparent = -1,
+                uint32_t background = 0) {
+    Options o;
+    o.colors = colors;
+    o.dither = dither;
+    o.transparentIndex = transparent;
+    o.background[0] = static_cast<uint8_t>(background >> 16);
+    o.background[1] = static_cast<uint8_t>(background >> 8);
+    o.background[2] = static_cast<uint8_t>(background);
+    return o;
+}
+
+uint32_t composite(const uint8_t* p, const Options& o) {
+    uint32_t c = 0;
+    for (int i = 0; i < 3; ++i) {
+        c = c << 8 | (p[i] * p[3] + o.background[i] * (255u - p[3]) + 127) / 255;
+    }
+    return c;
+}
+
+uint32_t entry(const Palette& palette, int i) {
+    return uint32_t{palette.bytes[i * 4]} << 16 | uint32_t{palette.bytes[i * 4 + 1]} << 8 |
+           palette.bytes[i * 4 + 2];
+}
+
+// What every result keeps: entries in range, fourth bytes and the bytes past
+// the entries zero, indices below entries, the transparent index for alpha 0
+// and for nothing else, entry t the background.
+void expectWellFormed(const Image& image, const Options& o, const Palette& palette,
+                      const std::vector<uint8_t>& indices) {
+    ASSERT_GE(palette.entries, 1);
+    ASSERT_LE(palette.entries, o.colors);
+    for (int i = 0; i < 256 * 4; ++i) {
+        if (i % 4 == 3 || i >= palette.entries * 4) {
+            ASSERT_EQ(palette.bytes[i], 0) << "byte " << i;
+        }
+    }
+    const int t = o.transparentIndex;
+    if (t >= 0) {
+        ASSERT_GT(palette.entries, t);
+        EXPECT_EQ(entry(palette, t), uint32_t{o.background[0]} << 16 |
+                                         uint32_t{o.background[1]} << 8 | o.background[2]);
+    }
+    for (size_t i = 0; i < indices.size(); ++i) {
+        ASSERT_LT(indices[i], palette.entries) << "pixel " << i;
+        const bool clear = image.rgba[i * 4 + 3] == 0 && t >= 0;
+        ASSERT_EQ(indices[i] == t, clear) << "pixel " << i;
+    }
+}
+
+uint64_t digest(const Palette& palette, const std::vector<uint8_t>& indices) {
+    uint64_t h = 0xcbf29ce484222325u;
+    auto add = [&](uint8_t byte) { h = (h ^ byte) * 0x100000001b3u; };
+    add(static_cast<uint8_t>(palette.entries - 1));
+    for (uint8_t byte : palette.bytes) {
+        add(byte);
+    }
+    for (uint8_t byte : indices) {
+        add(byte);
+    }
+    return h;
+}
+
+struct Result {
+    int status = 0;
+    Palette palette;
+    std::vector<uint8_t> indices;
+};
+
+Result reduce(const Image& image, const Options& o) {
+    Result result;
+    result.indices.assign(size_t{image.width} * image.height, 0xEE);
+    result.status = reducePalette(image.view(), o, result.palette, result.indices.data());
+    return result;
+}
+
+Result map(const Image& image, const Options& o, const Palette& palette) {
+    Result result;
+    result.palette = palette;
+    result.indices.assign(size_t{image.width} * image.height, 0xEE);
+    result.status = mapToPalette(image.view(), o, palette, result.indices.data());
+    return result;
+}
+
+std::vector<uint32_t> someColors(int n, uint32_t seed) {
+    std::vector<uint32_t> colors;
+    Random random{seed};
+    while (static_cast<int>(colors.size()) < n) {
+        const uint32_t c = random.next() & 0xFFFFFF;
+        if (std::find(colors.begin(), colors.end(), c) == colors.end()) {
+            colors.push_back(c);
+        }
+    }
+    return colors;
+}
+
+} // namespace
+
+// N colours or fewer: each kept exactly, in order of first appearance (the
+// pattern of ofColors shows colour k first at k), dither or not, around a
+// transparent index.
+TEST(Quantize, FewColoursAreKeptExactlyInOrderOfFirstAppearance) {
+    struct Case {
+        int distinct, colors, transparent;
+        Dither dither;
+    };
+    const Case cases[] = {
+        {1, 2, -1, Dither::None},      {2, 2, -1, Dither::Diffusion}, {5, 16, -1, Dither::None},
+        {16, 16, -1, Dither::Diffusion}, {100, 256, -1, Dither::None}, {256, 256, -1, Dither::Diffusion},
+        {15, 16, 0, Dither::None},     {15, 16, 15, Dither::Diffusion}, {3, 16, 9, Dither::None},
+        {255, 256, 200, Dither::Diffusion},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.distinct << " colours to " << c.colors << ", t "
+                                        << c.transparent);
+        const std::vector<uint32_t> colors = someColors(c.distinct, 7 + c.distinct);
+        Image image = ofColors(colors, 301, 37);
+        if (c.transparent >= 0) {
+            set(image, 300, 36, 1, 2, 3, 0);
+            set(image, 0, 5, 9, 9, 9, 0);
+        }
+        const Options o = options(c.colors, c.dither, c.transparent, 0x102030);
+        const Result r = reduce(image, o);
+        ASSERT_EQ(r.status, DAZ_OK);
+        expectWellFormed(image, o, r.palette, r.indices);
+        std::vector<uint32_t> order;
+        for (int i = 0; i < r.palette.entries; ++i) {
+            if (i != c.transparent && static_cast<int>(order.size()) < c.distinct) {
+                order.push_back(entry(r.palette, i));
+            }
+        }
+        EXPECT_EQ(order, colors);
+        for (size_t i = 0; i < r.indices.size(); ++i) {
+            if (image.rgba[i * 4 + 3] != 0) {
+                ASSERT_EQ(entry(r.palette, r.indices[i]), composite(&image.rgba[i * 4], o));
+            }
+        }
+    }
+}
+
+// More colours than asked: never more entries, whatever the options.
+TEST(Quantize, NeverMoreEntriesThanAsked) {
+    const Image images[] = {noise(97, 61, 1), gradient(128, 90), photoLike(160, 120, 3),
+                            noise(50, 40, 5, true)};
+    for (const Image& image : images) {
+        for (int colors : {2, 3, 16, 64, 255, 256}) {
+            for (int t : {-1, 0, 1}) {
+                for (Dither dither : {Dither::None, Dither::Diffusion}) {
+                    SCOPED_TRACE(testing::Message() << image.width << "x" << image.height << " to "
+                                                    << colors << ", t " << t);
+                    const Options o = options(colors, dither, t, 0x808080);
+                    const Result r = reduce(image, o);
+                    ASSERT_EQ(r.status, DAZ_OK);
+                    expectWellFormed(image, o, r.palette, r.indices);
+                    EXPECT_GE(r.palette.entries, t >= 0 ? std::min(colors, 3) : 2);
+                }
+            }
+        }
+    }
+}
+
+// Reduction without dither gives each pixel its nearest entry: mapping the
+// image onto the palette it got gives the same indices.
+TEST(Quantize, ReductionAgreesWithMappingOntoItsPalette) {
+    const Image image = photoLike(120, 80, 11);
+    for (int colors : {4, 16, 256}) {
+        const Options o = options(colors);
+        const Result r = reduce(image, o);
+        ASSERT_EQ(r.status, DAZ_OK);
+        EXPECT_EQ(map(image, o, r.palette).indices, r.indices) << colors;
+    }
+}
+
+// Mapping keeps the palette as given: exact colours map to their first
+// entry even with dither (a repeated colour and the transparent index
+// aside), and indices stay below the entries.
+TEST(Quantize, MappingKeepsThePaletteAndItsExactColours) {
+    Palette palette;
+    const uint32_t given[] = {0x000000, 0xFF0000, 0x00FF00, 0xFF0000, 0x0000FF, 0xFFFFFF, 0x808080};
+    palette.entries = 7;
+    for (int i = 0; i < 7; ++i) {
+        palette.bytes[i * 4] = static_cast<uint8_t>(given[i] >> 16);
+        palette.bytes[i * 4 + 1] = static_cast<uint8_t>(given[i] >> 8);
+        palette.bytes[i * 4 + 2] = static_cast<uint8_t>(given[i]);
+        palette.bytes[i * 4 + 3] = static_cast<uint8_t>(i * 10); // kept as it is
+    }
+    const Image exact = ofColors({0x808080, 0xFF0000, 0x0000FF, 0xFFFFFF}, 64, 32);
+    for (Dither dither : {Dither::None, Dither::Diffusion}) {
+        for (int t : {-1, 0, 6}) {
+            const Options o = options(256, dither, t);
+            const Result r = map(exact, o, palette);
+            ASSERT_EQ(r.status, DAZ_OK);
+            for (size_t i = 0; i < r.indices.size(); ++i) {
+                const uint32_t c = composite(&exact.rgba[i * 4], o);
+                const int expected = c == 0xFF0000 ? 1 : c == 0x0000FF ? 4 : c == 0xFFFFFF ? 5 : 6;
+                ASSERT_EQ(r.indices[i], t == 6 && expected == 6 ? r.indices[i] : expected) << i;
+                ASSERT_NE(r.indices[i], t);
+            }
+        }
+    }
+    const Image other = noise(80, 50, 9, true);
+    for (Dither dither : {Dither::None, Dither::Diffusion}) {
+        const Options o = options(256, dither, 3, 0x0000FF);
+        const Result r = map(other, o, palette);
+        ASSERT_EQ(r.status, DAZ_OK);
+        for (size_t i = 0; i < r.indices.size(); ++i) {
+            ASSERT_LT(r.indices[i], 7);
+            ASSERT_EQ(r.indices[i] == 3, other.rgba[i * 4 + 3] == 0);
+        }
+    }
+    // Without dither: the nearest entry, the lowest of equal ones.
+    Image probe = blank(3, 1);
+    set(probe, 0, 0, 0xC0, 0, 0);
+    set(probe, 1, 0, 0xFE, 1, 1);
+    set(probe, 2, 0, 1, 1, 1);
+    const Result r = map(probe, options(256), palette);
+    ASSERT_EQ(r.status, DAZ_OK);
+    EXPECT_EQ(r.indices[0], 1); // nearer pure red than black or grey
+    EXPECT_EQ(r.indices[1], 1); // red, the lower of the two equal entries
+    EXPECT_EQ(r.indices[2], 0);
+}
+
+// Each pixel over the background, rounded: (c a + bg (255 - a) + 127) / 255;
+// with a transparent index, alpha 0 gets it and counts for nothing else.
+TEST(Quantize, CompositesOverTheBackground) {
+    Image image = blank(4, 1);
+    set(image, 0, 0, 200, 100, 0, 128);
+    set(image, 1, 0, 10, 20, 30, 0);
+    set(image, 2, 0, 255, 255, 255, 1);
+    set(image, 3, 0, 7, 8, 9, 255);
+    const Options plain = options(16, Dither::None, -1, 0x204060);
+    const Result r = reduce(image, plain);
+    ASSERT_EQ(r.status, DAZ_OK);
+    ASSERT_EQ(r.palette.entries, 4);
+    EXPECT_EQ(entry(r.palette, 0), uint32_t{(200 * 128 + 0x20 * 127 + 127) / 255} << 16 |
+                                       uint32_t{(100 * 128 + 0x40 * 127 + 127) / 255} << 8 |
+                                       (0x60 * 127 + 127) / 255);
+    EXPECT_EQ(entry(r.palette, 1), 0x204060u);
+    EXPECT_EQ(entry(r.palette, 2), 0x214161u);
+    EXPECT_EQ(entry(r.palette, 3), 0x070809u);
+    const Options clear = options(16, Dither::Diffusion, 2, 0x204060);
+    const Result c = reduce(image, clear);
+    ASSERT_EQ(c.status, DAZ_OK);
+    EXPECT_EQ(c.palette.entries, 4);
+    EXPECT_EQ(c.indices, (std::vector<uint8_t>{0, 2, 1, 3}));
+    // All transparent: the background at t, slots below it the same.
+    Image gone = blank(3, 3);
+    for (uint32_t i = 0; i < 9; ++i) {
+        gone.rgba[i * 4 + 3] = 0;
+    }
+    const Result g = reduce(gone, options(16, Dither::None, 5, 0x010203));
+    ASSERT_EQ(g.status, DAZ_OK);
+    EXPECT_EQ(g.palette.entries, 6);
+    EXPECT_EQ(g.indices, std::vector<uint8_t>(9, 5));
+}
+
+TEST(Quantize, RefusesOptionsOutOfRange) {
+    const Image image = gradient(8, 8);
+    const Options bad[] = {options(1), options(257), options(0), options(16, Dither::None, 16),
+                           options(16, Dither::None, -2), options(16, static_cast<Dither>(2))};
+    for (const Options& o : bad) {
+        EXPECT_EQ(reduce(image, o).status, DAZ_ERR_ARGUMENT) << o.colors << " " << o.transparentIndex;
+    }
+    Palette palette;
+    palette.entries = 2;
+    EXPECT_EQ(map(image, options(16, Dither::None, 2), palette).status, DAZ_ERR_ARGUMENT);
+    EXPECT_EQ(map(image, options(16, static_cast<Dither>(-1)), palette).status, DAZ_ERR_ARGUMENT);
+    palette.entries = 0;
+    EXPECT_EQ(map(image, options(16), palette).status, DAZ_ERR_ARGUMENT);
+    palette.entries = 257;
+    EXPECT_EQ(map(image, options(16), palette).status, DAZ_ERR_ARGUMENT);
+    palette.entries = 1;
+    EXPECT_EQ(map(image, options(16, Dither::None, 0), palette).status, DAZ_ERR_ARGUMENT);
+    EXPECT_EQ(map(image, options(16), palette).status, DAZ_OK);
+    Image empty;
+    Palette out;
+    uint8_t index = 0;
+    EXPECT_EQ(reducePalette(empty.view(), options(16), out, &index), DAZ_ERR_ARGUMENT);
+    RgbaImage narrow = image.view();
+    narrow.stride = 31;
+    EXPECT_EQ(reducePalette(narrow, options(16), out, &index), DAZ_ERR_ARGUMENT);
+}
+
+TEST(Quantize, DegenerateImages) {
+    const Image one = noise(1, 1, 3);
+    for (Dither dither : {Dither::None, Dither::Diffusion}) {
+        const Result r = reduce(one, options(2, dither));
+        ASSERT_EQ(r.status, DAZ_OK);
+        EXPECT_EQ(r.palette.entries, 1);
+        EXPECT_EQ(r.indices[0], 0);
+    }
+    const Image flat = ofColors({0x123456}, 300, 200);
+    const Result f = reduce(flat, options(4, Dither::Diffusion));
+    EXPECT_EQ(f.palette.entries, 1);
+    const Image wide = noise(65535, 1, 17);
+    const Image tall = gradient(2, 5000);
+    for (const Image* image : {&wide, &tall}) {
+        for (Dither dither : {Dither::None, Dither::Diffusion}) {
+            const Options o = options(16, dither, 3);
+            const Result r = reduce(*image, o);
+            ASSERT_EQ(r.status, DAZ_OK);
+            expectWellFormed(*image, o, r.palette, r.indices);
+        }
+    }
+}
+
+// The same bytes on every platform: digests of the palette and indices.
+TEST(Quantize, SameBytesEverywhere) {
+    struct Case {
+        const char* name;
+        int image;
+        Options options;
+        uint64_t digest;
+    };
+    const Image images[] = {gradient(211, 97), noise(64, 48, 77, true), photoLike(256, 171, 5)};
+    const Case cases[] = {
+        {"gradient 256", 0, options(256), 0xd4a9e01814fd3c2eu},
+        {"gradient 16 dither", 0, options(16, Dither::Diffusion), 0x25163c1390398c83u},
+        {"noise 64 t 0", 1, options(64, Dither::None, 0, 0xFFFFFF), 0xae3b0b4d9d6c67c7u},
+        {"noise 4 dither", 1, options(4, Dither::Diffusion, -1, 0x336699), 0x51a6fa22f3cc855au},
+        {"photo 256 dither", 2, options(256, Dither::Diffusion), 0x4ed79af980fa00d0u},
+        {"photo 64", 2, options(64), 0x6fc60664582d621bu},
+        {"photo 16 t 7", 2, options(16, Dither::Diffusion, 7, 0x00FF00), 0x33f3360275262961u},
+        {"photo 4", 2, options(4), 0x3003f6f8a440bb11u},
+    };
+    for (const Case& c : cases) {
+        const Result r = reduce(images[c.image], c.options);
+        ASSERT_EQ(r.status, DAZ_OK) << c.name;
+        Result m = map(images[(c.image + 1) % 3], c.options, r.palette);
+        ASSERT_EQ(m.status, DAZ_OK) << c.name;
+        char text[40];
+        std::snprintf(text, sizeof text, "0x%016llx",
+                      static_cast<unsigned long long>(digest(r.palette, r.indices) ^
+                                                      (digest(m.palette, m.indices) << 1)));
+        EXPECT_EQ(c.digest, std::strtoull(text, nullptr, 16)) << c.name << ": " << text;
+    }
+}
