@@ -4,7 +4,7 @@ quality and CPU time.
 
   /usr/bin/python3 bench/quantize_compare.py [--work DIR] [--ours CMD]
       [--repeat R] [--quick] [--colors 256,64,16,4] [--images NAME,...]
-      [--no-map] [--peers LIST] [--reuse CSV] [--markdown FILE] [--csv FILE]
+      [--no-map] [--reference] [--peers LIST] [--reuse CSV] [--markdown FILE] [--csv FILE]
 
 Options:
   --work DIR      the cache of test images, palettes and outputs (default
@@ -32,6 +32,9 @@ Options:
                   tables (their CPU times are then not paired with this
                   run's). For taking ours and pngquant again after a change
                   to ours without the slow peers.
+  --reference     also a reference that is not a peer, without dithering:
+                  pngquant's palette refined by k-means to convergence (see
+                  kmeans_reference); it needs pngquant's outputs in DIR/out.
   --markdown FILE the tables also to FILE; --csv FILE every result, one a
                   row (when, with the load; image, source, task, colours or
                   palette, dither, peer, status, colours in the output,
@@ -614,6 +617,59 @@ def load_average():
     return " ".join(f"{x:.2f}" for x in os.getloadavg())
 
 
+def kmeans_reference(originals, settings, work, log):
+    """Rows of a reference that is not a peer: pngquant's palette (--nofs),
+    refined by Lloyd's k-means iterations on the image's colours until the
+    palette no longer moves (at most 40 rounds, on up to 250,000 pixels drawn
+    with a fixed seed), then every pixel given its nearest entry. Each round
+    can only lower the error of the pixels it runs on, so the distance from
+    pngquant's figures to these is room that a better palette than
+    pngquant's has on the same image, without dithering."""
+    from scipy.cluster.vq import vq
+    rows = []
+    for original in originals:
+        pixels = (original.rgb * 255.0).reshape(-1, 3)
+        rng = np.random.default_rng(1)
+        sample = pixels if len(pixels) <= 250_000 else \
+            pixels[rng.choice(len(pixels), 250_000, replace=False)]
+        for label, colors, _, _ in settings:
+            start_from = os.path.join(work, "out", f"{original.name}-reduce-{label}-pngquant-none.png")
+            row = {"measured": f"{time.strftime('%Y-%m-%d %H:%M')}, load {load_average()}",
+                   "image": original.name, "source": original.source, "task": "reduce",
+                   "setting": label, "colors": colors, "dither": False,
+                   "peer": "k-means (reference)", "status": "", "colours_used": "",
+                   "indexed": "", "psnr": None, "de2000": None, "cpu_ms": None,
+                   "cpu_ms_runs": ""}
+            if not os.path.exists(start_from):
+                row["status"] = "FAILED: no pngquant output to start from"
+                rows.append(row)
+                continue
+            with Image.open(start_from) as start:
+                palette = np.unique((over_black(start) * 255.0).reshape(-1, 3), axis=0)
+            for _ in range(40):
+                nearest, _ = vq(sample, palette)
+                counts = np.bincount(nearest, minlength=len(palette))
+                sums = np.stack([np.bincount(nearest, weights=sample[:, c],
+                                             minlength=len(palette)) for c in range(3)], axis=1)
+                moved = palette.copy()
+                used = counts > 0
+                moved[used] = sums[used] / counts[used][:, None]
+                if np.abs(moved - palette).max() < 0.05:
+                    palette = moved
+                    break
+                palette = moved
+            palette = np.clip(np.rint(palette), 0, 255)
+            nearest, _ = vq(pixels, palette)
+            result = palette[nearest].reshape(original.rgb.shape).astype(np.uint8)
+            output = os.path.join(work, "out", f"{original.name}-reduce-{label}-kmeans.png")
+            Image.fromarray(result).save(output)
+            status, used_colours, _, psnr, de = measure(original, output, False, colors, None)
+            row.update(status=status, colours_used=used_colours, psnr=psnr, de2000=de)
+            rows.append(row)
+        log(f"  {original.name:<16} k-means reference done")
+    return rows
+
+
 def run_task(originals, settings, peers, repeat, work, task, log):
     """settings: [(label, colors, palette path or None, palette colours or None)].
     Returns rows: dicts, one per image, setting and peer."""
@@ -711,7 +767,8 @@ def summary_tables(rows, task, settings, peer_names, has_ours):
                 bad = [r for r in mine if not r["status"].startswith("ok")]
                 psnr = statistics.median([r["psnr"] for r in good]) if good else None
                 de = statistics.median([r["de2000"] for r in good]) if good else None
-                cpu = statistics.median([r["cpu_ms"] for r in good]) if good else None
+                times = [r["cpu_ms"] for r in good if r["cpu_ms"] is not None]
+                cpu = statistics.median(times) if times else None
                 mark = " *" if any(r.get("reused") for r in mine) else ""
                 line = f"| {name}{mark} | {fmt(psnr)} | {fmt(de, 3)} |"
                 paired = [(r, ours[r["image"]]) for r in good if r["image"] in ours]
@@ -722,7 +779,8 @@ def summary_tables(rows, task, settings, peer_names, has_ours):
                         wins_p = sum(1 for r, o in paired if o["psnr"] > r["psnr"])
                         wins_d = sum(1 for r, o in paired if o["de2000"] < r["de2000"])
                         line += f" {wins_p} of {len(paired)} | {wins_d} of {len(paired)} |"
-                ratios = [r["cpu_ms"] / o["cpu_ms"] for r, o in paired if o["cpu_ms"] > 0]
+                ratios = [r["cpu_ms"] / o["cpu_ms"] for r, o in paired
+                          if r["cpu_ms"] is not None and o["cpu_ms"]]
                 ratio = fmt(statistics.median(ratios)) if ratios and name != "ours" else ""
                 line += f" {fmt(cpu, 1)} | {ratio} | {len(bad) or ''} |"
                 lines.append(line)
@@ -827,6 +885,7 @@ def main():
     parser.add_argument("--colors")
     parser.add_argument("--images")
     parser.add_argument("--no-map", action="store_true")
+    parser.add_argument("--reference", action="store_true")
     parser.add_argument("--peers")
     parser.add_argument("--reuse")
     parser.add_argument("--markdown")
@@ -889,6 +948,8 @@ def main():
     if map_settings:
         rows += run_task(originals, map_settings, pick(mapping_peers(ours)), args.repeat,
                          args.work, "map", log)
+    if args.reference:
+        rows += kmeans_reference(originals, reduce_settings, args.work, log)
     load_after = load_average()
     with open(measures_path + ".part", "w") as cache:
         json.dump(MEASURES, cache)
@@ -897,7 +958,8 @@ def main():
         if args.reuse else []
     rows += reused
 
-    peer_names = ["ours", "pngquant", "Pillow median cut", "Pillow fast octree", "ImageMagick"]
+    peer_names = ["ours", "pngquant", "Pillow median cut", "Pillow fast octree", "ImageMagick",
+                  "k-means (reference)"]
     command = "/usr/bin/python3 bench/quantize_compare.py " + " ".join(
         shlex.quote(a) for a in sys.argv[1:])
     header = [
