@@ -1,5 +1,5 @@
 # The build machine's own build of this tree, whose outputs a cross build's
-# must equal: its four commands brought up to date, configured first (as the
+# must equal: its five commands brought up to date, configured first (as the
 # default preset does) when the folder holds no build yet. So a cross preset
 # runs on a fresh clone by itself.
 # Usage: cmake -DSOURCE_DIR=DIR -DREFERENCE_BUILD=DIR -DGENERATOR=NAME -P build_reference.cmake
@@ -16,5 +16,5 @@ if(NOT EXISTS "${REFERENCE_BUILD}/CMakeCache.txt")
     COMMAND_ERROR_IS_FATAL ANY)
 endif()
 execute_process(
-  COMMAND ${CMAKE_COMMAND} --build ${REFERENCE_BUILD} --target orvx dazbmp pngdaz dazpng
+  COMMAND ${CMAKE_COMMAND} --build ${REFERENCE_BUILD} --target orvx dazbmp pngdaz dazpng rgbdaz
   COMMAND_ERROR_IS_FATAL ANY)

@@ -23,6 +23,7 @@ orvx|-r @W/s.daz
 dazbmp|@W/s.daz @W/s.bmp
 dazpng|@W/s.daz @W/s.png
 pngdaz|@W/s.png @W/t.daz 200 1f2e
+rgbdaz|-d @S/samples/sample8.bmp @W/r.daz 16 1f2e
 daz-thumbnailer|-s 32 @W/s.daz @W/thumbnail.png"
 comm -23 <(ls "$prefix/bin" | sort) <(echo "$runs" | cut -d'|' -f1 | sort -u) >"$work/untried"
 [ ! -s "$work/untried" ] || fail "installed, and not run here: $(cat "$work/untried")"

@@ -26,9 +26,9 @@ libdaz-dev|libdevel|./usr/include/daz/daz.h ./$libdir/cmake/daz/dazConfig.cmake
   ./$libdir/cmake/daz/dazConfigVersion.cmake ./$libdir/cmake/daz/dazTargets-CONFIG.cmake
   ./$libdir/cmake/daz/dazTargets.cmake ./$libdir/libdaz.a ./$libdir/libdaz.so
   ./$libdir/pkgconfig/daz.pc DOC
-orvx|graphics|./usr/bin/dazbmp ./usr/bin/dazpng ./usr/bin/orvx ./usr/bin/pngdaz
+orvx|graphics|./usr/bin/dazbmp ./usr/bin/dazpng ./usr/bin/orvx ./usr/bin/pngdaz ./usr/bin/rgbdaz
   ./usr/bin/daz-thumbnailer ./usr/share/man/man1/dazbmp.1.gz ./usr/share/man/man1/dazpng.1.gz
-  ./usr/share/man/man1/orvx.1.gz ./usr/share/man/man1/pngdaz.1.gz
+  ./usr/share/man/man1/orvx.1.gz ./usr/share/man/man1/pngdaz.1.gz ./usr/share/man/man1/rgbdaz.1.gz
   ./usr/share/man/man1/daz-thumbnailer.1.gz
   ./usr/share/mime/packages/daz.xml ./usr/share/orvx/daz.magic
   ./usr/share/thumbnailers/daz.thumbnailer DOC"

@@ -434,13 +434,13 @@ TEST(Quantize, SameBytesEverywhere) {
     };
     const Image images[] = {gradient(211, 97), noise(64, 48, 77, true), photoLike(256, 171, 5)};
     const Case cases[] = {
-        {"gradient 256", 0, options(256), 0xd4a9e01814fd3c2eu},
+        {"gradient 256", 0, options(256), 0x5d5f49762123ecccu},
         {"gradient 16 dither", 0, options(16, Dither::Diffusion), 0x25163c1390398c83u},
-        {"noise 64 t 0", 1, options(64, Dither::None, 0, 0xFFFFFF), 0xae3b0b4d9d6c67c7u},
-        {"noise 4 dither", 1, options(4, Dither::Diffusion, -1, 0x336699), 0x51a6fa22f3cc855au},
-        {"photo 256 dither", 2, options(256, Dither::Diffusion), 0x4ed79af980fa00d0u},
-        {"photo 64", 2, options(64), 0x6fc60664582d621bu},
-        {"photo 16 t 7", 2, options(16, Dither::Diffusion, 7, 0x00FF00), 0x33f3360275262961u},
+        {"noise 64 t 0", 1, options(64, Dither::None, 0, 0xFFFFFF), 0xd2606ab387e1e800u},
+        {"noise 4 dither", 1, options(4, Dither::Diffusion, -1, 0x336699), 0x0d19bde9e2aae700u},
+        {"photo 256 dither", 2, options(256, Dither::Diffusion), 0x28a29e41f0f25ee7u},
+        {"photo 64", 2, options(64), 0x60c637090541cf08u},
+        {"photo 16 t 7", 2, options(16, Dither::Diffusion, 7, 0x00FF00), 0xf6dc5ebebb0c3278u},
         {"photo 4", 2, options(4), 0x3003f6f8a440bb11u},
     };
     for (const Case& c : cases) {

@@ -2,8 +2,9 @@
 # The commands of a cross build, run through their emulator, against those of
 # the build machine's own build: the same exit status, the same messages (the
 # Windows console's CRLF line ends aside) and the same output files, byte for
-# byte, for the samples, every file of the BMP Suite and the test PNGs; and a
-# file name that is not ASCII.
+# byte, for the samples, every file of the BMP Suite and the test PNGs, each
+# also reduced and dithered by rgbdaz (the quantizer's integer arithmetic
+# gives the same bytes everywhere); and a file name that is not ASCII.
 # Usage: same_output.sh "EMULATOR WORDS" TARGET_BIN_DIR REFERENCE_BUILD SOURCE_DIR [BMPSUITE]
 # Without BMPSUITE (or with an empty one) the BMP Suite's files are left out.
 set -euo pipefail
@@ -14,7 +15,7 @@ source=$4
 suite=${5:-}
 suffix=
 [ -f "$target/orvx.exe" ] && suffix=.exe
-for command in orvx dazbmp pngdaz dazpng; do
+for command in orvx dazbmp pngdaz dazpng rgbdaz; do
   [ -x "$reference/$command" ] ||
     { echo "no $reference/$command (SameOutput.BuildMachineBuild builds it)"; exit 1; }
 done
@@ -75,6 +76,7 @@ for bmp in "${bitmaps[@]}"; do
     read -r count key <<<"$args"
     both orvx "$name-$count.daz" -c "$bmp" OUT "$count" "$key"
   done
+  both rgbdaz "$name-r.daz" -d "$bmp" OUT 16 1f2e
   daz="$work/native/$name-9.daz"
   if [ -f "$daz" ]; then
     both orvx none -r "$daz"
@@ -87,6 +89,8 @@ done
 for png in "$work"/pngs/*.png; do
   [ "$(stat -c %s "$png")" -lt 1000000 ] || continue
   both pngdaz "$(basename "$png" .png).daz" "$png" OUT 3 abcd
+  both rgbdaz "$(basename "$png" .png)-r.daz" "$png" OUT 200
+  both rgbdaz "$(basename "$png" .png)-d.daz" -d -t 0 -s 80c0ff "$png" OUT 40 abcd
 done
 
 # A name in another alphabet, both ways.

@@ -2,10 +2,12 @@
 // memory and file to file, and the safe output of bytes a program made.
 #include "api/api_convert.h"
 
+#include "api/api_quantize.h"
 #include "api/api_rows.h"
 #include "api/memory_stream.h"
 #include "convert/daz_to_bmp.h"
 #include "convert/daz_to_png.h"
+#include "convert/reduce_to_daz.h"
 #include "output/destination.h"
 #include "platform/platform.h"
 
@@ -178,6 +180,36 @@ int convertHeld(const std::vector<std::uint8_t>& held, const char* destination,
     return result != DAZ_OK ? result : daz_write_file(destination, daz.data(), size);
 }
 
+// A reduction's request from daz_reduce's arguments: DAZ_ERR_ARGUMENT for
+// options out of range or a palette of no entries or more than 256.
+int takeReduceRequest(const daz_quantize_options* options, const std::uint8_t* palette, int entries,
+                      std::uint16_t key, ReduceRequest& request) {
+    if (palette != nullptr && (entries < 1 || entries > DAZ_MAX_PALETTE)) {
+        return DAZ_ERR_ARGUMENT;
+    }
+    request.palette = palette;
+    request.entries = palette != nullptr ? entries : 0;
+    request.key = key;
+    return takeQuantizeOptions(options, request.entries, request.options);
+}
+
+// daz_reduce_file for a source held whole: reduced in memory, then written
+// as daz_write_file writes.
+int reduceHeld(const std::vector<std::uint8_t>& held, const char* destination,
+               const daz_limits* limits, const daz_quantize_options* options,
+               const std::uint8_t* palette, int entries, std::uint16_t key) {
+    std::size_t size = 0;
+    int result = daz_reduce(held.data(), held.size(), limits, options, palette, entries, key,
+                            nullptr, 0, &size);
+    if (result != DAZ_OK) {
+        return result;
+    }
+    std::vector<std::uint8_t> daz(size);
+    result = daz_reduce(held.data(), held.size(), limits, options, palette, entries, key,
+                        daz.data(), daz.size(), &size);
+    return result != DAZ_OK ? result : daz_write_file(destination, daz.data(), size);
+}
+
 } // namespace
 
 } // namespace orvx
@@ -272,6 +304,50 @@ int daz_write_file(const char* destination, const void* data, size_t size) {
                 const bool whole = size == 0 || std::fwrite(data, 1, size, output.stream) == size;
                 return whole ? DAZ_OK : DAZ_ERR_WRITE;
             });
+    });
+}
+
+int daz_reduce(const void* data, size_t size, const daz_limits* limits,
+               const daz_quantize_options* options, const uint8_t* palette, int entries,
+               uint16_t key, void* out, size_t capacity, size_t* written) {
+    ReduceRequest request;
+    if ((data == nullptr && size > 0) || written == nullptr ||
+        takeReduceRequest(options, palette, entries, key, request) != DAZ_OK) {
+        return DAZ_ERR_ARGUMENT;
+    }
+    return runInMemory(
+        [&](std::FILE* in, std::FILE* to, bool /*seekable*/, const PlanCheck& check,
+            const CallBounds& /*bounds*/) -> std::int64_t {
+            return reduceStreamToDaz(in, to, request, &check);
+        },
+        limits, false, data, size, out, capacity, written, nullptr);
+}
+
+int daz_reduce_file(const char* source, const char* destination, const daz_limits* limits,
+                    const daz_quantize_options* options, const uint8_t* palette, int entries,
+                    uint16_t key) {
+    ReduceRequest request;
+    if (source == nullptr || destination == nullptr ||
+        takeReduceRequest(options, palette, entries, key, request) != DAZ_OK) {
+        return DAZ_ERR_ARGUMENT;
+    }
+    return guarded([&]() -> int {
+        daz_format format = DAZ_FORMAT_UNKNOWN;
+        bool isHeld = false;
+        std::vector<std::uint8_t> held;
+        const int read = readSource(source, maxBytes(limits), format, isHeld, held);
+        if (read != DAZ_OK) {
+            return read;
+        }
+        if (formatEntry(format) == nullptr) {
+            return DAZ_ERR_FORMAT;
+        }
+        if (isHeld) {
+            return reduceHeld(held, destination, limits, options, palette, entries, key);
+        }
+        CallBounds bounds{limits};
+        const PlanCheck check{checkBounds, &bounds};
+        return reduceFileToDaz(source, destination, request, &check);
     });
 }
 

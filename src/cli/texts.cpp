@@ -114,6 +114,49 @@ const char* pngWritingMessage(int error) {
     return writingMessage(error, "L'immagine e' troppo grande per un PNG");
 }
 
+const char* const RGBDAZ_USAGE_TEXT =
+    "Uso: rgbdaz [-d] [-p tavolozza] [-t indice] [-s rrggbb] origine destinazione [colori] "
+    "[chiave]\n"
+    " origine      un'immagine PNG, BMP, PGM o daz\n"
+    " colori       quanti colori al massimo (2..256, predefinito 256); con -p, quanti\n"
+    "              colori della tavolozza (predefinito tutti)\n"
+    " chiave       la chiave in esadecimale\n"
+    " -d           retinatura (diffusione dell'errore)\n"
+    " -p tavolozza usa la tavolozza di un'immagine daz, BMP o PNG\n"
+    " -t indice    l'indice dei pixel trasparenti\n"
+    " -s rrggbb    il colore di sfondo dei pixel trasparenti (predefinito 000000)\n\n";
+
+const char* const RGBDAZ_PALETTE_LINE_FORMAT = "Tavolozza: %s - Operazione non riuscita\n\n";
+
+const char* reductionMessage(int error) {
+    switch (error) {
+    case DAZ_ERR_FORMAT:
+        return "Il file non sembra un'immagine PNG, BMP, PGM o daz";
+    case DAZ_ERR_BMP_BITS:
+        return "Il BMP non ha 1, 2, 4, 8, 16, 24 o 32 bit per pixel";
+    case DAZ_ERR_LIMITS:
+        return "L'immagine e' troppo grande";
+    case DAZ_ERR_NO_PALETTE:
+        return "L'immagine ha piu' di 256 colori e nessuna tavolozza";
+    case DAZ_ERR_ARGUMENT:
+    case DAZ_ERR_COLORS:
+        return "Il numero di colori non e' adatto per quest'immagine";
+    case DAZ_ERR_NOT_DAZ:
+    case DAZ_ERR_DAZ_BITS:
+    case DAZ_ERR_DAZ_COLORS:
+    case DAZ_ERR_TRUNCATED:
+    case DAZ_ERR_NO_ROWS:
+        return dazMessage(error);
+    default:
+        return conversionMessage(error);
+    }
+}
+
+const char* rgbdazFaultMessage(RgbdazFault fault) {
+    return fault == RgbdazFault::INDEX ? "L'indice trasparente non e' adatto per questa tavolozza"
+                                       : "Il colore di sfondo non e' valido";
+}
+
 } // namespace orvx
 
 extern "C" {

@@ -28,4 +28,16 @@ const char* pngWritingMessage(int error);
 extern const char* const PNGDAZ_USAGE_TEXT;
 extern const char* const DAZPNG_USAGE_TEXT;
 
+// rgbdaz.
+extern const char* const RGBDAZ_USAGE_TEXT;
+extern const char* const RGBDAZ_PALETTE_LINE_FORMAT; // takes the palette's failure message
+
+// rgbdaz's message for a daz_error: its inputs are images of any kind, and
+// the lines of its own options.
+const char* reductionMessage(int error);
+
+// What rgbdaz reports of its options, beside the library's errors.
+enum class RgbdazFault { INDEX, BACKGROUND };
+const char* rgbdazFaultMessage(RgbdazFault fault);
+
 } // namespace orvx

@@ -63,17 +63,32 @@ void chooseLayout(const Start& start, BmpLayout& layout, std::uint32_t& headerSi
     }
 }
 
-ConvertResult parseDepth(const Start& start, BmpLayout& layout) {
+bool isDirectColour(std::uint16_t bitsPerPixel) {
+    return bitsPerPixel == 16 || bitsPerPixel == 24 || bitsPerPixel == 32;
+}
+
+ConvertResult parseDepth(const Start& start, BmpLayout& layout, BmpDepths depths) {
     const std::size_t at =
         layout.kind == BmpLayoutKind::CORE ? BMP_CORE_DEPTH_OFFSET : BMP_DEPTH_OFFSET;
     if (!start.holds(at, 2)) {
         return ERR_READ;
     }
     layout.bitsPerPixel = loadU16(start.bytes + at);
-    if (layout.bitsPerPixel == 4) {
+    const std::uint16_t bits = layout.bitsPerPixel;
+    if (bits == 4) {
         layout.paletteSize = MAX_COLORS_4BPP;
-    } else if (layout.bitsPerPixel == 8) {
+    } else if (bits == 8) {
         layout.paletteSize = MAX_COLORS_8BPP;
+    } else if (depths == BmpDepths::ANY && (bits == 1 || bits == 2)) {
+        layout.paletteSize = 1 << bits;
+    } else if (depths == BmpDepths::ANY && isDirectColour(bits)) {
+        layout.paletteSize = 0;
+        // BI_RGB's: 5-5-5 for 16 bits, 8-8-8 (blue in the first byte) else.
+        const bool fiveBits = bits == 16;
+        layout.masks[0] = fiveBits ? 0x7C00U : 0xFF0000U;
+        layout.masks[1] = fiveBits ? 0x03E0U : 0x00FF00U;
+        layout.masks[2] = fiveBits ? 0x001FU : 0x0000FFU;
+        layout.masks[3] = 0;
     } else {
         return ERR_BAD_DEPTH;
     }
@@ -99,9 +114,16 @@ ConvertResult parseDimensions(const Start& start, BmpLayout& layout) {
     return 0;
 }
 
-ConvertResult checkLayout(const BmpLayout& layout) {
+ConvertResult checkLayout(const BmpLayout& layout, BmpDepths depths) {
     switch (layout.compression) {
     case BMP_COMPRESSION_NONE:
+        break;
+    case BMP_COMPRESSION_BITFIELDS:
+    case BMP_COMPRESSION_ALPHABITFIELDS:
+        if (depths != BmpDepths::ANY || layout.kind != BmpLayoutKind::INFO ||
+            (layout.bitsPerPixel != 16 && layout.bitsPerPixel != 32)) {
+            return ERR_NOT_BMP;
+        }
         break;
     case BMP_COMPRESSION_RLE8:
         if (layout.bitsPerPixel != 8) {
@@ -128,9 +150,30 @@ ConvertResult checkLayout(const BmpLayout& layout) {
     return 0;
 }
 
+// The masks of BI_BITFIELDS (red, green, blue) and BI_ALPHABITFIELDS (and
+// alpha): in the header when it has room for them (52 bytes, alpha from 56),
+// else right after a 40-byte one. -1 when the file ends first.
+constexpr std::size_t BMP_MASKS_OFFSET = 54;
+constexpr std::uint32_t MIN_HEADER_FOR_MASKS = 52;
+constexpr std::uint32_t MIN_HEADER_FOR_ALPHA_MASK = 56;
+
+ConvertResult parseMasks(const Start& start, BmpLayout& layout, std::uint32_t headerSize) {
+    const bool inHeader = headerSize >= MIN_HEADER_FOR_MASKS;
+    const bool withAlpha = inHeader ? headerSize >= MIN_HEADER_FOR_ALPHA_MASK
+                                    : layout.compression == BMP_COMPRESSION_ALPHABITFIELDS;
+    const std::size_t count = withAlpha ? 4 : 3;
+    if (!start.holds(BMP_MASKS_OFFSET, 4 * count)) {
+        return ERR_READ;
+    }
+    for (std::size_t i = 0; i < 4; ++i) {
+        layout.masks[i] = i < count ? loadU32(start.bytes + BMP_MASKS_OFFSET + 4 * i) : 0;
+    }
+    return 0;
+}
+
 // The layout of a core or info header, once the depth is known.
 ConvertResult parseHeaderLayout(const Start& start, BmpLayout& layout, std::uint32_t headerSize,
-                                std::uint32_t offBits) {
+                                std::uint32_t offBits, BmpDepths depths) {
     const ConvertResult dimensions = parseDimensions(start, layout);
     if (dimensions < 0) {
         return dimensions;
@@ -146,9 +189,16 @@ ConvertResult parseHeaderLayout(const Start& start, BmpLayout& layout, std::uint
     }
     layout.rowSize = dazRowSize(static_cast<std::uint64_t>(std::max<std::int64_t>(layout.width, 0)),
                                 static_cast<unsigned>(layout.bitsPerPixel));
-    const ConvertResult checked = checkLayout(layout);
+    const ConvertResult checked = checkLayout(layout, depths);
     if (checked < 0) {
         return checked;
+    }
+    if (layout.compression == BMP_COMPRESSION_BITFIELDS ||
+        layout.compression == BMP_COMPRESSION_ALPHABITFIELDS) {
+        const ConvertResult masks = parseMasks(start, layout, headerSize);
+        if (masks < 0) {
+            return masks;
+        }
     }
     layout.entrySize = layout.kind == BmpLayoutKind::CORE ? 3 : PALETTE_ENTRY_SIZE;
     layout.paletteOffset = std::int64_t{BMP_FILE_HEADER_SIZE} + headerSize;
@@ -165,10 +215,11 @@ ConvertResult parseHeaderLayout(const Start& start, BmpLayout& layout, std::uint
 } // namespace
 
 bool isRle(const BmpLayout& layout) {
-    return layout.compression != BMP_COMPRESSION_NONE;
+    return layout.compression == BMP_COMPRESSION_RLE8 || layout.compression == BMP_COMPRESSION_RLE4;
 }
 
-ConvertResult parseBmpLayout(const std::uint8_t* bytes, std::size_t size, BmpLayout& layout) {
+ConvertResult parseBmpLayout(const std::uint8_t* bytes, std::size_t size, BmpLayout& layout,
+                             BmpDepths depths) {
     const Start start{bytes, size};
     if (!start.holds(0, 2)) {
         return ERR_READ;
@@ -179,12 +230,12 @@ ConvertResult parseBmpLayout(const std::uint8_t* bytes, std::size_t size, BmpLay
     std::uint32_t headerSize = 0;
     std::uint32_t offBits = 0;
     chooseLayout(start, layout, headerSize, offBits);
-    const ConvertResult depth = parseDepth(start, layout);
+    const ConvertResult depth = parseDepth(start, layout, depths);
     if (depth < 0) {
         return depth;
     }
     if (layout.kind != BmpLayoutKind::FIXED) {
-        return parseHeaderLayout(start, layout, headerSize, offBits);
+        return parseHeaderLayout(start, layout, headerSize, offBits, depths);
     }
     // The common layout assumed whole: 40-byte header, full palette, pixels.
     const ConvertResult dimensions = parseDimensions(start, layout);

@@ -32,6 +32,12 @@ inline constexpr std::uint32_t BMP_INFO_HEADER_SIZE = 40;
 inline constexpr std::uint32_t BMP_COMPRESSION_NONE = 0;
 inline constexpr std::uint32_t BMP_COMPRESSION_RLE8 = 1;
 inline constexpr std::uint32_t BMP_COMPRESSION_RLE4 = 2;
+inline constexpr std::uint32_t BMP_COMPRESSION_BITFIELDS = 3;
+inline constexpr std::uint32_t BMP_COMPRESSION_ALPHABITFIELDS = 6;
+
+// The depths a reader takes: the conversions into daz only those a daz image
+// holds as they are; the RGBA reader every depth of 1 to 32 bits.
+enum class BmpDepths { PALETTE_4_8, ANY };
 
 enum class BmpLayoutKind { FIXED, CORE, INFO };
 
@@ -49,6 +55,9 @@ struct BmpLayout {
     std::int64_t width = 0; // as the header states it (CORE and INFO)
     std::int64_t height = 0;
     std::uint64_t rowSize = 0; // bytes of one stored row
+    // Direct colour (16, 24 and 32 bits, BmpDepths::ANY only): red, green,
+    // blue and alpha masks; an alpha mask of 0 means opaque.
+    std::uint32_t masks[4] = {0, 0, 0, 0};
 };
 
 // The most of a bitmap's start that its headers and palette take: the file
@@ -64,7 +73,14 @@ inline constexpr std::size_t BMP_MAX_START_SIZE =
 // width outside 1..65535 or a height outside -32768..32767, which the daz
 // header can't hold). A file that ends where a field must be is -1. Returns 0
 // on success. No I/O, no allocation.
-ConvertResult parseBmpLayout(const std::uint8_t* bytes, std::size_t size, BmpLayout& layout);
+//
+// With BmpDepths::ANY, depths 1, 2, 4 and 8 (a palette of 1 << depth
+// entries) and 16, 24 and 32 (no palette) are read, and for 16 and 32 bits
+// BI_BITFIELDS and BI_ALPHABITFIELDS: the masks from a header of 52 bytes or
+// more (alpha from 56), else after a 40-byte header; BI_RGB gives 5-5-5 for
+// 16 bits and 8-8-8 for 32, no alpha.
+ConvertResult parseBmpLayout(const std::uint8_t* bytes, std::size_t size, BmpLayout& layout,
+                             BmpDepths depths = BmpDepths::PALETTE_4_8);
 
 // Takes the first colorCount palette entries from the same bytes and stores
 // them as daz entries (red, green, blue, fourth byte) at out. -1 if the file

@@ -1,6 +1,7 @@
 #include "convert/bmp/rle_decoder.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace orvx {
@@ -76,9 +77,24 @@ bool putPixel(RleOutput& out, std::uint64_t x, std::uint64_t y, unsigned index) 
     return true;
 }
 
+// The decoded rows as indices in memory, one byte a pixel, width bytes a row
+// in stored order (bottom row first).
+struct RleIndices {
+    std::uint8_t* indices;
+    std::uint64_t width = 0;
+    bool nibbles = false;
+};
+
+bool putPixel(RleIndices& out, std::uint64_t x, std::uint64_t y, unsigned index) {
+    if (x < out.width) {
+        out.indices[y * out.width + x] = static_cast<std::uint8_t>(index);
+    }
+    return true;
+}
+
 // Pixel i of a run or literal byte v: all of v for RLE8, alternating nibbles
 // for RLE4.
-unsigned pixelOf(const RleOutput& out, unsigned value, unsigned i) {
+template <typename Out> unsigned pixelOf(const Out& out, unsigned value, unsigned i) {
     if (!out.nibbles) {
         return value;
     }
@@ -86,7 +102,7 @@ unsigned pixelOf(const RleOutput& out, unsigned value, unsigned i) {
 }
 
 // Runs the commands until the data, the image or the bitmap ends.
-void decodeCommands(RleInput& in, RleOutput& out, std::uint64_t rows) {
+template <typename Out> void decodeCommands(RleInput& in, Out& out, std::uint64_t rows) {
     std::uint64_t x = 0;
     std::uint64_t y = 0;
     while (y < rows) {
@@ -167,6 +183,19 @@ ConvertResult decodeRle(std::FILE* source, const BmpLayout& layout, PixelSink& s
         }
     }
     return 0;
+}
+
+ConvertResult decodeRleToIndices(std::FILE* source, const BmpLayout& layout,
+                                 std::uint8_t* indices) {
+    const auto rows = static_cast<std::uint64_t>(layout.height);
+    std::array<std::uint8_t, CHUNK_SIZE> buffer{};
+    RleInput in{source, buffer.data()};
+    RleIndices out{indices};
+    out.width = static_cast<std::uint64_t>(layout.width);
+    out.nibbles = layout.bitsPerPixel == 4;
+    std::memset(indices, 0, static_cast<std::size_t>(rows * out.width));
+    decodeCommands(in, out, rows);
+    return std::ferror(source) != 0 ? ERR_READ : 0;
 }
 
 } // namespace orvx

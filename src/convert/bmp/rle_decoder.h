@@ -26,4 +26,9 @@ namespace orvx {
 ConvertResult decodeRle(std::FILE* source, const BmpLayout& layout, PixelSink& sink,
                         std::uint8_t* window, std::uint8_t* input);
 
+// The same commands into indices, one byte a pixel, width bytes a row, rows
+// in stored order (bottom row first): for the RGBA reader, which holds the
+// image whole. indices holds width x height bytes. 0 or ERR_READ.
+ConvertResult decodeRleToIndices(std::FILE* source, const BmpLayout& layout, std::uint8_t* indices);
+
 } // namespace orvx
