@@ -22,8 +22,9 @@ from dataclasses import dataclass
 from typing import BinaryIO, Iterable, Optional, Sequence, Tuple, Union
 
 from . import _daz
-from ._errors import (ERR_ARGUMENT, ERR_CREATE, ERR_OPEN, ERR_READ, ERR_TOO_BIG_TO_HOLD,
-                      ERR_WRITE, DazError, DazFormatError, DazIOError, from_code)
+from ._errors import (ERR_ARGUMENT, ERR_COLORS, ERR_CREATE, ERR_OPEN, ERR_READ,
+                      ERR_TOO_BIG_TO_HOLD, ERR_WRITE, DazError, DazFormatError, DazIOError,
+                      from_code)
 
 __all__ = ["DazError", "DazFormatError", "DazIOError", "DazImage", "DazInfo", "Indices",
            "Limits", "convert", "decode", "default_limits", "encode", "inspect", "load_palette",
@@ -281,13 +282,24 @@ def _pixels(image: object) -> Optional[memoryview]:
     view = memoryview(image)  # type: ignore[arg-type]
     if view.ndim != 3 or view.itemsize != 1 or view.shape[2] not in (3, 4):  # type: ignore
         return None
-    return view if view.c_contiguous else memoryview(view.tobytes()).cast("B", view.shape)
+    if view.c_contiguous or 0 in view.shape:  # type: ignore[operator]
+        return view
+    return memoryview(view.tobytes()).cast("B", view.shape)  # type: ignore[arg-type]
 
 
-def _quantize_options(colors: int, dither: bool, transparent: Optional[int],
-                      background: Colour) -> tuple:
-    """The options as the extension takes them; colors 0 means 256."""
+def _reduction(colors: int, dither: bool, transparent: Optional[int], background: Colour,
+               palette: Optional[PaletteSource], limits: tuple) -> Tuple[tuple, Optional[bytes]]:
+    """The options as the extension takes them, and the palette to map onto
+    (None: reduce), as rgbdaz reads them: colors 2..256 to reduce to, or 1
+    to the palette's entries, its first entries mapped onto; 0 for 256 or
+    all of them. DAZ_ERR_COLORS past that."""
     colors = _whole("colors", colors)
+    table = _mapping_palette(palette, limits)
+    most = 256 if table is None else len(table) // 4
+    if colors != 0 and not (2 if table is None else 1) <= colors <= most:
+        raise from_code(ERR_COLORS)
+    if table is not None and colors:
+        table = table[:4 * colors]
     index = -1 if transparent is None else _whole("transparent", transparent)
     try:
         red, green, blue = (_whole("background", value) for value in background)
@@ -295,8 +307,8 @@ def _quantize_options(colors: int, dither: bool, transparent: Optional[int],
         raise TypeError("background must be (red, green, blue)") from None
     if not (-1 <= index <= 255 and all(0 <= value <= 255 for value in (red, green, blue))):
         raise from_code(ERR_ARGUMENT)
-    return (colors or 256, _daz.DITHER_DIFFUSION if dither else _daz.DITHER_NONE, index,
-            (red, green, blue))
+    return (colors or most, _daz.DITHER_DIFFUSION if dither else _daz.DITHER_NONE, index,
+            (red, green, blue)), table
 
 
 def _mapping_palette(palette: Optional[PaletteSource], limits: tuple) -> Optional[bytes]:
@@ -339,22 +351,25 @@ def load_palette(src: Source, *, limits: Optional[Limits] = None) -> bytes:
 def _quantized(view: memoryview, limits: tuple, options: tuple,
                palette: Optional[bytes]) -> Tuple[bytes, Indices]:
     height, width, channels = view.shape  # type: ignore[misc]
+    if not height or not width:  # no pixels
+        raise from_code(ERR_ARGUMENT)
     return _daz.quantize(view.cast("B"), width * channels, width, height, channels, limits,
                          options, palette)
 
 
-def quantize(image: object, colors: int = 256, *, dither: bool = False,
+def quantize(image: object, colors: int = 0, *, dither: bool = False,
              palette: Optional[PaletteSource] = None, transparent: Optional[int] = None,
              background: Colour = (0, 0, 0),
              limits: Optional[Limits] = None) -> Tuple[bytes, Indices]:
     """An image of colours, a (height, width, 3) or (height, width, 4) buffer
     of bytes (red, green, blue[, alpha]; a numpy array), to (palette,
     indices): red-green-blue bytes and a (height, width) buffer of indices,
-    what encode takes. Reduced to at most colors entries (2..256; an image
-    of that many colours or fewer keeps them exactly, in order of first
-    appearance), or, with palette, mapped onto it, which is kept exactly:
-    entries as encode takes them, or a daz, BMP or PNG file (a path, or its
-    bytes) whose palette is read (load_palette). dither: error diffusion
+    what encode takes. Reduced to at most colors entries (2..256, 0: 256;
+    an image of that many colours or fewer keeps them exactly, in order of
+    first appearance), or, with palette, mapped onto it, which is kept
+    exactly: entries as encode takes them, or a daz, BMP or PNG file (a
+    path, or its bytes) whose palette is read (load_palette); colors then
+    maps onto its first entries (0: all). dither: error diffusion
     rather than the nearest entry. Alpha: each pixel is composited over
     background (red, green, blue); with transparent, an index, a pixel of
     alpha 0 gets that index, and no other pixel does. Deterministic: the
@@ -363,9 +378,8 @@ def quantize(image: object, colors: int = 256, *, dither: bool = False,
     if view is None:
         raise from_code(ERR_ARGUMENT)
     chosen = _limits(limits)
-    table, indices = _quantized(view, chosen, _quantize_options(colors, dither, transparent,
-                                                                background),
-                                _mapping_palette(palette, chosen))
+    options, mapping = _reduction(colors, dither, transparent, background, palette, chosen)
+    table, indices = _quantized(view, chosen, options, mapping)
     return b"".join(table[i:i + 3] for i in range(0, len(table), 4)), indices
 
 
@@ -387,21 +401,21 @@ def encode(indices: object, palette: Optional[PaletteSource] = None, key: int = 
     An image of colours, a (height, width, 3) or (height, width, 4) buffer
     (red, green, blue[, alpha]), is first reduced to colors entries (2..256,
     0: 256), or mapped onto palette (entries, or a daz, BMP or PNG file
-    whose palette is read), as quantize does it (dither, transparent,
-    background, limits); the file has every entry of the palette made."""
+    whose palette is read; colors: its first entries, 0 all), as quantize
+    does it (dither, transparent, background, limits); the file has every
+    entry of the palette made, as rgbdaz writes it."""
     key, colors = _whole("key", key), _whole("colors", colors)
     pixels = _pixels(indices)
     if pixels is not None:
         chosen = _limits(limits)
-        table, indices = _quantized(pixels, chosen, _quantize_options(colors, dither,
-                                                                      transparent, background),
-                                    _mapping_palette(palette, chosen))
+        options, mapping = _reduction(colors, dither, transparent, background, palette, chosen)
+        table, indices = _quantized(pixels, chosen, options, mapping)
         palette, colors = [table[i:i + 4] for i in range(0, len(table), 4)], 0
-    elif palette is None:
-        raise TypeError("an image of indices needs its palette")
     view = memoryview(indices)  # type: ignore[arg-type]
     if view.itemsize != 1 or view.ndim not in (1, 2):
         raise from_code(ERR_ARGUMENT)
+    if palette is None:
+        raise TypeError("an image of indices needs its palette")
     if view.ndim == 2:
         rows, columns = view.shape  # type: ignore[misc]
         if (width is not None and width != columns) or (height is not None and height != rows):
@@ -505,8 +519,9 @@ def reduce(src: Source, dst: Union[str, "os.PathLike[str]", BinaryIO], colors: i
            limits: Optional[Limits] = None) -> None:
     """An image of any format the library reads (BMP of 1 to 32 bits a
     pixel, PNG of any colour type, PGM, daz) into a daz file of its colours
-    reduced to colors entries (2..256, 0: 256), or mapped onto palette, as
-    quantize does it (dither, transparent, background); 4 bits a pixel for
+    reduced to colors entries (2..256, 0: 256), or mapped onto palette (its
+    first colors entries, 0: all), as quantize does it (dither,
+    transparent, background), as rgbdaz writes it; 4 bits a pixel for
     16 entries or fewer, else 8, rows bottom-up, every entry kept. Path to
     path goes through the library's file call (the commands' safe output);
     otherwise as convert. The source is held whole, within limits."""
@@ -514,8 +529,7 @@ def reduce(src: Source, dst: Union[str, "os.PathLike[str]", BinaryIO], colors: i
     if not 0 <= key <= 0xFFFF:
         raise from_code(ERR_ARGUMENT)
     chosen = _limits(limits)
-    options = _quantize_options(colors, dither, transparent, background)
-    table = _mapping_palette(palette, chosen)
+    options, table = _reduction(colors, dither, transparent, background, palette, chosen)
     if _is_path(src) and _is_path(dst):
         source, destination = os.fspath(src), os.fspath(dst)  # type: ignore[arg-type]
         try:

@@ -8,8 +8,9 @@ a file of a format it doesn't convert is skipped. An image without a palette
 refuse, is reduced by the library to --colors colours (0: 256), as rgbdaz
 does. --dither reduces every image, palette ones included, with error
 diffusion; --palette FILE maps every image onto FILE's palette (a daz, BMP
-or PNG file), which the outputs then hold unchanged. Outputs go through the
-library's file calls (the commands' safe output). The work runs in this process, in --jobs N processes, or on a
+or PNG file; with --colors N, its first N entries), which the outputs then
+hold unchanged. Outputs go through the library's file calls (the commands'
+safe output). The work runs in this process, in --jobs N processes, or on a
 Dask cluster (--scheduler ADDRESS), whose workers then write to DIR: DIR
 must be a folder every worker sees at the same path (shared storage).
 
@@ -35,7 +36,8 @@ from dataclasses import dataclass
 from typing import Callable, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple
 
 from . import DazError, _daz, _limits, _read_all
-from ._errors import ERR_BMP_BITS, ERR_CREATE, ERR_FORMAT, ERR_PNG_NOT_PALETTE, ERR_WRITE
+from ._errors import (ERR_BMP_BITS, ERR_COLORS, ERR_CREATE, ERR_FORMAT, ERR_PNG_NOT_PALETTE,
+                      ERR_WRITE)
 
 CONVERTED, FAILED, SKIPPED = "converted", "failed", "skipped"
 
@@ -51,9 +53,9 @@ class Outcome:
 
 @dataclass(frozen=True)
 class Reduction:
-    """How images are reduced: dither, and the palette to map onto (4 bytes
-    an entry; None: reduce each to its own). always: every image, else only
-    those without a palette."""
+    """How images are reduced: dither, and the palette to map onto, the
+    entries used, 4 bytes each (None: reduce each to its own). always: every
+    image, else only those without a palette."""
 
     dither: bool = False
     palette: Optional[bytes] = None
@@ -74,8 +76,9 @@ def convert_one(source: str, destination: str, colors: int, key: int,
     (one it doesn't convert is skipped). A failure says why, and names the
     output when that is what failed."""
     paths = (os.fsencode(source), os.fsencode(destination))
-    options = (colors or 256, _daz.DITHER_DIFFUSION if reduction.dither else _daz.DITHER_NONE,
-               -1, (0, 0, 0))
+    count = len(reduction.palette) // 4 if reduction.palette is not None else colors or 256
+    options = (count, _daz.DITHER_DIFFUSION if reduction.dither else _daz.DITHER_NONE, -1,
+               (0, 0, 0))
     try:
         if not reduction.always:
             try:
@@ -84,6 +87,8 @@ def convert_one(source: str, destination: str, colors: int, key: int,
             except DazError as error:
                 if error.code not in _NO_PALETTE:
                     raise
+        if not 2 <= count <= 256 and reduction.palette is None:
+            return Outcome(source, FAILED, _daz.strerror(ERR_COLORS))
         _daz.reduce_file(*paths, _limits(None), options, reduction.palette, key)
     except DazError as error:
         if error.code == ERR_FORMAT:
@@ -135,7 +140,7 @@ def parser() -> argparse.ArgumentParser:
     convert.add_argument("--colors", type=parse_count, default=0, metavar="N",
                          help="palette entries to keep (0: all); for an image without a "
                               "palette, or with --dither, the colours to reduce it to "
-                              "(2 to 256, 0: 256)")
+                              "(2 to 256, 0: 256); with --palette, its entries to use")
     convert.add_argument("--dither", action="store_true",
                          help="reduce every image, with error diffusion")
     convert.add_argument("--palette", metavar="FILE",
@@ -373,14 +378,16 @@ def _main(argv: Optional[Sequence[str]]) -> int:
     if options.jobs < 1:
         options.convert_parser.error("--jobs takes 1 or more")
     palette = None
-    if options.palette is not None and options.colors:
-        options.convert_parser.error("--palette gives the colours: no --colors with it")
     if options.palette is not None:
         try:
             palette = _daz.load_palette(_read_all(options.palette, _limits(None)[3]),
                                         _limits(None))
         except DazError as error:
             options.convert_parser.error(f"--palette {options.palette}: {error.message}")
+        if options.colors > len(palette) // 4:
+            options.convert_parser.error(f"--colors {options.colors}: --palette "
+                                         f"{options.palette} has {len(palette) // 4} entries")
+        palette = palette[:4 * options.colors] if options.colors else palette
     options.reduction = Reduction(options.dither, palette)
     client = None
     if options.scheduler:  # before anything is made: DIR included

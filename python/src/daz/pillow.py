@@ -52,7 +52,7 @@ from typing import BinaryIO
 from PIL import Image, ImageFile, ImagePalette
 
 from . import Limits, _daz, _limits, _read_daz_stream, _read_head, encode
-from ._errors import ERR_NO_ROWS, ERR_NOT_DAZ, ERR_TRUNCATED, DazError
+from ._errors import ERR_ARGUMENT, ERR_NO_ROWS, ERR_NOT_DAZ, ERR_TRUNCATED, DazError, from_code
 
 FORMAT = "DAZ"
 MIME = "image/x-daz"
@@ -188,6 +188,8 @@ def _save(image: Image.Image, fp: BinaryIO, filename: str) -> None:
     else:
         raise OSError(f"cannot write mode {image.mode} as DAZ")
     width, height = image.size
+    if not width or not height:  # no pixels: a daz image has at least one
+        raise from_code(ERR_ARGUMENT)
     pixels = memoryview(image.convert(mode).tobytes()).cast("B", (height, width, len(mode)))
     fp.write(encode(pixels, palette, key=key, colors=colors, dither=dither,
                     transparent=options.get("transparent"),
