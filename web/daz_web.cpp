@@ -159,12 +159,15 @@ EMSCRIPTEN_KEEPALIVE int web_parse_key(const char* text) {
 }
 
 // The commands' messages for a daz_error: kind 0 for orvx -c and pngdaz,
-// 1 for dazbmp, 2 for dazpng; then the line they print for a failure.
+// 1 for dazbmp, 2 for dazpng, 3 for rgbdaz, 4 for rgbdaz's palette file;
+// then the line they print for a failure.
 EMSCRIPTEN_KEEPALIVE const char* web_failure_line(int kind, int error) {
     const char* message = kind == 0   ? orvx::conversionMessage(commandError(error))
                           : kind == 1 ? orvx::bmpWritingMessage(error)
-                                      : orvx::pngWritingMessage(error);
-    std::snprintf(line, sizeof line, orvx::ERROR_LINE_FORMAT, message);
+                          : kind == 2 ? orvx::pngWritingMessage(error)
+                                      : orvx::reductionMessage(error);
+    std::snprintf(line, sizeof line,
+                  kind == 4 ? orvx::RGBDAZ_PALETTE_LINE_FORMAT : orvx::ERROR_LINE_FORMAT, message);
     return line;
 }
 
@@ -226,18 +229,24 @@ EMSCRIPTEN_KEEPALIVE void web_drop_palette() {
 }
 
 // An image of any format the library reads to daz, as rgbdaz writes it:
-// reduced to colors (0: 256), or mapped onto the palette web_load_palette
-// read; dither non-zero for error diffusion.
+// reduced to colors (2..256, 0: 256), or mapped onto the first colors
+// entries (0: all) of the palette web_load_palette read; dither non-zero
+// for error diffusion. A count out of range is DAZ_ERR_COLORS, as rgbdaz
+// says before it reads the image.
 EMSCRIPTEN_KEEPALIVE int web_reduce(const std::uint8_t* data, std::size_t size, int colors,
                                     int dither, int key) {
     dropOutput();
     if (size > MAX_INPUT_BYTES) {
         return DAZ_ERR_LIMITS;
     }
+    const int most = mappingEntries > 0 ? mappingEntries : DAZ_MAX_PALETTE;
+    if (colors != 0 && (colors < (mappingEntries > 0 ? 1 : 2) || colors > most)) {
+        return DAZ_ERR_COLORS;
+    }
     const daz_limits limits = pageLimits();
     daz_quantize_options options;
     daz_default_quantize_options(&options);
-    options.colors = colors == 0 ? DAZ_MAX_PALETTE : colors;
+    options.colors = colors == 0 ? most : colors;
     options.dither = dither != 0 ? DAZ_DITHER_DIFFUSION : DAZ_DITHER_NONE;
     // Room for 8 bits a pixel and a whole palette, from the image's size
     // alone: the reduction then runs once.
@@ -253,7 +262,7 @@ EMSCRIPTEN_KEEPALIVE int web_reduce(const std::uint8_t* data, std::size_t size, 
     const int error =
         produce(static_cast<std::size_t>(std::min<std::uint64_t>(guess, SIZE_MAX)),
                 [&](void* out, std::size_t capacity, std::size_t* written) {
-                    return daz_reduce(data, size, &limits, &options, palette, mappingEntries,
+                    return daz_reduce(data, size, &limits, &options, palette, options.colors,
                                       static_cast<std::uint16_t>(key), out, capacity, written);
                 });
     return error;

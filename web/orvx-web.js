@@ -11,6 +11,8 @@
 function codecWorker(createDazCodec) {
   const FAILURE_BMP = 1; // the message kinds of web_failure_line: orvx -c and pngdaz 0
   const FAILURE_PNG = 2;
+  const FAILURE_REDUCE = 3; // rgbdaz's, and its palette file's
+  const FAILURE_PALETTE = 4;
   let codec = null;
   let DAZ = null; // daz.h's names and numbers, from the module
   let memoryLines = [];
@@ -173,7 +175,7 @@ function codecWorker(createDazCodec) {
       if (job.paletteBytes !== undefined) {
         const failed = loadPalette(job.paletteBytes);
         if (failed !== 0) {
-          return { lines: [failureLine(0, failed)], paletteFailed: true };
+          return { lines: [failureLine(FAILURE_PALETTE, failed)] };
         }
       } else {
         codec._web_drop_palette();
@@ -187,7 +189,7 @@ function codecWorker(createDazCodec) {
       }
       result.ms = performance.now() - started;
       if (error !== 0) {
-        result.lines = [failureLine(0, error)];
+        result.lines = [failureLine(result.reduced ? FAILURE_REDUCE : 0, error)];
       } else {
         result.daz = outputBlob('application/octet-stream');
         result.blobMs = performance.now() - started - result.ms;
@@ -476,8 +478,7 @@ function codecWorker(createDazCodec) {
     current.kind = kind;
     convertButton.disabled = kind === 'daz';
     const failed = kind === 'daz' ? !(result.png && result.bmp) : !result.daz;
-    const failedName = result.paletteFailed ? paletteFile.name : name;
-    showLines(failed ? result.lines.map((line) => failedName + ': ' + line) : result.lines, failed);
+    showLines(failed ? result.lines.map((line) => name + ': ' + line) : result.lines, failed);
     const lead = result.formatName ? fact('Formato', result.formatName) : [];
     const extra = [];
     if (result.info) {
