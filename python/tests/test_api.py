@@ -205,6 +205,7 @@ REDUCTIONS = [
     ("rgb24.bmp", 8, 0xABCD, {}),
     ("indexed.png", 4, 0, {"dither": True}),             # a palette image reduced all the same
     ("photo.png", 0, 0x0100, {"palette": "palette.png"}),
+    ("alpha.png", 4, 0, {"palette": "palette.png"}),     # its first 4 entries
 ]
 
 

@@ -151,6 +151,7 @@ BATCH_REDUCTIONS = [
     (["--dither", "--colors", "16"], (("-d",), 16)),
     (["--palette", "palette.png"], (("-p", "palette.png"), 0)),
     (["--palette", "palette.png", "--dither", "--jobs", "2"], (("-d", "-p", "palette.png"), 0)),
+    (["--palette", "palette.png", "--colors", "3"], (("-p", "palette.png"), 3)),  # 3 of 5
 ]
 
 
@@ -166,7 +167,7 @@ def test_photos_are_reduced_and_palette_images_converted_as_before(tmp_path, cap
     Image.fromarray(photo(21, 8)).convert("L").save(photos / "grey.png")
     Image.fromarray(few_colours(9, 9, 6)).convert("P").save(photos / "indexed.png")
     shutil.copy(REPO / "samples/sample8.bmp", photos / "sample8.bmp")
-    Image.fromarray(few_colours(3, 2, 6)).save(tmp_path / "palette.png")  # 6 colours, no PLTE
+    Image.fromarray(few_colours(3, 2, 6)).save(tmp_path / "palette.png")  # 5 colours, no PLTE
     options = [str(tmp_path / o) if o == "palette.png" else o for o in options]
     assert main(["convert", str(photos), "--out", str(tmp_path / "out")] + options) == 0
     colors = int(options[options.index("--colors") + 1]) if "--colors" in options else 0
