@@ -129,8 +129,9 @@ def test_an_image_of_colours_is_encoded_as_rgbdaz_reduces_it(tmp_path, pixels, c
     assert daz.encode(indices, table, key=key) == data
 
 
-# the palette to map onto, as given: entries, or a file (path or bytes)
-PALETTE = [(0, 0, 0), (255, 255, 255), (255, 0, 0), (0, 128, 0), (0, 0, 255), (200, 180, 20)]
+# the palette to map onto, as given: entries, or a file (path or bytes); as
+# bytes, its entries start as a bitmap does ("BM")
+PALETTE = [(66, 77, 0), (255, 255, 255), (255, 0, 0), (0, 128, 0), (0, 0, 255), (200, 180, 20)]
 
 
 def palette_source(kind, tmp_path):

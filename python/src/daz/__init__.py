@@ -314,22 +314,24 @@ def _reduction(colors: int, dither: bool, transparent: Optional[int], background
 def _mapping_palette(palette: Optional[PaletteSource], limits: tuple) -> Optional[bytes]:
     """The palette to map onto, 4 bytes an entry, or None to reduce: entries
     as encode takes them, or a file read by the library (a path, a binary
-    file object, or bytes in a format it knows)."""
+    file object, or bytes in a format it knows). Red-green-blue bytes that
+    happen to start as a file does ("BM", "EW"...) and give no palette as
+    one are entries."""
     if palette is None:
         return None
     name = os.fspath(palette) if _is_path(palette) else None  # type: ignore[arg-type]
-    data = None
+    raw = isinstance(palette, (bytes, bytearray, memoryview))
     if name is not None or hasattr(palette, "read"):
         data = _read_all(palette, limits[3])  # type: ignore[arg-type]
-    elif isinstance(palette, (bytes, bytearray, memoryview)) and \
-            _daz.guess_format(bytes(palette[:_daz.GUESS_BYTES])) != _daz.FORMAT_UNKNOWN:
-        data = memoryview(palette)
-    if data is None:
-        table, _entries = _palette_bytes(palette)  # type: ignore[arg-type]
-        return table
+    elif raw and _daz.guess_format(bytes(palette[:_daz.GUESS_BYTES])) != _daz.FORMAT_UNKNOWN:
+        data = memoryview(palette)  # type: ignore[arg-type]
+    else:
+        return _palette_bytes(palette)[0]  # type: ignore[arg-type]
     try:
         return _daz.load_palette(data, limits)
     except DazError as error:
+        if raw and len(data) % 3 == 0 and 3 <= len(data) <= 3 * 256:
+            return _palette_bytes(palette)[0]  # type: ignore[arg-type]
         raise _with_path(error, name)
 
 
