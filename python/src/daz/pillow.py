@@ -38,7 +38,8 @@ reduces an image of colours:
     im.save("y.daz", transparent=0, background=(255, 255, 255))
 
 palette: entries (red-green-blue bytes, (r, g, b) entries) or a daz, BMP or
-PNG file, a path or its bytes; the file then holds that palette, unchanged.
+PNG file, a path or its bytes; the file then holds that palette, unchanged
+(with colors, its first colors entries).
 An image with alpha (RGBA, LA, P with transparency) is composited over
 background (black when absent), and with transparent, an index, a pixel of
 alpha 0 gets that index.
