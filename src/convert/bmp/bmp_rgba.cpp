@@ -58,8 +58,8 @@ struct Decoding {
     BmpLayout layout;
     std::uint32_t width = 0;
     std::uint32_t height = 0;
-    std::array<std::uint8_t, 4 * 256> colours{}; // every index's RGBA
-    unsigned entries = 0;                        // the palette's; an index past them is refused
+    std::array<std::uint8_t, std::size_t{4} * 256> colours{}; // every index's RGBA
+    unsigned entries = 0; // the palette's; an index past them is refused
     std::array<Channel, 4> channels{};
 };
 
