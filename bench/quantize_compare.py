@@ -21,7 +21,7 @@ Options:
                   peers take turns within a round, the order turning from
                   round to round, and the median CPU time is reported.
   --quick         a handful of small images, 256 and 16 colours, the EGA
-                  palette only: for tuning the quantizer (about a minute).
+                  palette only: for tuning the quantizer (under a minute of CPU).
   --colors LIST   the colour counts (default 256,64,16,4; --quick: 256,16).
   --images LIST   only these images (names as in the tables).
   --no-map        leave the palette mapping out.
@@ -644,6 +644,14 @@ def kmeans_reference(originals, settings, work, log):
                 row["status"] = "FAILED: no pngquant output to start from"
                 rows.append(row)
                 continue
+            with open(start_from, "rb") as data:
+                digest = hashlib.sha256(data.read()).hexdigest()[:12]
+            output = os.path.join(work, "out", f"{original.name}-reduce-{label}-kmeans-{digest}.png")
+            if os.path.exists(output):  # made before from the same pngquant output
+                status, used_colours, _, psnr, de = measure(original, output, False, colors, None)
+                row.update(status=status, colours_used=used_colours, psnr=psnr, de2000=de)
+                rows.append(row)
+                continue
             with Image.open(start_from) as start:
                 palette = np.unique((over_black(start) * 255.0).reshape(-1, 3), axis=0)
             for _ in range(40):
@@ -661,8 +669,8 @@ def kmeans_reference(originals, settings, work, log):
             palette = np.clip(np.rint(palette), 0, 255)
             nearest, _ = vq(pixels, palette)
             result = palette[nearest].reshape(original.rgb.shape).astype(np.uint8)
-            output = os.path.join(work, "out", f"{original.name}-reduce-{label}-kmeans.png")
-            Image.fromarray(result).save(output)
+            Image.fromarray(result).save(output + ".part.png")
+            os.replace(output + ".part.png", output)
             status, used_colours, _, psnr, de = measure(original, output, False, colors, None)
             row.update(status=status, colours_used=used_colours, psnr=psnr, de2000=de)
             rows.append(row)
