@@ -32,9 +32,11 @@ Options:
                   tables (their CPU times are then not paired with this
                   run's). For taking ours and pngquant again after a change
                   to ours without the slow peers.
-  --reference     also a reference that is not a peer, without dithering:
-                  pngquant's palette refined by k-means to convergence (see
-                  kmeans_reference); it needs pngquant's outputs in DIR/out.
+  --reference     also references that are not peers, without dithering:
+                  for reduction pngquant's palette refined by k-means to
+                  convergence (see kmeans_reference; it needs pngquant's
+                  outputs in DIR/out), for mapping each pixel's nearest
+                  entry in RGB (the highest PSNR a mapping can have).
   --markdown FILE the tables also to FILE; --csv FILE every result, one a
                   row (when, with the load; image, source, task, colours or
                   palette, dither, peer, status, colours in the output,
@@ -678,6 +680,31 @@ def kmeans_reference(originals, settings, work, log):
     return rows
 
 
+def nearest_reference(originals, settings, work, log):
+    """Rows of a reference for mapping without dithering: each pixel (over
+    black) given the palette entry nearest in red, green and blue, the
+    highest PSNR any mapping without dithering can have."""
+    from scipy.cluster.vq import vq
+    rows = []
+    for original in originals:
+        pixels = (original.rgb * 255.0).reshape(-1, 3)
+        for label, colors, _, palette in settings:
+            entries = np.array(palette, dtype=np.float64)
+            nearest, _ = vq(pixels, entries)
+            output = os.path.join(work, "out", f"{original.name}-map-{label}-nearest.png")
+            Image.fromarray(entries[nearest].reshape(original.rgb.shape).astype(np.uint8)).save(
+                output)
+            status, used, _, psnr, de = measure(original, output, False, colors, palette)
+            rows.append({"measured": f"{time.strftime('%Y-%m-%d %H:%M')}, load {load_average()}",
+                         "image": original.name, "source": original.source, "task": "map",
+                         "setting": label, "colors": colors, "dither": False,
+                         "peer": "nearest (reference)", "status": status, "colours_used": used,
+                         "indexed": "", "psnr": psnr, "de2000": de, "cpu_ms": None,
+                         "cpu_ms_runs": ""})
+        log(f"  {original.name:<16} nearest reference done")
+    return rows
+
+
 def run_task(originals, settings, peers, repeat, work, task, log):
     """settings: [(label, colors, palette path or None, palette colours or None)].
     Returns rows: dicts, one per image, setting and peer."""
@@ -958,6 +985,7 @@ def main():
                          args.work, "map", log)
     if args.reference:
         rows += kmeans_reference(originals, reduce_settings, args.work, log)
+        rows += nearest_reference(originals, map_settings, args.work, log)
     load_after = load_average()
     with open(measures_path + ".part", "w") as cache:
         json.dump(MEASURES, cache)
@@ -967,7 +995,7 @@ def main():
     rows += reused
 
     peer_names = ["ours", "pngquant", "Pillow median cut", "Pillow fast octree", "ImageMagick",
-                  "k-means (reference)"]
+                  "k-means (reference)", "nearest (reference)"]
     command = "/usr/bin/python3 bench/quantize_compare.py " + " ".join(
         shlex.quote(a) for a in sys.argv[1:])
     header = [
