@@ -21,7 +21,7 @@ Options:
                   peers take turns within a round, the order turning from
                   round to round, and the median CPU time is reported.
   --quick         a handful of small images, 256 and 16 colours, the EGA
-                  palette only: for tuning the quantizer (about a minute).
+                  palette only: for tuning the quantizer (under a minute of CPU).
   --colors LIST   the colour counts (default 256,64,16,4; --quick: 256,16).
   --images LIST   only these images (names as in the tables).
   --no-map        leave the palette mapping out.
@@ -32,9 +32,11 @@ Options:
                   tables (their CPU times are then not paired with this
                   run's). For taking ours and pngquant again after a change
                   to ours without the slow peers.
-  --reference     also a reference that is not a peer, without dithering:
-                  pngquant's palette refined by k-means to convergence (see
-                  kmeans_reference); it needs pngquant's outputs in DIR/out.
+  --reference     also references that are not peers, without dithering:
+                  for reduction pngquant's palette refined by k-means to
+                  convergence (see kmeans_reference; it needs pngquant's
+                  outputs in DIR/out), for mapping each pixel's nearest
+                  entry in RGB (the highest PSNR a mapping can have).
   --markdown FILE the tables also to FILE; --csv FILE every result, one a
                   row (when, with the load; image, source, task, colours or
                   palette, dither, peer, status, colours in the output,
@@ -644,6 +646,14 @@ def kmeans_reference(originals, settings, work, log):
                 row["status"] = "FAILED: no pngquant output to start from"
                 rows.append(row)
                 continue
+            with open(start_from, "rb") as data:
+                digest = hashlib.sha256(data.read()).hexdigest()[:12]
+            output = os.path.join(work, "out", f"{original.name}-reduce-{label}-kmeans-{digest}.png")
+            if os.path.exists(output):  # made before from the same pngquant output
+                status, used_colours, _, psnr, de = measure(original, output, False, colors, None)
+                row.update(status=status, colours_used=used_colours, psnr=psnr, de2000=de)
+                rows.append(row)
+                continue
             with Image.open(start_from) as start:
                 palette = np.unique((over_black(start) * 255.0).reshape(-1, 3), axis=0)
             for _ in range(40):
@@ -661,12 +671,37 @@ def kmeans_reference(originals, settings, work, log):
             palette = np.clip(np.rint(palette), 0, 255)
             nearest, _ = vq(pixels, palette)
             result = palette[nearest].reshape(original.rgb.shape).astype(np.uint8)
-            output = os.path.join(work, "out", f"{original.name}-reduce-{label}-kmeans.png")
-            Image.fromarray(result).save(output)
+            Image.fromarray(result).save(output + ".part.png")
+            os.replace(output + ".part.png", output)
             status, used_colours, _, psnr, de = measure(original, output, False, colors, None)
             row.update(status=status, colours_used=used_colours, psnr=psnr, de2000=de)
             rows.append(row)
         log(f"  {original.name:<16} k-means reference done")
+    return rows
+
+
+def nearest_reference(originals, settings, work, log):
+    """Rows of a reference for mapping without dithering: each pixel (over
+    black) given the palette entry nearest in red, green and blue, the
+    highest PSNR any mapping without dithering can have."""
+    from scipy.cluster.vq import vq
+    rows = []
+    for original in originals:
+        pixels = (original.rgb * 255.0).reshape(-1, 3)
+        for label, colors, _, palette in settings:
+            entries = np.array(palette, dtype=np.float64)
+            nearest, _ = vq(pixels, entries)
+            output = os.path.join(work, "out", f"{original.name}-map-{label}-nearest.png")
+            Image.fromarray(entries[nearest].reshape(original.rgb.shape).astype(np.uint8)).save(
+                output)
+            status, used, _, psnr, de = measure(original, output, False, colors, palette)
+            rows.append({"measured": f"{time.strftime('%Y-%m-%d %H:%M')}, load {load_average()}",
+                         "image": original.name, "source": original.source, "task": "map",
+                         "setting": label, "colors": colors, "dither": False,
+                         "peer": "nearest (reference)", "status": status, "colours_used": used,
+                         "indexed": "", "psnr": psnr, "de2000": de, "cpu_ms": None,
+                         "cpu_ms_runs": ""})
+        log(f"  {original.name:<16} nearest reference done")
     return rows
 
 
@@ -950,6 +985,7 @@ def main():
                          args.work, "map", log)
     if args.reference:
         rows += kmeans_reference(originals, reduce_settings, args.work, log)
+        rows += nearest_reference(originals, map_settings, args.work, log)
     load_after = load_average()
     with open(measures_path + ".part", "w") as cache:
         json.dump(MEASURES, cache)
@@ -959,7 +995,7 @@ def main():
     rows += reused
 
     peer_names = ["ours", "pngquant", "Pillow median cut", "Pillow fast octree", "ImageMagick",
-                  "k-means (reference)"]
+                  "k-means (reference)", "nearest (reference)"]
     command = "/usr/bin/python3 bench/quantize_compare.py " + " ".join(
         shlex.quote(a) for a in sys.argv[1:])
     header = [

@@ -130,3 +130,50 @@ void fuzzApiRoundTripOne(const std::uint8_t* data, std::size_t size) {
             DAZ_OK);
     require(back == indices && info.key == key && info.colors == colors && info.height == height);
 }
+
+void fuzzApiRgbaOne(const std::uint8_t* data, std::size_t size) {
+    const std::vector<std::uint8_t> exact(data, data + size);
+    const daz_limits limits = smallLimits();
+    const auto known = [](int code) { return code <= DAZ_OK && code >= DAZ_ERR_NO_PALETTE; };
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    int code = daz_load_rgba(exact.data(), exact.size(), &limits, &width, &height, nullptr, 0);
+    require(known(code));
+    if (code != DAZ_OK) {
+        return;
+    }
+    const std::uint32_t queriedWidth = width;
+    const std::uint32_t queriedHeight = height;
+    std::vector<std::uint8_t> rgba(std::size_t{4} * width * height);
+    code = daz_load_rgba(exact.data(), exact.size(), &limits, &width, &height, rgba.data(),
+                         rgba.size());
+    require(known(code) && code != DAZ_ERR_BUFFER && code != DAZ_ERR_LIMITS);
+    require(width == queriedWidth && height == queriedHeight);
+    if (code != DAZ_OK) {
+        return;
+    }
+    std::uint8_t palette[DAZ_PALETTE_BYTES];
+    int entries = 0;
+    code = daz_load_palette(exact.data(), exact.size(), &limits, palette, &entries);
+    require(known(code) && (code != DAZ_OK || (entries >= 1 && entries <= 256)));
+    if (std::uint64_t{width} * height > (std::uint64_t{1} << 16U)) {
+        return; // the reduction's time grows with the pixels
+    }
+    daz_quantize_options options;
+    daz_default_quantize_options(&options);
+    options.colors = 16;
+    std::size_t written = 0;
+    code = daz_reduce(exact.data(), exact.size(), &limits, &options, nullptr, 0, 0, nullptr, 0,
+                      &written);
+    require(known(code));
+    if (code != DAZ_OK) {
+        return; // a height past what a bottom-up daz image holds
+    }
+    std::vector<std::uint8_t> daz(written);
+    require(daz_reduce(exact.data(), exact.size(), &limits, &options, nullptr, 0, 0, daz.data(),
+                       daz.size(), &written) == DAZ_OK);
+    daz_info info;
+    require(daz_inspect(daz.data(), daz.size(), &info) == DAZ_OK);
+    require(info.colors >= 1 && info.colors <= 16 && info.bits == 4);
+    require(info.width == width && info.rows == height);
+}

@@ -21,3 +21,8 @@ void fuzzApiDecodeOne(const std::uint8_t* data, std::size_t size);
 // colours (1 byte), key (2 bytes), then the indices. daz_encode then daz_decode gives the indices
 // back, and the count of undefined pixels is the count of indices past the kept palette.
 void fuzzApiRoundTripOne(const std::uint8_t* data, std::size_t size);
+
+// Any image through daz_load_rgba, daz_load_palette and, when small,
+// daz_reduce to 16 colours, under small limits: known codes, the size the
+// query gave, and a reduced file of at most 16 entries and the image's size.
+void fuzzApiRgbaOne(const std::uint8_t* data, std::size_t size);

@@ -42,6 +42,9 @@ Entry entryNamed(const char* kind) {
     if (std::strcmp(kind, "api_roundtrip") == 0) {
         return fuzzApiRoundTripOne;
     }
+    if (std::strcmp(kind, "api_rgba") == 0) {
+        return fuzzApiRgbaOne;
+    }
     return nullptr;
 }
 

@@ -10,7 +10,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 out=$1
 build=${2:-$here/build/fuzz}
 suite=${ORVX_BMPSUITE:-$here/../shared/bmpsuite}
-kinds=(convert inspect dazbmp pngdaz dazpng api_inspect api_decode api_roundtrip)
+kinds=(convert inspect dazbmp pngdaz dazpng api_inspect api_decode api_roundtrip api_rgba)
 for kind in "${kinds[@]}"; do mkdir -p "$out/$kind"; done
 bitmaps=("$here"/samples/*.bmp)
 if [ -d "$suite/g" ]; then
@@ -25,10 +25,11 @@ for bmp in "${bitmaps[@]}"; do
   { printf '\000\000\056\037'; cat "$bmp"; } > "$out/convert/seed-$n-a"
   { printf '\011\000\000\000'; cat "$bmp"; } > "$out/convert/seed-$n-b"
   "$build"/orvx -c "$bmp" "$out/inspect/seed-$n.daz" 5 abcd >/dev/null || true
+  [ "$(stat -c %s "$bmp")" -ge 100000 ] || cp "$bmp" "$out/api_rgba/seed-$n.bmp"
 done
 # The same daz files for every target that reads one (the round trip takes
 # any bytes).
-for kind in dazbmp dazpng api_inspect api_decode api_roundtrip; do
+for kind in dazbmp dazpng api_inspect api_decode api_roundtrip api_rgba; do
   cp "$out"/inspect/* "$out/$kind/"
 done
 pngs=$(mktemp -d)
@@ -39,6 +40,12 @@ for png in "$pngs"/*.png; do
   name=$(basename "$png" .png)
   { printf '\000\000\056\037'; cat "$png"; } > "$out/pngdaz/$name-a"
   { printf '\003\000\000\000'; cat "$png"; } > "$out/pngdaz/$name-b"
+done
+# Images of every kind for the RGBA readers.
+/usr/bin/python3 "$here/tests/bmp_cases.py" "$pngs"
+/usr/bin/python3 "$here/tests/png_rgba_cases.py" "$pngs" "$(command -v convert)"
+for image in "$pngs"/*.bmp "$pngs"/*.png; do
+  [ "$(stat -c %s "$image")" -ge 100000 ] || cp "$image" "$out/api_rgba/"
 done
 for kind in "${kinds[@]}"; do
   cp "$here/fuzz/regressions/$kind/"* "$out/$kind/"

@@ -5,13 +5,14 @@
 // digests below, checked on x86-64, arm64 and s390x alike).
 #include "daz/daz.h"
 #include "quantize/quantize.h"
+#include "quantize_digests.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -53,55 +54,22 @@ void set(Image& image, uint32_t x, uint32_t y, int r, int g, int b, int a = 255)
     p[3] = static_cast<uint8_t>(a);
 }
 
+// The images of quantize_digests.h, which the digests are taken on.
 Image gradient(uint32_t width, uint32_t height) {
     Image image = blank(width, height);
-    for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x) {
-            set(image, x, y, static_cast<int>(x * 255 / (width - 1)),
-                static_cast<int>(y * 255 / (height - 1)),
-                static_cast<int>((x + y) * 255 / (width + height - 2)));
-        }
-    }
+    digestGradient(image.rgba.data(), width, height);
     return image;
 }
 
 Image noise(uint32_t width, uint32_t height, uint32_t seed, bool alpha = false) {
     Image image = blank(width, height);
-    Random random{seed};
-    for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x) {
-            const uint32_t v = random.next();
-            const int a = alpha ? (v >> 24 < 64 ? 0 : v >> 24 < 128 ? static_cast<int>(v >> 24) : 255)
-                                : 255;
-            set(image, x, y, static_cast<int>(v & 0xFF), static_cast<int>(v >> 8 & 0xFF),
-                static_cast<int>(v >> 16 & 0xFF), a);
-        }
-    }
+    digestNoise(image.rgba.data(), width, height, seed, alpha ? 1 : 0);
     return image;
 }
 
-// Smooth areas, edges and a little grain: a sky, a sun, a hill.
 Image photoLike(uint32_t width, uint32_t height, uint32_t seed) {
     Image image = blank(width, height);
-    Random random{seed};
-    for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x) {
-            const int fx = static_cast<int>(x * 256 / width);
-            const int fy = static_cast<int>(y * 256 / height);
-            int r = 60 + fy / 3, g = 110 + fy / 4, b = 220 - fy / 5;
-            const int dx = fx - 180, dy = fy - 70;
-            if (dx * dx + dy * dy < 900) {
-                r = 250, g = 220 - (dx * dx + dy * dy) / 10, b = 90;
-            }
-            const int hill = 170 + ((fx - 128) * (fx - 128)) / 400;
-            if (fy > hill) {
-                r = 40 + fx / 6, g = 120 + (fy - hill), b = 30 + fx / 10;
-            }
-            const int grain = random.below(9) - 4;
-            set(image, x, y, std::clamp(r + grain, 0, 255), std::clamp(g + grain, 0, 255),
-                std::clamp(b + grain, 0, 255));
-        }
-    }
+    digestPhotoLike(image.rgba.data(), width, height, seed);
     return image;
 }
 
@@ -168,19 +136,6 @@ void expectWellFormed(const Image& image, const Options& o, const Palette& palet
     }
 }
 
-uint64_t digest(const Palette& palette, const std::vector<uint8_t>& indices) {
-    uint64_t h = 0xcbf29ce484222325u;
-    auto add = [&](uint8_t byte) { h = (h ^ byte) * 0x100000001b3u; };
-    add(static_cast<uint8_t>(palette.entries - 1));
-    for (uint8_t byte : palette.bytes) {
-        add(byte);
-    }
-    for (uint8_t byte : indices) {
-        add(byte);
-    }
-    return h;
-}
-
 struct Result {
     int status = 0;
     Palette palette;
@@ -225,14 +180,15 @@ TEST(Quantize, FewColoursAreKeptExactlyInOrderOfFirstAppearance) {
         Dither dither;
     };
     const Case cases[] = {
-        {1, 2, -1, Dither::None},      {2, 2, -1, Dither::Diffusion}, {5, 16, -1, Dither::None},
-        {16, 16, -1, Dither::Diffusion}, {100, 256, -1, Dither::None}, {256, 256, -1, Dither::Diffusion},
-        {15, 16, 0, Dither::None},     {15, 16, 15, Dither::Diffusion}, {3, 16, 9, Dither::None},
-        {255, 256, 200, Dither::Diffusion},
+        {1, 2, -1, Dither::None},     {2, 2, -1, Dither::Diffusion},
+        {5, 16, -1, Dither::None},    {16, 16, -1, Dither::Diffusion},
+        {100, 256, -1, Dither::None}, {256, 256, -1, Dither::Diffusion},
+        {15, 16, 0, Dither::None},    {15, 16, 15, Dither::Diffusion},
+        {3, 16, 9, Dither::None},     {255, 256, 200, Dither::Diffusion},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.distinct << " colours to " << c.colors << ", t "
-                                        << c.transparent);
+        SCOPED_TRACE(testing::Message()
+                     << c.distinct << " colours to " << c.colors << ", t " << c.transparent);
         const std::vector<uint32_t> colors = someColors(c.distinct, 7 + c.distinct);
         Image image = ofColors(colors, 301, 37);
         if (c.transparent >= 0) {
@@ -376,10 +332,15 @@ TEST(Quantize, CompositesOverTheBackground) {
 
 TEST(Quantize, RefusesOptionsOutOfRange) {
     const Image image = gradient(8, 8);
-    const Options bad[] = {options(1), options(257), options(0), options(16, Dither::None, 16),
-                           options(16, Dither::None, -2), options(16, static_cast<Dither>(2))};
+    const Options bad[] = {options(1),
+                           options(257),
+                           options(0),
+                           options(16, Dither::None, 16),
+                           options(16, Dither::None, -2),
+                           options(16, static_cast<Dither>(2))};
     for (const Options& o : bad) {
-        EXPECT_EQ(reduce(image, o).status, DAZ_ERR_ARGUMENT) << o.colors << " " << o.transparentIndex;
+        EXPECT_EQ(reduce(image, o).status, DAZ_ERR_ARGUMENT)
+            << o.colors << " " << o.transparentIndex;
     }
     Palette palette;
     palette.entries = 2;
@@ -424,34 +385,26 @@ TEST(Quantize, DegenerateImages) {
     }
 }
 
-// The same bytes on every platform: digests of the palette and indices.
+// The same bytes on every platform: digests of the palette and indices, from
+// the one list the WebAssembly check reads too (quantize_digests.h).
 TEST(Quantize, SameBytesEverywhere) {
-    struct Case {
-        const char* name;
-        int image;
-        Options options;
-        uint64_t digest;
-    };
-    const Image images[] = {gradient(211, 97), noise(64, 48, 77, true), photoLike(256, 171, 5)};
-    const Case cases[] = {
-        {"gradient 256", 0, options(256), 0x5d5f49762123ecccu},
-        {"gradient 16 dither", 0, options(16, Dither::Diffusion), 0x25163c1390398c83u},
-        {"noise 64 t 0", 1, options(64, Dither::None, 0, 0xFFFFFF), 0xd2606ab387e1e800u},
-        {"noise 4 dither", 1, options(4, Dither::Diffusion, -1, 0x336699), 0x0d19bde9e2aae700u},
-        {"photo 256 dither", 2, options(256, Dither::Diffusion), 0x28a29e41f0f25ee7u},
-        {"photo 64", 2, options(64), 0x60c637090541cf08u},
-        {"photo 16 t 7", 2, options(16, Dither::Diffusion, 7, 0x00FF00), 0xf6dc5ebebb0c3278u},
-        {"photo 4", 2, options(4), 0x3003f6f8a440bb11u},
-    };
-    for (const Case& c : cases) {
-        const Result r = reduce(images[c.image], c.options);
+    std::vector<Image> images;
+    for (int i = 0; i < DIGEST_IMAGES; ++i) {
+        images.push_back(blank(DIGEST_IMAGE_SIZES[i][0], DIGEST_IMAGE_SIZES[i][1]));
+        digestImage(i, images.back().rgba.data());
+    }
+    for (const DigestCase& c : DIGEST_CASES) {
+        const Options o = options(c.colors, c.dither != 0 ? Dither::Diffusion : Dither::None,
+                                  c.transparent, c.background);
+        const Result r = reduce(images[c.image], o);
         ASSERT_EQ(r.status, DAZ_OK) << c.name;
-        Result m = map(images[(c.image + 1) % 3], c.options, r.palette);
+        Result m = map(images[(c.image + 1) % 3], o, r.palette);
         ASSERT_EQ(m.status, DAZ_OK) << c.name;
+        const uint64_t found =
+            digestOf(r.palette.entries, r.palette.bytes, r.indices.data(), r.indices.size()) ^
+            (digestOf(m.palette.entries, m.palette.bytes, m.indices.data(), m.indices.size()) << 1);
         char text[40];
-        std::snprintf(text, sizeof text, "0x%016llx",
-                      static_cast<unsigned long long>(digest(r.palette, r.indices) ^
-                                                      (digest(m.palette, m.indices) << 1)));
-        EXPECT_EQ(c.digest, std::strtoull(text, nullptr, 16)) << c.name << ": " << text;
+        std::snprintf(text, sizeof text, "0x%016llx", static_cast<unsigned long long>(found));
+        EXPECT_EQ(c.digest, found) << c.name << ": " << text;
     }
 }

@@ -88,7 +88,8 @@ std::vector<std::string> withEmulator(std::vector<std::string> argv) {
         return argv;
     }
     const std::string name = std::filesystem::path(argv[0]).stem().string();
-    if (name != "orvx" && name != "dazbmp" && name != "pngdaz" && name != "dazpng") {
+    if (name != "orvx" && name != "dazbmp" && name != "pngdaz" && name != "dazpng" &&
+        name != "rgbdaz") {
         return argv;
     }
     std::vector<std::string> words = emulatorWords();

@@ -414,7 +414,9 @@ DAZ_API int daz_reduce(const void* data, size_t size, const daz_limits* limits,
                        uint16_t key, void* out, size_t capacity, size_t* written);
 
 /* daz_reduce from a file to a file, with the safe output of the file calls
- * above. The source is held whole: DAZ_ERR_TOO_BIG_TO_HOLD past max_bytes. */
+ * above. The image is held whole, as RGBA, its indices and the daz file,
+ * within the limits; a source that is a device or FIFO is held whole too:
+ * DAZ_ERR_TOO_BIG_TO_HOLD past max_bytes. */
 DAZ_API int daz_reduce_file(const char* source, const char* destination,
                             const daz_limits* limits, const daz_quantize_options* options,
                             const uint8_t* palette, int entries, uint16_t key);

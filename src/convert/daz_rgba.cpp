@@ -28,7 +28,7 @@ int readDazRgba(std::FILE* source, const PlanCheck* check, bool sizeOnly, RgbaIm
     }
     image.paletteEntries = static_cast<int>(daz.paletteBytes / PALETTE_ENTRY_SIZE);
     std::memcpy(image.palette.data(), daz.palette, daz.paletteBytes);
-    std::array<std::uint8_t, 4 * 256> colours{};
+    std::array<std::uint8_t, std::size_t{4} * 256> colours{};
     for (std::size_t i = 0; i < 256; ++i) {
         std::uint8_t* colour = colours.data() + 4 * i;
         if (i < static_cast<std::size_t>(image.paletteEntries)) {

@@ -151,18 +151,26 @@ int reduceToDaz(std::FILE* source, const ReduceRequest& request, const PlanCheck
                     PALETTE_ENTRY_SIZE * static_cast<std::size_t>(request.entries));
         palette->entries = request.entries;
     }
-    // The most entries the file may get: the reduction's colours at most.
-    const int entries = request.palette != nullptr ? request.entries : request.options.colors;
-    error = checkPlan(check, planOf(image, entries));
+    // Before the quantizer runs, what is held, with the most the file may
+    // take; once the palette is made, the file's exact size.
+    const int most = request.palette != nullptr ? request.entries : request.options.colors;
+    OutputPlan plan = planOf(image, most);
+    plan.bytes = UNKNOWN_SIZE;
+    error = checkPlan(check, plan);
     if (error != DAZ_OK) {
         return error;
     }
-    const quantize::RgbaImage pixels{image.pixels.data(), std::size_t{4} * image.width, image.width,
-                                     image.height};
+    const quantize::RgbaImage pixels{image.pixels.data(), std::size_t{4} * image.width,
+                                     image.width, image.height};
     std::vector<std::uint8_t> indices(std::size_t{image.width} * image.height);
     error = request.palette != nullptr
                 ? quantize::mapToPalette(pixels, request.options, *palette, indices.data())
                 : quantize::reducePalette(pixels, request.options, *palette, indices.data());
+    if (error != DAZ_OK) {
+        return error;
+    }
+    plan.bytes = planOf(image, palette->entries).bytes;
+    error = checkPlan(check, plan);
     if (error != DAZ_OK) {
         return error;
     }

@@ -23,7 +23,7 @@ struct RgbaImage {
     // daz image): red, green, blue and a fourth byte (a daz image's as
     // stored, else 0); 0 entries when it has none.
     int paletteEntries = 0;
-    std::array<std::uint8_t, 4 * 256> palette{};
+    std::array<std::uint8_t, std::size_t{4} * 256> palette{};
 };
 
 // Reads the image at source (from its start; it must seek) into image, and

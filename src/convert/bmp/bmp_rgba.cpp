@@ -9,6 +9,7 @@
 #include "format/daz_format.h"
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -32,8 +33,10 @@ Channel channelOf(std::uint32_t mask) {
     return channel;
 }
 
-// The channel's value scaled to 8 bits: the top 8 of a wider one, a narrower
-// one rounded onto 0..255. absent: what a channel without a mask gives.
+// The channel's value scaled to 8 bits: the top 8 of a wider one; a
+// narrower one's bits repeated down from the top (5 bits abcde: abcdeabc),
+// so that 0 and the largest value are black and full. absent: what a
+// channel without a mask gives.
 std::uint8_t sampleOf(const Channel& channel, std::uint32_t pixel, std::uint8_t absent) {
     if (channel.bits == 0) {
         return absent;
@@ -42,20 +45,27 @@ std::uint8_t sampleOf(const Channel& channel, std::uint32_t pixel, std::uint8_t 
     if (channel.bits >= 8) {
         return static_cast<std::uint8_t>(value >> (channel.bits - 8));
     }
-    const std::uint32_t top = (std::uint32_t{1} << channel.bits) - 1;
-    return static_cast<std::uint8_t>((value * 255 + top / 2) / top);
+    std::uint32_t sample = 0;
+    for (int at = 8 - static_cast<int>(channel.bits); at > -static_cast<int>(channel.bits);
+         at -= static_cast<int>(channel.bits)) {
+        sample |=
+            at >= 0 ? value << static_cast<unsigned>(at) : value >> static_cast<unsigned>(-at);
+    }
+    return static_cast<std::uint8_t>(sample);
 }
 
 struct Decoding {
     BmpLayout layout;
     std::uint32_t width = 0;
     std::uint32_t height = 0;
-    std::array<std::uint8_t, 4 * 256> colours{}; // every index's RGBA
+    std::array<std::uint8_t, std::size_t{4} * 256> colours{}; // every index's RGBA
+    unsigned entries = 0; // the palette's; an index past them is refused
     std::array<Channel, 4> channels{};
 };
 
-// Every index's colour: the palette's entries opaque, past them black.
+// Every index's colour: the palette's entries opaque.
 void fillColours(Decoding& decoding, const RgbaImage& image) {
+    decoding.entries = static_cast<unsigned>(image.paletteEntries);
     for (std::size_t i = 0; i < 256; ++i) {
         std::uint8_t* colour = decoding.colours.data() + 4 * i;
         if (i < static_cast<std::size_t>(image.paletteEntries)) {
@@ -65,13 +75,17 @@ void fillColours(Decoding& decoding, const RgbaImage& image) {
     }
 }
 
-// One stored row of the bitmap into width RGBA pixels at out.
-void convertRow(const Decoding& decoding, const std::uint8_t* row, std::uint8_t* out) {
+// One stored row of the bitmap into width RGBA pixels at out. False for an
+// index past the palette.
+bool convertRow(const Decoding& decoding, const std::uint8_t* row, std::uint8_t* out) {
     const unsigned bits = decoding.layout.bitsPerPixel;
     for (std::uint32_t x = 0; x < decoding.width; ++x, out += 4) {
         if (bits <= 8) {
             const std::size_t bit = std::size_t{x} * bits;
             const unsigned index = (row[bit / 8] >> (8 - bits - bit % 8)) & ((1U << bits) - 1U);
+            if (index >= decoding.entries) {
+                return false;
+            }
             std::memcpy(out, decoding.colours.data() + 4 * std::size_t{index}, 4);
             continue;
         }
@@ -90,6 +104,7 @@ void convertRow(const Decoding& decoding, const std::uint8_t* row, std::uint8_t*
         }
         out[3] = sampleOf(decoding.channels[3], pixel, 0xFF);
     }
+    return true;
 }
 
 // The stored rows, each whole as far as its pixels go; a pixel area cut
@@ -106,8 +121,10 @@ int readRows(std::FILE* source, const Decoding& decoding, RgbaImage& image) {
             return DAZ_ERR_READ;
         }
         const std::uint32_t top = topDown ? stored : decoding.height - 1 - stored;
-        convertRow(decoding, row.data(),
-                   image.pixels.data() + std::size_t{top} * 4 * decoding.width);
+        if (!convertRow(decoding, row.data(),
+                        image.pixels.data() + std::size_t{top} * 4 * decoding.width)) {
+            return DAZ_ERR_NOT_BMP;
+        }
     }
     return DAZ_OK;
 }
@@ -116,8 +133,13 @@ int readRows(std::FILE* source, const Decoding& decoding, RgbaImage& image) {
 // up.
 int readRleRows(std::FILE* source, const Decoding& decoding, RgbaImage& image) {
     std::vector<std::uint8_t> indices(std::size_t{decoding.width} * decoding.height);
-    if (decodeRleToIndices(source, decoding.layout, indices.data()) < 0) {
-        return DAZ_ERR_READ;
+    const ConvertResult decoded = decodeRleToIndices(source, decoding.layout, indices.data());
+    if (decoded < 0) {
+        return dazErrorOf(decoded, BMP_INPUT_ERRORS);
+    }
+    if (std::any_of(indices.begin(), indices.end(),
+                    [&](std::uint8_t index) { return index >= decoding.entries; })) {
+        return DAZ_ERR_NOT_BMP;
     }
     for (std::uint32_t stored = 0; stored < decoding.height; ++stored) {
         const std::uint8_t* row = indices.data() + std::size_t{stored} * decoding.width;
@@ -145,9 +167,14 @@ int readBmpRgba(std::FILE* source, const PlanCheck* check, bool sizeOnly, RgbaIm
     if (parsed < 0) {
         return dazErrorOf(parsed, BMP_INPUT_ERRORS);
     }
-    // The fixed layout's fields are not checked by the parse.
-    if (layout.width <= 0 || layout.width > DAZ_MAX_WIDTH || layout.height == 0 ||
-        layout.height < DAZ_MIN_HEIGHT || layout.height > DAZ_MAX_HEIGHT) {
+    // A header of no size a bitmap has (the conversions into daz then assume
+    // the common layout, as the first readers did) or more colours than the
+    // depth indexes: none of the other readers takes these, nor does this.
+    const bool tooManyColours =
+        layout.bitsPerPixel <= 8 && layout.colorsUsed > (1U << layout.bitsPerPixel);
+    if (layout.kind == BmpLayoutKind::FIXED || tooManyColours || layout.width <= 0 ||
+        layout.width > DAZ_MAX_WIDTH || layout.height == 0 || layout.height < DAZ_MIN_HEIGHT ||
+        layout.height > DAZ_MAX_HEIGHT) {
         return DAZ_ERR_NOT_BMP;
     }
     decoding.width = static_cast<std::uint32_t>(layout.width);

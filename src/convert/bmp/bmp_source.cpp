@@ -185,6 +185,7 @@ ConvertResult parseHeaderLayout(const Start& start, BmpLayout& layout, std::uint
         }
         if (headerSize >= MIN_HEADER_FOR_CLR_USED) {
             clrUsed = optionalU32(start, BMP_CLR_USED_OFFSET);
+            layout.colorsUsed = clrUsed;
         }
     }
     layout.rowSize = dazRowSize(static_cast<std::uint64_t>(std::max<std::int64_t>(layout.width, 0)),

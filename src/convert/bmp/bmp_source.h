@@ -54,7 +54,8 @@ struct BmpLayout {
     std::uint16_t heightField = 0;
     std::int64_t width = 0; // as the header states it (CORE and INFO)
     std::int64_t height = 0;
-    std::uint64_t rowSize = 0; // bytes of one stored row
+    std::uint64_t rowSize = 0;    // bytes of one stored row
+    std::uint32_t colorsUsed = 0; // biClrUsed as stored (INFO), 0 when absent
     // Direct colour (16, 24 and 32 bits, BmpDepths::ANY only): red, green,
     // blue and alpha masks; an alpha mask of 0 means opaque.
     std::uint32_t masks[4] = {0, 0, 0, 0};

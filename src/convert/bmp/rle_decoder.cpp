@@ -42,6 +42,7 @@ struct RleOutput {
     std::uint64_t rowSize = 0;
     std::uint64_t width = 0;
     bool nibbles = false;
+    bool overflow = false; // a run or literal went past a row's end
     ConvertResult error = 0;
 };
 
@@ -83,14 +84,24 @@ struct RleIndices {
     std::uint8_t* indices;
     std::uint64_t width = 0;
     bool nibbles = false;
+    bool overflow = false;
 };
 
 bool putPixel(RleIndices& out, std::uint64_t x, std::uint64_t y, unsigned index) {
     if (x < out.width) {
         out.indices[y * out.width + x] = static_cast<std::uint8_t>(index);
+    } else {
+        out.overflow = true;
     }
     return true;
 }
+
+// How the commands ended.
+enum class RleEnd {
+    WHOLE,   // end of bitmap, or every row ended
+    CUT,     // the data ended first
+    OUTSIDE, // a delta would leave the image
+};
 
 // Pixel i of a run or literal byte v: all of v for RLE8, alternating nibbles
 // for RLE4.
@@ -102,20 +113,21 @@ template <typename Out> unsigned pixelOf(const Out& out, unsigned value, unsigne
 }
 
 // Runs the commands until the data, the image or the bitmap ends.
-template <typename Out> void decodeCommands(RleInput& in, Out& out, std::uint64_t rows) {
+template <typename Out> RleEnd decodeCommands(RleInput& in, Out& out, std::uint64_t rows) {
     std::uint64_t x = 0;
     std::uint64_t y = 0;
     while (y < rows) {
         const int count = nextByte(in);
         const int value = nextByte(in);
         if (count < 0 || value < 0) {
-            return;
+            return RleEnd::CUT;
         }
         if (count != RLE_ESCAPE) {
             const std::uint64_t end = x + static_cast<unsigned>(count);
+            out.overflow = out.overflow || end > out.width;
             for (unsigned i = 0; x < end && x < out.width; ++i, ++x) {
                 if (!putPixel(out, x, y, pixelOf(out, static_cast<unsigned>(value), i))) {
-                    return;
+                    return RleEnd::WHOLE; // the sink's error, which the caller holds
                 }
             }
             x = end;
@@ -125,13 +137,16 @@ template <typename Out> void decodeCommands(RleInput& in, Out& out, std::uint64_
             x = 0;
             ++y;
         } else if (value == RLE_END_OF_BITMAP) {
-            return;
+            return RleEnd::WHOLE;
         } else if (value == RLE_DELTA) {
             const int dx = nextByte(in);
             const int dy = nextByte(in);
-            if (dx < 0 || dy < 0 || x + static_cast<unsigned>(dx) > out.width ||
+            if (dx < 0 || dy < 0) {
+                return RleEnd::CUT;
+            }
+            if (x + static_cast<unsigned>(dx) > out.width ||
                 y + static_cast<unsigned>(dy) >= rows) {
-                return;
+                return RleEnd::OUTSIDE;
             }
             x += static_cast<unsigned>(dx);
             y += static_cast<unsigned>(dy);
@@ -143,19 +158,20 @@ template <typename Out> void decodeCommands(RleInput& in, Out& out, std::uint64_
             for (unsigned b = 0; b < bytes; ++b) {
                 const int literal = nextByte(in);
                 if (literal < 0) {
-                    return;
+                    return RleEnd::CUT;
                 }
                 for (unsigned half = 0; half < perByte && done < pixels; ++half, ++done, ++x) {
                     if (!putPixel(out, x, y, pixelOf(out, static_cast<unsigned>(literal), half))) {
-                        return;
+                        return RleEnd::WHOLE; // the sink's error, which the caller holds
                     }
                 }
             }
             if (bytes % 2 != 0 && nextByte(in) < 0) { // literals end on an even byte
-                return;
+                return RleEnd::CUT;
             }
         }
     }
+    return RleEnd::WHOLE;
 }
 
 } // namespace
@@ -170,7 +186,7 @@ ConvertResult decodeRle(std::FILE* source, const BmpLayout& layout, PixelSink& s
     out.width = static_cast<std::uint64_t>(layout.width);
     out.nibbles = layout.bitsPerPixel == 4;
     std::memset(window, 0, CHUNK_SIZE);
-    decodeCommands(in, out, rows);
+    static_cast<void>(decodeCommands(in, out, rows)); // whatever the end, the rest is zeros
     if (out.error != 0) {
         return out.error;
     }
@@ -194,8 +210,11 @@ ConvertResult decodeRleToIndices(std::FILE* source, const BmpLayout& layout,
     out.width = static_cast<std::uint64_t>(layout.width);
     out.nibbles = layout.bitsPerPixel == 4;
     std::memset(indices, 0, static_cast<std::size_t>(rows * out.width));
-    decodeCommands(in, out, rows);
-    return std::ferror(source) != 0 ? ERR_READ : 0;
+    const RleEnd end = decodeCommands(in, out, rows);
+    if (std::ferror(source) != 0) {
+        return ERR_READ;
+    }
+    return end == RleEnd::WHOLE && !out.overflow ? 0 : ERR_NOT_BMP;
 }
 
 } // namespace orvx

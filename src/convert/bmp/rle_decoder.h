@@ -28,7 +28,10 @@ ConvertResult decodeRle(std::FILE* source, const BmpLayout& layout, PixelSink& s
 
 // The same commands into indices, one byte a pixel, width bytes a row, rows
 // in stored order (bottom row first): for the RGBA reader, which holds the
-// image whole. indices holds width x height bytes. 0 or ERR_READ.
+// image whole. indices holds width x height bytes. Stricter than the
+// conversion into daz, which keeps what it can: 0 only for data that ends
+// with the bitmap (or its last row) and draws only inside the image; else
+// ERR_NOT_BMP, or ERR_READ when the read fails.
 ConvertResult decodeRleToIndices(std::FILE* source, const BmpLayout& layout, std::uint8_t* indices);
 
 } // namespace orvx
