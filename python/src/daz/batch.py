@@ -65,6 +65,16 @@ class Reduction:
         return self.dither or self.palette is not None
 
 
+def _is_daz(source: str) -> bool:
+    """Whether the library tells a daz image from the file's first bytes (a
+    file that can't be read: no, its conversion then says why)."""
+    try:
+        with open(source, "rb") as stream:
+            return _daz.guess_format(stream.read(_daz.GUESS_BYTES)) == _daz.FORMAT_DAZ
+    except OSError:
+        return False
+
+
 # What orvx -c and pngdaz refuse an image without a palette for.
 _NO_PALETTE = (ERR_PNG_NOT_PALETTE, ERR_BMP_BITS)
 
@@ -79,6 +89,8 @@ def convert_one(source: str, destination: str, colors: int, key: int,
     count = len(reduction.palette) // 4 if reduction.palette is not None else colors or 256
     options = (count, _daz.DITHER_DIFFUSION if reduction.dither else _daz.DITHER_NONE, -1,
                (0, 0, 0))
+    if reduction.always and _is_daz(source):  # reduce_file would take it: skipped as ever
+        return Outcome(source, SKIPPED, _daz.strerror(ERR_FORMAT))
     try:
         if not reduction.always:
             try:
@@ -263,16 +275,34 @@ def run_here(work, colors: int, key: int, reduction: Reduction) -> Iterator[Outc
 
 def _worker_start() -> None:
     # Ctrl-C reaches the whole process group: the parent alone decides, and
-    # stops its workers (SIGTERM: the library removes a temporary file).
+    # stops its workers (SIGTERM: the library removes a temporary file). A
+    # worker starts with SIGINT blocked (run_in_processes), so that one
+    # arriving before this is ignored too, not a KeyboardInterrupt.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
+    _sigint_mask("SIG_UNBLOCK")
+
+
+def _sigint_mask(how: str):
+    """signal.pthread_sigmask(signal.<how>, {SIGINT}): the mask before, or
+    None where the system has no signal masks (Windows)."""
+    if not hasattr(signal, "pthread_sigmask"):
+        return None
+    return signal.pthread_sigmask(getattr(signal, how), {signal.SIGINT})
 
 
 def run_in_processes(work, colors: int, key: int, reduction: Reduction,
                      jobs: int) -> Iterator[Outcome]:
     pool = ProcessPoolExecutor(max_workers=jobs, initializer=_worker_start)
     try:
-        futures = {pool.submit(convert_batch, batch, colors, key, reduction): batch
-                   for batch in batches(work, jobs)}
+        # The workers are forked as the work is submitted, with SIGINT
+        # blocked; one that came meanwhile is the parent's once unblocked.
+        blocked = _sigint_mask("SIG_BLOCK")
+        try:
+            futures = {pool.submit(convert_batch, batch, colors, key, reduction): batch
+                       for batch in batches(work, jobs)}
+        finally:
+            if blocked is not None:
+                signal.pthread_sigmask(signal.SIG_SETMASK, blocked)
         for future in as_completed(futures):
             try:
                 outcomes = future.result()
