@@ -39,7 +39,7 @@ assert GdkPixbuf.Pixbuf.new_from_file(sys.argv[1]).get_option("daz::key") == "1f
     plugins=$(if [ "$qt" = qt6 ]; then qmake6 -query QT_INSTALL_PLUGINS; else qmake -query QT_INSTALL_PLUGINS; fi)
     dpkg -L "$package" | grep -qx "$plugins/imageformats/libqdaz.so"
     QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH=$plugins "$build/plugins/qt/$qt-daz-test" \
-      "$source" "$build/pngdaz" ;;
+      "$source" "$build/pngdaz" "$build/rgbdaz" ;;
   esac
 done
 if [[ " ${packages[*]} " == *" qt6-image-formats-plugin-daz "* ]]; then

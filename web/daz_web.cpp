@@ -1,6 +1,7 @@
 // daz_web.cpp - what the page's worker calls in the WebAssembly module: the
-// library's in-memory calls, its result and format numbers, the commands'
-// reading of a colour count and a key, and the commands' own texts. The
+// library's in-memory calls (conversion, reduction and mapping, export), its
+// result and format numbers, the commands' reading of a colour count and a
+// key, and the commands' own texts. The
 // worker runs one job at a time, so the last call's output stays here, for
 // the script to copy out, until the next.
 #include "cli/commands.h"
@@ -56,6 +57,10 @@ Output output;
 Output kept;
 daz_info info;
 char line[256];
+// The palette web_load_palette read, to map images onto; none while
+// mappingEntries is 0.
+std::uint8_t mapping[DAZ_PALETTE_BYTES];
+int mappingEntries = 0;
 
 void dropOutput() {
     std::free(output.bytes);
@@ -154,12 +159,15 @@ EMSCRIPTEN_KEEPALIVE int web_parse_key(const char* text) {
 }
 
 // The commands' messages for a daz_error: kind 0 for orvx -c and pngdaz,
-// 1 for dazbmp, 2 for dazpng; then the line they print for a failure.
+// 1 for dazbmp, 2 for dazpng, 3 for rgbdaz, 4 for rgbdaz's palette file;
+// then the line they print for a failure.
 EMSCRIPTEN_KEEPALIVE const char* web_failure_line(int kind, int error) {
     const char* message = kind == 0   ? orvx::conversionMessage(commandError(error))
                           : kind == 1 ? orvx::bmpWritingMessage(error)
-                                      : orvx::pngWritingMessage(error);
-    std::snprintf(line, sizeof line, orvx::ERROR_LINE_FORMAT, message);
+                          : kind == 2 ? orvx::pngWritingMessage(error)
+                                      : orvx::reductionMessage(error);
+    std::snprintf(line, sizeof line,
+                  kind == 4 ? orvx::RGBDAZ_PALETTE_LINE_FORMAT : orvx::ERROR_LINE_FORMAT, message);
     return line;
 }
 
@@ -199,6 +207,64 @@ EMSCRIPTEN_KEEPALIVE int web_convert(const std::uint8_t* data, std::size_t size,
                            capacity, written, &undefined);
     });
     output.undefined = undefined;
+    return error;
+}
+
+// The palette of a daz, BMP or PNG file (daz_load_palette), which web_reduce
+// then maps images onto, until web_drop_palette.
+EMSCRIPTEN_KEEPALIVE int web_load_palette(const std::uint8_t* data, std::size_t size) {
+    mappingEntries = 0;
+    if (size > MAX_INPUT_BYTES) {
+        return DAZ_ERR_LIMITS;
+    }
+    const daz_limits limits = pageLimits();
+    int entries = 0;
+    const int error = daz_load_palette(data, size, &limits, mapping, &entries);
+    mappingEntries = error == DAZ_OK ? entries : 0;
+    return error;
+}
+
+EMSCRIPTEN_KEEPALIVE void web_drop_palette() {
+    mappingEntries = 0;
+}
+
+// An image of any format the library reads to daz, as rgbdaz writes it:
+// reduced to colors (2..256, 0: 256), or mapped onto the first colors
+// entries (0: all) of the palette web_load_palette read; dither non-zero
+// for error diffusion. A count out of range is DAZ_ERR_COLORS, as rgbdaz
+// says before it reads the image.
+EMSCRIPTEN_KEEPALIVE int web_reduce(const std::uint8_t* data, std::size_t size, int colors,
+                                    int dither, int key) {
+    dropOutput();
+    if (size > MAX_INPUT_BYTES) {
+        return DAZ_ERR_LIMITS;
+    }
+    const int most = mappingEntries > 0 ? mappingEntries : DAZ_MAX_PALETTE;
+    if (colors != 0 && (colors < (mappingEntries > 0 ? 1 : 2) || colors > most)) {
+        return DAZ_ERR_COLORS;
+    }
+    const daz_limits limits = pageLimits();
+    daz_quantize_options options;
+    daz_default_quantize_options(&options);
+    options.colors = colors == 0 ? most : colors;
+    options.dither = dither != 0 ? DAZ_DITHER_DIFFUSION : DAZ_DITHER_NONE;
+    // Room for 8 bits a pixel and a whole palette, from the image's size
+    // alone: the reduction then runs once.
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    const int sized = daz_load_rgba(data, size, &limits, &width, &height, nullptr, 0);
+    if (sized != DAZ_OK) {
+        return sized;
+    }
+    const std::uint64_t guess = DAZ_HEADER_SIZE + DAZ_PALETTE_BYTES +
+                                std::uint64_t{height} * ((std::uint64_t{width} * 8 + 31) / 32 * 4);
+    const std::uint8_t* palette = mappingEntries > 0 ? mapping : nullptr;
+    const int error =
+        produce(static_cast<std::size_t>(std::min<std::uint64_t>(guess, SIZE_MAX)),
+                [&](void* out, std::size_t capacity, std::size_t* written) {
+                    return daz_reduce(data, size, &limits, &options, palette, options.colors,
+                                      static_cast<std::uint16_t>(key), out, capacity, written);
+                });
     return error;
 }
 

@@ -11,6 +11,8 @@
 function codecWorker(createDazCodec) {
   const FAILURE_BMP = 1; // the message kinds of web_failure_line: orvx -c and pngdaz 0
   const FAILURE_PNG = 2;
+  const FAILURE_REDUCE = 3; // rgbdaz's, and its palette file's
+  const FAILURE_PALETTE = 4;
   let codec = null;
   let DAZ = null; // daz.h's names and numbers, from the module
   let memoryLines = [];
@@ -145,20 +147,49 @@ function codecWorker(createDazCodec) {
     return codec.ccall(name, 'number', ['string'], [text]);
   }
 
+  // The palette file's palette, for web_reduce: 0, or the library's error.
+  function loadPalette(bytes) {
+    if (bytes === null) {
+      return DAZ.DAZ_ERR_MEMORY;
+    }
+    try {
+      return codec._web_load_palette(bytes.at, bytes.size);
+    } finally {
+      codec._free(bytes.at);
+    }
+  }
+
   // An image of any format the library converts: its daz file for the
   // colour count and key asked for, then what it holds (its daz file with
   // every colour), looked at where it lies. In this order the second output
-  // takes the memory the first had.
+  // takes the memory the first had. An image those refuse for having no
+  // palette is reduced instead, as rgbdaz reduces it, and so is every image
+  // with dithering or a palette file asked for; the preview then shows the
+  // daz file made.
   function image(job) {
     const colors = parse('web_parse_colors', job.colorsText);
     const key = parse('web_parse_key', job.keyText) & 0xffff;
     return withBytes(job.bytes, (at, size) => {
       const result = { colors, key };
+      const reduceAll = job.dither || job.paletteBytes !== undefined;
+      if (job.paletteBytes !== undefined) {
+        const failed = loadPalette(job.paletteBytes);
+        if (failed !== 0) {
+          return { lines: [failureLine(FAILURE_PALETTE, failed)] };
+        }
+      } else {
+        codec._web_drop_palette();
+      }
       const started = performance.now();
-      const error = codec._web_convert(at, size, colors, key);
+      let error = reduceAll ? null : codec._web_convert(at, size, colors, key);
+      if (error === null || error === DAZ.DAZ_ERR_PNG_NOT_PALETTE ||
+          error === DAZ.DAZ_ERR_BMP_BITS) {
+        result.reduced = true;
+        error = codec._web_reduce(at, size, colors, job.dither ? 1 : 0, key);
+      }
       result.ms = performance.now() - started;
       if (error !== 0) {
-        result.lines = [failureLine(0, error)];
+        result.lines = [failureLine(result.reduced ? FAILURE_REDUCE : 0, error)];
       } else {
         result.daz = outputBlob('application/octet-stream');
         result.blobMs = performance.now() - started - result.ms;
@@ -168,6 +199,11 @@ function codecWorker(createDazCodec) {
           result.lines.push(codec.UTF8ToString(codec._web_undefined_line(undefinedPixels)));
         }
         result.lines.push(codec.UTF8ToString(codec._web_success_banner()));
+        if (result.reduced) {
+          const madeSize = codec._web_output_size();
+          result.info = look(codec._web_keep(), madeSize).info;
+          return result;
+        }
       }
       codec._web_release();
       if (codec._web_convert(at, size, 0, 0) === 0) {
@@ -248,6 +284,9 @@ function codecWorker(createDazCodec) {
         const started = performance.now();
         job.bytes = await readIn(job.file);
         readMs = performance.now() - started;
+        if (job.paletteFile && job.kind !== 'daz') {
+          job.paletteBytes = await readIn(job.paletteFile);
+        }
         if (job.bytes === null) {
           result = { lines: [failureLine(lineKind(job), DAZ.DAZ_ERR_MEMORY)] };
         }
@@ -420,7 +459,9 @@ function codecWorker(createDazCodec) {
       return;
     }
     const { name } = current;
-    const job = { file: current.file, colorsText: $('colors').value, keyText: $('key').value };
+    const paletteFile = $('palette-file').files[0] || null;
+    const job = { file: current.file, colorsText: $('colors').value, keyText: $('key').value,
+                  dither: $('dither').checked, paletteFile };
     $('result').hidden = false;
     $('name').textContent = name;
     document.body.dataset.state = 'busy';
@@ -449,6 +490,11 @@ function codecWorker(createDazCodec) {
     if (kind !== 'daz' && typeof result.colors === 'number') {
       extra.push(...fact('Colori tenuti', result.colors === 0 ? 'tutti' : String(result.colors)),
                  ...fact('Chiave usata', hex(result.key)));
+    }
+    if (result.reduced) {
+      extra.push(...fact('Riduzione', (paletteFile ? 'sulla tavolozza di ' + paletteFile.name
+        : 'a ' + (result.colors || 256) + ' colori')
+        + (job.dither ? ', con diffusione dell\'errore' : '')));
     }
     showInfo(result.info, lead, extra);
     if (result.daz) {
@@ -485,6 +531,9 @@ function codecWorker(createDazCodec) {
     fileInput.value = ''; // the same file again is a change too
   });
   convertButton.addEventListener('click', convert);
+  $('no-palette').addEventListener('click', () => {
+    $('palette-file').value = '';
+  });
   for (const id of ['colors', 'key']) {
     $(id).addEventListener('keydown', (event) => {
       if (event.key === 'Enter' && current && current.kind === 'image') {

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -127,6 +128,47 @@ QImage indexedImage(const QImage& image) {
     return indexed;
 }
 
+// The image of more than 256 colours reduced by libdaz to at most colors
+// (its pixels as red, green, blue and alpha, composited over black), as an
+// Indexed8 image of the palette made; a null image when the library refuses.
+QImage reducedImage(const QImage& image, int colors, bool dither) {
+    daz_limits limits;
+    daz_default_limits(&limits);
+    if (static_cast<quint64>(image.width()) * static_cast<quint64>(image.height()) >
+        limits.max_pixels) {
+        qWarning("daz: %s", daz_strerror(DAZ_ERR_LIMITS));
+        return {};
+    }
+    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
+    const auto width = static_cast<uint32_t>(rgba.width());
+    const auto height = static_cast<uint32_t>(rgba.height());
+    daz_quantize_options options;
+    daz_default_quantize_options(&options);
+    options.colors = colors;
+    options.dither = dither ? DAZ_DITHER_DIFFUSION : DAZ_DITHER_NONE;
+    uint8_t palette[DAZ_PALETTE_BYTES];
+    int entries = 0;
+    std::vector<uchar> indices(static_cast<size_t>(width) * height);
+    const int status =
+        daz_quantize(rgba.constBits(), static_cast<size_t>(rgba.bytesPerLine()), width, height,
+                     nullptr, &options, palette, &entries, indices.data(), indices.size());
+    if (status != DAZ_OK) {
+        qWarning("daz: %s", daz_strerror(status));
+        return {};
+    }
+    QImage indexed(rgba.size(), QImage::Format_Indexed8);
+    for (uint32_t y = 0; y < height; ++y) {
+        std::copy_n(&indices[static_cast<size_t>(y) * width], width,
+                    indexed.scanLine(static_cast<int>(y)));
+    }
+    QVector<QRgb> table;
+    for (int entry = 0; entry < entries; ++entry) {
+        table.append(qRgb(palette[4 * entry], palette[4 * entry + 1], palette[4 * entry + 2]));
+    }
+    indexed.setColorTable(table);
+    return indexed;
+}
+
 } // namespace
 
 bool DazHandler::canRead(QIODevice* device) {
@@ -230,17 +272,7 @@ bool DazHandler::read(QImage* image) {
 }
 
 bool DazHandler::write(const QImage& image) {
-    const QImage indexed = indexedImage(image);
-    if (indexed.isNull()) {
-        return fail("the image has more than 256 colours and no colour table: convert it to "
-                    "QImage::Format_Indexed8 first");
-    }
-    const QVector<QRgb> table = indexed.colorTable();
-    const int entries = static_cast<int>(table.size());
-    if (entries < 1 || entries > DAZ_MAX_PALETTE) {
-        return fail("the image's colour table has no entries, or more than 256");
-    }
-    if (indexed.width() > DAZ_MAX_WIDTH || indexed.height() > DAZ_MAX_ROWS) {
+    if (image.width() > DAZ_MAX_WIDTH || image.height() > DAZ_MAX_ROWS) {
         return fail("the image is past 65535 x 32768 pixels");
     }
     // The writer's texts first, then the image's own: the colour count only
@@ -254,14 +286,34 @@ bool DazHandler::write(const QImage& image) {
         }
         return name == QLatin1String("colors") && !ownTable ? QString() : image.text(name);
     };
+    const QString colorsGiven = text(QStringLiteral("colors"));
+    QImage indexed = indexedImage(image);
+    const bool reduced = indexed.isNull();
+    if (reduced) {
+        // More than 256 colours: the colour count, if given, is the one to
+        // reduce to.
+        bool ok = true;
+        const int colors = colorsGiven.isEmpty() ? DAZ_MAX_PALETTE : colorsGiven.toInt(&ok);
+        if (!ok) {
+            return fail("the colour count is not a number");
+        }
+        indexed = reducedImage(image, colors, subType_ == "dithered");
+        if (indexed.isNull()) {
+            return false;
+        }
+    }
+    const QVector<QRgb> table = indexed.colorTable();
+    const int entries = static_cast<int>(table.size());
+    if (entries < 1 || entries > DAZ_MAX_PALETTE) {
+        return fail("the image's colour table has no entries, or more than 256");
+    }
     quint16 key = 0;
     const QString keyGiven = text(QStringLiteral("key"));
     if (!keyGiven.isEmpty() && !parseKey(keyGiven, key)) {
         return fail("the key is not a 16-bit hexadecimal number");
     }
     int kept = 0;
-    const QString colorsGiven = text(QStringLiteral("colors"));
-    if (!colorsGiven.isEmpty()) {
+    if (!colorsGiven.isEmpty() && !reduced) {
         bool ok = false;
         kept = colorsGiven.trimmed().toInt(&ok);
         if (!ok || kept < 0 || kept > entries) {
@@ -332,14 +384,22 @@ QVariant DazHandler::option(ImageOption option) const {
         return peekHeader() ? QVariant(size_) : QVariant();
     case Description:
         return peekHeader() ? QVariant(description_) : QVariant();
+    case SubType:
+        return subType_.isEmpty() ? QByteArray("nearest") : subType_;
+    case SupportedSubTypes:
+        return QVariant::fromValue(QList<QByteArray>{"nearest", "dithered"});
     default:
         return {};
     }
 }
 
 // QImageWriter::setText's pairs, as it joins them: "key: text", blank lines
-// between.
+// between; and QImageWriter::setSubType's "dithered" or "nearest".
 void DazHandler::setOption(ImageOption option, const QVariant& value) {
+    if (option == SubType) {
+        subType_ = value.toByteArray().toLower();
+        return;
+    }
     if (option != Description) {
         return;
     }
@@ -354,7 +414,8 @@ void DazHandler::setOption(ImageOption option, const QVariant& value) {
 }
 
 bool DazHandler::supportsOption(ImageOption option) const {
-    return option == ImageFormat || option == Size || option == Description;
+    return option == ImageFormat || option == Size || option == Description || option == SubType ||
+           option == SupportedSubTypes;
 }
 
 QImageIOPlugin::Capabilities DazPlugin::capabilities(QIODevice* device,

@@ -6,9 +6,12 @@
 // as the pixels' indices reach past it; the image's texts "key" (four
 // hexadecimal digits) and "colors" (the palette's entries) say what the
 // file holds. Writing takes Indexed8 and Mono images, and others of at most
-// 256 colours; the key and the colour count to keep come from
+// 256 colours as they are; the key and the colour count to keep come from
 // QImageWriter::setText("key", ...) and setText("colors", ...), else from
-// the image's own texts of those names.
+// the image's own texts of those names. An image of more than 256 colours
+// is reduced by libdaz (daz_quantize) to setText("colors", ...) colours,
+// else 256, its alpha composited over black: each pixel gets its nearest
+// entry, or with QImageWriter::setSubType("dithered") error diffusion.
 #ifndef DAZ_IMAGE_PLUGIN_H
 #define DAZ_IMAGE_PLUGIN_H
 
@@ -34,6 +37,7 @@ class DazHandler : public QImageIOHandler {
     bool peekHeader() const;
 
     QMap<QString, QString> writerTexts_; // QImageWriter::setText's
+    QByteArray subType_;                 // QImageWriter::setSubType's, lower case
     // The header and palette, peeked for option() before read().
     mutable bool peeked_ = false;
     mutable bool peekedOk_ = false;

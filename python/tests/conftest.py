@@ -29,11 +29,13 @@ def command(name: str) -> str:
     return found
 
 
-def reference(name: str, source: Path, out: Path, colors: int = 0, key: int = 0):
-    """What orvx -c or pngdaz writes for source: the bytes, or None when it
-    refuses it."""
+def reference(name: str, source: Path, out: Path, colors: int = 0, key: int = 0,
+              options: tuple = ()):
+    """What orvx -c, pngdaz or rgbdaz (with options: -d, -p FILE...) writes
+    for source: the bytes, or None when it refuses it."""
     args = [command("orvx"), "-c"] if name == "orvx" else [command(name)]
-    done = subprocess.run(args + [str(source), str(out), str(colors), f"{key:x}"],
+    done = subprocess.run(args + [str(option) for option in options] +
+                          [str(source), str(out), str(colors), f"{key:x}"],
                           stdout=subprocess.DEVNULL)
     return out.read_bytes() if done.returncode == 0 else None
 
@@ -55,3 +57,26 @@ def grey_twins(pgm: Path, png: Path, width: int, height: int, maxval: int) -> No
     image = Image.frombytes("P", (width, height), samples)
     image.putpalette(bytes(int(i * 255 / maxval + 0.5) for i in range(maxval + 1) for _ in "rgb"))
     image.save(png)  # 8 bits a pixel: maxval 16 or more
+
+
+def photo(width: int, height: int, channels: int = 3, seed: int = 2):
+    """A (height, width, channels) array of thousands of colours: gradients
+    with noise, alpha (channels 4) from 0 to 255 across the rows."""
+    import numpy
+    rng = numpy.random.default_rng(seed)
+    y, x = numpy.mgrid[0:height, 0:width]
+    planes = [x * 255 // max(1, width - 1), y * 255 // max(1, height - 1), (x + y) * 4 % 256]
+    if channels == 4:
+        planes.append(y * 255 // max(1, height - 1))
+    noisy = numpy.stack(planes, axis=-1) + rng.integers(-12, 13, (height, width, channels))
+    return numpy.clip(noisy, 0, 255).astype(numpy.uint8)
+
+
+def few_colours(width: int, height: int, count: int, channels: int = 3, seed: int = 3):
+    """A (height, width, channels) array of count colours at most, opaque."""
+    import numpy
+    rng = numpy.random.default_rng(seed)
+    colours = rng.integers(0, 256, (count, channels), dtype=numpy.uint8)
+    if channels == 4:
+        colours[:, 3] = 255
+    return colours[rng.integers(0, count, (height, width))]

@@ -18,7 +18,7 @@ import numpy
 import pytest
 
 import daz
-from conftest import REPO, grey_twins, reference
+from conftest import REPO, few_colours, grey_twins, photo, reference
 
 
 def header(width=4, height=2, bits=8, colors=2, key=0):
@@ -79,6 +79,200 @@ def test_encode_takes_strided_views_and_flat_buffers():
     assert daz.encode(part, bytes(768)) == daz.encode(numpy.ascontiguousarray(part), bytes(768))
     assert daz.encode(part.tobytes(), bytes(768), width=7, height=4) == \
         daz.encode(part, bytes(768))
+
+
+def saved_png(pixels, path):
+    from PIL import Image
+    Image.fromarray(numpy.ascontiguousarray(pixels)).save(path)
+    return path
+
+
+def first_appearance(pixels):
+    """The colours of an (h, w, 3) array in order of first appearance."""
+    flat = [tuple(colour) for colour in pixels.reshape(-1, pixels.shape[2])[:, :3]]
+    return list(dict.fromkeys(flat))
+
+
+# an image of colours, colours asked (0: 256), dither, key; how rgbdaz reduces
+# its PNG is what encode must give
+COLOUR_IMAGES = [
+    (few_colours(9, 7, 5), 0, False, 0),                   # kept exactly: 4 bits
+    (few_colours(31, 9, 16, channels=4), 16, False, 0x1F2E),
+    (few_colours(40, 30, 200), 200, True, 0),              # no error to diffuse
+    (photo(64, 48), 0, False, 0x0001),                     # thousands to 256
+    (photo(64, 48), 40, False, 0xBEEF),
+    (photo(64, 48), 40, True, 0xBEEF),
+    (photo(80, 50)[3:40:2, 70:4:-3], 12, False, 0),        # a strided view
+    (photo(33, 5, channels=4), 2, True, 0xFFFF),           # alpha over black
+]
+
+
+@pytest.mark.parametrize("pixels,colors,dither,key", COLOUR_IMAGES,
+                         ids=range(len(COLOUR_IMAGES)))
+def test_an_image_of_colours_is_encoded_as_rgbdaz_reduces_it(tmp_path, pixels, colors, dither,
+                                                              key):
+    expected = reference("rgbdaz", saved_png(pixels, tmp_path / "x.png"), tmp_path / "ref.daz",
+                         colors, key, ("-d",) if dither else ())
+    data = daz.encode(pixels, colors=colors, dither=dither, key=key)
+    assert data == expected
+    back = daz.decode(data)
+    assert back.colors <= (colors or 256) and back.bits == (4 if back.colors <= 16 else 8)
+    palette = numpy.frombuffer(back.palette, numpy.uint8).reshape(-1, 3)
+    shown = palette[numpy.asarray(back.indices)]
+    distinct = first_appearance(pixels)
+    if len(distinct) <= (colors or 256) and pixels.shape[2] == 3:  # lossless, in order
+        assert numpy.array_equal(shown, pixels)
+        assert [tuple(entry) for entry in palette] == distinct
+    elif pixels.shape[2] == 3 and not dither:  # near: no channel swapped, no row moved
+        assert numpy.abs(shown.astype(int) - pixels).mean() < 40
+    table, indices = daz.quantize(pixels, colors or 256, dither=dither)
+    assert daz.encode(indices, table, key=key) == data
+
+
+# the palette to map onto, as given: entries, or a file (path or bytes)
+PALETTE = [(0, 0, 0), (255, 255, 255), (255, 0, 0), (0, 128, 0), (0, 0, 255), (200, 180, 20)]
+
+
+def palette_source(kind, tmp_path):
+    from PIL import Image
+    image = Image.new("P", (3, 2))
+    image.putpalette(bytes(value for entry in PALETTE for value in entry))
+    image.putdata(list(range(6)))
+    image.save(tmp_path / "palette.png")
+    if kind == "daz":
+        daz.convert(tmp_path / "palette.png", tmp_path / "palette.daz")
+    return {"entries": PALETTE, "bytes": bytes(v for e in PALETTE for v in e),
+            "png": tmp_path / "palette.png", "png bytes": (tmp_path / "palette.png").read_bytes(),
+            "daz": tmp_path / "palette.daz", "str": str(tmp_path / "palette.png")}[kind]
+
+
+@pytest.mark.parametrize("kind", ["entries", "bytes", "png", "png bytes", "daz", "str"])
+@pytest.mark.parametrize("dither", [False, True])
+def test_mapping_keeps_the_palette_and_its_order(tmp_path, kind, dither):
+    pixels = photo(23, 17)
+    pixels[0, :6] = PALETTE  # its own colours, where nothing went before
+    data = daz.encode(pixels, palette=palette_source(kind, tmp_path), dither=dither, key=7)
+    back = daz.decode(data)
+    assert back.palette == bytes(v for e in PALETTE for v in e) and back.bits == 4
+    if not dither:
+        assert list(numpy.asarray(back.indices)[0, :6]) == list(range(6))
+    assert data == reference("rgbdaz", saved_png(pixels, tmp_path / "x.png"), tmp_path / "r.daz",
+                             0, 7, ("-d",) * dither + ("-p", tmp_path / "palette.png"))
+    assert daz.load_palette(tmp_path / "palette.png") == back.palette
+
+
+# alpha of the pixels (per row), transparent index, background
+ALPHA = [
+    ([0, 255, 128], None, (0, 0, 0)),
+    ([0, 255, 128], None, (255, 255, 255)),
+    ([0, 0, 255], 0, (10, 20, 30)),
+    ([255, 0, 1], 3, (0, 0, 0)),
+]
+
+
+@pytest.mark.parametrize("alphas,transparent,background", ALPHA)
+def test_alpha_is_composited_over_the_background_or_made_transparent(tmp_path, alphas,
+                                                                     transparent, background):
+    pixels = numpy.zeros((3, 4, 4), numpy.uint8)
+    pixels[..., :3] = [[200, 100, 50]]
+    pixels[..., 3] = numpy.array(alphas)[:, None]
+    data = daz.encode(pixels, transparent=transparent, background=background)
+    options = ("-s", "%02x%02x%02x" % background) + (("-t", transparent) if transparent is not
+                                                      None else ())
+    assert data == reference("rgbdaz", saved_png(pixels, tmp_path / "x.png"), tmp_path / "r.daz",
+                             0, 0, options)
+    back = daz.decode(data)
+    palette = numpy.frombuffer(back.palette, numpy.uint8).reshape(-1, 3)
+    shown = palette[numpy.asarray(back.indices)]
+    for row, alpha in enumerate(alphas):
+        if alpha == 0 and transparent is not None:
+            assert set(numpy.asarray(back.indices)[row]) == {transparent}
+            assert tuple(palette[transparent]) == background
+        else:  # over the background, rounded
+            over = [(c * alpha + b * (255 - alpha) + 127) // 255
+                    for c, b in zip((200, 100, 50), background)]
+            assert numpy.abs(shown[row].astype(int) - over).max() <= 1
+    if transparent is not None:
+        assert transparent not in numpy.asarray(back.indices)[[r for r, a in enumerate(alphas)
+                                                               if a != 0]]
+
+
+# source (made in tmp_path), colours, key, options; reduce must write rgbdaz's file
+REDUCTIONS = [
+    ("photo.png", 0, 0, {}),
+    ("photo.png", 64, 0x1F2E, {"dither": True}),
+    ("alpha.png", 16, 0, {"transparent": 0, "background": (255, 255, 255)}),
+    ("rgb24.bmp", 8, 0xABCD, {}),
+    ("indexed.png", 4, 0, {"dither": True}),             # a palette image reduced all the same
+    ("photo.png", 0, 0x0100, {"palette": "palette.png"}),
+]
+
+
+@pytest.mark.parametrize("name,colors,key,options", REDUCTIONS)
+def test_reduce_writes_what_rgbdaz_writes(tmp_path, name, colors, key, options):
+    from PIL import Image
+    saved_png(photo(50, 30), tmp_path / "photo.png")
+    saved_png(photo(20, 9, channels=4), tmp_path / "alpha.png")
+    Image.fromarray(photo(13, 7)).save(tmp_path / "rgb24.bmp")
+    Image.open(REPO / "samples/sample8.bmp").save(tmp_path / "indexed.png")
+    palette_source("png", tmp_path)
+    flags = ("-d",) * options.get("dither", False)
+    if "palette" in options:
+        options = dict(options, palette=tmp_path / options["palette"])
+        flags += ("-p", options["palette"])
+    if "transparent" in options:
+        flags += ("-t", options["transparent"], "-s", "ffffff")
+    source = tmp_path / name
+    expected = reference("rgbdaz", source, tmp_path / "ref.daz", colors, key, flags)
+    assert expected is not None
+    daz.reduce(source, tmp_path / "a.daz", colors, key, **options)
+    daz.reduce(source.read_bytes(), tmp_path / "b.daz", colors, key, **options)
+    out = io.BytesIO()
+    with open(source, "rb") as stream:
+        daz.reduce(stream, out, colors, key, **options)
+    assert (tmp_path / "a.daz").read_bytes() == expected
+    assert (tmp_path / "b.daz").read_bytes() == expected
+    assert out.getvalue() == expected
+
+
+def not_an_image(tmp_path):
+    (tmp_path / "notes.txt").write_text("not an image")
+    return tmp_path / "notes.txt"
+
+
+def many_colours_png(tmp_path):
+    return saved_png(photo(20, 20), tmp_path / "many.png")
+
+
+# a call on an image of colours, given tmp_path, and the error it raises (a
+# DazError's code, or a Python error class)
+BAD_REDUCTIONS = [
+    (lambda t: daz.encode(photo(4, 4), colors=1), -14),
+    (lambda t: daz.encode(photo(4, 4), colors=257), -14),
+    (lambda t: daz.encode(photo(4, 4), transparent=256), -1),
+    (lambda t: daz.encode(photo(4, 4), transparent=4, colors=4), -1),
+    (lambda t: daz.encode(numpy.zeros((2, 2, 2), numpy.uint8)), -1),  # 2 channels: no image
+    (lambda t: daz.encode(numpy.zeros((0, 5, 3), numpy.uint8)), -1),  # no pixels
+    (lambda t: daz.encode(photo(4, 4), background=(1, 2)), TypeError),
+    (lambda t: daz.encode(photo(4, 4), palette=not_an_image(t)), -22),
+    (lambda t: daz.encode(photo(4, 4), palette=many_colours_png(t)), -24),
+    (lambda t: daz.encode(photo(4, 4), palette=t / "missing.png"), FileNotFoundError),
+    (lambda t: daz.encode(photo(4, 4), palette=[]), -1),
+    (lambda t: daz.encode(photo(300, 300), limits=daz.Limits(max_pixels=1000)), -3),
+    (lambda t: daz.encode(image(4, 4, 3)), TypeError),                # indices need a palette
+    (lambda t: daz.reduce(not_an_image(t), t / "out.daz"), -22),
+    (lambda t: daz.reduce(b"\x89PNG\r\n\x1a\n" + bytes(40), io.BytesIO()), -12),
+    (lambda t: daz.load_palette(many_colours_png(t)), -24),
+]
+
+
+@pytest.mark.parametrize("call,error", BAD_REDUCTIONS, ids=range(len(BAD_REDUCTIONS)))
+def test_a_bad_reduction_raises_a_daz_error(tmp_path, call, error):
+    with pytest.raises(daz.DazError if isinstance(error, int) else error) as caught:
+        call(tmp_path)
+    if isinstance(error, int):
+        assert caught.value.code == error
+    assert not (tmp_path / "out.daz").exists()
 
 
 # (daz bytes, code): every source kind gives the same error

@@ -18,14 +18,16 @@ import daz.batch
 from daz.batch import main, parse_key
 
 KEY, COLORS = 0x1F2E, 2  # every palette here has 2 entries or more
+REDUCED = {"truecolour", "onebit"}  # no palette: reduced, as rgbdaz reduces them
 
 
 @pytest.fixture(scope="module")
 def corpus(tmp_path_factory):
     """63 entries: 8- and 4-bit bitmaps, indexed PNGs of 1 to 8 bits, a PGM
-    (which only the library reads), and bad ones (51 convert), a link loop,
-    a link to nothing and a FIFO; with what the commands write for each
-    image (None: refused), for the PGM what pngdaz writes for its twin PNG."""
+    (which only the library reads), images without a palette, and bad ones
+    (53 convert), a link loop, a link to nothing and a FIFO; with what the
+    commands write for each image (None: refused), for the PGM what pngdaz
+    writes for its twin PNG."""
     folder = tmp_path_factory.mktemp("sources")
     twins = tmp_path_factory.mktemp("twins")
     rng = random.Random(9)
@@ -67,7 +69,7 @@ def corpus(tmp_path_factory):
             continue
         if start not in (b"BM", b"\x89P"):
             continue
-        command = "pngdaz" if start == b"\x89P" else "orvx"
+        command = "rgbdaz" if source.stem in REDUCED else "pngdaz" if start == b"\x89P" else "orvx"
         expected[source.stem] = reference(command, source, out / (source.stem + ".daz"),
                                           COLORS, KEY)
     return folder, expected
@@ -99,18 +101,18 @@ def test_a_batch_writes_what_the_commands_write(corpus, tmp_path, capsys, reques
     assert written == {stem: data for stem, data in expected.items()
                        if data is not None and stem != "bmp3"}
     refused = {stem for stem, data in expected.items() if data is None}
-    assert {"broken", "header", "onebit", "truecolour", "short"} <= refused
-    assert "greys" in written and len(written) == 50
+    assert {"broken", "header", "short"} <= refused and not REDUCED & refused
+    assert "greys" in written and len(written) == 52
     assert status == 1
     # every entry but the subfolder counted once
     counts = {line.split(":")[0]: int(line.split()[1]) for line in printed.splitlines()
               if not line.startswith(" ")}
-    assert counts == {"converted": 50, "failed": len(refused) + 3, "skipped": 5}
+    assert counts == {"converted": 52, "failed": len(refused) + 3, "skipped": 5}
+    assert "converted: 52 (2 reduced, " in printed
     listed = {line.split(": ")[0].rsplit("/", 1)[1].split(".")[0]
               for line in printed.splitlines() if line.startswith("  ")}
     assert listed == refused | {"notes", "data", "empty", "png5", "loop", "nowhere", "pipe",
                                 "bmp3"}
-    assert "truecolour.png: PNG without a palette" in printed  # the library's reason
     # what failed on a worker, and why
     assert f"bmp3.bmp: output file cannot be created: {tmp_path}/out/bmp3.daz (Is a directory)" \
         in printed
@@ -124,6 +126,8 @@ def test_a_batch_writes_what_the_commands_write(corpus, tmp_path, capsys, reques
     ["convert", "x.bmp", "--out", "o", "--key", "-1"],
     ["convert", "x.bmp", "--out", "o", "--colors", "-3"],
     ["convert", "x.bmp", "--out", "o", "--jobs", "0"],
+    ["convert", "x.bmp", "--out", "o", "--palette", "missing.png"],
+    ["convert", "x.bmp", "--out", "o", "--palette", "x.bmp", "--colors", "4"],
     ["convert", "x.bmp", "--out", "o", "--scheduler", "nonsense"],
     ["convert", "x.bmp", "--out", "o", "--scheduler", "unknown://host:8786"],
     ["convert", "x.bmp"],
@@ -137,6 +141,48 @@ def test_a_wrong_command_line_exits_with_2(tmp_path, monkeypatch, capsys, argv):
     assert caught.value.code == 2
     assert not (tmp_path / "o").exists()
     assert capsys.readouterr().err.splitlines()[-1].startswith("python -m daz")
+
+
+# options; what every image gets: the rgbdaz options and colours, or None for
+# the palette images' commands and rgbdaz for the others
+BATCH_REDUCTIONS = [
+    ([], None),
+    (["--colors", "16"], None),
+    (["--dither", "--colors", "16"], (("-d",), 16)),
+    (["--palette", "palette.png"], (("-p", "palette.png"), 0)),
+    (["--palette", "palette.png", "--dither", "--jobs", "2"], (("-d", "-p", "palette.png"), 0)),
+]
+
+
+@pytest.mark.parametrize("options,every", BATCH_REDUCTIONS)
+def test_photos_are_reduced_and_palette_images_converted_as_before(tmp_path, capsys, options,
+                                                                   every):
+    from conftest import few_colours, photo
+    photos = tmp_path / "photos"
+    photos.mkdir()
+    Image.fromarray(photo(40, 30)).save(photos / "rgb.png")
+    Image.fromarray(photo(17, 9, channels=4)).save(photos / "rgba.png")
+    Image.fromarray(photo(21, 8)).save(photos / "rgb24.bmp")
+    Image.fromarray(photo(21, 8)).convert("L").save(photos / "grey.png")
+    Image.fromarray(few_colours(9, 9, 6)).convert("P").save(photos / "indexed.png")
+    shutil.copy(REPO / "samples/sample8.bmp", photos / "sample8.bmp")
+    Image.fromarray(few_colours(3, 2, 6)).save(tmp_path / "palette.png")  # 6 colours, no PLTE
+    options = [str(tmp_path / o) if o == "palette.png" else o for o in options]
+    assert main(["convert", str(photos), "--out", str(tmp_path / "out")] + options) == 0
+    colors = int(options[options.index("--colors") + 1]) if "--colors" in options else 0
+    reduced = 0
+    for source in sorted(photos.iterdir()):
+        flags, count = every or ((), colors)
+        palette_image = source.stem in ("indexed", "sample8")
+        if every is None and palette_image:
+            made = reference("pngdaz" if source.suffix == ".png" else "orvx", source,
+                             tmp_path / "ref.daz", colors)
+        else:
+            made = reference("rgbdaz", source, tmp_path / "ref.daz", count,
+                             options=[tmp_path / f if f == "palette.png" else f for f in flags])
+            reduced += 1
+        assert (tmp_path / "out" / (source.stem + ".daz")).read_bytes() == made, source.name
+    assert f"converted: 6 ({reduced} reduced" in capsys.readouterr().out
 
 
 def closed_port() -> str:

@@ -141,9 +141,53 @@ def test_a_daz_cut_short_is_an_error_unless_truncated_images_load(monkeypatch, h
     assert rows.tolist() == expected
 
 
-def test_saving_anything_but_palette_images_is_refused(tmp_path):
-    with pytest.raises(OSError, match="cannot write mode RGB as DAZ"):
-        Image.new("RGB", (2, 2)).save(tmp_path / "x.daz")
+@pytest.mark.parametrize("mode", ["I", "F", "CMYK", "I;16"])
+def test_saving_a_mode_the_library_cannot_reduce_is_refused(tmp_path, mode):
+    with pytest.raises(OSError, match=f"cannot write mode {mode} as DAZ"):
+        Image.new(mode, (2, 2)).save(tmp_path / "x.daz")
+
+
+PALETTE = bytes([0, 0, 0, 255, 255, 255, 255, 0, 0, 0, 128, 0, 0, 0, 255, 200, 180, 20])
+
+# mode, save options, rgbdaz's options for Pillow's PNG of the same image
+SAVES = [
+    ("RGB", {}, ()),
+    ("RGB", {"colors": 16, "dither": True, "key": 0x1F2E}, ("-d",)),
+    ("RGB", {"palette": PALETTE}, ("-p", "palette.png")),
+    ("RGBA", {"transparent": 0, "background": (255, 255, 255)}, ("-t", 0, "-s", "ffffff")),
+    ("RGBA", {"colors": 5}, ()),
+    ("L", {}, ()),                                   # 256 greys at most: kept exactly
+    ("L", {"colors": 8, "dither": True}, ("-d",)),
+    ("LA", {"colors": 30}, ()),
+    ("1", {}, ()),
+    ("P", {"dither": True, "colors": 4}, ("-d",)),   # a palette image reduced all the same
+    ("P", {"palette": "palette.png"}, ("-p", "palette.png")),
+]
+
+
+@pytest.mark.parametrize("mode,options,flags", SAVES)
+def test_saving_other_modes_reduces_as_rgbdaz_reduces_their_png(tmp_path, mode, options, flags):
+    from conftest import photo
+    table = Image.frombytes("P", (6, 1), bytes(range(6)))
+    table.putpalette(PALETTE)
+    table.save(tmp_path / "palette.png")
+    if mode == "P":
+        image = palette_image(40, 20, 200)
+    else:
+        image = Image.fromarray(photo(40, 20, 4 if mode in ("RGBA", "LA") else 3)).convert(mode)
+    image.save(tmp_path / "x.png")
+    if options.get("palette") == "palette.png":
+        options = dict(options, palette=tmp_path / "palette.png")
+    flags = [tmp_path / flag if flag == "palette.png" else flag for flag in flags]
+    expected = reference("rgbdaz", tmp_path / "x.png", tmp_path / "ref.daz",
+                         options.get("colors", 0), options.get("key", 0), flags)
+    image.save(tmp_path / "x.daz", **options)
+    assert (tmp_path / "x.daz").read_bytes() == expected
+    back = Image.open(tmp_path / "x.daz")
+    if mode in ("L", "1") and not options:
+        assert numpy.array_equal(numpy.asarray(back.convert(mode)), numpy.asarray(image))
+    if "palette" in options:
+        assert back.getpalette()[:18] == list(PALETTE)
 
 
 def test_a_key_given_on_save_wins_over_the_one_opened(tmp_path):

@@ -1,8 +1,11 @@
-// wu.cpp - Wu's colour quantizer (X. Wu, "Efficient statistical computations
-// for optimal color quantization", Graphics Gems II, 1991): the colour cube
-// at 5 bits a channel, cumulative moments of each cell, and boxes cut in
-// turn, always the one of largest weighted variance, at the plane that
-// leaves the least variance in its two halves. Integer moments throughout;
+// wu.cpp - Wu's variance-minimising cut (X. Wu, "Efficient statistical
+// computations for optimal color quantization", Graphics Gems II, 1991) on
+// the exact histogram rather than a coarse colour cube: boxes of colours are
+// cut in turn, always the one of largest weighted variance, at the plane
+// (one channel value) that leaves the least variance in its two halves. A
+// box's colours are tallied by value along each channel (256 bins), so a cut
+// costs one pass over its colours and 3 x 255 candidate planes, and no cell
+// ever merges two colours the cube would not tell apart. Integer moments;
 // the squares of sums need 128 bits.
 #include "quantize/quantize_internal.h"
 
@@ -13,153 +16,136 @@ namespace {
 
 __extension__ typedef __int128 Int128;
 
-constexpr int kBits = 5;
-constexpr int kSide = (1 << kBits) + 1; // index 0: the empty prefix
-
 struct Moments {
     int64_t w = 0;
-    int64_t r = 0;
-    int64_t g = 0;
-    int64_t b = 0;
-    int64_t r2 = 0;
-    int64_t g2 = 0;
-    int64_t b2 = 0;
-    Moments& operator+=(const Moments& o) {
-        w += o.w, r += o.r, g += o.g, b += o.b, r2 += o.r2, g2 += o.g2, b2 += o.b2;
-        return *this;
-    }
-    Moments& operator-=(const Moments& o) {
-        w -= o.w, r -= o.r, g -= o.g, b -= o.b, r2 -= o.r2, g2 -= o.g2, b2 -= o.b2;
-        return *this;
-    }
+    std::array<int64_t, 3> s{};  // sums by channel
+    std::array<int64_t, 3> s2{}; // sums of squares
 };
-Moments operator-(Moments a, const Moments& b) { return a -= b; }
 
-inline size_t at(int r, int g, int b) {
-    return (static_cast<size_t>(r) * kSide + static_cast<size_t>(g)) * kSide +
-           static_cast<size_t>(b);
-}
+int value(const Rgb& c, size_t axis) { return axis == 0 ? c.r : axis == 1 ? c.g : c.b; }
 
-// (r0, r1] x (g0, g1] x (b0, b1] in cell coordinates 0..32.
+// A box: the colours order[begin, end) and their moments.
 struct Box {
-    std::array<int, 3> lo{};
-    std::array<int, 3> hi{};
+    size_t begin = 0;
+    size_t end = 0;
+    Moments m;
+    Int128 variance = 0;
 };
 
-class Cube {
+class Cutter {
   public:
-    explicit Cube(const std::vector<HistEntry>& histogram, const Weights& w)
-        : m_(static_cast<size_t>(kSide) * kSide * kSide), w_(w) {
-        for (const HistEntry& e : histogram) {
-            Moments& m = m_[at((e.color.r >> (8 - kBits)) + 1, (e.color.g >> (8 - kBits)) + 1,
-                               (e.color.b >> (8 - kBits)) + 1)];
+    Cutter(const std::vector<HistEntry>& histogram, const Weights& w)
+        : h_(histogram), weight_{w.r, w.g, w.b} {
+        order_.resize(h_.size());
+        for (size_t i = 0; i < order_.size(); ++i) {
+            order_[i] = static_cast<uint32_t>(i);
+        }
+    }
+
+    // Sum over channels of weight x (channel sum)^2 / count: what a cut
+    // maximises over its two halves.
+    Int128 spread(int64_t w, const std::array<int64_t, 3>& s) const {
+        if (w <= 0) {
+            return 0;
+        }
+        Int128 total = 0;
+        for (size_t c = 0; c < 3; ++c) {
+            total += static_cast<Int128>(weight_[c]) * s[c] * s[c];
+        }
+        return total / w;
+    }
+
+    Box make(size_t begin, size_t end) const {
+        Box box;
+        box.begin = begin;
+        box.end = end;
+        for (size_t i = begin; i < end; ++i) {
+            const HistEntry& e = h_[order_[i]];
             const int64_t n = e.count;
-            m.w += n;
-            m.r += n * e.color.r;
-            m.g += n * e.color.g;
-            m.b += n * e.color.b;
-            m.r2 += n * e.color.r * e.color.r;
-            m.g2 += n * e.color.g * e.color.g;
-            m.b2 += n * e.color.b * e.color.b;
-        }
-        // Cumulative along each axis in turn.
-        for (int r = 1; r < kSide; ++r) {
-            for (int g = 1; g < kSide; ++g) {
-                for (int b = 1; b < kSide; ++b) {
-                    m_[at(r, g, b)] += m_[at(r, g, b - 1)];
-                }
+            box.m.w += n;
+            for (size_t c = 0; c < 3; ++c) {
+                const int64_t v = value(e.color, c);
+                box.m.s[c] += n * v;
+                box.m.s2[c] += n * v * v;
             }
         }
-        for (int r = 1; r < kSide; ++r) {
-            for (int g = 1; g < kSide; ++g) {
-                for (int b = 1; b < kSide; ++b) {
-                    m_[at(r, g, b)] += m_[at(r, g - 1, b)];
-                }
-            }
+        Int128 squares = 0;
+        for (size_t c = 0; c < 3; ++c) {
+            squares += static_cast<Int128>(weight_[c]) * box.m.s2[c];
         }
-        for (int r = 1; r < kSide; ++r) {
-            for (int g = 1; g < kSide; ++g) {
-                for (int b = 1; b < kSide; ++b) {
-                    m_[at(r, g, b)] += m_[at(r - 1, g, b)];
-                }
-            }
-        }
+        box.variance = end - begin > 1 ? squares - spread(box.m.w, box.m.s) : 0;
+        return box;
     }
 
-    Moments volume(const Box& x) const {
-        const auto& l = x.lo;
-        const auto& h = x.hi;
-        Moments s = m_[at(h[0], h[1], h[2])];
-        s -= m_[at(h[0], h[1], l[2])];
-        s -= m_[at(h[0], l[1], h[2])];
-        s += m_[at(h[0], l[1], l[2])];
-        s -= m_[at(l[0], h[1], h[2])];
-        s += m_[at(l[0], h[1], l[2])];
-        s += m_[at(l[0], l[1], h[2])];
-        s -= m_[at(l[0], l[1], l[2])];
-        return s;
-    }
+    Box whole() const { return make(0, order_.size()); }
 
-    // Sum over channels of weight x (sum of the channel)^2 / count: the
-    // part of the variance that a cut changes (larger is better).
-    Int128 spread(const Moments& m) const {
-        if (m.w <= 0) {
-            return 0;
-        }
-        const Int128 s = static_cast<Int128>(w_.r) * m.r * m.r +
-                         static_cast<Int128>(w_.g) * m.g * m.g +
-                         static_cast<Int128>(w_.b) * m.b * m.b;
-        return s / m.w;
-    }
-
-    // The weighted sum of squared deviations from the mean.
-    Int128 variance(const Box& x) const {
-        const Moments m = volume(x);
-        if (m.w <= 0) {
-            return 0;
-        }
-        const Int128 squares = static_cast<Int128>(w_.r) * m.r2 +
-                               static_cast<Int128>(w_.g) * m.g2 +
-                               static_cast<Int128>(w_.b) * m.b2;
-        return squares - spread(m);
-    }
-
-    // Cuts box in two at the best plane; false when no plane leaves both
-    // halves with pixels.
-    bool cut(Box& box, Box& other) const {
-        const Moments whole = volume(box);
+    // Cuts box in two; false when all its colours share every channel's
+    // plane (one colour).
+    bool cut(Box& box, Box& other) {
         Int128 best = -1;
         size_t bestAxis = 3;
         int bestAt = 0;
         for (size_t axis = 0; axis < 3; ++axis) {
-            for (int c = box.lo[axis] + 1; c < box.hi[axis]; ++c) {
-                Box half = box;
-                half.hi[axis] = c;
-                const Moments a = volume(half);
-                const Moments b = whole - a;
-                if (a.w == 0 || b.w == 0) {
+            std::array<int64_t, 256> w{};
+            std::array<std::array<int64_t, 3>, 256> s{};
+            for (size_t i = box.begin; i < box.end; ++i) {
+                const HistEntry& e = h_[order_[i]];
+                const size_t v = static_cast<size_t>(value(e.color, axis));
+                w[v] += e.count;
+                s[v][0] += static_cast<int64_t>(e.count) * e.color.r;
+                s[v][1] += static_cast<int64_t>(e.count) * e.color.g;
+                s[v][2] += static_cast<int64_t>(e.count) * e.color.b;
+            }
+            int64_t lowW = 0;
+            std::array<int64_t, 3> low{};
+            for (int at = 0; at < 255; ++at) {
+                const size_t v = static_cast<size_t>(at);
+                if (w[v] == 0) {
                     continue;
                 }
-                const Int128 value = spread(a) + spread(b);
-                if (value > best) {
-                    best = value;
+                lowW += w[v];
+                for (size_t c = 0; c < 3; ++c) {
+                    low[c] += s[v][c];
+                }
+                const int64_t highW = box.m.w - lowW;
+                if (highW == 0) {
+                    break;
+                }
+                std::array<int64_t, 3> high{};
+                for (size_t c = 0; c < 3; ++c) {
+                    high[c] = box.m.s[c] - low[c];
+                }
+                const Int128 gain = spread(lowW, low) + spread(highW, high);
+                if (gain > best) {
+                    best = gain;
                     bestAxis = axis;
-                    bestAt = c;
+                    bestAt = at;
                 }
             }
         }
         if (bestAxis == 3) {
             return false;
         }
-        other = box;
-        box.hi[bestAxis] = bestAt;
-        other.lo[bestAxis] = bestAt;
+        // Colours at or below the plane first; the order within each half
+        // changes no sum.
+        size_t i = box.begin;
+        size_t j = box.end;
+        while (i < j) {
+            if (value(h_[order_[i]].color, bestAxis) <= bestAt) {
+                ++i;
+            } else {
+                std::swap(order_[i], order_[--j]);
+            }
+        }
+        other = make(i, box.end);
+        box = make(box.begin, i);
         return true;
     }
 
   private:
-    std::vector<Moments> m_;
-    Weights w_;
+    const std::vector<HistEntry>& h_;
+    std::array<int64_t, 3> weight_;
+    std::vector<uint32_t> order_;
 };
 
 } // namespace
@@ -169,39 +155,31 @@ std::vector<Rgb> wuCut(const std::vector<HistEntry>& histogram, int count, const
     if (histogram.empty() || count <= 0) {
         return means;
     }
-    const Cube cube(histogram, w);
-    std::vector<Box> boxes(1);
-    boxes[0].hi = {kSide - 1, kSide - 1, kSide - 1};
-    std::vector<Int128> variance(1, cube.variance(boxes[0]));
+    Cutter cutter(histogram, w);
+    std::vector<Box> boxes{cutter.whole()};
     while (static_cast<int>(boxes.size()) < count) {
         // The box of largest variance, the first of equals.
-        int next = -1;
-        for (int i = 0; i < static_cast<int>(boxes.size()); ++i) {
-            if (variance[static_cast<size_t>(i)] > 0 &&
-                (next < 0 || variance[static_cast<size_t>(i)] > variance[static_cast<size_t>(next)])) {
+        size_t next = boxes.size();
+        for (size_t i = 0; i < boxes.size(); ++i) {
+            if (boxes[i].variance > 0 && (next == boxes.size() || boxes[i].variance > boxes[next].variance)) {
                 next = i;
             }
         }
-        if (next < 0) {
+        if (next == boxes.size()) {
             break;
         }
         Box other;
-        if (!cube.cut(boxes[static_cast<size_t>(next)], other)) {
-            variance[static_cast<size_t>(next)] = 0;
+        if (!cutter.cut(boxes[next], other)) {
+            boxes[next].variance = 0;
             continue;
         }
         boxes.push_back(other);
-        variance[static_cast<size_t>(next)] = cube.variance(boxes[static_cast<size_t>(next)]);
-        variance.push_back(cube.variance(other));
     }
     for (const Box& box : boxes) {
-        const Moments m = cube.volume(box);
-        if (m.w <= 0) {
-            continue;
-        }
-        means.push_back({static_cast<int>((m.r + m.w / 2) / m.w),
-                         static_cast<int>((m.g + m.w / 2) / m.w),
-                         static_cast<int>((m.b + m.w / 2) / m.w)});
+        const Moments& m = box.m;
+        means.push_back({static_cast<int>((m.s[0] + m.w / 2) / m.w),
+                         static_cast<int>((m.s[1] + m.w / 2) / m.w),
+                         static_cast<int>((m.s[2] + m.w / 2) / m.w)});
     }
     return means;
 }

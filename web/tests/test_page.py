@@ -85,12 +85,21 @@ def open_page(browser, address: str) -> None:
         lambda b: b.execute_script("return document.body.dataset.state") == "ready")
 
 
-def load(browser, path: Path, colors: str = "0", key: str = "0") -> None:
-    """Types the arguments, opens the file and waits for the page's result."""
+def load(browser, path: Path, colors: str = "0", key: str = "0", options: tuple = ()) -> None:
+    """Types the arguments, sets dithering and the palette file as rgbdaz's
+    options (-d, -p FILE) say, opens the file and waits for the page's
+    result."""
     for field, value in (("colors", colors), ("key", key)):
         element = browser.find_element(By.ID, field)
         element.clear()
         element.send_keys(value)
+    dither = browser.find_element(By.ID, "dither")
+    if dither.is_selected() != ("-d" in options):
+        dither.click()
+    browser.find_element(By.ID, "no-palette").click()
+    if "-p" in options:
+        palette = Path(options[options.index("-p") + 1])
+        browser.find_element(By.ID, "palette-file").send_keys(str(palette.resolve()))
     pick(browser, path)
 
 
@@ -186,6 +195,35 @@ def indexed_pngs() -> list[Path]:
     return made + [WORK / "interlaced.png", WORK / "grey.png"]
 
 
+def photos() -> list[Path]:
+    """Truecolour PNGs, with and without alpha, of some thousand colours."""
+    made = []
+    for mode in ("RGB", "RGBA"):
+        image = Image.new(mode, (61, 23))
+        image.putdata([(x * 4, y * 11, (x * y) % 256, 255 - x * 3)[:len(mode)]
+                       for y in range(23) for x in range(61)])
+        made.append(WORK / f"foto-{mode.lower()}.png")
+        image.save(made[-1])
+    return made
+
+
+def palette_files() -> list[Path]:
+    """Files to map onto: a palette PNG, a daz file, a bitmap, and a text
+    file that gives no palette."""
+    png = WORK / "tavolozza.png"
+    image = Image.new("P", (8, 1))
+    image.putpalette([0, 0, 0, 255, 255, 255, 230, 30, 30, 30, 160, 40, 20, 40, 200,
+                      250, 220, 30, 120, 120, 120, 90, 40, 10])
+    image.putdata(list(range(8)))
+    image.save(png)
+    daz = WORK / "tavolozza.daz"
+    subprocess.run([str(REFERENCE / "orvx"), "-c", str(SOURCE / "samples/sample4.bmp"), str(daz)],
+                   capture_output=True, check=True)
+    text = WORK / "non-tavolozza.txt"
+    text.write_text("niente colori\n")
+    return [png, daz, SOURCE / "samples/sample8.bmp", text]
+
+
 # The commands' saved hostile daz files that hold no daz image: the page
 # takes them by their content, not as daz files (the empty one is in
 # bad_files, the bitmap one in image_cases).
@@ -202,23 +240,45 @@ def image_cases() -> list[tuple[Path, str, str]]:
     files.append(disguised)
     files.append(WORK / "dazbmp-not-daz.daz")
     files[-1].write_bytes((SOURCE / "fuzz/regressions/dazbmp/not-daz").read_bytes())
-    cases = [(SOURCE / "samples/sample8.bmp", colors, key) for colors, key in ARGUMENTS]
-    cases += [(path, *ARGUMENTS[i % len(ARGUMENTS)]) for i, path in enumerate(files)]
+    files += photos()
+    cases = [(SOURCE / "samples/sample8.bmp", colors, key, ()) for colors, key in ARGUMENTS]
+    cases += [(path, *ARGUMENTS[i % len(ARGUMENTS)], ()) for i, path in enumerate(files)]
+    # Dithering, and palettes to map onto: every image reduced, as rgbdaz
+    # reduces it, palette images too.
+    png, daz, bmp, text = palette_files()
+    for path, colors, options in (
+            (WORK / "foto-rgb.png", "16", ("-d",)), (WORK / "foto-rgba.png", "0", ("-d",)),
+            (SOURCE / "samples/sample8.bmp", "20", ("-d",)),
+            (WORK / "foto-rgb.png", "0", ("-p", png)), (WORK / "foto-rgba.png", "0", ("-p", daz)),
+            (WORK / "indexed8.png", "0", ("-d", "-p", bmp)),
+            (SOURCE / "samples/sample4.bmp", "0", ("-p", png)),
+            (WORK / "foto-rgb.png", "0", ("-p", text))):
+        cases.append((path, colors, "1f2e", options))
     return cases
+
+
+# What orvx -c and pngdaz say of an image without a palette: the page then
+# reduces it, as rgbdaz does.
+NO_PALETTE = ("Puoi convertire solo PNG con tavolozza", "Puoi convertire solo BMP a 16 o 256")
 
 
 def test_images_give_the_commands_daz_files_and_lines(browser, url):
     open_page(browser, url)
-    converted = 0
-    for path, colors, key in image_cases():
+    converted = reduced = 0
+    for path, colors, key, options in image_cases():
         png = path.read_bytes()[:4] == b"\x89PNG"
-        if png:
+        if options:
+            lines, daz = [], None
+        elif png:
             lines, daz = native("pngdaz", [str(path)], [colors, key])
         else:
             lines, daz = native("orvx", ["-c", str(path)], [colors, key])
-        load(browser, path, colors, key)
+        made = options or (daz is None and lines[0].startswith(NO_PALETTE))
+        if made:
+            lines, daz = native("rgbdaz", [*map(str, options), str(path)], [colors, key])
+        load(browser, path, colors, key, options)
         got = downloads(browser)
-        case = f"{path.name} {colors} {key}"
+        case = f"{path.name} {colors} {key} {options}"
         told = "PNG" if png else "BMP" if path.read_bytes()[:2] == b"BM" else None
         assert fact_value(browser, "Formato") == told, case
         if daz is None:
@@ -228,7 +288,10 @@ def test_images_give_the_commands_daz_files_and_lines(browser, url):
             assert got == {f"{stem(path)}.daz": daz}, case
             assert status_lines(browser) == lines, case
             converted += 1
-    assert converted >= 30
+            if made:  # the preview is the daz file made
+                assert_preview(browser, daz)
+                reduced += 1
+    assert converted >= 30 and reduced >= 10
 
 
 def grey_twins(width: int, height: int, maxval: int) -> tuple[Path, Path]:

@@ -1,8 +1,9 @@
 // qt_plugin_test.cpp - the daz plugin as Qt programs use it, found on
 // QT_PLUGIN_PATH only: QImageReader against daz_decode (indices, palette,
 // undefined colour, texts) on files, files cut short, a pipe and hostile
-// input; QImageWriter against pngdaz's bytes for the same indexed PNG.
-//   qt6-daz-test SOURCE_DIR PNGDAZ
+// input; QImageWriter against pngdaz's bytes for the same indexed PNG, and
+// for an image of more than 256 colours against rgbdaz's for its PNG.
+//   qt6-daz-test SOURCE_DIR PNGDAZ RGBDAZ
 #include <daz/daz.h>
 
 #include <QBuffer>
@@ -141,10 +142,12 @@ QByteArray header(quint16 width, qint16 height, quint16 bits, qint16 colors, int
     return bytes + QByteArray(rest, '\0');
 }
 
-QByteArray written(const QImage& image, const QMap<QString, QString>& texts = {}) {
+QByteArray written(const QImage& image, const QMap<QString, QString>& texts = {},
+                   const QByteArray& subType = {}) {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "daz");
+    writer.setSubType(subType);
     for (auto text = texts.begin(); text != texts.end(); ++text) {
         writer.setText(text.key(), text.value());
     }
@@ -267,12 +270,40 @@ int main(int argc, char** argv) {
              {"key", "1ffff"}, {"key", "chiave"}, {"colors", "257"}, {"colors", "-1"}}) {
         check(written(read, {{text, value}}).isEmpty(), text + " " + value + ": written");
     }
-    QImage many(17, 16, QImage::Format_RGB32); // no colour table, 272 colours
+
+    // More than 256 colours: reduced as rgbdaz reduces the image's PNG.
+    // name | image | sub-type | colors text | rgbdaz's options
+    QImage many(17, 16, QImage::Format_RGB32), faded(40, 30, QImage::Format_ARGB32);
     for (int i = 0; i < 17 * 16; ++i) {
-        many.setPixel(i % 17, i / 17, qRgb(i % 256, i / 256, 0));
+        many.setPixel(i % 17, i / 17, qRgb(i % 256, i / 256, 0)); // 272 colours
+    }
+    for (int i = 0; i < 40 * 30; ++i) {
+        faded.setPixel(i % 40, i / 40, qRgba(i % 40 * 6, i / 40 * 8, i % 7 * 30, i / 40 * 8));
+    }
+    const std::vector<std::tuple<QString, QImage, QByteArray, QString, QStringList>> photos = {
+        {"272 colours to 256", many, "", "", {"0", "0"}},
+        {"272 colours to 16, dithered", many, "dithered", "16", {"-d", "16", "0"}},
+        {"alpha over black, to 40", faded, "nearest", "40", {"40", "0"}},
+    };
+    for (const auto& [name, image, subType, colors, options] : photos) {
+        const QString png = work.filePath("photo.png"), reference = work.filePath("photo.daz");
+        check(image.save(png, "PNG"), name + ": PNG not saved");
+        QStringList arguments = options;
+        arguments.insert(arguments.size() - 2, png);
+        arguments.insert(arguments.size() - 2, reference);
+        QProcess rgbdaz;
+        rgbdaz.setStandardOutputFile(QProcess::nullDevice());
+        rgbdaz.start(QString::fromLocal8Bit(argv[3]), arguments);
+        check(rgbdaz.waitForFinished(-1) && rgbdaz.exitCode() == 0, name + ": rgbdaz");
+        const QMap<QString, QString> texts = colors.isEmpty()
+                                                 ? QMap<QString, QString>{}
+                                                 : QMap<QString, QString>{{"colors", colors}};
+        const QByteArray bytes = written(image, texts, subType);
+        check(!bytes.isEmpty() && bytes == fileBytes(reference), name + warnings);
     }
     warnings.clear();
-    check(written(many).isEmpty() && warnings.contains("more than 256 colours"), "272 colours");
+    check(written(many, {{"colors", "1"}}).isEmpty() && warnings.startsWith("daz: "),
+          "272 colours to 1: written");
 
     std::printf(failures > 0 ? "%d failures\n" : "all passed\n", failures);
     return failures > 0 ? 1 : 0;

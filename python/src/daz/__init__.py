@@ -1,10 +1,14 @@
 """Read and write daz images, and convert palette BMP and indexed PNG files
-into them, through libdaz (linked into the extension daz._daz).
+into them, through libdaz (linked into the extension daz._daz); reduce
+images of any colours to a palette, or map them onto one.
 
     info = daz.inspect("x.daz")            # header, palette, rows present
     image = daz.decode("x.daz")            # image.indices: (rows, width) bytes
     data = daz.encode(indices, palette, key=0x1f2e, colors=200)
+    data = daz.encode(rgb, colors=64, dither=True)      # (h, w, 3) or (h, w, 4)
+    data = daz.encode(rgb, palette="palette.png")       # mapped onto its palette
     daz.convert("in.png", "out.daz", colors=200, key=0x1f2e)
+    daz.reduce("photo.png", "out.daz", colors=64, dither=True)
 
 A source is a path (str or os.PathLike), a bytes-like object, or a binary
 file object. Failures raise DazError subclasses (see daz._errors).
@@ -18,12 +22,13 @@ from dataclasses import dataclass
 from typing import BinaryIO, Iterable, Optional, Sequence, Tuple, Union
 
 from . import _daz
-from ._errors import (ERR_ARGUMENT, ERR_CREATE, ERR_OPEN, ERR_READ, ERR_TOO_BIG_TO_HOLD,
-                      ERR_WRITE, DazError, DazFormatError, DazIOError, from_code)
+from ._errors import (ERR_ARGUMENT, ERR_COLORS, ERR_CREATE, ERR_OPEN, ERR_READ,
+                      ERR_TOO_BIG_TO_HOLD, ERR_WRITE, DazError, DazFormatError, DazIOError,
+                      from_code)
 
 __all__ = ["DazError", "DazFormatError", "DazIOError", "DazImage", "DazInfo", "Indices",
-           "Limits", "convert", "decode", "default_limits", "encode", "inspect", "write_safely",
-           "__version__", "library_version"]
+           "Limits", "convert", "decode", "default_limits", "encode", "inspect", "load_palette",
+           "quantize", "reduce", "write_safely", "__version__", "library_version"]
 
 __version__: str = _daz.HEADER_VERSION
 library_version: str = _daz.version()
@@ -31,6 +36,10 @@ Indices = _daz.Indices
 
 Source = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, BinaryIO]
 Palette = Union[bytes, bytearray, Iterable[Sequence[int]]]
+# A palette to map onto: entries as above, or a daz, BMP or PNG file (a path,
+# or its bytes) whose palette daz_load_palette reads.
+PaletteSource = Union[Palette, str, "os.PathLike[str]", BinaryIO]
+Colour = Tuple[int, int, int]
 
 
 def _whole(name: str, value: object) -> int:
@@ -267,9 +276,118 @@ def _palette_bytes(palette: Palette) -> Tuple[bytes, int]:
     return b"".join(entry.ljust(4, b"\0") for entry in entries), len(entries)
 
 
-def encode(indices: object, palette: Palette, key: int = 0, colors: int = 0, *,
-           width: Optional[int] = None, height: Optional[int] = None,
-           bits: Optional[int] = None, top_down: bool = False) -> bytes:
+def _pixels(image: object) -> Optional[memoryview]:
+    """A (height, width, 3 or 4) buffer of bytes, C-contiguous, or None for
+    anything else (indices)."""
+    view = memoryview(image)  # type: ignore[arg-type]
+    if view.ndim != 3 or view.itemsize != 1 or view.shape[2] not in (3, 4):  # type: ignore
+        return None
+    if view.c_contiguous or 0 in view.shape:  # type: ignore[operator]
+        return view
+    return memoryview(view.tobytes()).cast("B", view.shape)  # type: ignore[arg-type]
+
+
+def _reduction(colors: int, dither: bool, transparent: Optional[int], background: Colour,
+               palette: Optional[PaletteSource], limits: tuple) -> Tuple[tuple, Optional[bytes]]:
+    """The options as the extension takes them, and the palette to map onto
+    (None: reduce), as rgbdaz reads them: colors 2..256 to reduce to, or 1
+    to the palette's entries, its first entries mapped onto; 0 for 256 or
+    all of them. DAZ_ERR_COLORS past that."""
+    colors = _whole("colors", colors)
+    table = _mapping_palette(palette, limits)
+    most = 256 if table is None else len(table) // 4
+    if colors != 0 and not (2 if table is None else 1) <= colors <= most:
+        raise from_code(ERR_COLORS)
+    if table is not None and colors:
+        table = table[:4 * colors]
+    index = -1 if transparent is None else _whole("transparent", transparent)
+    try:
+        red, green, blue = (_whole("background", value) for value in background)
+    except (TypeError, ValueError):
+        raise TypeError("background must be (red, green, blue)") from None
+    if not (-1 <= index <= 255 and all(0 <= value <= 255 for value in (red, green, blue))):
+        raise from_code(ERR_ARGUMENT)
+    return (colors or most, _daz.DITHER_DIFFUSION if dither else _daz.DITHER_NONE, index,
+            (red, green, blue)), table
+
+
+def _mapping_palette(palette: Optional[PaletteSource], limits: tuple) -> Optional[bytes]:
+    """The palette to map onto, 4 bytes an entry, or None to reduce: entries
+    as encode takes them, or a file read by the library (a path, a binary
+    file object, or bytes in a format it knows)."""
+    if palette is None:
+        return None
+    name = os.fspath(palette) if _is_path(palette) else None  # type: ignore[arg-type]
+    data = None
+    if name is not None or hasattr(palette, "read"):
+        data = _read_all(palette, limits[3])  # type: ignore[arg-type]
+    elif isinstance(palette, (bytes, bytearray, memoryview)) and \
+            _daz.guess_format(bytes(palette[:_daz.GUESS_BYTES])) != _daz.FORMAT_UNKNOWN:
+        data = memoryview(palette)
+    if data is None:
+        table, _entries = _palette_bytes(palette)  # type: ignore[arg-type]
+        return table
+    try:
+        return _daz.load_palette(data, limits)
+    except DazError as error:
+        raise _with_path(error, name)
+
+
+def load_palette(src: Source, *, limits: Optional[Limits] = None) -> bytes:
+    """The palette of a daz, BMP or PNG file, as red-green-blue bytes (what
+    encode, quantize and reduce take as palette): a daz file's stored
+    entries, a palette image's entries; for an image without one, its
+    colours in order of first appearance, at most 256, else DazFormatError
+    (DAZ_ERR_NO_PALETTE)."""
+    chosen = _limits(limits)
+    name = os.fspath(src) if _is_path(src) else None  # type: ignore[arg-type]
+    try:
+        table = _daz.load_palette(_read_all(src, chosen[3]), chosen)
+    except DazError as error:
+        raise _with_path(error, name)
+    return b"".join(table[i:i + 3] for i in range(0, len(table), 4))
+
+
+def _quantized(view: memoryview, limits: tuple, options: tuple,
+               palette: Optional[bytes]) -> Tuple[bytes, Indices]:
+    height, width, channels = view.shape  # type: ignore[misc]
+    if not height or not width:  # no pixels
+        raise from_code(ERR_ARGUMENT)
+    return _daz.quantize(view.cast("B"), width * channels, width, height, channels, limits,
+                         options, palette)
+
+
+def quantize(image: object, colors: int = 0, *, dither: bool = False,
+             palette: Optional[PaletteSource] = None, transparent: Optional[int] = None,
+             background: Colour = (0, 0, 0),
+             limits: Optional[Limits] = None) -> Tuple[bytes, Indices]:
+    """An image of colours, a (height, width, 3) or (height, width, 4) buffer
+    of bytes (red, green, blue[, alpha]; a numpy array), to (palette,
+    indices): red-green-blue bytes and a (height, width) buffer of indices,
+    what encode takes. Reduced to at most colors entries (2..256, 0: 256;
+    an image of that many colours or fewer keeps them exactly, in order of
+    first appearance), or, with palette, mapped onto it, which is kept
+    exactly: entries as encode takes them, or a daz, BMP or PNG file (a
+    path, or its bytes) whose palette is read (load_palette); colors then
+    maps onto its first entries (0: all). dither: error diffusion
+    rather than the nearest entry. Alpha: each pixel is composited over
+    background (red, green, blue); with transparent, an index, a pixel of
+    alpha 0 gets that index, and no other pixel does. Deterministic: the
+    same bytes on every machine. The GIL is released meanwhile."""
+    view = _pixels(image)
+    if view is None:
+        raise from_code(ERR_ARGUMENT)
+    chosen = _limits(limits)
+    options, mapping = _reduction(colors, dither, transparent, background, palette, chosen)
+    table, indices = _quantized(view, chosen, options, mapping)
+    return b"".join(table[i:i + 3] for i in range(0, len(table), 4)), indices
+
+
+def encode(indices: object, palette: Optional[PaletteSource] = None, key: int = 0,
+           colors: int = 0, *, width: Optional[int] = None, height: Optional[int] = None,
+           bits: Optional[int] = None, top_down: bool = False, dither: bool = False,
+           transparent: Optional[int] = None, background: Colour = (0, 0, 0),
+           limits: Optional[Limits] = None) -> bytes:
     """The daz file of an image of indices: a 2-D (height, width) buffer of
     bytes, or a flat one with width and height given, top row first. The
     rows are stored bottom-up, the canonical file orvx -c and pngdaz write,
@@ -278,11 +396,26 @@ def encode(indices: object, palette: Palette, key: int = 0, colors: int = 0, *,
     palette: red-green-blue bytes, or a sequence of (red, green, blue[,
     fourth]) entries. bits: 4 when the palette has at most 16 entries, else
     8, unless given. colors: entries kept (0: all); indices past them are
-    kept as they are. key: 0..0xffff."""
+    kept as they are. key: 0..0xffff.
+
+    An image of colours, a (height, width, 3) or (height, width, 4) buffer
+    (red, green, blue[, alpha]), is first reduced to colors entries (2..256,
+    0: 256), or mapped onto palette (entries, or a daz, BMP or PNG file
+    whose palette is read; colors: its first entries, 0 all), as quantize
+    does it (dither, transparent, background, limits); the file has every
+    entry of the palette made, as rgbdaz writes it."""
     key, colors = _whole("key", key), _whole("colors", colors)
+    pixels = _pixels(indices)
+    if pixels is not None:
+        chosen = _limits(limits)
+        options, mapping = _reduction(colors, dither, transparent, background, palette, chosen)
+        table, indices = _quantized(pixels, chosen, options, mapping)
+        palette, colors = [table[i:i + 4] for i in range(0, len(table), 4)], 0
     view = memoryview(indices)  # type: ignore[arg-type]
     if view.itemsize != 1 or view.ndim not in (1, 2):
         raise from_code(ERR_ARGUMENT)
+    if palette is None:
+        raise TypeError("an image of indices needs its palette")
     if view.ndim == 2:
         rows, columns = view.shape  # type: ignore[misc]
         if (width is not None and width != columns) or (height is not None and height != rows):
@@ -295,7 +428,7 @@ def encode(indices: object, palette: Palette, key: int = 0, colors: int = 0, *,
     width, height = _whole("width", width), _whole("height", height)
     if width < 0 or height < 0 or not 0 <= key <= 0xFFFF:
         raise from_code(ERR_ARGUMENT)
-    table, entries = _palette_bytes(palette)
+    table, entries = _palette_bytes(palette)  # type: ignore[arg-type]
     if bits is None:
         bits = 4 if entries <= 16 else 8
     data, _undefined = _daz.encode(view.cast("B"), width, width,
@@ -364,6 +497,13 @@ def convert(src: Source, dst: Union[str, "os.PathLike[str]", BinaryIO], colors: 
         out, undefined = _daz.convert(_read_all(src, chosen[3]), chosen, colors, key)
     except DazError as error:
         raise _with_path(error, name)
+    _deliver(dst, out)
+    return undefined
+
+
+def _deliver(dst: Union[str, "os.PathLike[str]", BinaryIO], out: bytes) -> None:
+    """A daz file made in memory to dst: a path, written as write_safely
+    writes it, or a binary file object, written to."""
     if _is_path(dst):
         write_safely(dst, out)  # type: ignore[arg-type]
     else:
@@ -371,4 +511,37 @@ def convert(src: Source, dst: Union[str, "os.PathLike[str]", BinaryIO], colors: 
             dst.write(out)  # type: ignore[union-attr]
         except OSError as error:
             raise from_code(ERR_WRITE, getattr(dst, "name", None), error.errno) from error
-    return undefined
+
+
+def reduce(src: Source, dst: Union[str, "os.PathLike[str]", BinaryIO], colors: int = 0,
+           key: int = 0, *, dither: bool = False, palette: Optional[PaletteSource] = None,
+           transparent: Optional[int] = None, background: Colour = (0, 0, 0),
+           limits: Optional[Limits] = None) -> None:
+    """An image of any format the library reads (BMP of 1 to 32 bits a
+    pixel, PNG of any colour type, PGM, daz) into a daz file of its colours
+    reduced to colors entries (2..256, 0: 256), or mapped onto palette (its
+    first colors entries, 0: all), as quantize does it (dither,
+    transparent, background), as rgbdaz writes it; 4 bits a pixel for
+    16 entries or fewer, else 8, rows bottom-up, every entry kept. Path to
+    path goes through the library's file call (the commands' safe output);
+    otherwise as convert. The source is held whole, within limits."""
+    key = _whole("key", key)
+    if not 0 <= key <= 0xFFFF:
+        raise from_code(ERR_ARGUMENT)
+    chosen = _limits(limits)
+    options, table = _reduction(colors, dither, transparent, background, palette, chosen)
+    if _is_path(src) and _is_path(dst):
+        source, destination = os.fspath(src), os.fspath(dst)  # type: ignore[arg-type]
+        try:
+            _daz.reduce_file(os.fsencode(source), os.fsencode(destination), chosen, options,
+                             table, key)
+        except DazError as error:
+            raise _with_path(error, destination if error.code in (ERR_CREATE, ERR_WRITE)
+                             else source)
+        return
+    name = os.fspath(src) if _is_path(src) else None  # type: ignore[arg-type]
+    try:
+        out = _daz.reduce(_read_all(src, chosen[3]), chosen, options, table, key)
+    except DazError as error:
+        raise _with_path(error, name)
+    _deliver(dst, out)

@@ -854,6 +854,273 @@ static PyObject* py_write_file(PyObject* self, PyObject* args) {
     Py_RETURN_NONE;
 }
 
+/* ---- colour reduction and palette mapping -------------------------------- */
+
+/* The options as the package hands them over: (colors, dither,
+ * transparent index or -1, (red, green, blue)). */
+static int to_quantize_options(PyObject* tuple, daz_quantize_options* options) {
+    daz_default_quantize_options(options);
+    unsigned char red = 0;
+    unsigned char green = 0;
+    unsigned char blue = 0;
+    if (!PyArg_ParseTuple(tuple, "iii(bbb)", &options->colors, &options->dither,
+                          &options->transparent_index, &red, &green, &blue)) {
+        return 0;
+    }
+    options->background[0] = red;
+    options->background[1] = green;
+    options->background[2] = blue;
+    return 1;
+}
+
+/* A palette argument: None (reduce), or entries x 4 bytes to map onto. */
+static int to_palette(PyObject* object, Py_buffer* palette, int* entries) {
+    *entries = 0;
+    if (object == Py_None) {
+        return 1;
+    }
+    if (PyObject_GetBuffer(object, palette, PyBUF_SIMPLE) != 0) {
+        return 0;
+    }
+    *entries = (int)(palette->len / 4);
+    if (palette->len % 4 != 0 || *entries < 1 || *entries > DAZ_MAX_PALETTE) {
+        PyBuffer_Release(palette);
+        raise_code(DAZ_ERR_ARGUMENT);
+        return 0;
+    }
+    return 1;
+}
+
+/* The palette a call filled, entries x 4 bytes, as bytes. */
+static PyObject* palette_bytes(const uint8_t* palette, int entries) {
+    return PyBytes_FromStringAndSize((const char*)palette, (Py_ssize_t)(4 * entries));
+}
+
+/* quantize(pixels, stride, width, height, channels, limits, options,
+ * palette) -> (palette, indices): pixels of 3 (red, green, blue) or 4
+ * bytes, rows stride bytes apart, reduced (palette None) or mapped onto
+ * palette (entries x 4 bytes); palette as entries x 4 bytes, indices a
+ * (height, width) block. */
+static PyObject* py_quantize(PyObject* self, PyObject* args) {
+    (void)self;
+    Py_buffer pixels;
+    Py_ssize_t stride = 0;
+    unsigned int width = 0;
+    unsigned int height = 0;
+    int channels = 0;
+    PyObject* limits_tuple = NULL;
+    PyObject* options_tuple = NULL;
+    PyObject* palette_object = NULL;
+    if (!PyArg_ParseTuple(args, "y*nIIiO!O!O", &pixels, &stride, &width, &height, &channels,
+                          &PyTuple_Type, &limits_tuple, &PyTuple_Type, &options_tuple,
+                          &palette_object)) {
+        return NULL;
+    }
+    daz_limits limits;
+    daz_quantize_options options;
+    Py_buffer palette;
+    int entries = 0;
+    if (!to_limits(limits_tuple, &limits) || !to_quantize_options(options_tuple, &options) ||
+        !to_palette(palette_object, &palette, &entries)) {
+        PyBuffer_Release(&pixels);
+        return NULL;
+    }
+    int status = DAZ_OK;
+    const size_t row_bytes = (size_t)width * (size_t)(channels > 0 ? channels : 0);
+    if ((channels != 3 && channels != 4) || width == 0 || height == 0 ||
+        stride < (Py_ssize_t)row_bytes || pixels.len < (Py_ssize_t)row_bytes ||
+        (size_t)(pixels.len - (Py_ssize_t)row_bytes) / (size_t)stride < height - 1) {
+        status = DAZ_ERR_ARGUMENT;
+    }
+    if (status == DAZ_OK) {
+        /* The indices within the limits, before anything is held. */
+        const uint64_t count = (uint64_t)width * height;
+        if (width > limits.max_width || height > limits.max_height || count > limits.max_pixels ||
+            count > limits.max_bytes || count > PY_SSIZE_T_MAX) {
+            status = DAZ_ERR_LIMITS;
+        }
+    }
+    Block* indices = NULL;
+    if (status == DAZ_OK) {
+        indices = block_new((Py_ssize_t)height, (Py_ssize_t)width, 2);
+        if (indices == NULL) {
+            PyBuffer_Release(&pixels);
+            if (palette_object != Py_None) {
+                PyBuffer_Release(&palette);
+            }
+            return NULL;
+        }
+    }
+    uint8_t table[DAZ_PALETTE_BYTES];
+    int made = entries;
+    if (status == DAZ_OK) {
+        Py_BEGIN_ALLOW_THREADS;
+        const uint8_t* rgba = pixels.buf;
+        size_t rgba_stride = (size_t)stride;
+        uint8_t* spread = NULL;
+        if (channels == 3) {
+            /* Red, green and blue: each pixel opaque. */
+            spread = malloc(4 * (size_t)width * height);
+            if (spread == NULL) {
+                status = DAZ_ERR_MEMORY;
+            } else {
+                for (uint32_t y = 0; y < height; ++y) {
+                    const uint8_t* in = rgba + (size_t)y * (size_t)stride;
+                    uint8_t* out = spread + 4 * (size_t)width * y;
+                    for (uint32_t x = 0; x < width; ++x) {
+                        memcpy(out + 4 * x, in + 3 * x, 3);
+                        out[4 * x + 3] = 255;
+                    }
+                }
+                rgba = spread;
+                rgba_stride = 4 * (size_t)width;
+            }
+        }
+        const size_t count = (size_t)width * height;
+        if (status == DAZ_OK && palette_object == Py_None) {
+            status = daz_quantize(rgba, rgba_stride, width, height, &limits, &options, table, &made,
+                                  indices->data, count);
+        } else if (status == DAZ_OK) {
+            memcpy(table, palette.buf, 4 * (size_t)entries);
+            status = daz_remap(rgba, rgba_stride, width, height, &limits, &options, table, entries,
+                               indices->data, count);
+        }
+        free(spread);
+        Py_END_ALLOW_THREADS;
+    }
+    PyBuffer_Release(&pixels);
+    if (palette_object != Py_None) {
+        PyBuffer_Release(&palette);
+    }
+    if (status != DAZ_OK) {
+        Py_XDECREF(indices);
+        return raise_code(status);
+    }
+    return Py_BuildValue("(NN)", palette_bytes(table, made), (PyObject*)indices);
+}
+
+/* load_palette(data, limits) -> entries x 4 bytes: the palette of a daz,
+ * BMP or PNG file, or the colours of an image of at most 256. */
+static PyObject* py_load_palette(PyObject* self, PyObject* args) {
+    (void)self;
+    Py_buffer data;
+    PyObject* limits_tuple = NULL;
+    if (!PyArg_ParseTuple(args, "y*O!", &data, &PyTuple_Type, &limits_tuple)) {
+        return NULL;
+    }
+    daz_limits limits;
+    if (!to_limits(limits_tuple, &limits)) {
+        PyBuffer_Release(&data);
+        return NULL;
+    }
+    uint8_t palette[DAZ_PALETTE_BYTES];
+    int entries = 0;
+    int status = DAZ_OK;
+    Py_BEGIN_ALLOW_THREADS;
+    status = daz_load_palette(data.buf, (size_t)data.len, &limits, palette, &entries);
+    Py_END_ALLOW_THREADS;
+    PyBuffer_Release(&data);
+    return status == DAZ_OK ? palette_bytes(palette, entries) : raise_code(status);
+}
+
+/* reduce(data, limits, options, palette, key) -> daz bytes: an image of
+ * any format the library reads, reduced or mapped (daz_reduce). */
+static PyObject* py_reduce(PyObject* self, PyObject* args) {
+    (void)self;
+    Py_buffer data;
+    PyObject* limits_tuple = NULL;
+    PyObject* options_tuple = NULL;
+    PyObject* palette_object = NULL;
+    unsigned int key = 0;
+    if (!PyArg_ParseTuple(args, "y*O!O!OI", &data, &PyTuple_Type, &limits_tuple, &PyTuple_Type,
+                          &options_tuple, &palette_object, &key)) {
+        return NULL;
+    }
+    daz_limits limits;
+    daz_quantize_options options;
+    Py_buffer palette;
+    int entries = 0;
+    if (!to_limits(limits_tuple, &limits) || !to_quantize_options(options_tuple, &options) ||
+        !to_palette(palette_object, &palette, &entries)) {
+        PyBuffer_Release(&data);
+        return NULL;
+    }
+    const uint8_t* table = palette_object != Py_None ? palette.buf : NULL;
+    int status = key > 0xFFFF ? DAZ_ERR_ARGUMENT : DAZ_OK;
+    size_t size = 0;
+    if (status == DAZ_OK) {
+        Py_BEGIN_ALLOW_THREADS;
+        status = daz_reduce(data.buf, (size_t)data.len, &limits, &options, table, entries,
+                            (uint16_t)key, NULL, 0, &size);
+        Py_END_ALLOW_THREADS;
+    }
+    PyObject* out = NULL;
+    if (status == DAZ_OK) {
+        out = PyBytes_FromStringAndSize(NULL, (Py_ssize_t)size);
+        if (out == NULL) {
+            status = DAZ_ERR_MEMORY;
+        }
+    }
+    if (status == DAZ_OK) {
+        size_t written = 0;
+        Py_BEGIN_ALLOW_THREADS;
+        status = daz_reduce(data.buf, (size_t)data.len, &limits, &options, table, entries,
+                            (uint16_t)key, PyBytes_AS_STRING(out), size, &written);
+        Py_END_ALLOW_THREADS;
+    }
+    PyBuffer_Release(&data);
+    if (palette_object != Py_None) {
+        PyBuffer_Release(&palette);
+    }
+    if (status != DAZ_OK) {
+        Py_XDECREF(out);
+        return raise_code(status);
+    }
+    return out;
+}
+
+/* reduce_file(source, destination, limits, options, palette, key):
+ * daz_reduce_file; paths as bytes (os.fsencode). */
+static PyObject* py_reduce_file(PyObject* self, PyObject* args) {
+    (void)self;
+    const char* source = NULL;
+    const char* destination = NULL;
+    PyObject* limits_tuple = NULL;
+    PyObject* options_tuple = NULL;
+    PyObject* palette_object = NULL;
+    unsigned int key = 0;
+    if (!PyArg_ParseTuple(args, "yyO!O!OI", &source, &destination, &PyTuple_Type, &limits_tuple,
+                          &PyTuple_Type, &options_tuple, &palette_object, &key)) {
+        return NULL;
+    }
+    daz_limits limits;
+    daz_quantize_options options;
+    Py_buffer palette;
+    int entries = 0;
+    if (!to_limits(limits_tuple, &limits) || !to_quantize_options(options_tuple, &options) ||
+        !to_palette(palette_object, &palette, &entries)) {
+        return NULL;
+    }
+    const uint8_t* table = palette_object != Py_None ? palette.buf : NULL;
+    int status = key > 0xFFFF ? DAZ_ERR_ARGUMENT : DAZ_OK;
+    int system_error = 0;
+    if (status == DAZ_OK) {
+        Py_BEGIN_ALLOW_THREADS;
+        errno = 0;
+        status =
+            daz_reduce_file(source, destination, &limits, &options, table, entries, (uint16_t)key);
+        system_error = errno;
+        Py_END_ALLOW_THREADS;
+    }
+    if (palette_object != Py_None) {
+        PyBuffer_Release(&palette);
+    }
+    if (status != DAZ_OK) {
+        return raise_system_code(status, system_error);
+    }
+    Py_RETURN_NONE;
+}
+
 static PyMethodDef methods[] = {
     {"version", py_version, METH_NOARGS, "The library's version string."},
     {"strerror", py_strerror, METH_VARARGS, "The library's English text for a code."},
@@ -873,6 +1140,13 @@ static PyMethodDef methods[] = {
     {"convert_file", py_convert_file, METH_VARARGS,
      "convert_file(source, destination, limits, colors, key)"},
     {"write_file", py_write_file, METH_VARARGS, "write_file(destination, data)"},
+    {"quantize", py_quantize, METH_VARARGS,
+     "quantize(pixels, stride, width, height, channels, limits, options, palette)"
+     " -> (palette, indices)"},
+    {"load_palette", py_load_palette, METH_VARARGS, "load_palette(data, limits) -> palette"},
+    {"reduce", py_reduce, METH_VARARGS, "reduce(data, limits, options, palette, key) -> bytes"},
+    {"reduce_file", py_reduce_file, METH_VARARGS,
+     "reduce_file(source, destination, limits, options, palette, key)"},
     {NULL, NULL, 0, NULL}};
 
 static struct PyModuleDef module = {
@@ -918,6 +1192,8 @@ PyMODINIT_FUNC PyInit__daz(void) {
             0 ||
         PyModule_AddIntConstant(m, "FORMAT_UNKNOWN", DAZ_FORMAT_UNKNOWN) < 0 ||
         PyModule_AddIntConstant(m, "FORMAT_DAZ", DAZ_FORMAT_DAZ) < 0 ||
+        PyModule_AddIntConstant(m, "DITHER_NONE", DAZ_DITHER_NONE) < 0 ||
+        PyModule_AddIntConstant(m, "DITHER_DIFFUSION", DAZ_DITHER_DIFFUSION) < 0 ||
         PyModule_AddIntConstant(m, "GUESS_BYTES", DAZ_GUESS_BYTES) < 0 ||
         PyModule_AddIntConstant(m, "MAX_ROWS", DAZ_MAX_ROWS) < 0) {
         Py_DECREF(&BlockType);

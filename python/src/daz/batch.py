@@ -3,7 +3,13 @@
 Each SRC (a file, or a folder: its files, not its subfolders) becomes
 DIR/NAME.daz, NAME the source's name without its extension, as orvx -c or
 pngdaz would write it; the library tells each file's format by content, and
-a file of a format it doesn't convert is skipped. Outputs go through the library's file conversion (the commands'
+a file of a format it doesn't convert is skipped. An image without a palette
+(a truecolour or grey PNG, a bitmap of 1, 16, 24 or 32 bits), which those
+refuse, is reduced by the library to --colors colours (0: 256), as rgbdaz
+does. --dither reduces every image, palette ones included, with error
+diffusion; --palette FILE maps every image onto FILE's palette (a daz, BMP
+or PNG file; with --colors N, its first N entries), which the outputs then
+hold unchanged. Outputs go through the library's file calls (the commands'
 safe output). The work runs in this process, in --jobs N processes, or on a
 Dask cluster (--scheduler ADDRESS), whose workers then write to DIR: DIR
 must be a folder every worker sees at the same path (shared storage).
@@ -29,8 +35,9 @@ from concurrent.futures import ProcessPoolExecutor, as_completed
 from dataclasses import dataclass
 from typing import Callable, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple
 
-from . import DazError, _daz, _limits
-from ._errors import ERR_CREATE, ERR_FORMAT, ERR_WRITE
+from . import DazError, _daz, _limits, _read_all
+from ._errors import (ERR_BMP_BITS, ERR_COLORS, ERR_CREATE, ERR_FORMAT, ERR_PNG_NOT_PALETTE,
+                      ERR_WRITE)
 
 CONVERTED, FAILED, SKIPPED = "converted", "failed", "skipped"
 
@@ -41,16 +48,48 @@ class Outcome:
     status: str  # CONVERTED, FAILED or SKIPPED
     detail: str = ""  # why it failed or was skipped
     undefined: int = 0  # pixels past the kept palette
+    reduced: bool = False  # its colours reduced or mapped by the library
 
 
-def convert_one(source: str, destination: str, colors: int, key: int) -> Outcome:
+@dataclass(frozen=True)
+class Reduction:
+    """How images are reduced: dither, and the palette to map onto, the
+    entries used, 4 bytes each (None: reduce each to its own). always: every
+    image, else only those without a palette."""
+
+    dither: bool = False
+    palette: Optional[bytes] = None
+
+    @property
+    def always(self) -> bool:
+        return self.dither or self.palette is not None
+
+
+# What orvx -c and pngdaz refuse an image without a palette for.
+_NO_PALETTE = (ERR_PNG_NOT_PALETTE, ERR_BMP_BITS)
+
+
+def convert_one(source: str, destination: str, colors: int, key: int,
+                reduction: Reduction = Reduction()) -> Outcome:
     """One conversion, as a worker process or a Dask worker runs it, within
     the library's default limits: the library tells the source's format
     (one it doesn't convert is skipped). A failure says why, and names the
     output when that is what failed."""
+    paths = (os.fsencode(source), os.fsencode(destination))
+    count = len(reduction.palette) // 4 if reduction.palette is not None else colors or 256
+    options = (count, _daz.DITHER_DIFFUSION if reduction.dither else _daz.DITHER_NONE, -1,
+               (0, 0, 0))
     try:
-        undefined = _daz.convert_file(os.fsencode(source), os.fsencode(destination),
-                                      _limits(None), colors, key)
+        if not reduction.always:
+            try:
+                undefined = _daz.convert_file(*paths, _limits(None), colors, key)
+                return Outcome(source, CONVERTED, undefined=undefined)
+            except DazError as error:
+                if error.code not in _NO_PALETTE:
+                    raise
+        if not 2 <= count <= 256 and reduction.palette is None:
+            return Outcome(source, FAILED, _daz.strerror(ERR_COLORS))
+        _daz.reduce_file(*paths, _limits(None), options, reduction.palette, key)
     except DazError as error:
         if error.code == ERR_FORMAT:
             return Outcome(source, SKIPPED, error.message)
@@ -59,7 +98,7 @@ def convert_one(source: str, destination: str, colors: int, key: int) -> Outcome
             detail += f": {destination}"
         why = getattr(error, "strerror", None)
         return Outcome(source, FAILED, f"{detail} ({why})" if why else detail)
-    return Outcome(source, CONVERTED, undefined=undefined)
+    return Outcome(source, CONVERTED, reduced=True)
 
 
 # What orvx reads as a key (sscanf's %hx): blanks first, a plus sign, 0x,
@@ -99,7 +138,13 @@ def parser() -> argparse.ArgumentParser:
                          help="a BMP or PNG file, or a folder of them")
     convert.add_argument("--out", required=True, metavar="DIR", help="folder for the daz files")
     convert.add_argument("--colors", type=parse_count, default=0, metavar="N",
-                         help="palette entries to keep (0: all)")
+                         help="palette entries to keep (0: all); for an image without a "
+                              "palette, or with --dither, the colours to reduce it to "
+                              "(2 to 256, 0: 256); with --palette, its entries to use")
+    convert.add_argument("--dither", action="store_true",
+                         help="reduce every image, with error diffusion")
+    convert.add_argument("--palette", metavar="FILE",
+                         help="map every image onto the palette of FILE (daz, BMP or PNG)")
     convert.add_argument("--key", type=parse_key, default=0, metavar="K",
                          help="key in hexadecimal, 0 to ffff, with or without 0x")
     convert.add_argument("--jobs", type=parse_count, default=1, metavar="N",
@@ -191,8 +236,9 @@ def _images_among(sources: List[str]) -> Tuple[List[str], List[Outcome]]:
 BATCH_LIMIT = 256
 
 
-def convert_batch(work, colors: int, key: int) -> List[Outcome]:
-    return [convert_one(source, destination, colors, key) for source, destination in work]
+def convert_batch(work, colors: int, key: int, reduction: Reduction = Reduction()) -> List[Outcome]:
+    return [convert_one(source, destination, colors, key, reduction)
+            for source, destination in work]
 
 
 def batches(work, workers: int) -> List[list]:
@@ -210,9 +256,9 @@ def lost(batch, error: BaseException) -> List[Outcome]:
     return [Outcome(source, FAILED, f"not converted: {why}") for source, _ in batch]
 
 
-def run_here(work, colors: int, key: int) -> Iterator[Outcome]:
+def run_here(work, colors: int, key: int, reduction: Reduction) -> Iterator[Outcome]:
     for source, destination in work:
-        yield convert_one(source, destination, colors, key)
+        yield convert_one(source, destination, colors, key, reduction)
 
 
 def _worker_start() -> None:
@@ -221,10 +267,11 @@ def _worker_start() -> None:
     signal.signal(signal.SIGINT, signal.SIG_IGN)
 
 
-def run_in_processes(work, colors: int, key: int, jobs: int) -> Iterator[Outcome]:
+def run_in_processes(work, colors: int, key: int, reduction: Reduction,
+                     jobs: int) -> Iterator[Outcome]:
     pool = ProcessPoolExecutor(max_workers=jobs, initializer=_worker_start)
     try:
-        futures = {pool.submit(convert_batch, batch, colors, key): batch
+        futures = {pool.submit(convert_batch, batch, colors, key, reduction): batch
                    for batch in batches(work, jobs)}
         for future in as_completed(futures):
             try:
@@ -270,14 +317,14 @@ def connect(address: str):
     raise failure
 
 
-def run_on_dask(work, colors: int, key: int, client) -> Iterator[Outcome]:
+def run_on_dask(work, colors: int, key: int, reduction: Reduction, client) -> Iterator[Outcome]:
     from distributed import as_completed as dask_completed
 
     workers = sum(client.nthreads().values())
     # (client.map's own key= names the tasks: the values go as lists)
     tasks = batches(work, workers)
     futures = client.map(convert_batch, tasks, [colors] * len(tasks), [key] * len(tasks),
-                         pure=False)
+                         [reduction] * len(tasks), pure=False)
     batch_of = {future.key: task for future, task in zip(futures, tasks)}
     try:
         for future in dask_completed(futures):
@@ -306,8 +353,11 @@ def summary(outcomes: List[Outcome], write: Callable[[str], None]) -> None:
     by_status = {status: [o for o in outcomes if o.status == status]
                  for status in (CONVERTED, FAILED, SKIPPED)}
     undefined = sum(1 for outcome in by_status[CONVERTED] if outcome.undefined)
+    reduced = sum(1 for outcome in by_status[CONVERTED] if outcome.reduced)
+    notes = ([f"{reduced} reduced"] if reduced else []) + \
+        ([f"{undefined} with undefined pixels"] if undefined else [])
     write(f"converted: {len(by_status[CONVERTED])}"
-          + (f" ({undefined} with undefined pixels)" if undefined else ""))
+          + (f" ({', '.join(notes)})" if notes else ""))
     for status in (FAILED, SKIPPED):
         write(f"{status}: {len(by_status[status])}")
         for outcome in sorted(by_status[status], key=lambda o: o.source):
@@ -327,6 +377,18 @@ def _main(argv: Optional[Sequence[str]]) -> int:
     options = parser().parse_args(argv)
     if options.jobs < 1:
         options.convert_parser.error("--jobs takes 1 or more")
+    palette = None
+    if options.palette is not None:
+        try:
+            palette = _daz.load_palette(_read_all(options.palette, _limits(None)[3]),
+                                        _limits(None))
+        except DazError as error:
+            options.convert_parser.error(f"--palette {options.palette}: {error.message}")
+        if options.colors > len(palette) // 4:
+            options.convert_parser.error(f"--colors {options.colors}: --palette "
+                                         f"{options.palette} has {len(palette) // 4} entries")
+        palette = palette[:4 * options.colors] if options.colors else palette
+    options.reduction = Reduction(options.dither, palette)
     client = None
     if options.scheduler:  # before anything is made: DIR included
         try:
@@ -353,12 +415,13 @@ def _convert(options: argparse.Namespace, client) -> int:
     files, outcomes = expand(options.sources)
     work, refused = plan(files, out)
     outcomes += refused
+    arguments = (work, options.colors, options.key, options.reduction)
     if client is not None:
-        running = run_on_dask(work, options.colors, options.key, client)
+        running = run_on_dask(*arguments, client)
     elif options.jobs > 1:
-        running = run_in_processes(work, options.colors, options.key, options.jobs)
+        running = run_in_processes(*arguments, options.jobs)
     else:
-        running = run_here(work, options.colors, options.key)
+        running = run_here(*arguments)
     outcomes += list(progress(running, len(work)))
     summary(outcomes, print)
     return 1 if any(outcome.status == FAILED for outcome in outcomes) else 0

@@ -22,12 +22,26 @@ identified, as Pillow's own formats aren't: UnidentifiedImageError.
 ImageFile.Parser takes a daz file piece by piece: the decoder "daz" gathers
 the bytes up to the last row, then decodes them in one call.
 
-Saving takes mode "P" images only: 4 bits per pixel when the palette has at
-most 16 entries and every index fits in 4 bits, else 8; the canonical layout
-(rows bottom-up). Options: key (0..0xffff; when absent, the key the image was
-opened with, im.info["key"], else 0) and colors (palette entries kept, 0 or
-absent for all). The file equals what pngdaz writes for the same image
-saved by Pillow as an indexed PNG.
+Saving a mode "P" image writes its palette and indices: 4 bits per pixel
+when the palette has at most 16 entries and every index fits in 4 bits, else
+8; the canonical layout (rows bottom-up). Options: key (0..0xffff; when
+absent, the key the image was opened with, im.info["key"], else 0) and
+colors (palette entries kept, 0 or absent for all). The file equals what
+pngdaz writes for the same image saved by Pillow as an indexed PNG.
+
+Modes RGB, RGBA, L, LA and 1 (and P with the options dither or palette)
+are reduced by the library, never by Pillow's quantize, as daz.encode
+reduces an image of colours:
+
+    im.save("y.daz", colors=64, dither=True)         # 2..256 (absent: 256)
+    im.save("y.daz", palette="palette.png")          # mapped onto its palette
+    im.save("y.daz", transparent=0, background=(255, 255, 255))
+
+palette: entries (red-green-blue bytes, (r, g, b) entries) or a daz, BMP or
+PNG file, a path or its bytes; the file then holds that palette, unchanged.
+An image with alpha (RGBA, LA, P with transparency) is composited over
+background (black when absent), and with transparent, an index, a pixel of
+alpha 0 gets that index.
 """
 
 from __future__ import annotations
@@ -38,7 +52,7 @@ from typing import BinaryIO
 from PIL import Image, ImageFile, ImagePalette
 
 from . import Limits, _daz, _limits, _read_daz_stream, _read_head, encode
-from ._errors import ERR_NO_ROWS, ERR_NOT_DAZ, ERR_TRUNCATED, DazError
+from ._errors import ERR_ARGUMENT, ERR_NO_ROWS, ERR_NOT_DAZ, ERR_TRUNCATED, DazError, from_code
 
 FORMAT = "DAZ"
 MIME = "image/x-daz"
@@ -155,12 +169,34 @@ class DazDecoder(ImageFile.PyDecoder):
         return -1, 0
 
 
+# Modes the library reduces, and the mode Pillow gives it their pixels in.
+_COLOUR_MODES = {"RGB": "RGB", "L": "RGB", "1": "RGB", "RGBA": "RGBA", "LA": "RGBA"}
+
+
 def _save(image: Image.Image, fp: BinaryIO, filename: str) -> None:
-    if image.mode != "P":
-        raise OSError(f"cannot write mode {image.mode} as DAZ")
     options = image.encoderinfo
     key = options.get("key", image.info.get("key", 0))
     colors = options.get("colors", 0)
+    dither, palette = options.get("dither", False), options.get("palette")
+    if image.mode == "P" and palette is None and not dither:
+        _save_indices(image, fp, key, colors)
+        return
+    if image.mode == "P":
+        mode = "RGBA" if "transparency" in image.info else "RGB"
+    elif image.mode in _COLOUR_MODES:
+        mode = _COLOUR_MODES[image.mode]
+    else:
+        raise OSError(f"cannot write mode {image.mode} as DAZ")
+    width, height = image.size
+    if not width or not height:  # no pixels: a daz image has at least one
+        raise from_code(ERR_ARGUMENT)
+    pixels = memoryview(image.convert(mode).tobytes()).cast("B", (height, width, len(mode)))
+    fp.write(encode(pixels, palette, key=key, colors=colors, dither=dither,
+                    transparent=options.get("transparent"),
+                    background=options.get("background", (0, 0, 0))))
+
+
+def _save_indices(image: Image.Image, fp: BinaryIO, key: int, colors: int) -> None:
     if image.palette:
         mode, data = image.palette.getdata()
         entries = max(1, min(len(data) // len(mode), 256))
