@@ -41,8 +41,8 @@ void encodeDaz(const RgbaImage& image, const quantize::Palette& palette,
             continue;
         }
         for (std::uint32_t x = 0; x < image.width; ++x) {
-            out[x / 2] =
-                static_cast<std::uint8_t>(out[x / 2] | (x % 2 == 0 ? in[x] << 4U : in[x] & 0x0FU));
+            out[x / 2] = static_cast<std::uint8_t>(
+                out[x / 2] | (x % 2 == 0 ? unsigned{in[x]} << 4U : in[x] & 0x0FU));
         }
     }
     PixelKeystream stream = makeKeystream(key);
@@ -160,8 +160,8 @@ int reduceToDaz(std::FILE* source, const ReduceRequest& request, const PlanCheck
     if (error != DAZ_OK) {
         return error;
     }
-    const quantize::RgbaImage pixels{image.pixels.data(), std::size_t{4} * image.width,
-                                     image.width, image.height};
+    const quantize::RgbaImage pixels{image.pixels.data(), std::size_t{4} * image.width, image.width,
+                                     image.height};
     std::vector<std::uint8_t> indices(std::size_t{image.width} * image.height);
     error = request.palette != nullptr
                 ? quantize::mapToPalette(pixels, request.options, *palette, indices.data())
