@@ -4,7 +4,7 @@ quality and CPU time.
 
   /usr/bin/python3 bench/quantize_compare.py [--work DIR] [--ours CMD]
       [--repeat R] [--quick] [--colors 256,64,16,4] [--images NAME,...]
-      [--no-map] [--reference] [--peers LIST] [--reuse CSV] [--markdown FILE] [--csv FILE]
+      [--no-map] [--no-reduce] [--reference] [--peers LIST] [--reuse CSV] [--markdown FILE] [--csv FILE]
 
 Options:
   --work DIR      the cache of test images, palettes and outputs (default
@@ -24,7 +24,7 @@ Options:
                   palette only: for tuning the quantizer (under a minute of CPU).
   --colors LIST   the colour counts (default 256,64,16,4; --quick: 256,16).
   --images LIST   only these images (names as in the tables).
-  --no-map        leave the palette mapping out.
+  --no-map        leave the palette mapping out; --no-reduce, the reduction.
   --peers LIST    run only these peers: ours, pngquant, pillow-mediancut,
                   pillow-octree, imagemagick (default all).
   --reuse CSV     with --peers: the other peers' rows from an earlier run's
@@ -920,6 +920,7 @@ def main():
     parser.add_argument("--colors")
     parser.add_argument("--images")
     parser.add_argument("--no-map", action="store_true")
+    parser.add_argument("--no-reduce", action="store_true")
     parser.add_argument("--reference", action="store_true")
     parser.add_argument("--peers")
     parser.add_argument("--reuse")
@@ -975,7 +976,7 @@ def main():
     load_before = load_average()
     log(f"{len(originals)} images, colours {colours}, palettes {map_names}, repeat {args.repeat}; "
         f"load {load_before}")
-    reduce_settings = [(str(c), c, None, None) for c in colours]
+    reduce_settings = [] if args.no_reduce else [(str(c), c, None, None) for c in colours]
     map_settings = [(p, len(palettes[p][1]), palettes[p][0], palettes[p][1]) for p in map_names]
     started = time.time()
     rows = run_task(originals, reduce_settings, pick(reduction_peers(ours)), args.repeat,
