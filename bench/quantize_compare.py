@@ -864,7 +864,7 @@ def targets_table(rows, settings):
 
 def report(rows, settings_by_task, peer_names, has_ours, header, palettes):
     lines = header + [""]
-    if has_ours:
+    if has_ours and settings_by_task[0][1]:
         lines += targets_table([r for r in rows if r["task"] == "reduce"], settings_by_task[0][1])
     problems = [r for r in rows if not r["status"].startswith("ok")]
     for task, settings in settings_by_task:
