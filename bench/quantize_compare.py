@@ -26,9 +26,11 @@ Options:
   --images LIST   only these images (names as in the tables).
   --no-map        leave the palette mapping out; --no-reduce, the reduction.
   --peers LIST    run only these peers: ours, pngquant, pillow-mediancut,
-                  pillow-octree, imagemagick (default all).
-  --reuse CSV     with --peers: the other peers' rows from an earlier run's
-                  --csv, for the same images and settings, marked * in the
+                  pillow-octree, imagemagick (default all), or none (with
+                  --reuse: the tables of earlier runs, put together).
+  --reuse CSV,... with --peers: the other peers' rows from earlier runs'
+                  --csv files (the first file holding a row wins), for the
+                  same images and settings, marked * in the
                   tables (their CPU times are then not paired with this
                   run's). For taking ours and pngquant again after a change
                   to ours without the slow peers.
@@ -889,15 +891,18 @@ def report(rows, settings_by_task, peer_names, has_ours, header, palettes):
     return lines
 
 
-def reuse_rows(path, rows, originals, settings):
-    """The rows of an earlier run's CSV for the images and settings of this
-    run and the peers it did not run, marked reused."""
+def reuse_rows(paths, rows, originals, settings):
+    """The rows of earlier runs' CSVs (paths, comma-separated; the first
+    one holding a row wins) for the images and settings of this run and the
+    peers it did not run, marked reused."""
     have = {(r["task"], r["setting"], r["image"], r["peer"], r["dither"]) for r in rows}
     names = {o.name for o in originals}
     labels = {s[0] for s in settings}
     out = []
-    with open(path, newline="") as source:
-        for r in csv.DictReader(source):
+    for path in paths.split(","):
+        with open(path, newline="") as source:
+            found = list(csv.DictReader(source))
+        for r in found:
             r["dither"] = r["dither"] == "True"
             key = (r["task"], r["setting"], r["image"], r["peer"], r["dither"])
             if key in have or r["image"] not in names or r["setting"] not in labels:
@@ -906,6 +911,7 @@ def reuse_rows(path, rows, originals, settings):
                 r[field] = float(r[field]) if r[field] not in ("", None) else None
             r["colors"] = int(r["colors"])
             r["reused"] = True
+            have.add(key)
             out.append(r)
     return out
 
@@ -964,6 +970,7 @@ def main():
         with open(measures_path) as cache:
             MEASURES.update(json.load(cache))
     chosen = set(PEER_KEYS.values()) if not args.peers else set(args.peers.split(","))
+    chosen.discard("none")
     if chosen - set(PEER_KEYS.values()):
         raise SystemExit(f"unknown peers {chosen - set(PEER_KEYS.values())}; "
                          f"known: {', '.join(PEER_KEYS.values())}")
@@ -1013,15 +1020,16 @@ def main():
         f"dE2000, and of CPU times the median over images of each image's median of "
         f"{args.repeat} runs. Commands' CPU time includes PNG decode and encode, Pillow's is "
         f"the quantize calls alone.",
-    ] + ([f"- the rows marked * come from an earlier run ({args.reuse}; its first row "
-          f"measured {reused[0]['measured']}, its last {reused[-1]['measured']}), not paired "
-          f"with this run's: their CPU / ours ratio is across runs."]
+    ] + ([f"- the rows marked * come from earlier runs ({args.reuse}), measured between "
+          f"{min(r['measured'][:16] for r in reused)} and {max(r['measured'][:16] for r in reused)}"
+          f" (each row's load in the CSV), not paired with this run's: their CPU / ours ratio "
+          f"is across runs."]
          if reused else []) + [
         "",
         "| image | size | source |", "|---|---|---|",
     ] + [f"| {o.name} | {o.size[0]}x{o.size[1]} | {o.source} |" for o in originals]
     lines = report(rows, [("reduce", reduce_settings), ("map", map_settings)], peer_names,
-                   bool(ours), header, palettes)
+                   any(r["peer"] == "ours" for r in rows), header, palettes)
     text = "\n".join(lines) + "\n"
     sys.stdout.write(text)
     if args.markdown:
