@@ -4,7 +4,7 @@ quality and CPU time.
 
   /usr/bin/python3 bench/quantize_compare.py [--work DIR] [--ours CMD]
       [--repeat R] [--quick] [--colors 256,64,16,4] [--images NAME,...]
-      [--no-map] [--reference] [--peers LIST] [--reuse CSV] [--markdown FILE] [--csv FILE]
+      [--no-map] [--no-reduce] [--reference] [--peers LIST] [--reuse CSV] [--markdown FILE] [--csv FILE]
 
 Options:
   --work DIR      the cache of test images, palettes and outputs (default
@@ -24,11 +24,13 @@ Options:
                   palette only: for tuning the quantizer (under a minute of CPU).
   --colors LIST   the colour counts (default 256,64,16,4; --quick: 256,16).
   --images LIST   only these images (names as in the tables).
-  --no-map        leave the palette mapping out.
+  --no-map        leave the palette mapping out; --no-reduce, the reduction.
   --peers LIST    run only these peers: ours, pngquant, pillow-mediancut,
-                  pillow-octree, imagemagick (default all).
-  --reuse CSV     with --peers: the other peers' rows from an earlier run's
-                  --csv, for the same images and settings, marked * in the
+                  pillow-octree, imagemagick (default all), or none (with
+                  --reuse: the tables of earlier runs, put together).
+  --reuse CSV,... with --peers: the other peers' rows from earlier runs'
+                  --csv files (the first file holding a row wins), for the
+                  same images and settings, marked * in the
                   tables (their CPU times are then not paired with this
                   run's). For taking ours and pngquant again after a change
                   to ours without the slow peers.
@@ -864,7 +866,7 @@ def targets_table(rows, settings):
 
 def report(rows, settings_by_task, peer_names, has_ours, header, palettes):
     lines = header + [""]
-    if has_ours:
+    if has_ours and settings_by_task[0][1]:
         lines += targets_table([r for r in rows if r["task"] == "reduce"], settings_by_task[0][1])
     problems = [r for r in rows if not r["status"].startswith("ok")]
     for task, settings in settings_by_task:
@@ -889,15 +891,18 @@ def report(rows, settings_by_task, peer_names, has_ours, header, palettes):
     return lines
 
 
-def reuse_rows(path, rows, originals, settings):
-    """The rows of an earlier run's CSV for the images and settings of this
-    run and the peers it did not run, marked reused."""
+def reuse_rows(paths, rows, originals, settings):
+    """The rows of earlier runs' CSVs (paths, comma-separated; the first
+    one holding a row wins) for the images and settings of this run and the
+    peers it did not run, marked reused."""
     have = {(r["task"], r["setting"], r["image"], r["peer"], r["dither"]) for r in rows}
     names = {o.name for o in originals}
     labels = {s[0] for s in settings}
     out = []
-    with open(path, newline="") as source:
-        for r in csv.DictReader(source):
+    for path in paths.split(","):
+        with open(path, newline="") as source:
+            found = list(csv.DictReader(source))
+        for r in found:
             r["dither"] = r["dither"] == "True"
             key = (r["task"], r["setting"], r["image"], r["peer"], r["dither"])
             if key in have or r["image"] not in names or r["setting"] not in labels:
@@ -906,6 +911,7 @@ def reuse_rows(path, rows, originals, settings):
                 r[field] = float(r[field]) if r[field] not in ("", None) else None
             r["colors"] = int(r["colors"])
             r["reused"] = True
+            have.add(key)
             out.append(r)
     return out
 
@@ -920,6 +926,7 @@ def main():
     parser.add_argument("--colors")
     parser.add_argument("--images")
     parser.add_argument("--no-map", action="store_true")
+    parser.add_argument("--no-reduce", action="store_true")
     parser.add_argument("--reference", action="store_true")
     parser.add_argument("--peers")
     parser.add_argument("--reuse")
@@ -963,6 +970,7 @@ def main():
         with open(measures_path) as cache:
             MEASURES.update(json.load(cache))
     chosen = set(PEER_KEYS.values()) if not args.peers else set(args.peers.split(","))
+    chosen.discard("none")
     if chosen - set(PEER_KEYS.values()):
         raise SystemExit(f"unknown peers {chosen - set(PEER_KEYS.values())}; "
                          f"known: {', '.join(PEER_KEYS.values())}")
@@ -975,7 +983,7 @@ def main():
     load_before = load_average()
     log(f"{len(originals)} images, colours {colours}, palettes {map_names}, repeat {args.repeat}; "
         f"load {load_before}")
-    reduce_settings = [(str(c), c, None, None) for c in colours]
+    reduce_settings = [] if args.no_reduce else [(str(c), c, None, None) for c in colours]
     map_settings = [(p, len(palettes[p][1]), palettes[p][0], palettes[p][1]) for p in map_names]
     started = time.time()
     rows = run_task(originals, reduce_settings, pick(reduction_peers(ours)), args.repeat,
@@ -1012,15 +1020,16 @@ def main():
         f"dE2000, and of CPU times the median over images of each image's median of "
         f"{args.repeat} runs. Commands' CPU time includes PNG decode and encode, Pillow's is "
         f"the quantize calls alone.",
-    ] + ([f"- the rows marked * come from an earlier run ({args.reuse}; its first row "
-          f"measured {reused[0]['measured']}, its last {reused[-1]['measured']}), not paired "
-          f"with this run's: their CPU / ours ratio is across runs."]
+    ] + ([f"- the rows marked * come from earlier runs ({args.reuse}), measured between "
+          f"{min(r['measured'][:16] for r in reused)} and {max(r['measured'][:16] for r in reused)}"
+          f" (each row's load in the CSV), not paired with this run's: their CPU / ours ratio "
+          f"is across runs."]
          if reused else []) + [
         "",
         "| image | size | source |", "|---|---|---|",
     ] + [f"| {o.name} | {o.size[0]}x{o.size[1]} | {o.source} |" for o in originals]
     lines = report(rows, [("reduce", reduce_settings), ("map", map_settings)], peer_names,
-                   bool(ours), header, palettes)
+                   any(r["peer"] == "ours" for r in rows), header, palettes)
     text = "\n".join(lines) + "\n"
     sys.stdout.write(text)
     if args.markdown:
