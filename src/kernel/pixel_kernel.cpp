@@ -422,6 +422,7 @@ template <std::size_t Width, int BitsPerPixel> struct RowDecoding {
     static constexpr bool ANY_START = BitsPerPixel == 8; // 4 bits: a vector starts on a byte
     static constexpr std::size_t STORED_PER_VECTOR = BitsPerPixel == 8 ? Width : Width / 2;
     static constexpr std::size_t HITS_PER_VECTOR = 0;
+    using Tally = typename VectorOf<Width>::Type;
 
     const std::uint8_t* stored;
 
@@ -430,22 +431,23 @@ template <std::size_t Width, int BitsPerPixel> struct RowDecoding {
         __builtin_prefetch(stored + storedAt(j) + PREFETCH_AHEAD);
     }
     template <bool Streaming>
-    ORVX_ALWAYS_INLINE void vector(std::size_t j, const std::uint8_t* offsets, std::uint8_t* out) {
+    ORVX_ALWAYS_INLINE void vector(std::size_t j, const std::uint8_t* offsets, std::uint8_t* out,
+                                   Tally& /*tally*/) const {
         decodeVector<Width, BitsPerPixel, Streaming>(stored + storedAt(j), offsets, out);
     }
     // length (up to Width) indices from j, to out (room for Width).
     ORVX_ALWAYS_INLINE void piece(std::size_t j, std::size_t length, const std::uint8_t* offsets,
-                                  std::uint8_t* out) {
+                                  std::uint8_t* out, Tally& /*tally*/) const {
         alignas(LINE_BYTES) std::uint8_t in[Width] = {};
         std::memcpy(in, stored + storedAt(j), BitsPerPixel == 8 ? length : (length + 1) / 2);
         decodeVector<Width, BitsPerPixel, false>(in, offsets, out);
     }
-    ORVX_ALWAYS_INLINE void flush() {}
+    ORVX_ALWAYS_INLINE void flush(Tally& /*tally*/) {}
 };
 
 // The same for an encode, which counts as it goes.
 template <std::size_t Width, int BitsPerPixel, bool Counting> struct RowEncoding {
-    using Vector = typename VectorOf<Width>::Type;
+    using Tally = typename VectorOf<Width>::Type;
     static constexpr bool ANY_START = true;
     static constexpr std::size_t STORED_PER_VECTOR = Width;
     static constexpr std::size_t INDICES_PER_BYTE = BitsPerPixel == 8 ? 1 : 2;
@@ -454,7 +456,6 @@ template <std::size_t Width, int BitsPerPixel, bool Counting> struct RowEncoding
     const std::uint8_t* indices;
     std::size_t width;
     Thresholds limits;
-    Vector tally{};
     std::uint64_t count = 0;
 
     static std::size_t storedAt(std::size_t j) { return j; }
@@ -464,14 +465,15 @@ template <std::size_t Width, int BitsPerPixel, bool Counting> struct RowEncoding
         }
     }
     template <bool Streaming>
-    ORVX_ALWAYS_INLINE void vector(std::size_t j, const std::uint8_t* offsets, std::uint8_t* out) {
+    ORVX_ALWAYS_INLINE void vector(std::size_t j, const std::uint8_t* offsets, std::uint8_t* out,
+                                   Tally& tally) const {
         encodeRowVector<Width, BitsPerPixel, Counting, Streaming>(indices + INDICES_PER_BYTE * j,
                                                                   offsets, out, tally, limits);
     }
     // length (up to Width) stored bytes from j, to out (room for Width): the
     // indices there, then zeros, which the limit (at least 1) doesn't count.
     ORVX_ALWAYS_INLINE void piece(std::size_t j, std::size_t length, const std::uint8_t* offsets,
-                                  std::uint8_t* out) {
+                                  std::uint8_t* out, Tally& tally) const {
         alignas(LINE_BYTES) std::uint8_t in[2 * Width] = {};
         const std::size_t first = INDICES_PER_BYTE * j;
         if (first < width) {
@@ -479,55 +481,62 @@ template <std::size_t Width, int BitsPerPixel, bool Counting> struct RowEncoding
         }
         encodeRowVector<Width, BitsPerPixel, Counting, false>(in, offsets, out, tally, limits);
     }
-    ORVX_ALWAYS_INLINE void flush() {
+    ORVX_ALWAYS_INLINE void flush(Tally& tally) {
         if constexpr (Counting) {
             count += sumLanes<Width>(tally);
-            tally = Vector{};
+            tally = Tally{};
         }
     }
 };
 
 // lines whole cache lines of output from j, the keystream from offset at;
-// the tally emptied before its lanes can pass 255.
+// the tally emptied before its lanes can pass 255. The loop works on a copy
+// of the coder, the tally apart, so that nothing it reads stays in memory
+// that the stores might reach.
 template <std::size_t Width, bool Streaming, typename Coder>
-ORVX_ALWAYS_INLINE void codeLines(Coder& coder, std::uint8_t* out, std::size_t j, std::size_t lines,
-                                  const std::uint8_t* offsets, std::size_t at) {
+ORVX_ALWAYS_INLINE void codeLines(Coder& coder, std::uint8_t* out, std::size_t j,
+                                  std::size_t lines, const std::uint8_t* offsets, std::size_t at) {
     constexpr std::size_t vectorsPerLine = LINE_BYTES / Width;
     constexpr std::size_t hitsPerLine = Coder::HITS_PER_VECTOR * vectorsPerLine;
     constexpr std::size_t linesPerTally = hitsPerLine == 0 ? SIZE_MAX : 255 / hitsPerLine;
-    coder.flush();
+    const Coder hot = coder;
+    typename Coder::Tally tally{};
     std::size_t sinceFlush = 0;
     for (std::size_t line = 0; line < lines; ++line, j += LINE_BYTES) {
-        coder.prefetchLine(j);
+        hot.prefetchLine(j);
 #pragma GCC unroll 4
         for (std::size_t v = 0; v < vectorsPerLine; ++v) {
-            coder.template vector<Streaming>(
-                j + v * Width, offsets + at + v * Coder::STORED_PER_VECTOR, out + j + v * Width);
+            hot.template vector<Streaming>(j + v * Width,
+                                           offsets + at + v * Coder::STORED_PER_VECTOR,
+                                           out + j + v * Width, tally);
         }
         at += vectorsPerLine * Coder::STORED_PER_VECTOR;
         at = at >= KEYSTREAM_PERIOD ? at - KEYSTREAM_PERIOD : at;
         if constexpr (hitsPerLine != 0) {
             if (++sinceFlush == linesPerTally) {
-                coder.flush();
+                coder.flush(tally);
                 sinceFlush = 0;
             }
         }
     }
-    coder.flush();
+    coder.flush(tally);
 }
 
 // One row: size output bytes at out, of which the first whole ones have all
-// their input in the vectors at j with j + Width <= whole.
+// their input in the vectors at j with j + Width <= whole. The vectors and
+// pieces outside the lines add at most 2 * (2 * 64 / Width + 3) to a
+// tally's lane, emptied by codeLines and at the end.
 template <std::size_t Width, typename Coder>
 ORVX_ALWAYS_INLINE void codeRow(Coder& coder, const std::uint8_t* offsets, std::uint8_t* out,
                                 std::size_t whole, std::size_t size, std::size_t phase,
                                 bool streaming) {
+    typename Coder::Tally tally{};
     const auto offsetsAt = [&](std::size_t j) {
         return offsets + (phase + Coder::storedAt(j)) % KEYSTREAM_PERIOD;
     };
     const auto piece = [&](std::size_t j, std::size_t count) {
         alignas(LINE_BYTES) std::uint8_t line[Width];
-        coder.piece(j, count, offsetsAt(j), line);
+        coder.piece(j, count, offsetsAt(j), line, tally);
         std::memcpy(out + j, line, count);
     };
     // Streamed, the lines start at out's first cache line; at 4 bits a
@@ -544,7 +553,7 @@ ORVX_ALWAYS_INLINE void codeRow(Coder& coder, const std::uint8_t* offsets, std::
     }
     std::size_t j = 0;
     for (; j + Width <= head; j += Width) {
-        coder.template vector<false>(j, offsetsAt(j), out + j);
+        coder.template vector<false>(j, offsetsAt(j), out + j, tally);
     }
     if (j < head) {
         piece(j, head - j);
@@ -559,12 +568,12 @@ ORVX_ALWAYS_INLINE void codeRow(Coder& coder, const std::uint8_t* offsets, std::
     }
     j += lines * LINE_BYTES;
     for (; j + Width <= whole; j += Width) {
-        coder.template vector<false>(j, offsetsAt(j), out + j);
+        coder.template vector<false>(j, offsetsAt(j), out + j, tally);
     }
     for (; j < size; j += std::min(Width, size - j)) {
         piece(j, std::min(Width, size - j));
     }
-    coder.flush();
+    coder.flush(tally);
 }
 
 template <std::size_t Width>
@@ -584,8 +593,8 @@ template <std::size_t Width, int BitsPerPixel, bool Counting>
 ORVX_ALWAYS_INLINE std::uint64_t
 encodeRowOf(const PixelCoding& coding, const std::uint8_t* indices, std::size_t width,
             std::uint8_t* out, std::size_t rowSize, std::size_t phase, bool streaming) {
-    RowEncoding<Width, BitsPerPixel, Counting> coder{
-        indices, width, thresholdsFor<Width, 8>(coding.limit), {}, 0};
+    RowEncoding<Width, BitsPerPixel, Counting> coder{indices, width,
+                                                     thresholdsFor<Width, 8>(coding.limit), 0};
     codeRow<Width>(coder, coding.offsets, out, BitsPerPixel == 8 ? width : width / 2, rowSize,
                    phase, streaming);
     return coder.count;
