@@ -360,6 +360,24 @@ ORVX_ALWAYS_INLINE void decodeVector(const std::uint8_t* stored, const std::uint
     } else {
         using Half = typename VectorOf<Width / 2>::Type;
         using Words = typename VectorOf<Width>::Words;
+        if constexpr (Width == 16) {
+            // The 8 bytes in a whole register, and one interleave
+            // (punpcklbw): the widening below costs SSE2 three shuffles, and
+            // a shift of an 8-byte vector is done byte by byte.
+            using Wide = typename VectorOf<Width>::Wide;
+            std::uint64_t storedBytes = 0;
+            std::uint64_t keystreamBytes = 0;
+            std::memcpy(&storedBytes, stored, sizeof storedBytes);
+            std::memcpy(&keystreamBytes, offsets, sizeof keystreamBytes);
+            const Vector packed =
+                reinterpret_cast<Vector>(Wide{storedBytes, 0}) -
+                reinterpret_cast<Vector>(Wide{keystreamBytes, 0});
+            const Vector high = packed >> 4U;
+            const Vector low = packed & 0x0FU;
+            storeVector<Streaming>(out, __builtin_shufflevector(high, low, 0, 16, 1, 17, 2, 18, 3,
+                                                                19, 4, 20, 5, 21, 6, 22, 7, 23));
+            return;
+        }
         Half packed;
         Half keystream;
         std::memcpy(&packed, stored, sizeof packed);
