@@ -162,7 +162,7 @@ Encoded storedRowByDefinition(const Bytes& indices, int bpp, std::size_t rowSize
     Bytes packed(rowSize, 0);
     std::uint64_t undefined = 0;
     for (std::size_t i = 0; i < indices.size(); ++i) {
-        undefined += indices[i] >= colors;
+        undefined += static_cast<std::uint64_t>(indices[i] >= colors);
         if (bpp == 8) {
             packed[i] = indices[i];
         } else {
