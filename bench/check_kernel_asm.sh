@@ -30,7 +30,7 @@ else
         "decodeRowAvx512 vmovntdq vpmovzxbw"
         "encodeRowVector16 pcmpgtb movntdq packuswb"
         "encodeRowAvx2 vpcmpgtb vmovntdq vpackuswb"
-        "encodeRowAvx512 vpcmpn?l[te]ub vmovntdq vpmovwb"
+        "encodeRowAvx512 vpcmpgtb vmovntdq vpackuswb"
         "fitNibblesVector16 por" "fitNibblesAvx2 vpor" "fitNibblesAvx512 vporq?")
   lane_ops='v?pinsrb|v?pextrb'
 fi
