@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <string>
@@ -151,6 +152,141 @@ TEST_P(KernelTest, SinkCarriesThePhaseAcrossChunks) {
     const Encoded expected = byDefinition(whole, 0xBEEF, 0, 4, 11);
     EXPECT_EQ(sink->undefinedCount, expected.undefined);
     EXPECT_EQ(pieces, expected.bytes);
+}
+
+// A row of indices as the format stores it: 4-bit pixels two to a byte, high
+// nibble first, zeros to rowSize, the keystream added from phase; and the
+// indices at or past colors.
+Encoded storedRowByDefinition(const Bytes& indices, int bpp, std::size_t rowSize, std::uint16_t key,
+                              std::size_t phase, int colors) {
+    Bytes packed(rowSize, 0);
+    std::uint64_t undefined = 0;
+    for (std::size_t i = 0; i < indices.size(); ++i) {
+        undefined += static_cast<std::uint64_t>(indices[i] >= colors);
+        if (bpp == 8) {
+            packed[i] = indices[i];
+        } else {
+            packed[i / 2] = static_cast<std::uint8_t>(packed[i / 2] |
+                                                      (i % 2 == 0 ? indices[i] << 4 : indices[i]));
+        }
+    }
+    Encoded out = byDefinition(packed, key, phase, 8, 256);
+    out.undefined = undefined;
+    return out;
+}
+
+// Rows in memory, both ways, against the definition: widths around every
+// vector width and cache line, odd at 4 bits, the output at every kind of
+// place in its cache line, streamed and not, every index counted (the
+// tallies fill) and none, and rows past 64 KiB. Guard bytes either side of
+// the output must stay as they were.
+TEST_P(KernelTest, RowsBothWays) {
+    struct RowCase {
+        std::size_t width;
+        int bpp;
+        int colors;        // the limit: indices at or past it are counted
+        std::uint8_t fill; // 0: random indices, else every index this
+        std::size_t phase;
+    };
+    const RowCase cases[] = {
+        {1, 8, 200, 0, 0},     {1, 4, 9, 0, 5},        {2, 4, 9, 0, 383},   {3, 4, 1, 15, 7},
+        {15, 8, 97, 0, 1},     {16, 8, 97, 0, 2},      {17, 4, 5, 0, 3},    {31, 4, 16, 0, 100},
+        {32, 4, 9, 0, 200},    {33, 4, 9, 0, 300},     {63, 8, 256, 0, 10}, {64, 8, 1, 255, 20},
+        {65, 8, 128, 0, 30},   {127, 4, 8, 0, 40},     {128, 4, 8, 0, 50},  {129, 8, 200, 0, 60},
+        {191, 4, 2, 0, 70},    {383, 8, 0, 0, 80},     {385, 4, 0, 0, 90},  {1000, 8, 255, 0, 377},
+        {4097, 4, 11, 0, 383}, {8192, 8, 1, 255, 0},   {8193, 4, 1, 15, 1}, {40000, 4, 1, 15, 17},
+        {65535, 8, 1, 255, 5}, {65535, 4, 10, 0, 381},
+    };
+    std::mt19937 random(19);
+    constexpr std::size_t GUARD = 64;
+    for (const RowCase& c : cases) {
+        const std::size_t rowSize = dazRowSize(c.width, static_cast<unsigned>(c.bpp));
+        auto coding = std::make_unique<PixelCoding>();
+        initPixelCoding(*coding, 0x5A17, c.bpp, c.colors);
+        Bytes indices(c.width, c.fill);
+        if (c.fill == 0) {
+            for (std::uint8_t& index : indices) {
+                index = static_cast<std::uint8_t>(random() % (c.bpp == 8 ? 256U : 16U));
+            }
+        }
+        const Encoded expected =
+            storedRowByDefinition(indices, c.bpp, rowSize, 0x5A17, c.phase, c.colors);
+        for (const std::size_t place : {0U, 1U, 2U, 13U, 32U, 63U}) {
+            for (const bool streaming : {false, true}) {
+                const std::string where =
+                    std::to_string(c.width) + " pixels at " + std::to_string(c.bpp) + " bits, " +
+                    std::to_string(place) + " into a line" + (streaming ? ", streamed" : "");
+                // The buffers start on a cache line (alignas of a vector
+                // would not reach the 64 bytes of the widest).
+                Bytes encodedBuffer(GUARD + place + rowSize + GUARD + 64, 0xA5);
+                std::uint8_t* const encodedLine =
+                    encodedBuffer.data() + GUARD + 64 -
+                    reinterpret_cast<std::uintptr_t>(encodedBuffer.data() + GUARD) % 64;
+                std::uint8_t* const encoded = encodedLine + place;
+                const Bytes before(encodedBuffer);
+                const std::uint64_t undefined = variant->encodeRow(
+                    *coding, indices.data(), c.width, encoded, rowSize, c.phase, streaming);
+                finishStreaming();
+                ASSERT_EQ(undefined, expected.undefined) << where;
+                ASSERT_EQ(Bytes(encoded, encoded + rowSize), expected.bytes) << where;
+                ASSERT_TRUE(std::equal(encodedBuffer.data(), encoded, before.data())) << where;
+                const std::size_t after =
+                    static_cast<std::size_t>(encoded - encodedBuffer.data()) + rowSize;
+                ASSERT_TRUE(std::equal(encodedBuffer.begin() + static_cast<std::ptrdiff_t>(after),
+                                       encodedBuffer.end(),
+                                       before.begin() + static_cast<std::ptrdiff_t>(after)))
+                    << where;
+
+                Bytes decodedBuffer(GUARD + place + c.width + GUARD + 64, 0x5A);
+                std::uint8_t* const decoded =
+                    decodedBuffer.data() + GUARD + 64 -
+                    reinterpret_cast<std::uintptr_t>(decodedBuffer.data() + GUARD) % 64 + place;
+                const std::size_t decodedAt =
+                    static_cast<std::size_t>(decoded - decodedBuffer.data());
+                // Only the row's stored bytes, so that a read past them is
+                // the sanitizers' to see.
+                const Bytes stored(expected.bytes.begin(),
+                                   expected.bytes.begin() +
+                                       static_cast<std::ptrdiff_t>(
+                                           (c.width * static_cast<unsigned>(c.bpp) + 7) / 8));
+                variant->decodeRow(*coding, stored.data(), c.width, decoded, c.phase, streaming);
+                finishStreaming();
+                ASSERT_EQ(Bytes(decoded, decoded + c.width), indices) << where;
+                ASSERT_EQ(Bytes(decodedBuffer.begin(),
+                                decodedBuffer.begin() + static_cast<std::ptrdiff_t>(decodedAt)),
+                          Bytes(decodedAt, 0x5A))
+                    << where;
+                ASSERT_EQ(
+                    Bytes(decodedBuffer.begin() + static_cast<std::ptrdiff_t>(decodedAt + c.width),
+                          decodedBuffer.end()),
+                    Bytes(decodedBuffer.size() - decodedAt - c.width, 0x5A))
+                    << where;
+            }
+        }
+    }
+}
+
+// The 4-bit check finds one index past 15 wherever it sits: in the first or
+// last vector of any width, in the unrolled loop, or in the plain tail.
+TEST_P(KernelTest, NibbleCheckFindsAnIndexPast15) {
+    struct CheckCase {
+        std::size_t count;
+        std::size_t at;
+        std::uint8_t index;
+    };
+    const CheckCase cases[] = {
+        {1, 0, 16},     {15, 14, 0x80},  {16, 15, 16},     {17, 16, 0xFF},
+        {64, 0, 16},    {64, 63, 31},    {255, 254, 16},   {256, 255, 0x40},
+        {257, 256, 16}, {1000, 513, 16}, {8192, 8191, 17}, {8192, 4096, 0xF0},
+    };
+    for (const CheckCase& c : cases) {
+        Bytes indices(c.count, 15);
+        EXPECT_TRUE(variant->fitNibbles(indices.data(), indices.size())) << c.count;
+        indices[c.at] = c.index;
+        EXPECT_FALSE(variant->fitNibbles(indices.data(), indices.size()))
+            << c.count << " indices, " << int{c.index} << " at " << c.at;
+    }
+    EXPECT_TRUE(variant->fitNibbles(nullptr, 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, KernelTest, ::testing::ValuesIn(variantNames()),

@@ -114,26 +114,18 @@ int daz_decode(const void* data, size_t size, const daz_limits* limits, daz_info
         std::memset(palette, 0, DAZ_PALETTE_BYTES);
         std::memcpy(palette, image.palette, image.paletteBytes);
     }
-    const int bits = image.header.bitsPerPixel;
-    const std::uint64_t total = std::uint64_t{width} * image.rows;
-    if (total < STREAMED_OUTPUT_BYTES) {
-        decodeRows(image, static_cast<const std::uint8_t*>(data),
-                   [&](const PixelCoding& coding, const std::uint8_t* stored, std::size_t phase,
-                       std::uint64_t top) {
-                       decodeRow(coding, stored, width, bits, phase, indices + top * width);
-                   });
-        return DAZ_OK;
-    }
-    // Past the caches: each row decoded where it stays in cache, then
-    // streamed out without reading its lines in first.
-    std::array<std::uint8_t, orvx::DAZ_MAX_WIDTH> row;
+    // Past the caches, the indices go out with streaming stores, which
+    // don't read each line in before writing it.
+    const bool streaming = std::uint64_t{width} * image.rows >= STREAMED_OUTPUT_BYTES;
+    const RowDecoder decode = activeKernel().decodeRow;
     decodeRows(image, static_cast<const std::uint8_t*>(data),
                [&](const PixelCoding& coding, const std::uint8_t* stored, std::size_t phase,
                    std::uint64_t top) {
-                   decodeRow(coding, stored, width, bits, phase, row.data());
-                   streamOut(row.data(), width, indices + top * width);
+                   decode(coding, stored, width, indices + top * width, phase, streaming);
                });
-    finishStreaming();
+    if (streaming) {
+        finishStreaming();
+    }
     return DAZ_OK;
 }
 
@@ -170,11 +162,10 @@ int daz_decode_rgba(const void* data, size_t size, const daz_limits* limits, daz
         }
     }
     std::array<std::uint8_t, orvx::DAZ_MAX_WIDTH> row;
-    const int bits = image.header.bitsPerPixel;
     decodeRows(image, static_cast<const std::uint8_t*>(data),
                [&](const PixelCoding& coding, const std::uint8_t* stored, std::size_t phase,
                    std::uint64_t top) {
-                   decodeRow(coding, stored, width, bits, phase, row.data());
+                   decodeRow(coding, stored, width, phase, row.data());
                    std::uint8_t* out = rgba + top * width * 4;
                    for (std::size_t x = 0; x < width; ++x) {
                        std::memcpy(out + 4 * x, colours.data() + 4 * std::size_t{row[x]}, 4);
@@ -233,9 +224,11 @@ int daz_encode(const uint8_t* indices, size_t stride, uint32_t width, int32_t he
     if (capacity < total) {
         return DAZ_ERR_BUFFER;
     }
+    const KernelVariant& kernel = activeKernel();
+    // Checked before anything is written: a refused call leaves out as it was.
     if (bits == 4) {
         for (std::uint32_t y = 0; y < rows; ++y) {
-            if (!fitNibbles(indices + std::size_t{y} * stride, width)) {
+            if (!kernel.fitNibbles(indices + std::size_t{y} * stride, width)) {
                 return DAZ_ERR_ARGUMENT;
             }
         }
@@ -244,7 +237,7 @@ int daz_encode(const uint8_t* indices, size_t stride, uint32_t width, int32_t he
     std::memcpy(bytes, prefix.data(), prefixSize);
     PixelCoding coding;
     initPixelCoding(coding, key, bits, kept);
-    const PixelKernel kernel = activeKernel().run;
+    const bool streaming = total >= STREAMED_OUTPUT_BYTES;
     const bool topDown = height < 0;
     std::uint64_t count = 0;
     // Canonical rows run bottom-up: the last image row is stored first. The
@@ -252,9 +245,12 @@ int daz_encode(const uint8_t* indices, size_t stride, uint32_t width, int32_t he
     // processor's prefetch follows better than rows read backwards.
     for (std::uint32_t y = 0; y < rows; ++y) {
         const std::uint32_t stored = topDown ? y : rows - 1 - y;
-        count += encodeRow(coding, kernel, indices + std::size_t{y} * stride, width, bits,
-                           bytes + prefixSize + std::size_t{stored} * rowSize, rowSize,
-                           rowPhase(stored, rowSize));
+        count += kernel.encodeRow(coding, indices + std::size_t{y} * stride, width,
+                                  bytes + prefixSize + std::size_t{stored} * rowSize, rowSize,
+                                  rowPhase(stored, rowSize), streaming);
+    }
+    if (streaming) {
+        finishStreaming();
     }
     *written = total;
     if (undefined != nullptr) {

@@ -15,18 +15,6 @@ namespace orvx {
 // The largest stored row: 65535 pixels of 8 bits, padded to 4 bytes.
 inline constexpr std::size_t MAX_ROW_SIZE = dazRowSize(DAZ_MAX_WIDTH, 8);
 
-// An output of at least this many bytes is past the caches: it is written
-// with streaming stores, which don't read each line in before writing it.
-// (glibc's memcpy does the same for large copies; without them a decode of
-// 64 MiB moved half as much again through memory as the memcpy.)
-inline constexpr std::uint64_t STREAMED_OUTPUT_BYTES = std::uint64_t{16} << 20U;
-
-// Copies size bytes from row to out with streaming stores where the
-// processor has them (x86-64), else memcpy; finishStreaming() orders them
-// before the call returns.
-void streamOut(const std::uint8_t* row, std::size_t size, std::uint8_t* out);
-void finishStreaming();
-
 // DAZ_OK, or DAZ_ERR_LIMITS when an image of width x rows, taking bytes of
 // memory or output, is past limits (null: the defaults).
 int checkLimits(const daz_limits* limits, std::uint64_t width, std::uint64_t rows,
@@ -44,19 +32,20 @@ int prepareEncode(std::uint32_t width, std::int64_t height, int bits, const std:
                   int entries, int keptColors, std::uint16_t key, std::uint8_t* prefix,
                   std::size_t& prefixSize, int& kept);
 
-// Whether every one of count indices fits in 4 bits.
+// Whether every one of count indices fits in 4 bits, on the variant this
+// run uses.
 bool fitNibbles(const std::uint8_t* indices, std::size_t count);
 
-// The stored row at stored (rowSize bytes, keystream phase phase) into width
-// indices at out, 4-bit pixels unpacked.
-void decodeRow(const PixelCoding& coding, const std::uint8_t* stored, std::uint32_t width, int bits,
+// The stored row at stored (keystream phase phase) into width indices at
+// out, 4-bit pixels unpacked, on the variant this run uses.
+void decodeRow(const PixelCoding& coding, const std::uint8_t* stored, std::uint32_t width,
                std::size_t phase, std::uint8_t* out);
 
 // width indices into the stored row at row (rowSize bytes: packed, padded
-// with zeros, the keystream added at phase); returns the values counted
-// past the kept palette.
-std::uint64_t encodeRow(const PixelCoding& coding, PixelKernel kernel, const std::uint8_t* indices,
-                        std::uint32_t width, int bits, std::uint8_t* row, std::size_t rowSize,
-                        std::size_t phase);
+// with zeros, the keystream added at phase) on kernel's variant; returns the
+// values counted past the kept palette.
+std::uint64_t encodeRow(const PixelCoding& coding, const KernelVariant& kernel,
+                        const std::uint8_t* indices, std::uint32_t width, std::uint8_t* row,
+                        std::size_t rowSize, std::size_t phase);
 
 } // namespace orvx

@@ -25,7 +25,7 @@ struct daz_encoder {
     orvx::PixelCoding coding; // first: it lines up on 64 bytes
     daz_write_fn write = nullptr;
     void* user = nullptr;
-    orvx::PixelKernel kernel = nullptr;
+    const orvx::KernelVariant* kernel = nullptr;
     std::vector<std::uint8_t> stored; // one stored row
     std::uint64_t undefined = 0;
     std::uint32_t width = 0;
@@ -165,7 +165,7 @@ int daz_decoder_read_row(daz_decoder* decoder, uint8_t* indices, size_t size, ui
         return failDecoder(decoder, DAZ_ERR_READ);
     }
     const std::uint64_t stored = decoder->next;
-    decodeRow(decoder->coding, decoder->stored.data(), decoder->width, decoder->bits,
+    decodeRow(decoder->coding, decoder->stored.data(), decoder->width,
               static_cast<std::size_t>(stored * decoder->stored.size() % KEYSTREAM_PERIOD),
               indices);
     if (row_index != nullptr) {
@@ -205,7 +205,7 @@ int daz_encoder_create(daz_write_fn write, void* user, uint32_t width, int32_t h
     made->write = write;
     made->user = user;
     initPixelCoding(made->coding, key, bits, kept);
-    made->kernel = activeKernel().run;
+    made->kernel = &activeKernel();
     made->width = width;
     made->bits = bits;
     made->rows = static_cast<std::uint32_t>(height < 0 ? -std::int64_t{height} : height);
@@ -236,8 +236,7 @@ int daz_encoder_write_row(daz_encoder* encoder, const uint8_t* indices, size_t s
     }
     const std::size_t rowSize = encoder->stored.size();
     encoder->undefined += encodeRow(
-        encoder->coding, encoder->kernel, indices, encoder->width, encoder->bits,
-        encoder->stored.data(), rowSize,
+        encoder->coding, *encoder->kernel, indices, encoder->width, encoder->stored.data(), rowSize,
         static_cast<std::size_t>(std::uint64_t{encoder->next} * rowSize % KEYSTREAM_PERIOD));
     if (encoder->write(encoder->user, encoder->stored.data(), rowSize) != 0) {
         return failEncoder(encoder, DAZ_ERR_CALLBACK);

@@ -49,10 +49,47 @@ void removeKeystream(const PixelCoding& coding, std::uint8_t* data, std::size_t 
 void copyRemovingKeystream(const PixelCoding& coding, const std::uint8_t* in, std::uint8_t* out,
                            std::size_t size, std::size_t phase);
 
+// Rows of an image in memory, in one pass from the caller's buffer to the
+// other, for the library's decode and encode. streaming: the output is past
+// the caches (see STREAMED_OUTPUT_BYTES), so its whole cache lines are
+// written with streaming stores, which don't read a line in before writing
+// it; the caller orders them with finishStreaming() before returning.
+
+// A stored row (its first (width * bits + 7) / 8 bytes read, the keystream
+// from phase) to width indices at out, 4-bit pixels unpacked, high nibble
+// first.
+using RowDecoder = void (*)(const PixelCoding& coding, const std::uint8_t* stored,
+                            std::size_t width, std::uint8_t* out, std::size_t phase,
+                            bool streaming);
+
+// width indices to the stored row at out: rowSize bytes (at least
+// (width * bits + 7) / 8), 4-bit pixels packed two to a byte, high nibble
+// first, padded with zeros, the keystream added from phase. Returns how many
+// indices are at or past coding.limit (0 when not counting). At 4 bits every
+// index must be below 16 (fitNibbles): a larger one gives bytes of no use.
+using RowEncoder = std::uint64_t (*)(const PixelCoding& coding, const std::uint8_t* indices,
+                                     std::size_t width, std::uint8_t* out, std::size_t rowSize,
+                                     std::size_t phase, bool streaming);
+
+// Whether every one of count indices fits in 4 bits.
+using NibbleCheck = bool (*)(const std::uint8_t* indices, std::size_t count);
+
+// Orders the streaming stores made before it with what follows.
+void finishStreaming();
+
+// An output of at least this many bytes is past the caches: it is written
+// with streaming stores. (glibc's memcpy does the same for large copies;
+// without them a decode of 64 MiB moved half as much again through memory
+// as the memcpy.)
+inline constexpr std::uint64_t STREAMED_OUTPUT_BYTES = std::uint64_t{16} << 20U;
+
 struct KernelVariant {
-    const char* name;    // "avx512", "avx2", "sse2", "vector16" or "scalar"
-    PixelKernel run;     // call only where supported() is true
-    bool (*supported)(); // whether this processor can run it
+    const char* name;       // "avx512", "avx2", "sse2", "vector16" or "scalar"
+    PixelKernel run;        // call only where supported() is true
+    bool (*supported)();    // whether this processor can run it
+    RowDecoder decodeRow;   // the same register width, for rows in memory
+    RowEncoder encodeRow;   //
+    NibbleCheck fitNibbles; //
 };
 
 // The variants this build has, best first. The last is the plain loop, the
