@@ -45,7 +45,11 @@ struct Metric {
 };
 // Lightness (sum of the channels) apart from the red-green and the
 // yellow-blue differences; w {2, 3, 1} would be 6 x the plain RGB distance.
-inline constexpr Metric kMetric{{{1, 1, 1}, {1, -1, 0}, {1, 1, -2}}, {2, 3, 1}};
+// The colour differences weigh a third more than that: measured on photos
+// and screenshots against pngquant, it gains CIEDE2000 everywhere and keeps
+// PSNR (more weight on lightness lost both; twice the colour weight lost
+// PSNR without dither).
+inline constexpr Metric kMetric{{{1, 1, 1}, {1, -1, 0}, {1, 1, -2}}, {3, 6, 2}};
 
 constexpr int64_t largestDistance(const Metric& m) {
     int64_t total = 0;

@@ -16,7 +16,7 @@ namespace {
 // Dither strength: the carried error is scaled by kCarry/16 and clamped to
 // kMaxCarry levels a channel.
 constexpr int kCarry = 14;
-constexpr int kMaxCarry = 40;
+constexpr int kMaxCarry = 64;
 
 // Exact colour to the lowest entry of that colour, the transparent index
 // left out.
