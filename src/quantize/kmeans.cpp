@@ -9,7 +9,7 @@
 namespace orvx::quantize::detail {
 
 void refineKMeans(const std::vector<HistEntry>& histogram, std::vector<Rgb>& centres,
-                  int iterations, const Weights& w) {
+                  int iterations, const Metric& m) {
     const size_t k = centres.size();
     if (k < 2 || histogram.empty()) {
         return;
@@ -17,7 +17,7 @@ void refineKMeans(const std::vector<HistEntry>& histogram, std::vector<Rgb>& cen
     std::vector<int> owner(histogram.size(), -1);
     std::vector<int64_t> sum(k * 4);
     for (int round = 0; round < iterations; ++round) {
-        const Nearest nearest(centres.data(), static_cast<int>(k), -1, w);
+        const Nearest nearest(centres.data(), static_cast<int>(k), -1, m);
         std::fill(sum.begin(), sum.end(), 0);
         for (size_t i = 0; i < histogram.size(); ++i) {
             const HistEntry& e = histogram[i];
@@ -52,7 +52,7 @@ void refineKMeans(const std::vector<HistEntry>& histogram, std::vector<Rgb>& cen
             cost.reserve(histogram.size());
             for (size_t i = 0; i < histogram.size(); ++i) {
                 const HistEntry& e = histogram[i];
-                const int64_t d = distance(w, e.color, centres[static_cast<size_t>(owner[i])]);
+                const int64_t d = distance(m, e.color, centres[static_cast<size_t>(owner[i])]);
                 if (d > 0) {
                     cost.emplace_back(-d * e.count, i);
                 }

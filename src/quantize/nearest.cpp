@@ -1,6 +1,7 @@
 // nearest.cpp - the exact nearest palette entry.
 //
-// The entries are sorted along the channel where they spread most; a search
+// The entries are sorted along the metric's projection where they spread
+// most; a search
 // starts where the colour falls on that axis and walks both ways, stopping a
 // side once the distance along the axis alone passes the best found. A
 // guess (the previous answer) settles it at once when it lies closer than
@@ -15,13 +16,11 @@
 namespace orvx::quantize::detail {
 namespace {
 
-int channel(const Rgb& c, int axis) { return axis == 0 ? c.r : axis == 1 ? c.g : c.b; }
-int weight(const Weights& w, int axis) { return axis == 0 ? w.r : axis == 1 ? w.g : w.b; }
 
 } // namespace
 
-Nearest::Nearest(const Rgb* entries, int count, int skip, const Weights& w)
-    : w_(w), color_(entries, entries + count), usable_(static_cast<size_t>(count), true),
+Nearest::Nearest(const Rgb* entries, int count, int skip, const Metric& m)
+    : m_(m), color_(entries, entries + count), usable_(static_cast<size_t>(count), true),
       isolation_(static_cast<size_t>(count), INT_MAX) {
     if (skip >= 0 && skip < count) {
         usable_[static_cast<size_t>(skip)] = false;
@@ -36,20 +35,20 @@ Nearest::Nearest(const Rgb* entries, int count, int skip, const Weights& w)
         }
         ++n;
         for (int a = 0; a < 3; ++a) {
-            const int64_t v = channel(color_[static_cast<size_t>(i)], a);
+            const int64_t v = m.project(a, color_[static_cast<size_t>(i)]);
             sum[a] += v;
             sum2[a] += v * v;
         }
     }
     int64_t bestSpread = -1;
-    for (int a : {1, 0, 2}) {
-        const int64_t spread = n > 0 ? weight(w, a) * (sum2[a] * n - sum[a] * sum[a]) : 0;
+    for (int a : {0, 1, 2}) {
+        const int64_t spread = n > 0 ? m.w[a] * (sum2[a] * n - sum[a] * sum[a]) : 0;
         if (spread > bestSpread) {
             bestSpread = spread;
             axis_ = a;
         }
     }
-    axisWeight_ = weight(w, axis_);
+    axisWeight_ = m.w[axis_];
     std::vector<int> order;
     for (int i = 0; i < count; ++i) {
         if (usable_[static_cast<size_t>(i)]) {
@@ -57,18 +56,18 @@ Nearest::Nearest(const Rgb* entries, int count, int skip, const Weights& w)
         }
     }
     std::sort(order.begin(), order.end(), [&](int a, int b) {
-        const int ka = channel(color_[static_cast<size_t>(a)], axis_);
-        const int kb = channel(color_[static_cast<size_t>(b)], axis_);
+        const int ka = m.project(axis_, color_[static_cast<size_t>(a)]);
+        const int kb = m.project(axis_, color_[static_cast<size_t>(b)]);
         return ka != kb ? ka < kb : a < b;
     });
     for (int i : order) {
-        sortedKey_.push_back(channel(color_[static_cast<size_t>(i)], axis_));
+        sortedKey_.push_back(m.project(axis_, color_[static_cast<size_t>(i)]));
         sortedIndex_.push_back(i);
         sortedColor_.push_back(color_[static_cast<size_t>(i)]);
     }
     for (size_t i = 0; i < order.size(); ++i) {
         for (size_t j = i + 1; j < order.size(); ++j) {
-            const int d = distance(w, sortedColor_[i], sortedColor_[j]);
+            const int d = distance(m, sortedColor_[i], sortedColor_[j]);
             int& a = isolation_[static_cast<size_t>(sortedIndex_[i])];
             int& b = isolation_[static_cast<size_t>(sortedIndex_[j])];
             a = std::min(a, d);
@@ -78,7 +77,7 @@ Nearest::Nearest(const Rgb* entries, int count, int skip, const Weights& w)
 }
 
 int Nearest::search(const Rgb& c, int best, int bestIndex) const {
-    const int key = channel(c, axis_);
+    const int key = m_.project(axis_, c);
     const int size = static_cast<int>(sortedKey_.size());
     int hi = static_cast<int>(std::lower_bound(sortedKey_.begin(), sortedKey_.end(), key) -
                               sortedKey_.begin());
@@ -91,7 +90,7 @@ int Nearest::search(const Rgb& c, int best, int bestIndex) const {
             if (axisWeight_ * d * d > best) {
                 goUp = false;
             } else {
-                const int dist = distance(w_, c, sortedColor_[static_cast<size_t>(hi)]);
+                const int dist = distance(m_, c, sortedColor_[static_cast<size_t>(hi)]);
                 const int index = sortedIndex_[static_cast<size_t>(hi)];
                 if (dist < best || (dist == best && index < bestIndex)) {
                     best = dist;
@@ -105,7 +104,7 @@ int Nearest::search(const Rgb& c, int best, int bestIndex) const {
             if (axisWeight_ * d * d > best) {
                 goDown = false;
             } else {
-                const int dist = distance(w_, c, sortedColor_[static_cast<size_t>(lo)]);
+                const int dist = distance(m_, c, sortedColor_[static_cast<size_t>(lo)]);
                 const int index = sortedIndex_[static_cast<size_t>(lo)];
                 if (dist < best || (dist == best && index < bestIndex)) {
                     best = dist;
@@ -124,7 +123,7 @@ int Nearest::findFrom(const Rgb& c, int guess) const {
     if (guess < 0 || guess >= entries() || !usable_[static_cast<size_t>(guess)]) {
         return find(c);
     }
-    const int d = distance(w_, c, color_[static_cast<size_t>(guess)]);
+    const int d = distance(m_, c, color_[static_cast<size_t>(guess)]);
     const int iso = isolation_[static_cast<size_t>(guess)];
     // Strictly inside half the way to the guess's nearest neighbour: no other
     // entry can be as close (4d < iso, in squared distances).

@@ -122,7 +122,7 @@ void storePalette(const Rgb* slots, int entries, Palette& palette) {
 std::vector<Rgb> orderByUse(const std::vector<HistEntry>& histogram,
                             const std::vector<Rgb>& centres) {
     const detail::Nearest nearest(centres.data(), static_cast<int>(centres.size()), -1,
-                                  detail::kWeights);
+                                  detail::kMetric);
     std::vector<int64_t> use(centres.size(), 0);
     int guess = -1;
     for (const HistEntry& e : histogram) {
@@ -196,8 +196,8 @@ int reducePalette(const RgbaImage& image, const Options& options, Palette& palet
         if (!detail::buildHistogram(source, kMaxHistogram, histogram)) {
             return DAZ_ERR_MEMORY;
         }
-        std::vector<Rgb> centres = detail::wuCut(histogram, limit, detail::kWeights);
-        detail::refineKMeans(histogram, centres, kKMeansRounds, detail::kWeights);
+        std::vector<Rgb> centres = detail::wuCut(histogram, limit, detail::kMetric);
+        detail::refineKMeans(histogram, centres, kKMeansRounds, detail::kMetric);
         const std::vector<Rgb> colors = orderByUse(histogram, centres);
         Rgb slots[256];
         const int entries = layOut(colors, options, slots);

@@ -16,7 +16,7 @@ namespace {
 // Dither strength: the carried error is scaled by kCarry/16 and clamped to
 // kMaxCarry levels a channel.
 constexpr int kCarry = 14;
-constexpr int kMaxCarry = 40;
+constexpr int kMaxCarry = 64;
 
 // Exact colour to the lowest entry of that colour, the transparent index
 // left out.
@@ -165,7 +165,7 @@ void mapDiffused(const PixelSource& source, uint8_t transparent, const Rgb* pale
 bool mapPixels(const PixelSource& source, const Options& options, const Rgb* palette,
                int entries, uint8_t* indices) {
     try {
-        const Nearest nearest(palette, entries, options.transparentIndex, kWeights);
+        const Nearest nearest(palette, entries, options.transparentIndex, kMetric);
         NearestCache cache(nearest);
         const uint8_t transparent =
             static_cast<uint8_t>(options.transparentIndex >= 0 ? options.transparentIndex : 0);

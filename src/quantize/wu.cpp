@@ -1,8 +1,9 @@
 // wu.cpp - Wu's variance-minimising cut (X. Wu, "Efficient statistical
 // computations for optimal color quantization", Graphics Gems II, 1991) on
 // the exact histogram rather than a coarse colour cube: boxes of colours are
-// cut in turn, always the one of largest weighted variance, at the plane
-// (one channel value) that leaves the least variance in its two halves. A
+// cut in turn, always the one whose cut removes the most variance (under
+// the quantizer's metric), at the plane (one channel value) that leaves the
+// least variance in its two halves. A
 // box's colours are tallied by value along each channel (256 bins), so a cut
 // costs one pass over its colours and 3 x 255 candidate planes, and no cell
 // ever merges two colours the cube would not tell apart. Integer moments;
@@ -18,8 +19,9 @@ __extension__ typedef __int128 Int128;
 
 struct Moments {
     int64_t w = 0;
-    std::array<int64_t, 3> s{};  // sums by channel
-    std::array<int64_t, 3> s2{}; // sums of squares
+    std::array<int64_t, 3> rgb{}; // sums by channel
+    std::array<int64_t, 3> s{};   // sums of the metric's projections
+    std::array<int64_t, 3> s2{};  // sums of their squares
 };
 
 int value(const Rgb& c, size_t axis) { return axis == 0 ? c.r : axis == 1 ? c.g : c.b; }
@@ -30,19 +32,27 @@ struct Box {
     size_t end = 0;
     Moments m;
     Int128 variance = 0;
+    // The best cut: its axis (3: none) and plane, and the variance it removes.
+    size_t axis = 3;
+    int at = 0;
+    Int128 gain = 0;
 };
+
+// Which box is cut next: the one of largest variance (Wu's rule), or the one
+// whose cut removes the most variance.
+constexpr bool kByGain = true;
 
 class Cutter {
   public:
-    Cutter(const std::vector<HistEntry>& histogram, const Weights& w)
-        : h_(histogram), weight_{w.r, w.g, w.b} {
+    Cutter(const std::vector<HistEntry>& histogram, const Metric& m)
+        : h_(histogram), m_(m), weight_{m.w[0], m.w[1], m.w[2]} {
         order_.resize(h_.size());
         for (size_t i = 0; i < order_.size(); ++i) {
             order_[i] = static_cast<uint32_t>(i);
         }
     }
 
-    // Sum over channels of weight x (channel sum)^2 / count: what a cut
+    // Sum over projections of weight x (projected sum)^2 / count: what a cut
     // maximises over its two halves.
     Int128 spread(int64_t w, const std::array<int64_t, 3>& s) const {
         if (w <= 0) {
@@ -64,7 +74,8 @@ class Cutter {
             const int64_t n = e.count;
             box.m.w += n;
             for (size_t c = 0; c < 3; ++c) {
-                const int64_t v = value(e.color, c);
+                box.m.rgb[c] += n * value(e.color, c);
+                const int64_t v = m_.project(static_cast<int>(c), e.color);
                 box.m.s[c] += n * v;
                 box.m.s2[c] += n * v * v;
             }
@@ -77,14 +88,21 @@ class Cutter {
         return box;
     }
 
-    Box whole() const { return make(0, order_.size()); }
+    Box whole() const {
+        Box box = make(0, order_.size());
+        plan(box);
+        return box;
+    }
 
-    // Cuts box in two; false when all its colours share every channel's
-    // plane (one colour).
-    bool cut(Box& box, Box& other) {
+    // Finds the best cut of box: the plane (one channel value) where the
+    // two halves keep the least variance.
+    void plan(Box& box) const {
+        box.axis = 3;
+        box.gain = 0;
+        if (box.end - box.begin < 2) {
+            return;
+        }
         Int128 best = -1;
-        size_t bestAxis = 3;
-        int bestAt = 0;
         for (size_t axis = 0; axis < 3; ++axis) {
             std::array<int64_t, 256> w{};
             std::array<std::array<int64_t, 3>, 256> s{};
@@ -92,9 +110,9 @@ class Cutter {
                 const HistEntry& e = h_[order_[i]];
                 const size_t v = static_cast<size_t>(value(e.color, axis));
                 w[v] += e.count;
-                s[v][0] += static_cast<int64_t>(e.count) * e.color.r;
-                s[v][1] += static_cast<int64_t>(e.count) * e.color.g;
-                s[v][2] += static_cast<int64_t>(e.count) * e.color.b;
+                for (size_t c = 0; c < 3; ++c) {
+                    s[v][c] += static_cast<int64_t>(e.count) * m_.project(static_cast<int>(c), e.color);
+                }
             }
             int64_t lowW = 0;
             std::array<int64_t, 3> low{};
@@ -115,23 +133,29 @@ class Cutter {
                 for (size_t c = 0; c < 3; ++c) {
                     high[c] = box.m.s[c] - low[c];
                 }
-                const Int128 gain = spread(lowW, low) + spread(highW, high);
-                if (gain > best) {
-                    best = gain;
-                    bestAxis = axis;
-                    bestAt = at;
+                const Int128 kept = spread(lowW, low) + spread(highW, high);
+                if (kept > best) {
+                    best = kept;
+                    box.axis = axis;
+                    box.at = at;
                 }
             }
         }
-        if (bestAxis == 3) {
-            return false;
+        if (box.axis < 3) {
+            box.gain = best - spread(box.m.w, box.m.s);
         }
+    }
+
+    // Cuts box in two at its planned plane.
+    void cut(Box& box, Box& other) {
         // Colours at or below the plane first; the order within each half
         // changes no sum.
+        const size_t axis = box.axis;
+        const int at = box.at;
         size_t i = box.begin;
         size_t j = box.end;
         while (i < j) {
-            if (value(h_[order_[i]].color, bestAxis) <= bestAt) {
+            if (value(h_[order_[i]].color, axis) <= at) {
                 ++i;
             } else {
                 std::swap(order_[i], order_[--j]);
@@ -139,29 +163,35 @@ class Cutter {
         }
         other = make(i, box.end);
         box = make(box.begin, i);
-        return true;
+        plan(box);
+        plan(other);
     }
 
   private:
     const std::vector<HistEntry>& h_;
+    Metric m_;
     std::array<int64_t, 3> weight_;
     std::vector<uint32_t> order_;
 };
 
 } // namespace
 
-std::vector<Rgb> wuCut(const std::vector<HistEntry>& histogram, int count, const Weights& w) {
+std::vector<Rgb> wuCut(const std::vector<HistEntry>& histogram, int count, const Metric& m) {
     std::vector<Rgb> means;
     if (histogram.empty() || count <= 0) {
         return means;
     }
-    Cutter cutter(histogram, w);
+    Cutter cutter(histogram, m);
     std::vector<Box> boxes{cutter.whole()};
     while (static_cast<int>(boxes.size()) < count) {
-        // The box of largest variance, the first of equals.
+        // The box to cut, the first of equals.
         size_t next = boxes.size();
         for (size_t i = 0; i < boxes.size(); ++i) {
-            if (boxes[i].variance > 0 && (next == boxes.size() || boxes[i].variance > boxes[next].variance)) {
+            if (boxes[i].axis == 3) {
+                continue;
+            }
+            const Int128 v = kByGain ? boxes[i].gain : boxes[i].variance;
+            if (next == boxes.size() || v > (kByGain ? boxes[next].gain : boxes[next].variance)) {
                 next = i;
             }
         }
@@ -169,17 +199,14 @@ std::vector<Rgb> wuCut(const std::vector<HistEntry>& histogram, int count, const
             break;
         }
         Box other;
-        if (!cutter.cut(boxes[next], other)) {
-            boxes[next].variance = 0;
-            continue;
-        }
+        cutter.cut(boxes[next], other);
         boxes.push_back(other);
     }
     for (const Box& box : boxes) {
-        const Moments& m = box.m;
-        means.push_back({static_cast<int>((m.s[0] + m.w / 2) / m.w),
-                         static_cast<int>((m.s[1] + m.w / 2) / m.w),
-                         static_cast<int>((m.s[2] + m.w / 2) / m.w)});
+        const Moments& sums = box.m;
+        means.push_back({static_cast<int>((sums.rgb[0] + sums.w / 2) / sums.w),
+                         static_cast<int>((sums.rgb[1] + sums.w / 2) / sums.w),
+                         static_cast<int>((sums.rgb[2] + sums.w / 2) / sums.w)});
     }
     return means;
 }
