@@ -688,6 +688,7 @@ def nearest_reference(originals, settings, work, log):
     highest PSNR any mapping without dithering can have."""
     from scipy.cluster.vq import vq
     rows = []
+    os.makedirs(os.path.join(work, "out"), exist_ok=True)
     for original in originals:
         pixels = (original.rgb * 255.0).reshape(-1, 3)
         for label, colors, _, palette in settings:
