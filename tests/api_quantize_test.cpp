@@ -13,31 +13,6 @@
 
 namespace {
 
-// A 24-bit bitmap of colours (0xRRGGBB), top row first.
-Bytes rgbBmp(std::uint32_t width, std::uint32_t height, const std::vector<std::uint32_t>& colours) {
-    const std::size_t rowSize = (std::size_t{width} * 3 + 3) / 4 * 4;
-    Bytes bmp(54 + rowSize * height, 0);
-    bmp[0] = 'B';
-    bmp[1] = 'M';
-    putU32(bmp, 2, static_cast<std::uint32_t>(bmp.size()));
-    putU32(bmp, 10, 54);
-    putU32(bmp, 14, 40);
-    putU32(bmp, 18, width);
-    putU32(bmp, 22, height);
-    putU16(bmp, 26, 1);
-    putU16(bmp, 28, 24);
-    for (std::uint32_t y = 0; y < height; ++y) {
-        std::uint8_t* row = bmp.data() + 54 + rowSize * (height - 1 - y);
-        for (std::uint32_t x = 0; x < width; ++x) {
-            const std::uint32_t colour = colours[std::size_t{y} * width + x];
-            row[3 * x] = static_cast<std::uint8_t>(colour);
-            row[3 * x + 1] = static_cast<std::uint8_t>(colour >> 8U);
-            row[3 * x + 2] = static_cast<std::uint8_t>(colour >> 16U);
-        }
-    }
-    return bmp;
-}
-
 // width x height pixels of a pattern of count colours.
 std::vector<std::uint32_t> pattern(std::uint32_t width, std::uint32_t height, std::uint32_t count) {
     std::vector<std::uint32_t> colours(std::size_t{width} * height);
@@ -46,16 +21,6 @@ std::vector<std::uint32_t> pattern(std::uint32_t width, std::uint32_t height, st
         colours[i] = (k * 0x3F1D2BU + 0x102030U) & 0xFFFFFFU;
     }
     return colours;
-}
-
-Bytes rgbaOf(const std::vector<std::uint32_t>& colours) {
-    Bytes rgba;
-    for (const std::uint32_t colour : colours) {
-        rgba.insert(rgba.end(), {static_cast<std::uint8_t>(colour >> 16U),
-                                 static_cast<std::uint8_t>(colour >> 8U),
-                                 static_cast<std::uint8_t>(colour), 0xFF});
-    }
-    return rgba;
 }
 
 daz_quantize_options defaults() {

@@ -169,32 +169,6 @@ const std::string RGBDAZ_USAGE =
     " -t indice    l'indice dei pixel trasparenti\n"
     " -s rrggbb    il colore di sfondo dei pixel trasparenti (predefinito 000000)\n\n";
 
-// A 32-bit bitmap with an alpha mask (a 56-byte header) of pixels 0xAARRGGBB,
-// top row first.
-Bytes argbBmp(std::uint32_t width, std::uint32_t height, const std::vector<std::uint32_t>& argb) {
-    Bytes bmp(70 + std::size_t{4} * width * height, 0);
-    bmp[0] = 'B';
-    bmp[1] = 'M';
-    putU32(bmp, 10, 70);
-    putU32(bmp, 14, 56);
-    putU32(bmp, 18, width);
-    putU32(bmp, 22, height);
-    putU16(bmp, 26, 1);
-    putU16(bmp, 28, 32);
-    putU32(bmp, 30, 3);
-    const std::uint32_t masks[] = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
-    for (std::size_t i = 0; i < 4; ++i) {
-        putU32(bmp, 54 + 4 * i, masks[i]);
-    }
-    for (std::uint32_t y = 0; y < height; ++y) {
-        for (std::uint32_t x = 0; x < width; ++x) {
-            putU32(bmp, 70 + 4 * (std::size_t{height - 1 - y} * width + x),
-                   argb[std::size_t{y} * width + x]);
-        }
-    }
-    return bmp;
-}
-
 // The RGBA a daz file shows, top row first.
 Bytes dazRgba(const Bytes& daz) {
     daz_info info;
@@ -272,16 +246,6 @@ class RgbdazTest : public ::testing::Test {
         return Bytes(info.palette, info.palette + 4 * info.colors);
     }
 };
-
-Bytes rgbaOf(const std::vector<std::uint32_t>& argb) {
-    Bytes rgba;
-    for (const std::uint32_t pixel : argb) {
-        rgba.insert(rgba.end(), {static_cast<std::uint8_t>(pixel >> 16U),
-                                 static_cast<std::uint8_t>(pixel >> 8U),
-                                 static_cast<std::uint8_t>(pixel), 0xFF});
-    }
-    return rgba;
-}
 
 } // namespace
 

@@ -175,6 +175,26 @@ Encoded storedRowByDefinition(const Bytes& indices, int bpp, std::size_t rowSize
     return out;
 }
 
+// size bytes at place into a cache line (alignas of a vector would not
+// reach the 64 bytes of the widest), guard bytes of fill either side.
+struct Guarded {
+    static constexpr std::size_t GUARD = 64;
+    Bytes buffer;
+    std::uint8_t fill;
+    std::uint8_t* data;
+    Guarded(std::size_t size, std::size_t place, std::uint8_t fillByte)
+        : buffer(GUARD + place + size + GUARD + 64, fillByte), fill(fillByte),
+          data(buffer.data() + GUARD + 64 -
+               reinterpret_cast<std::uintptr_t>(buffer.data() + GUARD) % 64 + place) {}
+    // Whether every byte but the size at data is as it was.
+    bool guardsKept(std::size_t size) const {
+        const auto same = [this](std::uint8_t byte) { return byte == fill; };
+        return std::all_of(buffer.data(), static_cast<const std::uint8_t*>(data), same) &&
+               std::all_of(static_cast<const std::uint8_t*>(data) + size,
+                           buffer.data() + buffer.size(), same);
+    }
+};
+
 // Rows in memory, both ways, against the definition: widths around every
 // vector width and cache line, odd at 4 bits, the output at every kind of
 // place in its cache line, streamed and not, every index counted (the
@@ -198,7 +218,6 @@ TEST_P(KernelTest, RowsBothWays) {
         {65535, 8, 1, 255, 5}, {65535, 4, 10, 0, 381},
     };
     std::mt19937 random(19);
-    constexpr std::size_t GUARD = 64;
     for (const RowCase& c : cases) {
         const std::size_t rowSize = dazRowSize(c.width, static_cast<unsigned>(c.bpp));
         auto coding = std::make_unique<PixelCoding>();
@@ -216,51 +235,26 @@ TEST_P(KernelTest, RowsBothWays) {
                 const std::string where =
                     std::to_string(c.width) + " pixels at " + std::to_string(c.bpp) + " bits, " +
                     std::to_string(place) + " into a line" + (streaming ? ", streamed" : "");
-                // The buffers start on a cache line (alignas of a vector
-                // would not reach the 64 bytes of the widest).
-                Bytes encodedBuffer(GUARD + place + rowSize + GUARD + 64, 0xA5);
-                std::uint8_t* const encodedLine =
-                    encodedBuffer.data() + GUARD + 64 -
-                    reinterpret_cast<std::uintptr_t>(encodedBuffer.data() + GUARD) % 64;
-                std::uint8_t* const encoded = encodedLine + place;
-                const Bytes before(encodedBuffer);
+                Guarded encoded(rowSize, place, 0xA5);
                 const std::uint64_t undefined = variant->encodeRow(
-                    *coding, indices.data(), c.width, encoded, rowSize, c.phase, streaming);
+                    *coding, indices.data(), c.width, encoded.data, rowSize, c.phase, streaming);
                 finishStreaming();
                 ASSERT_EQ(undefined, expected.undefined) << where;
-                ASSERT_EQ(Bytes(encoded, encoded + rowSize), expected.bytes) << where;
-                ASSERT_TRUE(std::equal(encodedBuffer.data(), encoded, before.data())) << where;
-                const std::size_t after =
-                    static_cast<std::size_t>(encoded - encodedBuffer.data()) + rowSize;
-                ASSERT_TRUE(std::equal(encodedBuffer.begin() + static_cast<std::ptrdiff_t>(after),
-                                       encodedBuffer.end(),
-                                       before.begin() + static_cast<std::ptrdiff_t>(after)))
-                    << where;
+                ASSERT_EQ(Bytes(encoded.data, encoded.data + rowSize), expected.bytes) << where;
+                ASSERT_TRUE(encoded.guardsKept(rowSize)) << where;
 
-                Bytes decodedBuffer(GUARD + place + c.width + GUARD + 64, 0x5A);
-                std::uint8_t* const decoded =
-                    decodedBuffer.data() + GUARD + 64 -
-                    reinterpret_cast<std::uintptr_t>(decodedBuffer.data() + GUARD) % 64 + place;
-                const std::size_t decodedAt =
-                    static_cast<std::size_t>(decoded - decodedBuffer.data());
+                Guarded decoded(c.width, place, 0x5A);
                 // Only the row's stored bytes, so that a read past them is
                 // the sanitizers' to see.
                 const Bytes stored(expected.bytes.begin(),
                                    expected.bytes.begin() +
                                        static_cast<std::ptrdiff_t>(
                                            (c.width * static_cast<unsigned>(c.bpp) + 7) / 8));
-                variant->decodeRow(*coding, stored.data(), c.width, decoded, c.phase, streaming);
+                variant->decodeRow(*coding, stored.data(), c.width, decoded.data, c.phase,
+                                   streaming);
                 finishStreaming();
-                ASSERT_EQ(Bytes(decoded, decoded + c.width), indices) << where;
-                ASSERT_EQ(Bytes(decodedBuffer.begin(),
-                                decodedBuffer.begin() + static_cast<std::ptrdiff_t>(decodedAt)),
-                          Bytes(decodedAt, 0x5A))
-                    << where;
-                ASSERT_EQ(
-                    Bytes(decodedBuffer.begin() + static_cast<std::ptrdiff_t>(decodedAt + c.width),
-                          decodedBuffer.end()),
-                    Bytes(decodedBuffer.size() - decodedAt - c.width, 0x5A))
-                    << where;
+                ASSERT_EQ(Bytes(decoded.data, decoded.data + c.width), indices) << where;
+                ASSERT_TRUE(decoded.guardsKept(c.width)) << where;
             }
         }
     }

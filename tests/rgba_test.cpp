@@ -38,21 +38,6 @@ int loadRgba(const Bytes& file, const daz_limits* limits, std::uint32_t& width,
                          rgba.size());
 }
 
-Bytes bmpHeader(std::int32_t width, std::int32_t height, std::uint16_t bits,
-                std::uint32_t compression = 0) {
-    Bytes bmp(54, 0);
-    bmp[0] = 'B';
-    bmp[1] = 'M';
-    putU32(bmp, 10, 54);
-    putU32(bmp, 14, 40);
-    putU32(bmp, 18, static_cast<std::uint32_t>(width));
-    putU32(bmp, 22, static_cast<std::uint32_t>(height));
-    putU16(bmp, 26, 1);
-    putU16(bmp, 28, bits);
-    putU32(bmp, 30, compression);
-    return bmp;
-}
-
 std::uint32_t crc32Of(const Bytes& bytes, std::size_t from) {
     std::uint32_t crc = 0xFFFFFFFFU;
     for (std::size_t i = from; i < bytes.size(); ++i) {

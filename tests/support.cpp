@@ -171,19 +171,28 @@ Bytes dazFile(std::uint16_t width, std::int16_t height, int bits, int colors, st
     return daz;
 }
 
-Bytes makeBmp(int width, int height, int bpp, const Bytes& pixels) {
-    const std::size_t entries = std::size_t{1} << bpp;
-    const std::size_t offset = 54 + 4 * entries;
-    Bytes bmp(offset, 0);
+Bytes bmpHeader(std::int32_t width, std::int32_t height, std::uint16_t bits,
+                std::uint32_t compression) {
+    Bytes bmp(54, 0);
     bmp[0] = 'B';
     bmp[1] = 'M';
-    putU32(bmp, 2, static_cast<std::uint32_t>(offset + pixels.size()));
-    putU32(bmp, 10, static_cast<std::uint32_t>(offset));
+    putU32(bmp, 10, 54);
     putU32(bmp, 14, 40);
     putU32(bmp, 18, static_cast<std::uint32_t>(width));
     putU32(bmp, 22, static_cast<std::uint32_t>(height));
     putU16(bmp, 26, 1);
-    putU16(bmp, 28, static_cast<std::uint16_t>(bpp));
+    putU16(bmp, 28, bits);
+    putU32(bmp, 30, compression);
+    return bmp;
+}
+
+Bytes makeBmp(int width, int height, int bpp, const Bytes& pixels) {
+    const std::size_t entries = std::size_t{1} << bpp;
+    const std::size_t offset = 54 + 4 * entries;
+    Bytes bmp = bmpHeader(width, height, static_cast<std::uint16_t>(bpp));
+    bmp.resize(offset, 0);
+    putU32(bmp, 2, static_cast<std::uint32_t>(offset + pixels.size()));
+    putU32(bmp, 10, static_cast<std::uint32_t>(offset));
     for (std::size_t i = 0; i < entries; ++i) {
         bmp[54 + 4 * i] = static_cast<std::uint8_t>(i);
         bmp[55 + 4 * i] = static_cast<std::uint8_t>(2 * i);
@@ -192,6 +201,52 @@ Bytes makeBmp(int width, int height, int bpp, const Bytes& pixels) {
     }
     bmp.insert(bmp.end(), pixels.begin(), pixels.end());
     return bmp;
+}
+
+Bytes rgbBmp(std::uint32_t width, std::uint32_t height, const std::vector<std::uint32_t>& colours) {
+    const std::size_t rowSize = (std::size_t{width} * 3 + 3) / 4 * 4;
+    Bytes bmp = bmpHeader(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), 24);
+    bmp.resize(54 + rowSize * height, 0);
+    putU32(bmp, 2, static_cast<std::uint32_t>(bmp.size()));
+    for (std::uint32_t y = 0; y < height; ++y) {
+        std::uint8_t* row = bmp.data() + 54 + rowSize * (height - 1 - y);
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const std::uint32_t colour = colours[std::size_t{y} * width + x];
+            row[3 * x] = static_cast<std::uint8_t>(colour);
+            row[3 * x + 1] = static_cast<std::uint8_t>(colour >> 8U);
+            row[3 * x + 2] = static_cast<std::uint8_t>(colour >> 16U);
+        }
+    }
+    return bmp;
+}
+
+Bytes argbBmp(std::uint32_t width, std::uint32_t height, const std::vector<std::uint32_t>& argb) {
+    Bytes bmp =
+        bmpHeader(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), 32, 3);
+    bmp.resize(70 + std::size_t{4} * width * height, 0);
+    putU32(bmp, 10, 70);
+    putU32(bmp, 14, 56);
+    const std::uint32_t masks[] = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
+    for (std::size_t i = 0; i < 4; ++i) {
+        putU32(bmp, 54 + 4 * i, masks[i]);
+    }
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            putU32(bmp, 70 + 4 * (std::size_t{height - 1 - y} * width + x),
+                   argb[std::size_t{y} * width + x]);
+        }
+    }
+    return bmp;
+}
+
+Bytes rgbaOf(const std::vector<std::uint32_t>& colours) {
+    Bytes rgba;
+    for (const std::uint32_t colour : colours) {
+        rgba.insert(rgba.end(), {static_cast<std::uint8_t>(colour >> 16U),
+                                 static_cast<std::uint8_t>(colour >> 8U),
+                                 static_cast<std::uint8_t>(colour), 0xFF});
+    }
+    return rgba;
 }
 
 // Copied once from what orvx prints, byte for byte: a change to the text must

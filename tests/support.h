@@ -59,6 +59,19 @@ Bytes dazFile(std::uint16_t width, std::int16_t height, int bits, int colors, st
 // 1 << bpp entries (entry i is blue i, green 2i, red 3i, extra 0x80), pixels.
 Bytes makeBmp(int width, int height, int bpp, const Bytes& pixels);
 
+// The 54 bytes of a bitmap's headers (14 + 40), the pixels at 54, the file's
+// size left 0.
+Bytes bmpHeader(std::int32_t width, std::int32_t height, std::uint16_t bits,
+                std::uint32_t compression = 0);
+
+// Bitmaps of colours 0xAARRGGBB, top row first: 24 bits (alpha dropped), or
+// 32 with an alpha mask (a 56-byte header).
+Bytes rgbBmp(std::uint32_t width, std::uint32_t height, const std::vector<std::uint32_t>& colours);
+Bytes argbBmp(std::uint32_t width, std::uint32_t height, const std::vector<std::uint32_t>& argb);
+
+// Colours 0x..RRGGBB as RGBA, alpha 255.
+Bytes rgbaOf(const std::vector<std::uint32_t>& colours);
+
 // orvx's usage text, as a literal of the tests' own.
 std::string usageText();
 
