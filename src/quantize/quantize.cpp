@@ -26,7 +26,9 @@ bool validImage(const RgbaImage& image) {
            image.stride / 4 >= image.width;
 }
 
-bool validDither(Dither dither) { return dither == Dither::None || dither == Dither::Diffusion; }
+bool validDither(Dither dither) {
+    return dither == Dither::None || dither == Dither::Diffusion;
+}
 
 // The distinct colours in order of first appearance, as long as there are at
 // most `limit` of them.

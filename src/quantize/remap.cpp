@@ -141,7 +141,8 @@ void mapDiffused(const PixelSource& source, uint8_t transparent, const Rgb* pale
             out[x] = static_cast<uint8_t>(index);
             const Rgb& p = palette[index];
             const int chosen[3] = {p.r, p.g, p.b};
-            int32_t* ahead = &thisRow[static_cast<size_t>(static_cast<ptrdiff_t>(x + 1) + step) * 3];
+            int32_t* ahead =
+                &thisRow[static_cast<size_t>(static_cast<ptrdiff_t>(x + 1) + step) * 3];
             int32_t* belowBehind =
                 &nextRow[static_cast<size_t>(static_cast<ptrdiff_t>(x + 1) - step) * 3];
             int32_t* below = &nextRow[(x + 1) * 3];
@@ -162,8 +163,8 @@ void mapDiffused(const PixelSource& source, uint8_t transparent, const Rgb* pale
 
 } // namespace
 
-bool mapPixels(const PixelSource& source, const Options& options, const Rgb* palette,
-               int entries, uint8_t* indices) {
+bool mapPixels(const PixelSource& source, const Options& options, const Rgb* palette, int entries,
+               uint8_t* indices) {
     try {
         const Nearest nearest(palette, entries, options.transparentIndex, kMetric);
         NearestCache cache(nearest);
