@@ -34,7 +34,7 @@ bool validDither(Dither dither) {
 // most `limit` of them.
 class FirstColors {
   public:
-    explicit FirstColors(int limit) : limit_(limit), key_(kSlots, kEmpty), index_(kSlots, 0) {}
+    explicit FirstColors(int limit) : limit_(limit) {}
 
     // Scans the image; false when it has more than limit colours.
     bool scan(const PixelSource& source) {
@@ -51,7 +51,7 @@ class FirstColors {
                     if (static_cast<int>(colors.size()) == limit_) {
                         return false;
                     }
-                    insert(c, static_cast<int>(colors.size()));
+                    index_.add(c, static_cast<int>(colors.size()));
                     colors.push_back(c);
                 }
             }
@@ -59,35 +59,13 @@ class FirstColors {
         return true;
     }
 
-    int find(uint32_t key) const {
-        size_t s = slot(key);
-        while (key_[s] != kEmpty) {
-            if (key_[s] == key) {
-                return index_[s];
-            }
-            s = (s + 1) & (kSlots - 1);
-        }
-        return -1;
-    }
-
-    void insert(uint32_t key, int index) {
-        size_t s = slot(key);
-        while (key_[s] != kEmpty) {
-            s = (s + 1) & (kSlots - 1);
-        }
-        key_[s] = key;
-        index_[s] = index;
-    }
+    int find(uint32_t key) const { return index_.find(key); }
 
     std::vector<uint32_t> colors;
 
   private:
-    static constexpr size_t kSlots = 1024; // over 4 x 256: short probes
-    static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
-    static size_t slot(uint32_t key) { return (key * 2654435761u) >> 22; }
     int limit_;
-    std::vector<uint32_t> key_;
-    std::vector<int> index_;
+    detail::ColourIndex index_;
 };
 
 // Lays colours out in palette slots, skipping the transparent index t (the

@@ -34,6 +34,44 @@ inline Rgb unpackRgb(uint32_t v) {
             static_cast<int>(v & 0xFF)};
 }
 
+// Packed colours to indices, for at most 256 colours: open addressing in
+// 1024 slots (over 4 x 256: short probes).
+class ColourIndex {
+  public:
+    ColourIndex() : key_(kSlots, kEmpty), index_(kSlots, 0) {}
+
+    // key's index, or -1.
+    int find(uint32_t key) const {
+        size_t s = slot(key);
+        while (key_[s] != kEmpty) {
+            if (key_[s] == key) {
+                return index_[s];
+            }
+            s = (s + 1) & (kSlots - 1);
+        }
+        return -1;
+    }
+
+    // Gives key index, unless key has one already.
+    void add(uint32_t key, int index) {
+        size_t s = slot(key);
+        while (key_[s] != kEmpty && key_[s] != key) {
+            s = (s + 1) & (kSlots - 1);
+        }
+        if (key_[s] == kEmpty) {
+            key_[s] = key;
+            index_[s] = index;
+        }
+    }
+
+  private:
+    static constexpr size_t kSlots = 1024;
+    static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+    static size_t slot(uint32_t key) { return (key * 2654435761u) >> 22; }
+    std::vector<uint32_t> key_;
+    std::vector<int> index_;
+};
+
 // The distance between colours: a weighted sum of squares of linear
 // projections of their difference, sum over k of w[k] (t[k] . delta)^2, a
 // quadratic form that can weigh lightness apart from the colour's hue and
