@@ -90,9 +90,10 @@ int layOut(const std::vector<Rgb>& colors, const Options& options, Rgb* slots) {
 void storePalette(const Rgb* slots, int entries, Palette& palette) {
     std::fill(std::begin(palette.bytes), std::end(palette.bytes), uint8_t{0});
     for (int i = 0; i < entries; ++i) {
-        palette.bytes[i * 4] = static_cast<uint8_t>(slots[i].r);
-        palette.bytes[i * 4 + 1] = static_cast<uint8_t>(slots[i].g);
-        palette.bytes[i * 4 + 2] = static_cast<uint8_t>(slots[i].b);
+        const size_t at = static_cast<size_t>(i) * 4;
+        palette.bytes[at] = static_cast<uint8_t>(slots[i].r);
+        palette.bytes[at + 1] = static_cast<uint8_t>(slots[i].g);
+        palette.bytes[at + 2] = static_cast<uint8_t>(slots[i].b);
     }
     palette.entries = entries;
 }
@@ -122,6 +123,7 @@ std::vector<Rgb> orderByUse(const std::vector<HistEntry>& histogram,
         return detail::packRgb(centres[a]) < detail::packRgb(centres[b]);
     });
     std::vector<Rgb> out;
+    out.reserve(order.size());
     for (size_t i : order) {
         out.push_back(centres[i]);
     }
@@ -203,7 +205,8 @@ int mapToPalette(const RgbaImage& image, const Options& options, const Palette& 
     try {
         Rgb slots[256];
         for (int i = 0; i < entries; ++i) {
-            slots[i] = {palette.bytes[i * 4], palette.bytes[i * 4 + 1], palette.bytes[i * 4 + 2]};
+            const size_t at = static_cast<size_t>(i) * 4;
+            slots[i] = {palette.bytes[at], palette.bytes[at + 1], palette.bytes[at + 2]};
         }
         const PixelSource source(image, options);
         if (!detail::mapPixels(source, options, slots, entries, indices)) {

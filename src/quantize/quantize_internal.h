@@ -98,7 +98,7 @@ constexpr int64_t largestDistance(const Metric& m) {
     for (int k = 0; k < 3; ++k) {
         int64_t span = 0;
         for (int c = 0; c < 3; ++c) {
-            span += (m.t[k][c] < 0 ? -m.t[k][c] : m.t[k][c]) * 255;
+            span += int64_t{m.t[k][c] < 0 ? -m.t[k][c] : m.t[k][c]} * 255;
         }
         total += m.w[k] * span * span;
     }
