@@ -42,9 +42,9 @@ def write_bmp(path, width, height, bpp, pixel_block, pixel_bytes):
         out.write(pixel_block[: pixel_bytes % len(pixel_block)])
 
 
-def processor():
-    """The first processor's model, family/model numbers and vector flags from
-    /proc/cpuinfo: a figure holds for that processor only."""
+def cpu_fields():
+    """The first processor's model name, family, model and flags from
+    /proc/cpuinfo, or None where it can't be read."""
     info = {}
     try:
         with open("/proc/cpuinfo") as cpuinfo:
@@ -54,6 +54,15 @@ def processor():
                 if key in ("model name", "cpu family", "model", "flags") and key not in info:
                     info[key] = value.strip()
     except OSError:
+        return None
+    return info
+
+
+def processor():
+    """The first processor's model, family/model numbers and vector flags from
+    /proc/cpuinfo: a figure holds for that processor only."""
+    info = cpu_fields()
+    if info is None:
         return "unknown processor"
     flags = set(info.get("flags", "").split())
     vector = " ".join(f for f in ("sse2", "avx2", "avx512f", "avx512bw") if f in flags)

@@ -101,6 +101,9 @@ import time
 import numpy as np
 from PIL import Image
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from compare import cpu_fields  # noqa: E402
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 # The docs and page the screenshots show, as they stood at this commit, so
@@ -601,15 +604,8 @@ class Job:
 
 
 def processor():
-    info = {}
-    try:
-        with open("/proc/cpuinfo") as cpuinfo:
-            for line in cpuinfo:
-                key, _, value = line.partition(":")
-                key = key.strip()
-                if key in ("model name", "cpu family", "model", "flags") and key not in info:
-                    info[key] = value.strip()
-    except OSError:
+    info = cpu_fields()
+    if info is None:
         return "unknown processor"
     flags = set(info.get("flags", "").split())
     vector = " ".join(f for f in ("avx2", "avx512f") if f in flags)

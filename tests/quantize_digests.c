@@ -3,8 +3,8 @@
  * built natively, for each cross target, and for WebAssembly (run by node),
  * so that every platform is held to the same list. Prints a line a case;
  * exit status 1 when one differs. */
-#include "daz/daz.h"
 #include "quantize_digests.h"
+#include "daz/daz.h"
 
 #include <stdio.h>
 

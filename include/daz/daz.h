@@ -392,8 +392,8 @@ DAZ_API int daz_remap(const uint8_t* rgba, size_t stride, uint32_t width, uint32
  * green, blue and alpha, 4 x width bytes a row, top row first; a daz image
  * as daz_decode_rgba gives it. With rgba null, a size query: *width and
  * *height only. rgba_size short of 4 x width x height: DAZ_ERR_BUFFER. */
-DAZ_API int daz_load_rgba(const void* data, size_t size, const daz_limits* limits,
-                          uint32_t* width, uint32_t* height, uint8_t* rgba, size_t rgba_size);
+DAZ_API int daz_load_rgba(const void* data, size_t size, const daz_limits* limits, uint32_t* width,
+                          uint32_t* height, uint8_t* rgba, size_t rgba_size);
 
 /* The palette of an image, for daz_remap: a daz image's stored entries (the
  * fourth byte as stored), a palette bitmap's or PNG's entries (fourth byte
@@ -417,9 +417,9 @@ DAZ_API int daz_reduce(const void* data, size_t size, const daz_limits* limits,
  * above. The image is held whole, as RGBA, its indices and the daz file,
  * within the limits; a source that is a device or FIFO is held whole too:
  * DAZ_ERR_TOO_BIG_TO_HOLD past max_bytes. */
-DAZ_API int daz_reduce_file(const char* source, const char* destination,
-                            const daz_limits* limits, const daz_quantize_options* options,
-                            const uint8_t* palette, int entries, uint16_t key);
+DAZ_API int daz_reduce_file(const char* source, const char* destination, const daz_limits* limits,
+                            const daz_quantize_options* options, const uint8_t* palette,
+                            int entries, uint16_t key);
 
 #ifdef __cplusplus
 }

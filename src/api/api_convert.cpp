@@ -164,20 +164,29 @@ int readSource(const char* path, std::uint64_t maxHeld, daz_format& format, bool
     return result;
 }
 
-// daz_convert_file for a source held whole: converted in memory, then
-// written as daz_write_file writes.
-int convertHeld(const std::vector<std::uint8_t>& held, const char* destination,
-                const daz_limits* limits, int colors, std::uint16_t key, std::uint64_t* undefined) {
+// What make(out, capacity, written, sizing) makes in memory, written as
+// daz_write_file writes: it is called first with no room (sizing) for the
+// size, then with room for that.
+template <typename Make> int writeMadeInMemory(const char* destination, const Make& make) {
     std::size_t size = 0;
-    int result =
-        daz_convert(held.data(), held.size(), limits, colors, key, nullptr, 0, &size, nullptr);
+    int result = make(nullptr, 0, &size, true);
     if (result != DAZ_OK) {
         return result;
     }
     std::vector<std::uint8_t> daz(size);
-    result = daz_convert(held.data(), held.size(), limits, colors, key, daz.data(), daz.size(),
-                         &size, undefined);
+    result = make(daz.data(), daz.size(), &size, false);
     return result != DAZ_OK ? result : daz_write_file(destination, daz.data(), size);
+}
+
+// daz_convert_file for a source held whole: converted in memory, then
+// written as daz_write_file writes.
+int convertHeld(const std::vector<std::uint8_t>& held, const char* destination,
+                const daz_limits* limits, int colors, std::uint16_t key, std::uint64_t* undefined) {
+    return writeMadeInMemory(
+        destination, [&](void* out, std::size_t capacity, std::size_t* written, bool sizing) {
+            return daz_convert(held.data(), held.size(), limits, colors, key, out, capacity,
+                               written, sizing ? nullptr : undefined);
+        });
 }
 
 // A reduction's request from daz_reduce's arguments: DAZ_ERR_ARGUMENT for
@@ -198,16 +207,11 @@ int takeReduceRequest(const daz_quantize_options* options, const std::uint8_t* p
 int reduceHeld(const std::vector<std::uint8_t>& held, const char* destination,
                const daz_limits* limits, const daz_quantize_options* options,
                const std::uint8_t* palette, int entries, std::uint16_t key) {
-    std::size_t size = 0;
-    int result = daz_reduce(held.data(), held.size(), limits, options, palette, entries, key,
-                            nullptr, 0, &size);
-    if (result != DAZ_OK) {
-        return result;
-    }
-    std::vector<std::uint8_t> daz(size);
-    result = daz_reduce(held.data(), held.size(), limits, options, palette, entries, key,
-                        daz.data(), daz.size(), &size);
-    return result != DAZ_OK ? result : daz_write_file(destination, daz.data(), size);
+    return writeMadeInMemory(
+        destination, [&](void* out, std::size_t capacity, std::size_t* written, bool /*sizing*/) {
+            return daz_reduce(held.data(), held.size(), limits, options, palette, entries, key, out,
+                              capacity, written);
+        });
 }
 
 } // namespace

@@ -146,21 +146,8 @@ int daz_decode_rgba(const void* data, size_t size, const daz_limits* limits, daz
     if (info != nullptr) {
         fillInfo(image, *info);
     }
-    // Every byte value to its colour: the palette's entries opaque, the
-    // rest the undefined colour.
-    std::array<std::uint8_t, std::size_t{4} * 256> colours{};
-    for (std::size_t i = 0; i < 256; ++i) {
-        std::uint8_t* colour = colours.data() + 4 * i;
-        if (i < image.paletteBytes / PALETTE_ENTRY_SIZE) {
-            std::memcpy(colour, image.palette + 4 * i, 3);
-            colour[3] = 0xFF;
-        } else {
-            colour[0] = DAZ_UNDEFINED_RED;
-            colour[1] = DAZ_UNDEFINED_GREEN;
-            colour[2] = DAZ_UNDEFINED_BLUE;
-            colour[3] = DAZ_UNDEFINED_ALPHA;
-        }
-    }
+    DazColourTable colours{};
+    fillDazColourTable(image.palette, image.paletteBytes, colours);
     std::array<std::uint8_t, orvx::DAZ_MAX_WIDTH> row;
     decodeRows(image, static_cast<const std::uint8_t*>(data),
                [&](const PixelCoding& coding, const std::uint8_t* stored, std::size_t phase,

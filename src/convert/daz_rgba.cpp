@@ -28,19 +28,8 @@ int readDazRgba(std::FILE* source, const PlanCheck* check, bool sizeOnly, RgbaIm
     }
     image.paletteEntries = static_cast<int>(daz.paletteBytes / PALETTE_ENTRY_SIZE);
     std::memcpy(image.palette.data(), daz.palette, daz.paletteBytes);
-    std::array<std::uint8_t, std::size_t{4} * 256> colours{};
-    for (std::size_t i = 0; i < 256; ++i) {
-        std::uint8_t* colour = colours.data() + 4 * i;
-        if (i < static_cast<std::size_t>(image.paletteEntries)) {
-            std::memcpy(colour, daz.palette + 4 * i, 3);
-            colour[3] = 0xFF;
-        } else {
-            colour[0] = DAZ_UNDEFINED_RED;
-            colour[1] = DAZ_UNDEFINED_GREEN;
-            colour[2] = DAZ_UNDEFINED_BLUE;
-            colour[3] = DAZ_UNDEFINED_ALPHA;
-        }
-    }
+    DazColourTable colours{};
+    fillDazColourTable(daz.palette, daz.paletteBytes, colours);
     image.pixels.assign(std::size_t{4} * width * height, 0);
     std::vector<std::uint8_t> row(static_cast<std::size_t>(daz.rowSize));
     const bool topDown = dazTopDown(daz.header);

@@ -85,6 +85,16 @@ bool distinctColours(const RgbaImage& image, std::uint8_t* palette, int& entries
     return true;
 }
 
+// The image in source, read by the reader its first bytes name.
+int readRgbaImage(std::FILE* source, const PlanCheck* check, RgbaImage& image) {
+    int error = DAZ_OK;
+    const RgbaReader reader = rgbaReaderFor(source, error);
+    if (reader == nullptr) {
+        return error;
+    }
+    return reader(source, check, false, image);
+}
+
 constexpr std::uint64_t COMMAND_MAX_PIXELS = std::uint64_t{1} << 28U;
 constexpr std::uint64_t COMMAND_MAX_BYTES = std::uint64_t{1} << 30U;
 
@@ -99,13 +109,8 @@ int checkCommandPlan(void* /*context*/, const OutputPlan& plan) {
 } // namespace
 
 int readPaletteOf(std::FILE* source, const PlanCheck* check, std::uint8_t* palette, int& entries) {
-    int error = DAZ_OK;
-    const RgbaReader reader = rgbaReaderFor(source, error);
-    if (reader == nullptr) {
-        return error;
-    }
     RgbaImage image;
-    error = reader(source, check, false, image);
+    const int error = readRgbaImage(source, check, image);
     if (error != DAZ_OK) {
         return error;
     }
@@ -129,13 +134,8 @@ const PlanCheck& commandBounds() {
 
 int reduceToDaz(std::FILE* source, const ReduceRequest& request, const PlanCheck* check,
                 std::vector<std::uint8_t>& daz) {
-    int error = DAZ_OK;
-    const RgbaReader reader = rgbaReaderFor(source, error);
-    if (reader == nullptr) {
-        return error;
-    }
     RgbaImage image;
-    error = reader(source, check, false, image);
+    int error = readRgbaImage(source, check, image);
     if (error != DAZ_OK) {
         return error;
     }

@@ -3,6 +3,7 @@
 #include "format/byte_order.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace orvx {
 
@@ -48,6 +49,22 @@ int parseDazImage(const std::uint8_t* data, std::size_t size, std::uint64_t tota
     image.rows = rows;
     image.trailing = pixelBytes - rows * rowSize;
     return DAZ_OK;
+}
+
+void fillDazColourTable(const std::uint8_t* palette, std::size_t paletteBytes,
+                        DazColourTable& colours) {
+    for (std::size_t i = 0; i < 256; ++i) {
+        std::uint8_t* colour = colours.data() + 4 * i;
+        if (i < paletteBytes / PALETTE_ENTRY_SIZE) {
+            std::memcpy(colour, palette + 4 * i, 3);
+            colour[3] = 0xFF;
+        } else {
+            colour[0] = DAZ_UNDEFINED_RED;
+            colour[1] = DAZ_UNDEFINED_GREEN;
+            colour[2] = DAZ_UNDEFINED_BLUE;
+            colour[3] = DAZ_UNDEFINED_ALPHA;
+        }
+    }
 }
 
 } // namespace orvx

@@ -8,6 +8,7 @@
 
 #include "daz/daz.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -43,5 +44,11 @@ inline bool dazTopDown(const DazHeader& header) {
 // success; image.palette then points into data.
 int parseDazImage(const std::uint8_t* data, std::size_t size, std::uint64_t totalSize,
                   DazImage& image);
+
+// Every byte value's RGBA colour: the palette's entries (paletteBytes of
+// them as stored) opaque, the rest the undefined colour.
+using DazColourTable = std::array<std::uint8_t, std::size_t{4} * 256>;
+void fillDazColourTable(const std::uint8_t* palette, std::size_t paletteBytes,
+                        DazColourTable& colours);
 
 } // namespace orvx

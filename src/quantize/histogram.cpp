@@ -64,7 +64,7 @@ bool buildHistogram(const PixelSource& source, size_t maxEntries, std::vector<Hi
         }
         size_t distinct = 1;
         for (size_t i = 1; i < keys.size(); ++i) {
-            distinct += keys[i] != keys[i - 1];
+            distinct += keys[i] != keys[i - 1] ? 1 : 0;
         }
         const bool merge = distinct > maxEntries;
         const uint32_t mask = merge ? 0xFFFFC0u : 0xFFFFFFu;
@@ -74,14 +74,17 @@ bool buildHistogram(const PixelSource& source, size_t maxEntries, std::vector<Hi
             int64_t sr = 0;
             int64_t sg = 0;
             int64_t sb = 0;
+            // The run has keys[i] at least.
             size_t j = i;
-            for (; j < keys.size() && (keys[j] & mask) == run; ++j) {
+            int64_t n = 0;
+            do {
                 const Rgb c = colorOfKey(keys[j]);
                 sr += c.r;
                 sg += c.g;
                 sb += c.b;
-            }
-            const int64_t n = static_cast<int64_t>(j - i);
+                ++j;
+                ++n;
+            } while (j < keys.size() && (keys[j] & mask) == run);
             HistEntry e;
             e.color = {static_cast<int>((sr + n / 2) / n), static_cast<int>((sg + n / 2) / n),
                        static_cast<int>((sb + n / 2) / n)};

@@ -14,10 +14,7 @@
 #include <climits>
 
 namespace orvx::quantize::detail {
-namespace {
-
-
-} // namespace
+namespace {} // namespace
 
 Nearest::Nearest(const Rgb* entries, int count, int skip, const Metric& m)
     : m_(m), color_(entries, entries + count), usable_(static_cast<size_t>(count), true),
@@ -117,7 +114,9 @@ int Nearest::search(const Rgb& c, int best, int bestIndex) const {
     return bestIndex;
 }
 
-int Nearest::find(const Rgb& c) const { return search(c, INT_MAX, INT_MAX); }
+int Nearest::find(const Rgb& c) const {
+    return search(c, INT_MAX, INT_MAX);
+}
 
 int Nearest::findFrom(const Rgb& c, int guess) const {
     if (guess < 0 || guess >= entries() || !usable_[static_cast<size_t>(guess)]) {

@@ -26,13 +26,15 @@ bool validImage(const RgbaImage& image) {
            image.stride / 4 >= image.width;
 }
 
-bool validDither(Dither dither) { return dither == Dither::None || dither == Dither::Diffusion; }
+bool validDither(Dither dither) {
+    return dither == Dither::None || dither == Dither::Diffusion;
+}
 
 // The distinct colours in order of first appearance, as long as there are at
 // most `limit` of them.
 class FirstColors {
   public:
-    explicit FirstColors(int limit) : limit_(limit), key_(kSlots, kEmpty), index_(kSlots, 0) {}
+    explicit FirstColors(int limit) : limit_(limit) {}
 
     // Scans the image; false when it has more than limit colours.
     bool scan(const PixelSource& source) {
@@ -49,7 +51,7 @@ class FirstColors {
                     if (static_cast<int>(colors.size()) == limit_) {
                         return false;
                     }
-                    insert(c, static_cast<int>(colors.size()));
+                    index_.add(c, static_cast<int>(colors.size()));
                     colors.push_back(c);
                 }
             }
@@ -57,35 +59,13 @@ class FirstColors {
         return true;
     }
 
-    int find(uint32_t key) const {
-        size_t s = slot(key);
-        while (key_[s] != kEmpty) {
-            if (key_[s] == key) {
-                return index_[s];
-            }
-            s = (s + 1) & (kSlots - 1);
-        }
-        return -1;
-    }
-
-    void insert(uint32_t key, int index) {
-        size_t s = slot(key);
-        while (key_[s] != kEmpty) {
-            s = (s + 1) & (kSlots - 1);
-        }
-        key_[s] = key;
-        index_[s] = index;
-    }
+    int find(uint32_t key) const { return index_.find(key); }
 
     std::vector<uint32_t> colors;
 
   private:
-    static constexpr size_t kSlots = 1024; // over 4 x 256: short probes
-    static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
-    static size_t slot(uint32_t key) { return (key * 2654435761u) >> 22; }
     int limit_;
-    std::vector<uint32_t> key_;
-    std::vector<int> index_;
+    detail::ColourIndex index_;
 };
 
 // Lays colours out in palette slots, skipping the transparent index t (the
@@ -110,9 +90,10 @@ int layOut(const std::vector<Rgb>& colors, const Options& options, Rgb* slots) {
 void storePalette(const Rgb* slots, int entries, Palette& palette) {
     std::fill(std::begin(palette.bytes), std::end(palette.bytes), uint8_t{0});
     for (int i = 0; i < entries; ++i) {
-        palette.bytes[i * 4] = static_cast<uint8_t>(slots[i].r);
-        palette.bytes[i * 4 + 1] = static_cast<uint8_t>(slots[i].g);
-        palette.bytes[i * 4 + 2] = static_cast<uint8_t>(slots[i].b);
+        const size_t at = static_cast<size_t>(i) * 4;
+        palette.bytes[at] = static_cast<uint8_t>(slots[i].r);
+        palette.bytes[at + 1] = static_cast<uint8_t>(slots[i].g);
+        palette.bytes[at + 2] = static_cast<uint8_t>(slots[i].b);
     }
     palette.entries = entries;
 }
@@ -142,6 +123,7 @@ std::vector<Rgb> orderByUse(const std::vector<HistEntry>& histogram,
         return detail::packRgb(centres[a]) < detail::packRgb(centres[b]);
     });
     std::vector<Rgb> out;
+    out.reserve(order.size());
     for (size_t i : order) {
         out.push_back(centres[i]);
     }
@@ -223,7 +205,8 @@ int mapToPalette(const RgbaImage& image, const Options& options, const Palette& 
     try {
         Rgb slots[256];
         for (int i = 0; i < entries; ++i) {
-            slots[i] = {palette.bytes[i * 4], palette.bytes[i * 4 + 1], palette.bytes[i * 4 + 2]};
+            const size_t at = static_cast<size_t>(i) * 4;
+            slots[i] = {palette.bytes[at], palette.bytes[at + 1], palette.bytes[at + 2]};
         }
         const PixelSource source(image, options);
         if (!detail::mapPixels(source, options, slots, entries, indices)) {

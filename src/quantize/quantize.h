@@ -18,9 +18,9 @@ namespace orvx::quantize {
 enum class Dither { None, Diffusion };
 
 struct Options {
-    int colors = 256;           // reduction: 2..256 entries at most
+    int colors = 256; // reduction: 2..256 entries at most
     Dither dither = Dither::None;
-    int transparentIndex = -1;  // -1: none, else 0..255
+    int transparentIndex = -1; // -1: none, else 0..255
     uint8_t background[3] = {0, 0, 0};
 };
 

@@ -26,11 +26,51 @@ inline uint32_t packRgb(int r, int g, int b) {
     return static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 |
            static_cast<uint32_t>(b);
 }
-inline uint32_t packRgb(const Rgb& c) { return packRgb(c.r, c.g, c.b); }
+inline uint32_t packRgb(const Rgb& c) {
+    return packRgb(c.r, c.g, c.b);
+}
 inline Rgb unpackRgb(uint32_t v) {
     return {static_cast<int>(v >> 16 & 0xFF), static_cast<int>(v >> 8 & 0xFF),
             static_cast<int>(v & 0xFF)};
 }
+
+// Packed colours to indices, for at most 256 colours: open addressing in
+// 1024 slots (over 4 x 256: short probes).
+class ColourIndex {
+  public:
+    ColourIndex() : key_(kSlots, kEmpty), index_(kSlots, 0) {}
+
+    // key's index, or -1.
+    int find(uint32_t key) const {
+        size_t s = slot(key);
+        while (key_[s] != kEmpty) {
+            if (key_[s] == key) {
+                return index_[s];
+            }
+            s = (s + 1) & (kSlots - 1);
+        }
+        return -1;
+    }
+
+    // Gives key index, unless key has one already.
+    void add(uint32_t key, int index) {
+        size_t s = slot(key);
+        while (key_[s] != kEmpty && key_[s] != key) {
+            s = (s + 1) & (kSlots - 1);
+        }
+        if (key_[s] == kEmpty) {
+            key_[s] = key;
+            index_[s] = index;
+        }
+    }
+
+  private:
+    static constexpr size_t kSlots = 1024;
+    static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+    static size_t slot(uint32_t key) { return (key * 2654435761u) >> 22; }
+    std::vector<uint32_t> key_;
+    std::vector<int> index_;
+};
 
 // The distance between colours: a weighted sum of squares of linear
 // projections of their difference, sum over k of w[k] (t[k] . delta)^2, a
@@ -40,7 +80,9 @@ inline Rgb unpackRgb(uint32_t v) {
 struct Metric {
     int t[3][3];
     int w[3];
-    int project(int k, int r, int g, int b) const { return t[k][0] * r + t[k][1] * g + t[k][2] * b; }
+    int project(int k, int r, int g, int b) const {
+        return t[k][0] * r + t[k][1] * g + t[k][2] * b;
+    }
     int project(int k, const Rgb& c) const { return project(k, c.r, c.g, c.b); }
 };
 // Lightness (sum of the channels) apart from the red-green and the
@@ -56,7 +98,7 @@ constexpr int64_t largestDistance(const Metric& m) {
     for (int k = 0; k < 3; ++k) {
         int64_t span = 0;
         for (int c = 0; c < 3; ++c) {
-            span += (m.t[k][c] < 0 ? -m.t[k][c] : m.t[k][c]) * 255;
+            span += int64_t{m.t[k][c] < 0 ? -m.t[k][c] : m.t[k][c]} * 255;
         }
         total += m.w[k] * span * span;
     }
@@ -97,7 +139,9 @@ class PixelSource {
         }
         return blend(p[0], a, bgR_) << 16 | blend(p[1], a, bgG_) << 8 | blend(p[2], a, bgB_);
     }
-    const uint8_t* row(uint32_t y) const { return image_.pixels + static_cast<size_t>(y) * image_.stride; }
+    const uint8_t* row(uint32_t y) const {
+        return image_.pixels + static_cast<size_t>(y) * image_.stride;
+    }
     uint32_t width() const { return image_.width; }
     uint32_t height() const { return image_.height; }
 
@@ -143,10 +187,10 @@ class Nearest {
   private:
     int search(const Rgb& c, int best, int bestIndex) const;
     Metric m_;
-    std::vector<Rgb> color_;       // by index
-    std::vector<bool> usable_;     // by index
-    std::vector<int> isolation_;   // by index: least distance to another usable entry
-    int axis_ = 0;                 // the projection the entries are sorted by
+    std::vector<Rgb> color_;     // by index
+    std::vector<bool> usable_;   // by index
+    std::vector<int> isolation_; // by index: least distance to another usable entry
+    int axis_ = 0;               // the projection the entries are sorted by
     int axisWeight_ = 1;
     std::vector<int> sortedKey_;   // axis value, ascending
     std::vector<int> sortedIndex_; // entry index, ties by index
@@ -161,7 +205,7 @@ void refineKMeans(const std::vector<HistEntry>& histogram, std::vector<Rgb>& cen
 // Maps every pixel to an entry of palette (entries of them): transparent
 // pixels to transparentIndex, the others to the nearest entry other than it,
 // with or without error diffusion. Returns false when memory fails.
-bool mapPixels(const PixelSource& source, const Options& options, const Rgb* palette,
-               int entries, uint8_t* indices);
+bool mapPixels(const PixelSource& source, const Options& options, const Rgb* palette, int entries,
+               uint8_t* indices);
 
 } // namespace orvx::quantize::detail

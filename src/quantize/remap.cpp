@@ -22,41 +22,18 @@ constexpr int kMaxCarry = 64;
 // left out.
 class ExactColors {
   public:
-    ExactColors(const Rgb* palette, int entries, int skip)
-        : key_(kSlots, kEmpty), index_(kSlots, 0) {
+    ExactColors(const Rgb* palette, int entries, int skip) {
         for (int i = 0; i < entries; ++i) {
-            if (i == skip) {
-                continue;
-            }
-            const uint32_t key = packRgb(palette[i]);
-            size_t s = slot(key);
-            while (key_[s] != kEmpty && key_[s] != key) {
-                s = (s + 1) & (kSlots - 1);
-            }
-            if (key_[s] == kEmpty) {
-                key_[s] = key;
-                index_[s] = static_cast<uint8_t>(i);
+            if (i != skip) {
+                index_.add(packRgb(palette[i]), i);
             }
         }
     }
     // The entry, or -1.
-    int find(uint32_t key) const {
-        size_t s = slot(key);
-        while (key_[s] != kEmpty) {
-            if (key_[s] == key) {
-                return index_[s];
-            }
-            s = (s + 1) & (kSlots - 1);
-        }
-        return -1;
-    }
+    int find(uint32_t key) const { return index_.find(key); }
 
   private:
-    static constexpr size_t kSlots = 1024;
-    static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
-    static size_t slot(uint32_t key) { return (key * 2654435761u) >> 22; }
-    std::vector<uint32_t> key_;
-    std::vector<uint8_t> index_;
+    ColourIndex index_;
 };
 
 // Recent answers of the nearest search, by colour.
@@ -141,7 +118,8 @@ void mapDiffused(const PixelSource& source, uint8_t transparent, const Rgb* pale
             out[x] = static_cast<uint8_t>(index);
             const Rgb& p = palette[index];
             const int chosen[3] = {p.r, p.g, p.b};
-            int32_t* ahead = &thisRow[static_cast<size_t>(static_cast<ptrdiff_t>(x + 1) + step) * 3];
+            int32_t* ahead =
+                &thisRow[static_cast<size_t>(static_cast<ptrdiff_t>(x + 1) + step) * 3];
             int32_t* belowBehind =
                 &nextRow[static_cast<size_t>(static_cast<ptrdiff_t>(x + 1) - step) * 3];
             int32_t* below = &nextRow[(x + 1) * 3];
@@ -162,8 +140,8 @@ void mapDiffused(const PixelSource& source, uint8_t transparent, const Rgb* pale
 
 } // namespace
 
-bool mapPixels(const PixelSource& source, const Options& options, const Rgb* palette,
-               int entries, uint8_t* indices) {
+bool mapPixels(const PixelSource& source, const Options& options, const Rgb* palette, int entries,
+               uint8_t* indices) {
     try {
         const Nearest nearest(palette, entries, options.transparentIndex, kMetric);
         NearestCache cache(nearest);

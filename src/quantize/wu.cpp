@@ -24,7 +24,9 @@ struct Moments {
     std::array<int64_t, 3> s2{};  // sums of their squares
 };
 
-int value(const Rgb& c, size_t axis) { return axis == 0 ? c.r : axis == 1 ? c.g : c.b; }
+int value(const Rgb& c, size_t axis) {
+    return axis == 0 ? c.r : axis == 1 ? c.g : c.b;
+}
 
 // A box: the colours order[begin, end) and their moments.
 struct Box {
@@ -111,7 +113,8 @@ class Cutter {
                 const size_t v = static_cast<size_t>(value(e.color, axis));
                 w[v] += e.count;
                 for (size_t c = 0; c < 3; ++c) {
-                    s[v][c] += static_cast<int64_t>(e.count) * m_.project(static_cast<int>(c), e.color);
+                    s[v][c] +=
+                        static_cast<int64_t>(e.count) * m_.project(static_cast<int>(c), e.color);
                 }
             }
             int64_t lowW = 0;

@@ -891,6 +891,22 @@ static int to_palette(PyObject* object, Py_buffer* palette, int* entries) {
     return 1;
 }
 
+/* The limits, options and palette of a reducing call; 0 with the Python
+ * error set. A palette taken here is let go by release_palette. */
+static int to_reduce_arguments(PyObject* limits_tuple, PyObject* options_tuple,
+                               PyObject* palette_object, daz_limits* limits,
+                               daz_quantize_options* options, Py_buffer* palette, int* entries) {
+    return to_limits(limits_tuple, limits) && to_quantize_options(options_tuple, options) &&
+           to_palette(palette_object, palette, entries);
+}
+
+/* Lets go of the palette to_palette took for palette_object, if any. */
+static void release_palette(PyObject* palette_object, Py_buffer* palette) {
+    if (palette_object != Py_None) {
+        PyBuffer_Release(palette);
+    }
+}
+
 /* The palette a call filled, entries x 4 bytes, as bytes. */
 static PyObject* palette_bytes(const uint8_t* palette, int entries) {
     return PyBytes_FromStringAndSize((const char*)palette, (Py_ssize_t)(4 * entries));
@@ -920,8 +936,8 @@ static PyObject* py_quantize(PyObject* self, PyObject* args) {
     daz_quantize_options options;
     Py_buffer palette;
     int entries = 0;
-    if (!to_limits(limits_tuple, &limits) || !to_quantize_options(options_tuple, &options) ||
-        !to_palette(palette_object, &palette, &entries)) {
+    if (!to_reduce_arguments(limits_tuple, options_tuple, palette_object, &limits, &options,
+                             &palette, &entries)) {
         PyBuffer_Release(&pixels);
         return NULL;
     }
@@ -945,9 +961,7 @@ static PyObject* py_quantize(PyObject* self, PyObject* args) {
         indices = block_new((Py_ssize_t)height, (Py_ssize_t)width, 2);
         if (indices == NULL) {
             PyBuffer_Release(&pixels);
-            if (palette_object != Py_None) {
-                PyBuffer_Release(&palette);
-            }
+            release_palette(palette_object, &palette);
             return NULL;
         }
     }
@@ -989,9 +1003,7 @@ static PyObject* py_quantize(PyObject* self, PyObject* args) {
         Py_END_ALLOW_THREADS;
     }
     PyBuffer_Release(&pixels);
-    if (palette_object != Py_None) {
-        PyBuffer_Release(&palette);
-    }
+    release_palette(palette_object, &palette);
     if (status != DAZ_OK) {
         Py_XDECREF(indices);
         return raise_code(status);
@@ -1040,8 +1052,8 @@ static PyObject* py_reduce(PyObject* self, PyObject* args) {
     daz_quantize_options options;
     Py_buffer palette;
     int entries = 0;
-    if (!to_limits(limits_tuple, &limits) || !to_quantize_options(options_tuple, &options) ||
-        !to_palette(palette_object, &palette, &entries)) {
+    if (!to_reduce_arguments(limits_tuple, options_tuple, palette_object, &limits, &options,
+                             &palette, &entries)) {
         PyBuffer_Release(&data);
         return NULL;
     }
@@ -1069,9 +1081,7 @@ static PyObject* py_reduce(PyObject* self, PyObject* args) {
         Py_END_ALLOW_THREADS;
     }
     PyBuffer_Release(&data);
-    if (palette_object != Py_None) {
-        PyBuffer_Release(&palette);
-    }
+    release_palette(palette_object, &palette);
     if (status != DAZ_OK) {
         Py_XDECREF(out);
         return raise_code(status);
@@ -1097,8 +1107,8 @@ static PyObject* py_reduce_file(PyObject* self, PyObject* args) {
     daz_quantize_options options;
     Py_buffer palette;
     int entries = 0;
-    if (!to_limits(limits_tuple, &limits) || !to_quantize_options(options_tuple, &options) ||
-        !to_palette(palette_object, &palette, &entries)) {
+    if (!to_reduce_arguments(limits_tuple, options_tuple, palette_object, &limits, &options,
+                             &palette, &entries)) {
         return NULL;
     }
     const uint8_t* table = palette_object != Py_None ? palette.buf : NULL;
@@ -1112,9 +1122,7 @@ static PyObject* py_reduce_file(PyObject* self, PyObject* args) {
         system_error = errno;
         Py_END_ALLOW_THREADS;
     }
-    if (palette_object != Py_None) {
-        PyBuffer_Release(&palette);
-    }
+    release_palette(palette_object, &palette);
     if (status != DAZ_OK) {
         return raise_system_code(status, system_error);
     }
