@@ -30,7 +30,7 @@
 static volatile sig_atomic_t alarms;
 static volatile sig_atomic_t user1s;
 static volatile sig_atomic_t terms;
-static int acknowledge = -1; /* a byte per signal handled paces the child */
+static volatile sig_atomic_t acknowledge = -1; /* a byte per signal handled paces the child */
 
 /* The one call into the library's file conversion. */
 static int convert(const char* source, const char* destination) {
@@ -179,6 +179,9 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    /* A signal the child sent just before it ended is handled after its end
+     * of the pipe is gone: that acknowledgement must fail, not end us. */
+    signal(SIGPIPE, SIG_IGN);
     handle(SIGALRM, on_alarm);
     handle(SIGUSR1, on_user1);
     handle(SIGTERM, on_term);
@@ -220,6 +223,7 @@ int main(int argc, char** argv) {
 
     const struct itimerval stop = {{0, 0}, {0, 0}};
     setitimer(ITIMER_REAL, &stop, NULL);
+    acknowledge = -1;
     kill(child, SIGKILL);
     waitpid(child, NULL, 0);
     if (alarms == 0 || user1s == 0 || terms == 0) {
