@@ -64,7 +64,7 @@ bool buildHistogram(const PixelSource& source, size_t maxEntries, std::vector<Hi
         }
         size_t distinct = 1;
         for (size_t i = 1; i < keys.size(); ++i) {
-            distinct += keys[i] != keys[i - 1] ? 1 : 0;
+            distinct += keys[i] != keys[i - 1] ? 1U : 0U;
         }
         const bool merge = distinct > maxEntries;
         const uint32_t mask = merge ? 0xFFFFC0u : 0xFFFFFFu;
