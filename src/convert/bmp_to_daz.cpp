@@ -1,6 +1,8 @@
 #include "convert/bmp_to_daz.h"
 
+#include "convert/bmp/bmp_format.h"
 #include "convert/bmp/bmp_source.h"
+#include "convert/driver.h"
 #include "convert/bmp/rle_decoder.h"
 #include "convert/pixel_sink.h"
 #include "format/daz_format.h"
@@ -159,58 +161,83 @@ struct alignas(CACHE_PAGE_BYTES) ConvertBuffer {
     std::array<std::uint8_t, CHUNK_SIZE + CACHE_PAGE_BYTES + CACHE_LINE_BYTES> bytes{};
 };
 
-// Reads and checks the bitmap's headers and palette, then lets write put the
-// daz file out from them (the buffer holding its header and palette).
-// check (may be null) has its say first.
-template <typename Write>
-ConvertResult withCheckedSource(FILE* source, int requestedColors, std::uint16_t key,
-                                const PlanCheck* check, Write write) {
-    ConvertBuffer buffer;
+// What the write needs once the headers are read.
+struct BmpIndices {
+    ConvertBuffer buffer; // first: its alignment
+    std::FILE* source = nullptr;
     SourceInfo info;
+};
+
+} // namespace
+
+int openBmpIndices(std::FILE* source, const IndexRequest& request, const PlanCheck* check,
+                   ReaderState& state) {
+    auto* bmp = holdState<BmpIndices>(state);
+    if (bmp == nullptr) {
+        return DAZ_ERR_MEMORY;
+    }
+    bmp->source = source;
     const ConvertResult checked =
-        readSource(source, requestedColors, key, info, buffer.bytes.data());
+        readSource(source, request.colors, request.key, bmp->info, bmp->buffer.bytes.data());
     if (checked < 0) {
-        return checked;
+        return dazErrorOf(checked, BMP_INPUT_ERRORS);
     }
-    if (check != nullptr && checkPlan(check, planOf(source, info)) != DAZ_OK) {
-        return ERR_REFUSED;
-    }
-    return write(info, buffer.bytes.data());
+    return checkPlan(check, planOf(source, bmp->info));
 }
 
-ConvertResult convertOpenSource(const FileOps& ops, FILE* source, const char* sourcePath,
-                                const char* destinationPath, int requestedColors, std::uint16_t key,
-                                const PlanCheck* check) {
-    return withCheckedSource(
-        source, requestedColors, key, check, [&](const SourceInfo& info, std::uint8_t* buffer) {
-            return writeDestination(ops, sourcePath, destinationPath, CONVERT_OUTPUT_ERRORS,
-                                    [&](Destination& destination) {
-                                        return writeDaz(source, destination.stream, info, buffer);
-                                    });
-        });
+int writeBmpIndices(ReaderState& state, const DazOutput& out, std::uint64_t* undefined) {
+    auto& bmp = *static_cast<BmpIndices*>(state.data);
+    const ConvertResult result = writeDaz(bmp.source, out.stream, bmp.info, bmp.buffer.bytes.data());
+    if (result >= 0 && undefined != nullptr) {
+        *undefined = static_cast<std::uint64_t>(result);
+    }
+    return dazErrorOf(result, BMP_INPUT_ERRORS);
+}
+
+namespace {
+
+const FormatReader* pickBitmap(std::FILE* /*source*/, int& /*error*/) {
+    return &BMP_READER;
+}
+
+// The command's codes for the library's errors: the seven of orvx -c, and
+// pngdaz's code for an image too big to hold.
+ConvertResult resultCodeOf(int error, std::uint64_t undefined) {
+    switch (error) {
+    case DAZ_OK:
+        return static_cast<ConvertResult>(undefined);
+    case DAZ_ERR_WRITE:
+        return ERR_WRITE;
+    case DAZ_ERR_OPEN:
+        return ERR_OPEN;
+    case DAZ_ERR_CREATE:
+        return ERR_CREATE;
+    case DAZ_ERR_NOT_BMP:
+        return ERR_NOT_BMP;
+    case DAZ_ERR_BMP_BITS:
+        return ERR_BAD_DEPTH;
+    case DAZ_ERR_COLORS:
+        return ERR_BAD_COLORS;
+    case DAZ_ERR_TOO_BIG_TO_HOLD:
+        return ERR_TOO_BIG_TO_HOLD;
+    default: // a failed read, and memory, which counts as one: the input is what is held
+        return ERR_READ;
+    }
 }
 
 } // namespace
 
 ConvertResult convertBmpToDaz(const char* source, const char* destination, int requestedColors,
-                              std::uint16_t key, const PlanCheck* check) {
-    return convertBmpToDazWith(stdioFileOps(), source, destination, requestedColors, key, check);
+                              std::uint16_t key) {
+    return convertBmpToDazWith(stdioFileOps(), source, destination, requestedColors, key);
 }
 
 ConvertResult convertBmpToDazWith(const FileOps& ops, const char* source, const char* destination,
-                                  int requestedColors, std::uint16_t key, const PlanCheck* check) {
-    return withSource(ops, source, ERR_OPEN, [&](FILE* stream) {
-        return convertOpenSource(ops, stream, source, destination, requestedColors, key, check);
-    });
-}
-
-ConvertResult convertBmpStreamToDaz(std::FILE* source, std::FILE* out, bool /*seekable*/,
-                                    int requestedColors, std::uint16_t key,
-                                    const PlanCheck* check) {
-    return withCheckedSource(source, requestedColors, key, check,
-                             [&](const SourceInfo& info, std::uint8_t* buffer) {
-                                 return writeDaz(source, out, info, buffer);
-                             });
+                                  int requestedColors, std::uint16_t key) {
+    std::uint64_t undefined = 0;
+    const int error = convertFileToDaz(ops, source, destination, pickBitmap,
+                                       IndexRequest{requestedColors, key}, nullptr, &undefined);
+    return resultCodeOf(error, undefined);
 }
 
 } // namespace orvx

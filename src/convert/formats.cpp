@@ -1,57 +1,28 @@
-// The formats the tool and the library know, in one table: how each is told
-// from its first bytes, and, for an input, its reader's conversion into daz
-// and its reader into RGBA. Nothing outside this table (no binding, no
-// command) tells formats apart.
+// The formats the library knows, one row each. A new format is a folder
+// src/convert/<format>/ (its reader behind the shape of reader.h, and its
+// format.cmake), a row here and its daz_format value in daz.h.
 #include "convert/formats.h"
 
-#include "convert/bmp_to_daz.h"
-#include "convert/pgm/pgm_header.h"
-#include "convert/pgm_to_daz.h"
-#include "convert/png_to_daz.h"
+#include "convert/bmp/bmp_format.h"
+#include "convert/daz/daz_reader.h"
+#include "convert/pgm/pgm_format.h"
+#include "convert/png/png_format.h"
 
 #include <algorithm>
 #include <array>
-#include <cstring>
+#include <iterator>
 
 namespace orvx {
 
 namespace {
 
-bool startsWith(const std::uint8_t* bytes, std::size_t size, const char* magic,
-                std::size_t length) {
-    return size >= length && std::memcmp(bytes, magic, length) == 0;
-}
-
-bool isDaz(const std::uint8_t* bytes, std::size_t size) {
-    return startsWith(bytes, size, "EW", 2);
-}
-
-bool isBmp(const std::uint8_t* bytes, std::size_t size) {
-    return startsWith(bytes, size, "BM", 2);
-}
-
-bool isPng(const std::uint8_t* bytes, std::size_t size) {
-    return startsWith(bytes, size, "\x89PNG\r\n\x1a\n", 8);
-}
-
-// "P5" and the whitespace (or comment) before the width.
-bool isPgm(const std::uint8_t* bytes, std::size_t size) {
-    return startsWith(bytes, size, "P5", 2) && size > 2 &&
-           (isPgmSpace(bytes[2]) || bytes[2] == '#');
-}
-
-constexpr InputErrors NO_INPUT_ERRORS{DAZ_ERR_FORMAT, DAZ_ERR_FORMAT};
-
-// faultsLate: a PGM's raster is known whole before anything is written.
-const std::array<FormatEntry, 4> FORMATS{{
-    {DAZ_FORMAT_DAZ, "daz", isDaz, nullptr, nullptr, NO_INPUT_ERRORS, false, readDazRgba},
-    {DAZ_FORMAT_BMP, "BMP", isBmp, convertBmpStreamToDaz, convertBmpToDaz, BMP_INPUT_ERRORS, false,
-     readBmpRgba},
-    {DAZ_FORMAT_PNG, "PNG", isPng, convertPngStreamToDaz, convertPngToDaz, PNG_INPUT_ERRORS, true,
-     readPngRgba},
-    {DAZ_FORMAT_PGM, "PGM", isPgm, convertPgmStreamToDaz, convertPgmToDaz, PGM_INPUT_ERRORS, false,
-     readPgmRgba},
-}};
+// In the order they are tried: no two recognise the same bytes.
+const FormatReader* const FORMATS[] = {
+    &DAZ_READER,
+    &BMP_READER,
+    &PNG_READER,
+    &PGM_READER,
+};
 
 } // namespace
 
@@ -60,33 +31,41 @@ daz_format guessFormat(const std::uint8_t* data, std::size_t size) {
         return DAZ_FORMAT_UNKNOWN;
     }
     size = std::min<std::size_t>(size, DAZ_GUESS_BYTES);
-    for (const FormatEntry& entry : FORMATS) {
-        if (entry.recognises(data, size)) {
-            return entry.format;
+    for (const FormatReader* reader : FORMATS) {
+        if (reader->recognises(data, size)) {
+            return reader->format;
         }
     }
     return DAZ_FORMAT_UNKNOWN;
 }
 
-const FormatEntry* formatEntry(int format) {
-    for (const FormatEntry& entry : FORMATS) {
-        if (entry.format == format) {
-            return &entry;
+const FormatReader* formatReader(int format) {
+    for (const FormatReader* reader : FORMATS) {
+        if (reader->format == format) {
+            return reader;
         }
     }
     return nullptr;
 }
 
-RgbaReader rgbaReaderFor(std::FILE* source, int& error) {
+std::size_t formatCount() {
+    return std::size(FORMATS);
+}
+
+const FormatReader& formatAt(std::size_t index) {
+    return *FORMATS[index];
+}
+
+const FormatReader* readerFor(std::FILE* source, int& error) {
     std::array<std::uint8_t, DAZ_GUESS_BYTES> bytes{};
     const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), source);
     if (std::ferror(source) != 0 || std::fseek(source, 0, SEEK_SET) != 0) {
         error = DAZ_ERR_READ;
         return nullptr;
     }
-    const FormatEntry* entry = formatEntry(guessFormat(bytes.data(), got));
-    error = entry != nullptr ? DAZ_OK : DAZ_ERR_FORMAT;
-    return entry != nullptr ? entry->readRgba : nullptr;
+    const FormatReader* reader = formatReader(guessFormat(bytes.data(), got));
+    error = reader != nullptr ? DAZ_OK : DAZ_ERR_FORMAT;
+    return reader;
 }
 
 } // namespace orvx

@@ -2,6 +2,7 @@
 // conversion and for the front end that turns the codes into text.
 #pragma once
 
+#include "convert/plan.h"
 #include "daz/daz.h"
 
 #include <cstdint>
@@ -46,29 +47,27 @@ struct InputErrors {
 // above. ERR_REFUSED gives refused, what the check said.
 int dazErrorOf(ConvertResult result, const InputErrors& input, int refused = DAZ_ERR_LIMITS);
 
-// What a conversion knows of its output once its input's headers are read,
-// before it writes or holds anything.
-struct OutputPlan {
-    std::uint64_t width = 0; // pixels a row
-    std::uint64_t rows = 0;
-    std::uint64_t bytes = 0; // the output's size, exactly; UNKNOWN_SIZE when it can't be known yet
-    std::uint64_t held = 0;  // bytes the conversion holds whole in memory (0: none past a chunk)
-};
-
-inline constexpr std::uint64_t UNKNOWN_SIZE = UINT64_MAX;
-
-// The caller's say on a plan: check returns DAZ_OK to go on, or a daz_error
-// to stop with before anything is written (a conversion into daz then
-// returns ERR_REFUSED, one back returns that daz_error). A null PlanCheck*
-// takes every plan.
-struct PlanCheck {
-    int (*check)(void* context, const OutputPlan& plan) = nullptr;
-    void* context = nullptr;
-};
-
-// DAZ_OK when check is null or takes plan.
-inline int checkPlan(const PlanCheck* check, const OutputPlan& plan) {
-    return check == nullptr ? DAZ_OK : check->check(check->context, plan);
+// A conversion that reports ERR_REFUSED run as a reader of the formats
+// table, which returns the check's own refusal: convert(check) with check
+// wrapped so that the refusal is kept, then mapped through input.
+template <typename Convert>
+int asReaderResult(const PlanCheck* check, const InputErrors& input, std::uint64_t* count,
+                   Convert convert) {
+    struct Recorder {
+        const PlanCheck* inner;
+        int refusal = DAZ_OK;
+    } recorder{check};
+    const PlanCheck wrapped{[](void* context, const OutputPlan& plan) {
+                                auto& kept = *static_cast<Recorder*>(context);
+                                kept.refusal = checkPlan(kept.inner, plan);
+                                return kept.refusal;
+                            },
+                            &recorder};
+    const ConvertResult result = convert(&wrapped);
+    if (result >= 0 && count != nullptr) {
+        *count = static_cast<std::uint64_t>(result);
+    }
+    return dazErrorOf(result, input, recorder.refusal);
 }
 
 } // namespace orvx

@@ -1,0 +1,21 @@
+// The daz format's own row of the formats table.
+#include "convert/daz/daz_reader.h"
+
+#include "convert/rgba_readers.h"
+
+#include <cstring>
+
+namespace orvx {
+
+namespace {
+
+bool isDaz(const std::uint8_t* bytes, std::size_t size) {
+    return size >= 2 && std::memcmp(bytes, "EW", 2) == 0;
+}
+
+} // namespace
+
+const FormatReader DAZ_READER{DAZ_FORMAT_DAZ, "daz", "daz",       "image/x-daz", isDaz,
+                              nullptr,        false, readDazRgba, nullptr,       false};
+
+} // namespace orvx
