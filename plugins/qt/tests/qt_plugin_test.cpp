@@ -264,10 +264,18 @@ int main(int argc, char** argv) {
     // kept); the writer's texts win over the image's; others are refused.
     const QImage read = QImage::fromData(most, "daz");
     check(written(read) == most, "read and written again: not the same bytes");
-    check(written(read, {{"key", "0x00ff"}}).mid(10, 4) == QByteArray("\xc8\0\xff\0", 4),
-          "the writer's key");
-    for (const auto& [text, value] : std::vector<std::pair<QString, QString>>{
-             {"key", "1ffff"}, {"key", "chiave"}, {"colors", "257"}, {"colors", "-1"}}) {
+    for (const QString key : {"0x00ff", "+0XFF", "ff"}) {
+        check(written(read, {{"key", key}}).mid(10, 4) == QByteArray("\xc8\0\xff\0", 4),
+              "the writer's key " + key);
+    }
+    // (Keys are read by daz_key_from_text: Qt's own number parse also took
+    // "0x0x1" and "0x+1".)
+    for (const auto& [text, value] : std::vector<std::pair<QString, QString>>{{"key", "1ffff"},
+                                                                              {"key", "chiave"},
+                                                                              {"key", "0x0x1"},
+                                                                              {"key", "0x+1"},
+                                                                              {"colors", "257"},
+                                                                              {"colors", "-1"}}) {
         check(written(read, {{text, value}}).isEmpty(), text + " " + value + ": written");
     }
 
