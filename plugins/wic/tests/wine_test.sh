@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# The codec under Wine, in a fresh prefix (a copy of one made once): made
+# known to WIC by regsvr32 or by the installer, used by wic_client.exe
+# through WIC, then taken away again, after which nothing of the project may
+# be left in the prefix's files or registry.
+# Usage: wine_test.sh prefix WORK
+#        wine_test.sh regsvr32 WORK CLIENT DLL
+#        wine_test.sh msi WORK CLIENT MSI [OLDER_MSI]
+set -euo pipefail
+mode=$1 work=$2
+export WINEDEBUG=-all LC_ALL=C.UTF-8
+wine=/usr/lib/wine/wine64
+server=/usr/lib/wine/wineserver
+pristine=$work/pristine
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+if [ "$mode" = prefix ]; then
+  rm -rf "$pristine"
+  mkdir -p "$work"
+  WINEPREFIX=$pristine $wine wineboot --init >/dev/null 2>&1
+  WINEPREFIX=$pristine $server -w
+  exit 0
+fi
+client=$3 payload=$4
+export WINEPREFIX=$work/$mode
+rm -rf "$WINEPREFIX" "$work/$mode-files"
+cp -a "$pristine" "$WINEPREFIX"
+mkdir -p "$work/$mode-files"
+trap '$server -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
+(cd "$WINEPREFIX/drive_c" && find . | sort) >"$work/$mode-before.txt"
+
+case $mode in
+  regsvr32)
+    $wine regsvr32 /s "$(windows_path "$payload")"
+    $wine "$client" "$(windows_path "$work/$mode-files")"
+    $wine regsvr32 /u /s "$(windows_path "$payload")"
+    ;;
+  msi)
+    if [ $# -ge 5 ]; then
+      # An older version first: the newer one replaces it in place.
+      $wine msiexec /i "$(windows_path "$5")" /qn
+    fi
+    $wine msiexec /i "$(windows_path "$payload")" /qn
+    installed="$WINEPREFIX/drive_c/Program Files/orvx"
+    for file in orvx.exe dazbmp.exe pngdaz.exe dazpng.exe rgbdaz.exe daz.dll dazwic.dll LICENSE.txt; do
+      [ -f "$installed/$file" ] || { echo "FAIL not installed: $file"; exit 1; }
+    done
+    # The PATH feature: the commands run by name.
+    $wine cmd /c 'orvx.exe -r' >/dev/null 2>&1 || [ $? -ne 9009 ] || { echo "FAIL orvx not on PATH"; exit 1; }
+    $wine "$client" "$(windows_path "$work/$mode-files")"
+    $wine msiexec /x "$(windows_path "$payload")" /qn
+    ;;
+esac
+$server -w
+
+# Nothing of the project left: no file, no registry row.
+(cd "$WINEPREFIX/drive_c" && find . | sort) >"$work/$mode-after.txt"
+left=$(comm -13 "$work/$mode-before.txt" "$work/$mode-after.txt" | grep -iE 'orvx|daz' || true)
+if [ -n "$left" ]; then
+  echo "FAIL files left:"; echo "$left"; exit 1
+fi
+left=$(grep -iE 'FC40E1C5|CFF6CFBB|orvx|\.daz|image/x-daz|daz image' "$WINEPREFIX"/*.reg || true)
+if [ -n "$left" ]; then
+  echo "FAIL registry rows left:"; echo "$left"; exit 1
+fi
+echo "$mode: registered, decoded, removed without a trace"
