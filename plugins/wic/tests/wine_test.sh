@@ -45,8 +45,9 @@ case $mode in
     for file in orvx.exe dazbmp.exe pngdaz.exe dazpng.exe rgbdaz.exe daz.dll dazwic.dll LICENSE.txt; do
       [ -f "$installed/$file" ] || { echo "FAIL not installed: $file"; exit 1; }
     done
-    # The PATH feature: the commands run by name.
-    $wine cmd /c 'orvx.exe -r' >/dev/null 2>&1 || [ $? -ne 9009 ] || { echo "FAIL orvx not on PATH"; exit 1; }
+    # The PATH feature: the commands run by name (orvx alone prints its usage).
+    usage=$($wine orvx.exe 2>&1 || true)
+    grep -q 'orvx -c' <<<"$usage" || { echo "FAIL orvx not on PATH: $usage"; exit 1; }
     $wine "$client" "$(windows_path "$work/$mode-files")"
     $wine msiexec /x "$(windows_path "$payload")" /qn
     ;;
