@@ -252,6 +252,21 @@ static void check_decodes(IWICImagingFactory* factory, IWICBitmapDecoder* decode
         IWICBitmapSource_Release(bgra);
     }
 
+    /* A thumbnail's route: scaled down by WIC's scaler, as the system's
+     * photo thumbnail provider does it. */
+    IWICBitmapScaler* scaler = NULL;
+    result = IWICImagingFactory_CreateBitmapScaler(factory, &scaler);
+    if (SUCCEEDED(result)) {
+        uint8_t thumbnail[8 * 8 * 4];
+        result = IWICBitmapScaler_Initialize(scaler, (IWICBitmapSource*)frame, 8, 8,
+                                             WICBitmapInterpolationModeFant);
+        if (SUCCEEDED(result)) {
+            result = IWICBitmapScaler_CopyPixels(scaler, NULL, 8 * 4, sizeof thumbnail, thumbnail);
+        }
+        IWICBitmapScaler_Release(scaler);
+    }
+    CHECK(SUCCEEDED(result), "scaled to 8 x 8: 0x%08lx", (unsigned long)result);
+
     /* The metadata: "/key" and "/colors". */
     IWICMetadataQueryReader* reader = NULL;
     result = IWICBitmapFrameDecode_GetMetadataQueryReader(frame, &reader);
@@ -359,6 +374,25 @@ int wmain(int argc, WCHAR** argv) {
             if (SUCCEEDED(result)) {
                 check_decodes(factory, decoder, c, data, size);
                 ++decoded;
+            }
+            /* The same from a stream in memory, as Explorer hands a file over. */
+            IWICStream* stream = NULL;
+            IWICBitmapDecoder* from_stream = NULL;
+            result = IWICImagingFactory_CreateStream(factory, &stream);
+            if (SUCCEEDED(result)) {
+                result = IWICStream_InitializeFromMemory(stream, data, (DWORD)size);
+            }
+            if (SUCCEEDED(result)) {
+                result = IWICImagingFactory_CreateDecoderFromStream(
+                    factory, (IStream*)stream, NULL, WICDecodeMetadataCacheOnDemand, &from_stream);
+            }
+            CHECK(SUCCEEDED(result), "CreateDecoderFromStream: 0x%08lx", (unsigned long)result);
+            if (SUCCEEDED(result)) {
+                check_decodes(factory, from_stream, c, data, size);
+                IWICBitmapDecoder_Release(from_stream);
+            }
+            if (stream != NULL) {
+                IWICStream_Release(stream);
             }
         } else {
             IWICBitmapFrameDecode* frame = NULL;
