@@ -78,19 +78,17 @@ static int read_stream(void* user, void* buffer, size_t size, size_t* got) {
 static HRESULT open_image(IStream* stream, daz_decoder** decoder, daz_info* info, uint32_t* rows) {
     STATSTG status;
     LARGE_INTEGER zero = {{0, 0}};
-    ULARGE_INTEGER position;
     if (stream == NULL) {
         return E_INVALIDARG;
     }
     HRESULT result = IStream_Stat(stream, &status, STATFLAG_NONAME);
     if (SUCCEEDED(result)) {
-        result = IStream_Seek(stream, zero, STREAM_SEEK_SET, &position);
+        result = IStream_Seek(stream, zero, STREAM_SEEK_SET, NULL);
     }
     if (FAILED(result)) {
         return result;
     }
-    uint64_t size =
-        status.cbSize.QuadPart > position.QuadPart ? status.cbSize.QuadPart - position.QuadPart : 0;
+    uint64_t size = status.cbSize.QuadPart;
     int code = daz_decoder_create(read_stream, stream, NULL, decoder, info);
     if (code != DAZ_OK) {
         return from_daz(code);

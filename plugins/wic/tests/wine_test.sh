@@ -7,6 +7,7 @@
 #        wine_test.sh regsvr32 WORK CLIENT DLL
 #        wine_test.sh msi WORK CLIENT MSI [OLDER_MSI]
 set -euo pipefail
+trap 'echo "FAIL: $BASH_COMMAND (status $?)"' ERR
 mode=$1 work=$2
 export WINEDEBUG=-all LC_ALL=C.UTF-8
 wine=/usr/lib/wine/wine64
