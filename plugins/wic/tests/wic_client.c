@@ -182,6 +182,13 @@ static void check_decodes(IWICImagingFactory* factory, IWICBitmapDecoder* decode
     GUID container;
     IWICBitmapDecoder_GetContainerFormat(decoder, &container);
     CHECK(IsEqualGUID(&container, &GUID_ContainerFormatDaz), "container format");
+    IWICBitmapDecoderInfo* decoder_info = NULL;
+    CLSID decoder_class = {0, 0, 0, {0}};
+    if (SUCCEEDED(IWICBitmapDecoder_GetDecoderInfo(decoder, &decoder_info))) {
+        IWICBitmapDecoderInfo_GetCLSID(decoder_info, &decoder_class);
+        IWICBitmapDecoderInfo_Release(decoder_info);
+    }
+    CHECK(IsEqualCLSID(&decoder_class, &CLSID_DazWicDecoder), "GetDecoderInfo");
     IWICBitmapFrameDecode* frame = NULL;
     HRESULT result = IWICBitmapDecoder_GetFrame(decoder, 0, &frame);
     CHECK(SUCCEEDED(result), "GetFrame: 0x%08lx", (unsigned long)result);
@@ -289,6 +296,42 @@ static void check_decodes(IWICImagingFactory* factory, IWICBitmapDecoder* decode
     IWICBitmapFrameDecode_Release(frame);
     free(indices);
     free(rgba);
+}
+
+/* QueryCapability, which Windows' WIC asks and Wine's doesn't: every image
+ * of a file that decodes, none of one that doesn't, and the stream left
+ * where it stood. */
+static void check_capability(IWICImagingFactory* factory, const Case* c, const uint8_t* data,
+                             size_t size) {
+    IWICBitmapDecoder* decoder = NULL;
+    IWICStream* stream = NULL;
+    DWORD capability = 0xdead;
+    LARGE_INTEGER at = {{3, 0}};
+    ULARGE_INTEGER after = {{0, 0}};
+    HRESULT result = CoCreateInstance(&CLSID_DazWicDecoder, NULL, CLSCTX_INPROC_SERVER,
+                                      &IID_IWICBitmapDecoder, (void**)&decoder);
+    if (SUCCEEDED(result)) {
+        result = IWICImagingFactory_CreateStream(factory, &stream);
+    }
+    if (SUCCEEDED(result)) {
+        result = IWICStream_InitializeFromMemory(stream, (BYTE*)data, (DWORD)size);
+    }
+    if (SUCCEEDED(result)) {
+        IWICStream_Seek(stream, at, STREAM_SEEK_SET, NULL);
+        result = IWICBitmapDecoder_QueryCapability(decoder, (IStream*)stream, &capability);
+        at.QuadPart = 0;
+        IWICStream_Seek(stream, at, STREAM_SEEK_CUR, &after);
+    }
+    CHECK(SUCCEEDED(result) && after.QuadPart == 3, "QueryCapability: 0x%08lx, stream at %llu",
+          (unsigned long)result, (unsigned long long)after.QuadPart);
+    CHECK(capability == (c->decodes ? (DWORD)WICBitmapDecoderCapabilityCanDecodeAllImages : 0),
+          "capability %lx", (unsigned long)capability);
+    if (stream != NULL) {
+        IWICStream_Release(stream);
+    }
+    if (decoder != NULL) {
+        IWICBitmapDecoder_Release(decoder);
+    }
 }
 
 /* The codec as WIC lists it, and the file type's rows Explorer reads. */
@@ -411,6 +454,7 @@ int wmain(int argc, WCHAR** argv) {
         if (decoder != NULL) {
             IWICBitmapDecoder_Release(decoder);
         }
+        check_capability(factory, c, data, size);
         free(data);
     }
     check_registration(factory);
