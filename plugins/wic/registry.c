@@ -37,7 +37,7 @@ static const Row rows[] = {
     {DECODER_KEY, L"Vendor", TEXT_VALUE, L"{A6822081-08FB-456D-B7E3-745965FCEB2A}", 0, NULL},
     {DECODER_KEY, L"ContainerFormat", TEXT_VALUE, L"{CFF6CFBB-D53B-4DCA-B7C0-E256E343263D}", 0,
      NULL},
-    {DECODER_KEY, L"Version", TEXT_VALUE, L"1.1.0.0", 0, NULL},
+    {DECODER_KEY, L"Version", TEXT_VALUE, DAZWIC_VERSION, 0, NULL},
     {DECODER_KEY, L"SpecVersion", TEXT_VALUE, L"1.0.0.0", 0, NULL},
     {DECODER_KEY, L"ColorManagementVersion", TEXT_VALUE, L"1.0.0.0", 0, NULL},
     {DECODER_KEY, L"FileExtensions", TEXT_VALUE, L".daz", 0, NULL},
