@@ -27,9 +27,6 @@
 #include <daz/daz.h>
 
 #include "dazwic.h"
-#ifdef DAZWIC_HOST_FACTS_SHIM
-#include "host_facts_shim.h"
-#endif
 
 #include <stdlib.h>
 #include <string.h>

@@ -57,7 +57,7 @@ case $mode in
     fi
     $wine msiexec /i "$(windows_path "$payload")" /qn
     installed="$WINEPREFIX/drive_c/Program Files/orvx"
-    for file in orvx.exe dazbmp.exe pngdaz.exe dazpng.exe rgbdaz.exe daz.dll dazwic.dll LICENSE.txt; do
+    for file in orvx.exe dazbmp.exe pngdaz.exe dazpng.exe rgbdaz.exe imgdaz.exe daz.dll dazwic.dll LICENSE.txt; do
       [ -f "$installed/$file" ] || { echo "FAIL not installed: $file"; exit 1; }
     done
     # The PATH feature: the commands run by name (orvx alone prints its usage).
