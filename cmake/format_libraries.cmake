@@ -19,7 +19,6 @@
 #   ORVX_FORMAT_TARGETS       the orvx::x targets of this build
 #   ORVX_FORMAT_LINK_NAMES    their libraries' names, for -l, in a static
 #                             link's order
-#   ORVX_FORMAT_PC_REQUIRES   their pkg-config modules (native builds)
 #   ORVX_FORMAT_DEV_PACKAGES  their Debian -dev packages, comma-separated
 set(ORVX_FORMATS GIF JPEG WEBP TIFF HEIF)
 set(ORVX_FORMAT_gif_PACKAGE libgif-dev)
@@ -64,7 +63,6 @@ endif()
 
 set(ORVX_FORMAT_TARGETS)
 set(ORVX_FORMAT_LINK_NAMES)
-set(ORVX_FORMAT_PC_REQUIRES)
 set(ORVX_FORMAT_DEV_PACKAGES)
 foreach(format ${ORVX_FORMATS})
   string(TOLOWER ${format} name)
@@ -127,7 +125,6 @@ foreach(format ${ORVX_FORMATS})
       continue()
     endif()
     set_target_properties(orvx::${name} PROPERTIES INTERFACE_LINK_LIBRARIES PkgConfig::ORVX_PC_${format})
-    list(APPEND ORVX_FORMAT_PC_REQUIRES ${ORVX_FORMAT_${name}_MODULES})
   endif()
   set(ORVX_HAVE_${format} 1)
   list(APPEND ORVX_FORMAT_TARGETS orvx::${name})
