@@ -91,14 +91,17 @@ if ! have "zlib and libpng" png.h; then
   fetch libpng1.6 libpng
   mkdir -p "$work/zlib"
   # zlib: its library's sources compiled straight (its own build wants Windows
-  # resources that Debian's source leaves out).
+  # resources that Debian's source leaves out), by one compiler run (emcc
+  # takes a while to start).
   cp "$sources/zlib/zlib.h" "$prefix/include/"
   cp "$sources/zlib/zconf.h" "$prefix/include/zconf.h" 2>/dev/null ||
     cp "$sources/zlib/zconf.h.in" "$prefix/include/zconf.h"
+  files=()
   for file in adler32 compress crc32 deflate gzclose gzlib gzread gzwrite infback inffast inflate \
               inftrees trees uncompr zutil; do
-    "$cc" -O2 -fPIC $zflags -I"$prefix/include" -c "$sources/zlib/$file.c" -o "$work/zlib/$file.o"
+    files+=("$sources/zlib/$file.c")
   done
+  (cd "$work/zlib" && "$cc" -O2 -fPIC $zflags -I"$prefix/include" -c "${files[@]}")
   "$ar" rcs "$prefix/lib/libz.a" "$work"/zlib/*.o
   configure libpng -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF \
     -DPNG_TOOLS=OFF -DZLIB_ROOT="$prefix" -DZLIB_LIBRARY="$prefix/lib/libz.a" \
@@ -109,14 +112,16 @@ if ! have "zlib and libpng" png.h; then
   done_building "zlib and libpng"
 fi
 
-# giflib: its library's eight sources compiled straight (its build is a
-# Makefile for the build machine).
+# giflib: its library's eight sources compiled straight, as zlib's (its build
+# is a Makefile for the build machine).
 if ! have giflib gif_lib.h; then
   fetch giflib giflib
   mkdir -p "$work/giflib"
+  files=()
   for file in dgif_lib egif_lib gifalloc gif_err gif_font gif_hash openbsd-reallocarray quantize; do
-    "$cc" -std=gnu99 -O2 -fPIC -c "$sources/giflib/$file.c" -o "$work/giflib/$file.o"
+    files+=("$sources/giflib/$file.c")
   done
+  (cd "$work/giflib" && "$cc" -std=gnu99 -O2 -fPIC -c "${files[@]}")
   "$ar" rcs "$prefix/lib/libgif.a" "$work"/giflib/*.o
   cp "$sources/giflib/gif_lib.h" "$prefix/include/"
   done_building giflib
