@@ -7,8 +7,9 @@
 # s390x; giflib alone for the web page's WebAssembly module, where the
 # browser decodes the other formats itself. Debian ships none of these for
 # the build machine to link into a Windows or WebAssembly program, and its
-# arm64 and s390x .a files are not position-independent, so libdaz.so could
-# not take them in (emscripten's own ports would download theirs).
+# .a files for arm64 and s390x, built as amd64's are, would not go into
+# libdaz.so: amd64's libjpeg.a and libtiff.a are not position-independent
+# (emscripten's own ports would download theirs).
 # Each library is built once: one already in the prefix is left as it is.
 # Usage: cmake/cross_deps.sh windows|arm64|s390x|web
 # Needs a deb-src line for Debian's archive (see .ci/run) and dpkg-dev.
