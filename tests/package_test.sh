@@ -44,7 +44,8 @@ imagemagick-6-daz-coder|graphics|.$coders/daz.so .$coders/daz.la .${coders%/modu
 fi
 if [[ ";$components;" == *";gimp;"* ]]; then
   packages+="
-gimp-plugin-daz|graphics|.$(pkg-config --variable=gimplibdir gimp-2.0)/plug-ins/file-daz/file-daz DOC"
+gimp-plugin-daz|graphics|.$(pkg-config --variable=gimplibdir gimp-2.0)/plug-ins/file-daz/file-daz
+  ./usr/share/applications/daz-gimp.desktop ./usr/share/lintian/overrides/gimp-plugin-daz DOC"
   plugins+=(gimp-plugin-daz)
 fi
 echo "$packages" | sed '/^$/d' | awk '/^ / {line = line $0; next} {if (line) print line; line = $0}
