@@ -271,6 +271,11 @@ BAD_REDUCTIONS = [
     (lambda t: daz.reduce(not_an_image(t), t / "out.daz"), -22),
     (lambda t: daz.reduce(b"\x89PNG\r\n\x1a\n" + bytes(40), io.BytesIO()), -12),
     (lambda t: daz.load_palette(many_colours_png(t)), -24),
+    # a folder opens and can't be read, whichever call takes it
+    (lambda t: daz.load_palette(t), -17),
+    (lambda t: daz.encode(photo(4, 4), palette=t), -17),
+    (lambda t: daz.reduce(t, t / "out.daz"), -17),
+    (lambda t: daz.reduce(t, io.BytesIO()), -17),
 ]
 
 

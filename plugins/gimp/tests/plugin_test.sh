@@ -18,6 +18,23 @@ trap 'rm -rf "$work"' EXIT
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 
+# GIMP in "Open With" for daz files: its entry valid, and GIO, given the MIME
+# type and the entry in private XDG folders, lists it for image/x-daz.
+desktop=$source/plugins/gimp/daz-gimp.desktop
+if command -v desktop-file-validate >/dev/null; then
+  desktop-file-validate "$desktop" || fail "daz-gimp.desktop: not valid"
+fi
+if command -v gio >/dev/null && command -v update-desktop-database >/dev/null; then
+  mkdir -p "$work/share/mime/packages" "$work/share/applications"
+  cp "$source/desktop/daz.xml" "$work/share/mime/packages"
+  cp "$desktop" "$work/share/applications"
+  XDG_DATA_HOME=$work/share update-mime-database "$work/share/mime" >/dev/null
+  update-desktop-database "$work/share/applications"
+  said=$(XDG_DATA_HOME=$work/share XDG_DATA_DIRS=/usr/share XDG_CONFIG_HOME=$work XDG_CONFIG_DIRS=$work \
+    gio mime image/x-daz)
+  grep -q 'daz-gimp\.desktop' <<<"$said" || fail "gio: GIMP not an application for image/x-daz: $said"
+fi
+
 # Round trips: bitmap | colours kept (0: all) | key
 trips="
 samples/sample8.bmp|0|0

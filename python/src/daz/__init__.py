@@ -142,6 +142,10 @@ def _as_buffer(src: object) -> Optional[memoryview]:
 def _open(path: Union[str, "os.PathLike[str]"]) -> BinaryIO:
     try:
         return open(path, "rb")
+    except IsADirectoryError as error:
+        # As the library's file calls (and orvx) have it: a folder opens,
+        # and reading it fails.
+        raise from_code(ERR_READ, os.fspath(path), error.errno) from error
     except OSError as error:
         raise from_code(ERR_OPEN, os.fspath(path), error.errno) from error
 
