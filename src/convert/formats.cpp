@@ -26,7 +26,8 @@ namespace orvx {
 namespace {
 
 // In the order they are tried: no two recognise the same bytes.
-// clang-format off: a row a line, each behind its build's condition.
+// A row a line, each behind its build's condition.
+// clang-format off
 const FormatReader* const FORMATS[] = {
     &DAZ_READER,
     &BMP_READER,

@@ -25,10 +25,10 @@
 #include <cstring>
 #include <limits>
 #include <memory>
-// clang-format off: jpeglib.h needs FILE and size_t declared before it.
+
+// After <cstdio>: jpeglib.h needs FILE and size_t declared before it.
 #include <jerror.h>
 #include <jpeglib.h>
-// clang-format on
 
 namespace orvx {
 
