@@ -1,4 +1,4 @@
-// HEIF (HEVC) and AVIF (AV1) as RGBA through libheif: the primary image,
+// HEIF (HEVC) and AVIF (AV1) as RGBA through libheif (libde265, libaom): the primary image,
 // with the rotation, mirroring and cropping its file gives (libheif applies
 // them), its alpha when it has one, higher depths cut to 8 bits. ICC
 // profiles and the other images of the file (thumbnails, depth maps, the
@@ -232,6 +232,11 @@ int readHeifRgba(std::FILE* source, const PlanCheck* check, bool sizeOnly, RgbaI
         return DAZ_ERR_MEMORY;
     }
     options->convert_hdr_to_8bit = 1;
+    // AV1 through libaom rather than dav1d: Debian 12's libheif hands dav1d
+    // a damaged item's empty data, which dav1d reports on standard error,
+    // and leaks its reference. Both decode alike, as AV1 defines; libheif
+    // takes its usual decoder for HEVC, or where libaom is missing.
+    options->decoder_id = "aom";
     heif_image* decodedImage = nullptr;
     result = resultOf(heif_decode_image(handle.get(), &decodedImage, heif_colorspace_RGB,
                                         heif_chroma_interleaved_RGBA, options.get()),
