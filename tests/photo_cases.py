@@ -144,6 +144,18 @@ def main():
         reference = rgba_of(animation)
     with open(file, "rb") as read:
         made.append(save("animated.webp", read.read(), reference))
+    # A first frame of 30 x 20 at (10, 6) on the canvas of the second: the
+    # rest of the canvas transparent black.
+    picture(30, 20, alpha=True, seed=4).save(path("small.png"))
+    run("cwebp", "-quiet", "-q", "80", path("small.png"), "-o", path("small.webp"))
+    run("cwebp", "-quiet", "-q", "80", path("frame2.png"), "-o", path("frame2.webp"))
+    file = path("animated-offset.webp")
+    run("webpmux", "-frame", path("small.webp"), "+100+10+6", "-frame", path("frame2.webp"),
+        "+100+0+0", "-loop", "0", "-o", file)
+    with Image.open(file) as animation:
+        reference = rgba_of(animation)
+    with open(file, "rb") as read:
+        made.append(save("animated-offset.webp", read.read(), reference))
 
     # HEIF and AVIF: heif-enc, heif-convert the reference.
     if shutil.which("heif-enc") and shutil.which("heif-convert"):
