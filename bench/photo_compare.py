@@ -1,18 +1,18 @@
 #!/usr/bin/env python3
-"""Paired runs of the photo readers, with and without the reduction, against
-the libraries' own decoding tools writing a PPM.
+"""Paired runs of rgbdaz and the photo readers against the libraries' own
+decoding tools writing a PPM.
 
   python3 bench/photo_compare.py [BUILD_DIR] [--pairs N]
 
 Writes, under /dev/shm, a 12-megapixel picture (4000 x 3000: smooth waves
 under noise) as a baseline JPEG (cjpeg -quality 90) and a lossy WebP (cwebp
--q 85), and its raw RGBA. Prints the CPU, then for each format, in pairs run
-back to back in alternating order after a warm-up, the medians of:
-  decode:  bench/photo_decode FILE (the reader into RGBA) against djpeg
-           -ppm / dwebp -ppm writing a PPM;
-  reduce:  bench/photo_decode FILE 256 (read, then reduced to 256 colours as
-           rgbdaz reduces) against the tool's PPM plus the reduction alone
-           (photo_decode --rgba on the raw RGBA);
+-q 85). Prints the CPU, then for each format, in pairs run back to back in
+alternating order after a warm-up, the medians of:
+  rgbdaz:  rgbdaz FILE out.daz 256 against the tool (djpeg -ppm, dwebp
+           -ppm) writing a PPM plus the reduction alone (rgbdaz on a 24-bit
+           bitmap of the tool's decode, which it reads as it is);
+  decode:  bench/photo_decode FILE (the reader into RGBA, held whole)
+           against the tool alone;
 as wall and CPU (user + system: steadier on a busy machine) times and the
 median of the per-pair ratios. Needs numpy and Pillow: run it with Debian's
 /usr/bin/python3.
@@ -102,16 +102,17 @@ def main():
         print("%d x %d; JPEG %d bytes, WebP %d bytes; %d pairs" %
               (width, height, os.path.getsize(jpeg), os.path.getsize(webp), args.pairs))
         print("%-5s %-7s %-4s %9s %9s %7s" % ("", "", "", "ours s", "tool s", "ratio"))
+        rgbdaz = os.path.join(args.build, "rgbdaz")
+        daz = os.path.join(work, "out.daz")
         for name, path, tool in [("JPEG", jpeg, ["djpeg", "-ppm", "-outfile", out, jpeg]),
                                  ("WebP", webp, ["dwebp", "-quiet", "-ppm", webp, "-o", out])]:
-            # The reduction's input: the decode as raw RGBA.
-            rgba = os.path.join(work, "picture.rgba")
+            # The reduction's input: the tool's decode as a 24-bit bitmap.
+            bitmap = os.path.join(work, "picture.bmp")
             subprocess.run(tool, check=True)
-            with open(rgba, "wb") as file:
-                file.write(Image.open(out).convert("RGBA").tobytes())
-            alone = [decode, "--rgba", str(width), str(height), rgba, "256"]
-            for what, ours, theirs in [("decode", [[decode, path]], [tool]),
-                                       ("reduce", [[decode, path, "256"]], [tool, alone])]:
+            Image.open(out).save(bitmap)
+            alone = [rgbdaz, bitmap, daz, "256"]
+            for what, ours, theirs in [("rgbdaz", [[rgbdaz, path, daz, "256"]], [tool, alone]),
+                                       ("decode", [[decode, path]], [tool])]:
                 result = paired(args.pairs, ours, theirs)
                 for clock in ["wall", "cpu"]:
                     a, b, ratio = result[clock]

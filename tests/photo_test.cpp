@@ -1,8 +1,9 @@
 // The photo readers (JPEG, WebP, HEIF, AVIF) against other programs' decodes
 // of files made at test time (photo_cases.py): each recognised by its own
-// row alone, its size read alone first, its pixels equal byte for byte;
-// each cut short at many lengths a read error; headers claiming what no
-// file should make us hold refused from the check, before the pixels.
+// row alone and by daz_guess_format, its size read alone first, its pixels
+// equal byte for byte, through its reader and daz_load_rgba; each cut short
+// at many lengths a read error; headers claiming what no file should make
+// us hold refused from the check, before the pixels.
 #include "convert/reader.h"
 #include "support.h"
 
@@ -159,6 +160,16 @@ TEST_F(PhotoReaders, EqualTheReferenceDecodes) {
         EXPECT_GE(plan.held, image.pixels.size()) << name;
         const Bytes expected(newline + 1, reference.end());
         ASSERT_EQ(image.pixels.size(), expected.size()) << name;
+        // The same through the one door: told by content, read by its row.
+        EXPECT_EQ(daz_guess_format(bytes.data(), bytes.size()), reader.format) << name;
+        Bytes loaded(image.pixels.size());
+        std::uint32_t width = 0;
+        std::uint32_t height = 0;
+        EXPECT_EQ(daz_load_rgba(bytes.data(), bytes.size(), nullptr, &width, &height, loaded.data(),
+                                loaded.size()),
+                  DAZ_OK)
+            << name;
+        EXPECT_TRUE(loaded == image.pixels) << name;
         const auto differ =
             std::mismatch(image.pixels.begin(), image.pixels.end(), expected.begin());
         EXPECT_TRUE(differ.first == image.pixels.end())
