@@ -155,7 +155,7 @@ int readWebpRgba(std::FILE* source, const PlanCheck* check, bool sizeOnly, RgbaI
     if (size < 0 && std::fseek(source, 0, SEEK_SET) != 0) {
         return DAZ_ERR_READ;
     }
-    std::vector<std::uint8_t> file(fileBytes);
+    std::vector<std::uint8_t> file(static_cast<std::size_t>(fileBytes));
     if (std::fread(file.data(), 1, file.size(), source) != file.size()) {
         return DAZ_ERR_READ;
     }
