@@ -7,6 +7,9 @@
 #include "convert/daz/daz_reader.h"
 #include "convert/pgm/pgm_format.h"
 #include "convert/png/png_format.h"
+#if ORVX_HAVE_GIF
+#include "convert/gif/gif_format.h"
+#endif
 
 #include <algorithm>
 #include <array>
@@ -18,10 +21,10 @@ namespace {
 
 // In the order they are tried: no two recognise the same bytes.
 const FormatReader* const FORMATS[] = {
-    &DAZ_READER,
-    &BMP_READER,
-    &PNG_READER,
-    &PGM_READER,
+    &DAZ_READER, &BMP_READER, &PNG_READER, &PGM_READER,
+#if ORVX_HAVE_GIF
+    &GIF_READER,
+#endif
 };
 
 } // namespace
