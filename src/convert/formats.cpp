@@ -20,12 +20,17 @@ namespace orvx {
 namespace {
 
 // In the order they are tried: no two recognise the same bytes.
+// clang-format off
 const FormatReader* const FORMATS[] = {
-    &DAZ_READER, &BMP_READER, &PNG_READER, &PGM_READER,
+    &DAZ_READER,
+    &BMP_READER,
+    &PNG_READER,
+    &PGM_READER,
 #if ORVX_HAVE_GIF
     &GIF_READER,
 #endif
 };
+// clang-format on
 
 } // namespace
 
