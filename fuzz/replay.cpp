@@ -33,6 +33,9 @@ Entry entryNamed(const char* kind) {
     if (std::strcmp(kind, "dazpng") == 0) {
         return fuzzDazpngOne;
     }
+    if (std::strcmp(kind, "gif") == 0) {
+        return fuzzGifOne;
+    }
     if (std::strcmp(kind, "api_inspect") == 0) {
         return fuzzApiInspectOne;
     }
