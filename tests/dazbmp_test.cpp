@@ -149,7 +149,7 @@ TEST(Dazbmp, HeaderStatesRowsPaletteAndDirection) {
     EXPECT_EQ(std::filesystem::file_size(dir.file("out.bmp")), 54U + 8U + 2U * 4U);
 }
 
-// dazbmp and dazpng refuse the same files with the same messages.
+// dazbmp, dazpng and dazgif refuse the same files with the same messages.
 TEST(Dazbmp, ErrorsPrintOneLineAndLeaveNoImage) {
     const Bytes good = dazFile(4, 1, 8, 2, 0, Bytes(4, 0));
     Bytes wrongMagic = good;
@@ -181,7 +181,7 @@ TEST(Dazbmp, ErrorsPrintOneLineAndLeaveNoImage) {
     TempDir dir;
     for (const Case& c : cases) {
         writeFile(dir.file("in.daz"), c.daz);
-        for (const char* command : {ORVX_DAZBMP, ORVX_DAZPNG}) {
+        for (const char* command : {ORVX_DAZBMP, ORVX_DAZPNG, ORVX_DAZGIF}) {
             SCOPED_TRACE(std::string(c.name) + ", " + command);
             writeFile(dir.file("old"), {'o', 'l', 'd'});
             const RunResult run = runProgram({command, dir.file("in.daz"), dir.file("old")});
@@ -207,6 +207,10 @@ TEST(Dazbmp, ErrorsPrintOneLineAndLeaveNoImage) {
     EXPECT_FALSE(fileExists(dir.file("x.bmp")));
     EXPECT_EQ(outOf(runDazbmp({dir.file("in.daz")})),
               "255 Uso: dazbmp immagine.daz destinazione.bmp\n\n");
+    EXPECT_EQ(outOf(runProgram({ORVX_DAZGIF, dir.file("in.daz")})),
+              "255 Uso: dazgif immagine.daz destinazione.gif\n\n");
+    EXPECT_EQ(outOf(runProgram({ORVX_DAZGIF, dir.file("in.daz"), dir.file("x.gif")})),
+              "0 Operazione riuscita\n\n");
     if (fileExists("/dev/full")) {
         EXPECT_EQ(outOf(runDazbmp({dir.file("in.daz"), "/dev/full"})),
                   "255 Errore di scrittura - Operazione non riuscita\n\n");
