@@ -170,7 +170,8 @@ TEST_F(GifTest, EachFileReadsAsItsBitmapAndBack) {
         writeFile(folder->file(entry.name + ".out.gif"), exported);
         const RunResult checked =
             runProgram({"/usr/bin/python3", ORVX_SOURCE_DIR "/tests/gif_cases.py", "--check",
-                        folder->file(entry.name + ".out.gif"), bmp, std::to_string(kept)});
+                        folder->file(entry.name + ".out.gif"), folder->file(entry.name + ".gif"),
+                        std::to_string(kept)});
         EXPECT_EQ(checked.status, 0) << checked.out << checked.err;
 
         // Cut short: every length up to 300 bytes, then 40 more spread.

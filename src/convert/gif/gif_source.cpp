@@ -145,7 +145,6 @@ int readGifRow(GifReading& reading, const GifFrame& frame, std::uint8_t* row) {
     if (DGifGetLine(reading.gif, row, static_cast<int>(frame.width)) == GIF_ERROR) {
         return failureOf(reading);
     }
-    ++reading.rowsRead;
     return DAZ_OK;
 }
 

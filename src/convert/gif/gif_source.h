@@ -53,7 +53,6 @@ struct GifReading {
     std::FILE* file = nullptr;
     bool cut = false;          // the stream ended, or a read failed, before giflib had enough
     std::uint8_t lastByte = 0; // the last byte giflib read
-    std::uint32_t rowsRead = 0;
 
     GifReading() = default;
     GifReading(const GifReading&) = delete;
