@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <gif_lib.h>
-#include <memory>
 #include <vector>
 
 namespace orvx {

@@ -8,7 +8,8 @@
 
 #include "convert/daz_rows.h"
 
-#include <memory>
+#include <algorithm>
+#include <array>
 #include <vector>
 
 namespace orvx {

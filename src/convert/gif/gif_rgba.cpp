@@ -6,6 +6,7 @@
 #include "convert/gif/gif_source.h"
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace orvx {

@@ -5,7 +5,6 @@
 #include "daz/daz.h"
 
 #include <algorithm>
-#include <cstring>
 #include <gif_lib.h>
 
 namespace orvx {
