@@ -149,7 +149,7 @@ TEST_F(GifTest, EachFileReadsAsItsBitmapAndBack) {
 
         orvx::RgbaImage image;
         ASSERT_EQ(toRgba(gif, image), DAZ_OK);
-        EXPECT_EQ(image.paletteEntries, want[10] | want[11] << 8);
+        EXPECT_EQ(image.paletteEntries, want[10] | want[11] << 8); // the palette's entry count
         if (fileExists(folder->file(entry.name + ".rgba"))) {
             const Bytes rgba = readFile(folder->file(entry.name + ".rgba"));
             const std::string size =
@@ -162,7 +162,8 @@ TEST_F(GifTest, EachFileReadsAsItsBitmapAndBack) {
 
         // Back out, from a daz file with a key and half the palette kept:
         // the rest of the indices show in the undefined colour.
-        const int kept = std::max(1, (want[10] | want[11] << 8) / 2);
+        const int entries = want[10] | want[11] << 8;
+        const int kept = std::max(1, entries / 2);
         Bytes keyed;
         ASSERT_EQ(toDaz(gif, true, keyed, orvx::IndexRequest{kept, 0x1f2e}), DAZ_OK);
         Bytes exported;
@@ -173,6 +174,21 @@ TEST_F(GifTest, EachFileReadsAsItsBitmapAndBack) {
                         folder->file(entry.name + ".out.gif"), folder->file(entry.name + ".gif"),
                         std::to_string(kept)});
         EXPECT_EQ(checked.status, 0) << checked.out << checked.err;
+        // The same image stored top-down (key 0: the bytes are the indices)
+        // is the same GIF.
+        Bytes topDown = want;
+        const std::size_t start = 24 + std::size_t{4} * static_cast<std::size_t>(entries);
+        const std::size_t rowSize = (want.size() - start) / image.height;
+        for (std::uint32_t y = 0; y < image.height; ++y) {
+            std::copy_n(want.begin() + static_cast<long>(start + (image.height - 1 - y) * rowSize),
+                        rowSize, topDown.begin() + static_cast<long>(start + y * rowSize));
+        }
+        putU16(topDown, 6, static_cast<std::uint16_t>(-static_cast<int>(image.height)));
+        Bytes fromBottomUp;
+        Bytes fromTopDown;
+        ASSERT_EQ(toGif(want, fromBottomUp), DAZ_OK);
+        ASSERT_EQ(toGif(topDown, fromTopDown), DAZ_OK);
+        EXPECT_TRUE(fromTopDown == fromBottomUp);
 
         // Cut short: every length up to 300 bytes, then 40 more spread.
         for (std::size_t length = 0; length < gif.size();
