@@ -44,6 +44,11 @@ Entry entryNamed(const char* kind) {
     if (std::strcmp(kind, "dazpng") == 0) {
         return fuzzDazpngOne;
     }
+#if ORVX_HAVE_GIF
+    if (std::strcmp(kind, "gif") == 0) {
+        return fuzzGifOne;
+    }
+#endif
     if (std::strcmp(kind, "api_inspect") == 0) {
         return fuzzApiInspectOne;
     }

@@ -22,6 +22,7 @@ orvx|-c @S/samples/sample8.bmp @W/s.daz 200 1f2e
 orvx|-r @W/s.daz
 dazbmp|@W/s.daz @W/s.bmp
 dazpng|@W/s.daz @W/s.png
+dazgif|@W/s.daz @W/s.gif
 pngdaz|@W/s.png @W/t.daz 200 1f2e
 rgbdaz|-d @S/samples/sample8.bmp @W/r.daz 16 1f2e
 daz-thumbnailer|-s 32 @W/s.daz @W/thumbnail.png"

@@ -7,6 +7,9 @@
 #include "convert/daz/daz_reader.h"
 #include "convert/pgm/pgm_format.h"
 #include "convert/png/png_format.h"
+#if ORVX_HAVE_GIF
+#include "convert/gif/gif_format.h"
+#endif
 #if ORVX_HAVE_JPEG
 #include "convert/jpeg/jpeg_format.h"
 #endif
@@ -33,6 +36,9 @@ const FormatReader* const FORMATS[] = {
     &BMP_READER,
     &PNG_READER,
     &PGM_READER,
+#if ORVX_HAVE_GIF
+    &GIF_READER,
+#endif
 #if ORVX_HAVE_JPEG
     &JPEG_READER,
 #endif
