@@ -41,9 +41,9 @@ def reference(name: str, source: Path, out: Path, colors: int = 0, key: int = 0,
 
 
 def bmpsuite() -> Path:
-    folder = Path(os.environ.get("ORVX_BMPSUITE", REPO.parent / "shared" / "bmpsuite"))
-    if not folder.is_dir():
-        pytest.skip(f"no BMP Suite at {folder} (set ORVX_BMPSUITE)")
+    """The BMP Suite: ORVX_BMPSUITE, else the tree's tests/data/bmpsuite."""
+    folder = Path(os.environ.get("ORVX_BMPSUITE", REPO / "tests" / "data" / "bmpsuite"))
+    assert (folder / "g" / "pal8.bmp").is_file(), f"no BMP Suite in {folder}"
     return folder
 
 

@@ -7,9 +7,9 @@
 # the same bytes. Then the export's arguments, its refusals, and the saved
 # fuzz and hostile files, each opened as dazpng reads it or refused with
 # GIMP's error, never a crash. Exit 77 (skipped) without gimp-console-2.10.
-# Usage: plugin_test.sh PLUGIN_DIR ORVX DAZPNG SOURCE_DIR
+# Usage: plugin_test.sh PLUGIN_DIR ORVX DAZPNG SOURCE_DIR BMPSUITE
 set -euo pipefail
-plugins=$1 orvx=$2 dazpng=$3 source=$4
+plugins=$1 orvx=$2 dazpng=$3 source=$4 suite=$5
 command -v gimp-console-2.10 >/dev/null || { echo "skipped: no gimp-console-2.10"; exit 77; }
 system_plugins=$(pkg-config --variable=gimplibdir gimp-2.0 2>/dev/null || echo /usr/lib/gimp/2.0)/plug-ins
 png_rgb="/usr/bin/python3 $(dirname "$0")/../../tests/png_rgb.py"
@@ -41,10 +41,10 @@ samples/sample8.bmp|0|0
 samples/sample8.bmp|100|1f2e
 samples/sample4.bmp|0|0
 samples/sample4.bmp|10|ffff"
-for bitmap in "$source"/../shared/bmpsuite/g/pal[48]*.bmp; do
+[ -f "$suite/g/pal8.bmp" ] || { echo "FAIL: no BMP Suite in $suite"; exit 1; }
+for bitmap in "$suite"/g/pal[48]*.bmp; do
   trips+=$'\n'"$bitmap|0|0"
 done
-[ -e "$source/../shared/bmpsuite/g/pal8.bmp" ] || echo "skipped, no BMP Suite: $source/../shared/bmpsuite/g"
 mkdir "$work/in" "$work/out" "$work/hostile"
 scheme=$work/batch.scm
 q() { printf '"%s"' "$1"; } # a Scheme string (the paths hold no quote)
