@@ -439,20 +439,6 @@ def test_a_picture_converts_or_reduces_as_this_build_reads_its_format(tmp_path, 
         assert numpy.abs(made - colours).max() <= (2 if name.endswith(".jpg") else 0)
 
 
-def test_the_formats_are_the_librarys():
-    header_text = (REPO / "include/daz/daz.h").read_text(encoding="ascii")
-    numbers = {int(number) for number in re.findall(r"DAZ_FORMAT_\w+ = (\d+)", header_text)}
-    found = daz.formats()
-    assert len({known.format for known in found}) == len(found) and found[0].name == "daz"
-    assert {known.format for known in found} <= numbers - {0}
-    for known in found:
-        assert known.extensions and all(e == e.lower() and "." not in e for e in known.extensions)
-        assert known.mime_type.startswith("image/") and (known.loads or known.converts)
-    names = {known.name for known in found}
-    assert {"daz", "BMP", "PNG", "PGM"} <= names
-    assert found[0].loads and not found[0].converts  # a daz image is reduced, not converted
-
-
 @pytest.mark.parametrize("destination", ["link", "fifo", "setid"])
 @pytest.mark.parametrize("from_bytes", [False, True])
 def test_links_fifos_and_set_id_files_are_written_as_the_commands_write_them(tmp_path, destination, from_bytes):
