@@ -9,11 +9,11 @@ an image (its first bytes, or an image file's extension); only a folder's
 other files (notes.txt) and its daz images are skipped. An image without a
 palette (a truecolour or grey PNG, a bitmap of 1, 16, 24 or 32 bits, a
 photo), which orvx -c and pngdaz refuse, is reduced by the library to
---colors colours (0: 256), as rgbdaz does. --dither reduces every image, palette ones included, with error
-diffusion; --palette FILE maps every image onto FILE's palette (an image
-file of any format the library reads; with --colors N, its first N
-entries), which the outputs then
-hold unchanged. Outputs go through the library's file calls (the commands'
+--colors colours (0: 256), as rgbdaz does. --dither reduces every image,
+palette ones included, with error diffusion; --palette FILE maps every
+image onto FILE's palette (an image file of any format the library reads;
+with --colors N, its first N entries), which the outputs then hold
+unchanged. Outputs go through the library's file calls (the commands'
 safe output). The work runs in this process, in --jobs N processes, or on a
 Dask cluster (--scheduler ADDRESS), whose workers then write to DIR: DIR
 must be a folder every worker sees at the same path (shared storage).
