@@ -49,6 +49,8 @@ class BuildWithLibrary(build_ext):
         objects, libraries = link_items(links.read_text(encoding="utf-8").split("\n"))
         for extension in self.extensions:
             extension.extra_objects = [str(build / "libdaz.a")] + objects
+            # A library built anew relinks the extension of an earlier build.
+            extension.depends = extension.depends + [str(build / "libdaz.a")]
             extension.libraries = libraries + extension.libraries
         super().run()
 
