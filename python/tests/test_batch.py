@@ -279,7 +279,7 @@ def test_a_key_is_read_as_orvx_reads_it(tmp_path, text):
 NOT_PICTURES = [
     ("notes.txt", b"not an image", False, "skipped"),
     ("notes.txt", b"not an image", True, "failed"),      # asked for by name
-    ("photo.heic", b"\0\0\0\x18ftypheic" + bytes(40), False, "failed"),  # an image's name
+    ("photo.heic", b"a lost photo", False, "failed"),  # an image's name, whatever the build
     ("old.daz", None, False, "skipped"),                 # the batch's own kind
     ("old.daz", None, True, "failed"),
     ("photo.dat", "photo.jpg", False, None),            # a JPEG by content alone
