@@ -14,7 +14,7 @@ source=$4
 suite=$5
 suffix=
 [ -f "$target/orvx.exe" ] && suffix=.exe
-for command in orvx dazbmp pngdaz dazpng rgbdaz; do
+for command in orvx dazbmp pngdaz dazpng rgbdaz imgdaz; do
   [ -x "$reference/$command" ] ||
     { echo "no $reference/$command (SameOutput.BuildMachineBuild builds it)"; exit 1; }
 done
@@ -86,6 +86,25 @@ for png in "$work"/pngs/*.png; do
   both pngdaz "$(basename "$png" .png).daz" "$png" OUT 3 abcd
   both rgbdaz "$(basename "$png" .png)-r.daz" "$png" OUT 200
   both rgbdaz "$(basename "$png" .png)-d.daz" -d -t 0 -s 80c0ff "$png" OUT 40 abcd
+done
+
+# Every other picture format: GIFs with their indices kept (imgdaz) and
+# exported back (dazgif), JPEGs and WebPs reduced (rgbdaz). HEIF and AVIF
+# are a native build's alone. A command a build lacks is left out.
+mkdir -p "$work/gifs" "$work/photos"
+if [ -x "$reference/imgdaz" ] && [ -x "$reference/dazgif" ]; then
+  /usr/bin/python3 "$source/tests/gif_cases.py" "$work/gifs" "$(command -v convert || echo convert)" >/dev/null
+  for gif in "$work"/gifs/*.gif; do
+    name=gif-$(basename "$gif" .gif)
+    both imgdaz "$name.daz" "$gif" OUT 0 1f2e
+    both rgbdaz "$name-r.daz" -d "$gif" OUT 16
+    [ -f "$work/native/$name.daz" ] && both dazgif "$name.gif" "$work/native/$name.daz" OUT
+  done
+fi
+/usr/bin/python3 "$source/tests/photo_cases.py" "$work/photos" >/dev/null
+for photo in "$work"/photos/*.jpg "$work"/photos/*.webp; do
+  [ -f "$photo" ] || continue
+  both rgbdaz "photo-$(basename "$photo").daz" "$photo" OUT 64 abcd
 done
 
 # A name in another alphabet, both ways.

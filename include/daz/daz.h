@@ -282,25 +282,29 @@ DAZ_API int daz_encode(const uint8_t* indices, size_t stride, uint32_t width, in
                        int bits, const uint8_t* palette, int entries, int kept_colors, uint16_t key,
                        void* out, size_t capacity, size_t* written, uint64_t* undefined);
 
-/* An image in memory, of any format daz_guess_format knows but daz (a
- * bitmap of 4 or 8 bits per pixel, an indexed PNG, a binary PGM of maxval
- * 1..255, ...), to the daz file that orvx -c and pngdaz write for it, byte
- * for byte; for a PGM, the 8-bit image of maxval + 1 greys (entry i
+/* An image in memory with a palette, of any format daz_guess_format knows
+ * but daz (a bitmap of 4 or 8 bits per pixel, an indexed PNG, a GIF's first
+ * frame, a palette TIFF's first page, a binary PGM of maxval 1..255), to the
+ * daz file that orvx -c writes for the canonical bitmap of the same image,
+ * byte for byte; for a PGM, the 8-bit image of maxval + 1 greys (entry i
  * round(i * 255 / maxval), fourth byte 0) whose indices are the samples,
  * rows bottom-up, as daz_encode writes it for a positive height. colors is
  * the count to keep (0: all), key the key. *undefined (may be null) gets the
  * count of pixel values past the kept palette, but for a size query.
- * DAZ_ERR_FORMAT for an input of no such format, else the input's own errors
- * (DAZ_ERR_NOT_BMP, DAZ_ERR_NOT_PNG, DAZ_ERR_NOT_PGM, ...; DAZ_ERR_READ for
- * one cut short). DAZ_ERR_TOO_BIG_TO_HOLD: an interlaced PNG whose indices
+ * DAZ_ERR_FORMAT for an input of no known format or a daz image,
+ * DAZ_ERR_NOT_INDEXED for one without a palette (a JPEG, an RGB TIFF: see
+ * daz_reduce), else the input's own errors (DAZ_ERR_NOT_BMP,
+ * DAZ_ERR_NOT_PNG, DAZ_ERR_NOT_PGM, DAZ_ERR_BAD_IMAGE for the formats since;
+ * DAZ_ERR_READ for one cut short). DAZ_ERR_TOO_BIG_TO_HOLD: an interlaced PNG whose indices
  * are past what may be held whole (256 MiB). */
 DAZ_API int daz_convert(const void* data, size_t size, const daz_limits* limits, int colors,
                         uint16_t key, void* out, size_t capacity, size_t* written,
                         uint64_t* undefined);
 
 /* A daz image in memory to the bitmap dazbmp writes for it (format
- * DAZ_FORMAT_BMP) or the indexed PNG dazpng writes (DAZ_FORMAT_PNG), byte
- * for byte. DAZ_ERR_ARGUMENT for any other format. */
+ * DAZ_FORMAT_BMP), the indexed PNG dazpng writes (DAZ_FORMAT_PNG) or the GIF
+ * dazgif writes (DAZ_FORMAT_GIF), byte for byte: a format whose
+ * daz_format_info has DAZ_FORMAT_EXPORTS. DAZ_ERR_ARGUMENT for any other. */
 DAZ_API int daz_export(const void* data, size_t size, const daz_limits* limits, int format,
                        void* out, size_t capacity, size_t* written);
 
@@ -364,7 +368,8 @@ DAZ_API void daz_encoder_destroy(daz_encoder* encoder);
 DAZ_API int daz_convert_file(const char* source, const char* destination, const daz_limits* limits,
                              int colors, uint16_t key, uint64_t* undefined);
 
-/* daz_export from a file: format DAZ_FORMAT_BMP or DAZ_FORMAT_PNG. */
+/* daz_export from a file: format DAZ_FORMAT_BMP, DAZ_FORMAT_PNG or
+ * DAZ_FORMAT_GIF. */
 DAZ_API int daz_export_file(const char* source, const char* destination, const daz_limits* limits,
                             int format);
 
@@ -472,8 +477,10 @@ DAZ_API int daz_remap(const uint8_t* rgba, size_t stride, uint32_t width, uint32
                       const uint8_t* palette, int entries, uint8_t* indices, size_t indices_size);
 
 /* Any image daz_guess_format knows (daz; BMP of 1 to 32 bits per pixel; PNG
- * of every colour type and depth, 16-bit samples cut to 8; PGM) as red,
- * green, blue and alpha, 4 x width bytes a row, top row first; a daz image
+ * of every colour type and depth, 16-bit samples cut to 8; PGM, PPM, PAM;
+ * GIF's first frame as a browser shows it; TIFF's first page; JPEG with its
+ * EXIF orientation applied; WebP, an animation's first frame; HEIF and AVIF
+ * where the build has libheif) as red, green, blue and alpha, 4 x width bytes a row, top row first; a daz image
  * as daz_decode_rgba gives it. With rgba null, a size query: *width and
  * *height only. rgba_size short of 4 x width x height: DAZ_ERR_BUFFER. */
 DAZ_API int daz_load_rgba(const void* data, size_t size, const daz_limits* limits, uint32_t* width,
