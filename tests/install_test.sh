@@ -24,6 +24,7 @@ dazbmp|@W/s.daz @W/s.bmp
 dazpng|@W/s.daz @W/s.png
 dazgif|@W/s.daz @W/s.gif
 pngdaz|@W/s.png @W/t.daz 200 1f2e
+imgdaz|@W/s.png @W/i.daz 200 1f2e
 rgbdaz|-d @S/samples/sample8.bmp @W/r.daz 16 1f2e
 daz-thumbnailer|-s 32 @W/s.daz @W/thumbnail.png"
 comm -23 <(ls "$prefix/bin" | sort) <(echo "$runs" | cut -d'|' -f1 | sort -u) >"$work/untried"

@@ -27,8 +27,8 @@ libdaz-dev|libdevel|./usr/include/daz/daz.h ./$libdir/cmake/daz/dazConfig.cmake
   ./$libdir/cmake/daz/dazTargets.cmake ./$libdir/libdaz.a ./$libdir/libdaz.so
   ./$libdir/pkgconfig/daz.pc DOC
 orvx|graphics|./usr/bin/dazbmp ./usr/bin/dazgif ./usr/bin/dazpng ./usr/bin/orvx ./usr/bin/pngdaz
-  ./usr/bin/rgbdaz ./usr/bin/daz-thumbnailer ./usr/share/man/man1/dazbmp.1.gz
-  ./usr/share/man/man1/dazgif.1.gz ./usr/share/man/man1/dazpng.1.gz
+  ./usr/bin/rgbdaz ./usr/bin/imgdaz ./usr/bin/daz-thumbnailer ./usr/share/man/man1/dazbmp.1.gz
+  ./usr/share/man/man1/dazgif.1.gz ./usr/share/man/man1/dazpng.1.gz ./usr/share/man/man1/imgdaz.1.gz
   ./usr/share/man/man1/orvx.1.gz ./usr/share/man/man1/pngdaz.1.gz ./usr/share/man/man1/rgbdaz.1.gz
   ./usr/share/man/man1/daz-thumbnailer.1.gz
   ./usr/share/mime/packages/daz.xml ./usr/share/orvx/daz.magic
@@ -83,7 +83,7 @@ depends orvx | grep libpng16 >/dev/null || fail "orvx: no libpng16 dependency"
 # The commands link libdaz in; daz-thumbnailer links the shared library.
 depends orvx | grep -F "libdaz$major (>= $version)" >/dev/null ||
   fail "orvx: not on libdaz$major $version, which daz-thumbnailer needs"
-for command in orvx dazbmp pngdaz dazpng dazgif; do
+for command in orvx dazbmp pngdaz dazpng dazgif imgdaz; do
   readelf -d "$work/root/usr/bin/$command" | grep -F libdaz >/dev/null &&
     fail "$command needs libdaz.so: the commands link it in"
 done
