@@ -139,7 +139,9 @@ enum {
     X(DAZ_ERR_STATE, -21, "call out of order, or after a failure")                                 \
     X(DAZ_ERR_FORMAT, -22, "not an image format this library converts")                            \
     X(DAZ_ERR_NOT_PGM, -23, "not a PGM this library reads")                                        \
-    X(DAZ_ERR_NO_PALETTE, -24, "image with more than 256 colours and no palette")
+    X(DAZ_ERR_NO_PALETTE, -24, "image with more than 256 colours and no palette")                  \
+    X(DAZ_ERR_BAD_IMAGE, -25, "image damaged, or of a kind this library can't read")               \
+    X(DAZ_ERR_NOT_INDEXED, -26, "image without a palette whose indices can be kept")
 
 #define DAZ_ERROR_ENUM_ENTRY_(name, number, text) name = (number),
 typedef enum daz_error { DAZ_ERROR_TABLE(DAZ_ERROR_ENUM_ENTRY_) } daz_error;
@@ -172,7 +174,15 @@ typedef enum daz_format {
     DAZ_FORMAT_DAZ = 1,
     DAZ_FORMAT_BMP = 2, /* "BM" */
     DAZ_FORMAT_PNG = 3, /* the PNG signature */
-    DAZ_FORMAT_PGM = 4  /* "P5" and whitespace: netpbm's binary greys */
+    DAZ_FORMAT_PGM = 4, /* "P5" and whitespace: netpbm's binary greys */
+    DAZ_FORMAT_GIF = 5,
+    DAZ_FORMAT_TIFF = 6,
+    DAZ_FORMAT_JPEG = 7,
+    DAZ_FORMAT_WEBP = 8,
+    DAZ_FORMAT_HEIF = 9,
+    DAZ_FORMAT_AVIF = 10,
+    DAZ_FORMAT_PPM = 11, /* "P6": netpbm's binary colours */
+    DAZ_FORMAT_PAM = 12  /* "P7": netpbm's arbitrary maps */
 } daz_format;
 
 /* The format of the image that starts data[0..size), from its first bytes

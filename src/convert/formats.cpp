@@ -5,8 +5,13 @@
 
 #include "convert/bmp/bmp_format.h"
 #include "convert/daz/daz_reader.h"
+#include "convert/pam/pam_format.h"
 #include "convert/pgm/pgm_format.h"
 #include "convert/png/png_format.h"
+#include "convert/ppm/ppm_format.h"
+#if ORVX_HAVE_TIFF
+#include "convert/tiff/tiff_format.h"
+#endif
 
 #include <algorithm>
 #include <array>
@@ -18,10 +23,11 @@ namespace {
 
 // In the order they are tried: no two recognise the same bytes.
 const FormatReader* const FORMATS[] = {
-    &DAZ_READER,
-    &BMP_READER,
-    &PNG_READER,
-    &PGM_READER,
+    &DAZ_READER,  &BMP_READER, &PNG_READER, &PGM_READER,
+#if ORVX_HAVE_TIFF
+    &TIFF_READER,
+#endif
+    &PPM_READER,  &PAM_READER,
 };
 
 } // namespace

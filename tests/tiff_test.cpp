@@ -1,0 +1,281 @@
+// The TIFF reader against other tools: one table of files made by Pillow,
+// ImageMagick, tiffcp and by hand (tiff_cases.py), each read as RGBA and
+// held to Pillow's and ImageMagick's decodes; each palette one converted
+// with its indices kept and held, byte for byte, to the daz file of the
+// bitmap of the same indices; each cut short refused; headers that claim
+// what no one should hold refused before anything is allocated.
+#include "convert/daz_rows.h"
+#include "convert/tiff/tiff_format.h"
+#include "reader_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace orvx {
+// The bitmap's steps, as its row of the formats table takes them.
+int openBmpIndices(std::FILE* source, const IndexRequest& request, const PlanCheck* check,
+                   ReaderState& state);
+int writeBmpIndices(ReaderState& state, const DazOutput& out, std::uint64_t* undefined);
+} // namespace orvx
+
+namespace {
+
+using orvx::TIFF_READER;
+
+const std::string SOURCE = ORVX_SOURCE_DIR;
+
+enum class Reference { BOTH, MAGICK };
+
+struct TiffCase {
+    const char* name;
+    int paletteBits; // 0: no palette to keep
+    Reference reference;
+};
+
+const TiffCase CASES[] = {
+    {"pal1", 1, Reference::BOTH},
+    {"pal1-lzw", 1, Reference::BOTH},
+    {"pal1-tiled", 1, Reference::BOTH},
+    {"pal2", 2, Reference::BOTH},
+    {"pal2-packbits", 2, Reference::BOTH},
+    {"pal2-tiled", 2, Reference::BOTH},
+    {"pal4", 4, Reference::BOTH},
+    {"pal4-zip", 4, Reference::BOTH},
+    {"pal4-tiled", 4, Reference::BOTH},
+    {"pal8", 8, Reference::BOTH},
+    {"pal8-lzw", 8, Reference::BOTH},
+    {"pal8-packbits", 8, Reference::BOTH},
+    {"pal8-tiled", 8, Reference::BOTH},
+    {"pillow-p8-raw", 8, Reference::BOTH},
+    {"pillow-p8-tiff_lzw", 8, Reference::BOTH},
+    {"pillow-p8-tiff_adobe_deflate", 8, Reference::BOTH},
+    {"pillow-p8-packbits", 8, Reference::BOTH},
+    {"im-palette4", 4, Reference::BOTH},
+    {"im-palette8", 8, Reference::BOTH},
+    {"pillow-rgba", 0, Reference::BOTH},
+    {"pillow-grey", 0, Reference::BOTH},
+    {"pillow-bilevel", 0, Reference::BOTH},
+    {"im-rgb-none", 0, Reference::BOTH},
+    {"im-rgb-lzw", 0, Reference::BOTH},
+    {"im-rgb-zip", 0, Reference::BOTH},
+    {"im-rgb-jpeg", 0, Reference::BOTH},
+    {"im-rgb-packbits", 0, Reference::BOTH},
+    {"im-rgba", 0, Reference::BOTH},
+    {"im-rgba-associated", 0, Reference::BOTH},
+    {"im-grey", 0, Reference::BOTH},
+    {"im-grey16", 0, Reference::MAGICK}, // Pillow clips 16-bit grey to 255
+    {"im-rgb16", 0, Reference::BOTH},
+    {"im-rgba16", 0, Reference::BOTH},
+    {"im-cmyk", 0, Reference::BOTH},
+    {"im-tiled", 0, Reference::BOTH},
+    {"im-big-endian", 0, Reference::BOTH},
+    {"im-two-pages", 0, Reference::BOTH}, // the first page
+    {"tiffcp-separate", 0, Reference::BOTH},
+    {"tiffcp-bigtiff", 0, Reference::BOTH},
+};
+
+class TiffFiles : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir = new TempDir;
+        const RunResult made = runProgram(
+            {"/usr/bin/python3", SOURCE + "/tests/tiff_cases.py", dir->path, ORVX_IMAGEMAGICK});
+        ASSERT_EQ(made.status, 0) << made.err;
+        std::filesystem::create_directory(dir->file("reference"));
+        std::vector<std::string> command{"/usr/bin/python3", SOURCE + "/tests/rgba_reference.py",
+                                         dir->file("reference"), ORVX_IMAGEMAGICK};
+        for (const TiffCase& row : CASES) {
+            command.push_back(dir->file(std::string(row.name) + ".tif"));
+        }
+        const RunResult reference = runProgram(command);
+        ASSERT_EQ(reference.status, 0) << reference.err;
+    }
+    static void TearDownTestSuite() {
+        delete dir;
+        dir = nullptr;
+    }
+    static TempDir* dir;
+};
+
+TempDir* TiffFiles::dir = nullptr;
+
+// The daz file of the conversion with the indices kept, or the error.
+int tiffToDaz(Bytes tiff, const orvx::PlanCheck* check, Bytes& daz) {
+    std::FILE* source = streamOver(tiff);
+    std::FILE* out = std::tmpfile();
+    int result = DAZ_OK;
+    {
+        orvx::ReaderState state;
+        result = TIFF_READER.openIndices(source, orvx::IndexRequest{}, check, state);
+        if (result == DAZ_OK) {
+            result = TIFF_READER.writeIndices(state, orvx::DazOutput{out, true}, nullptr);
+        }
+    }
+    daz.assign(static_cast<std::size_t>(std::ftell(out)), 0);
+    std::rewind(out);
+    EXPECT_EQ(std::fread(daz.data(), 1, daz.size(), out), daz.size());
+    std::fclose(out);
+    std::fclose(source);
+    return result;
+}
+
+// What orvx -c writes for the bitmap: its reader's steps (bmp_to_daz.cpp).
+Bytes bmpToDaz(Bytes bmp) {
+    std::FILE* source = streamOver(bmp);
+    std::FILE* out = std::tmpfile();
+    {
+        orvx::ReaderState state;
+        EXPECT_EQ(orvx::openBmpIndices(source, orvx::IndexRequest{}, nullptr, state), DAZ_OK);
+        EXPECT_EQ(orvx::writeBmpIndices(state, orvx::DazOutput{out, true}, nullptr), DAZ_OK);
+    }
+    Bytes daz(static_cast<std::size_t>(std::ftell(out)));
+    std::rewind(out);
+    EXPECT_EQ(std::fread(daz.data(), 1, daz.size(), out), daz.size());
+    std::fclose(out);
+    std::fclose(source);
+    return daz;
+}
+
+TEST_F(TiffFiles, ReadAsTheOtherDecodersAndKeptAsTheirBitmaps) {
+    for (const TiffCase& row : CASES) {
+        SCOPED_TRACE(row.name);
+        const std::string base = dir->file(row.name);
+        const Bytes tiff = readFile(base + ".tif");
+        orvx::RgbaImage image;
+        ASSERT_EQ(readRgbaOf(TIFF_READER, tiff, image), DAZ_OK);
+        if (row.reference == Reference::BOTH) {
+            const std::string both =
+                dir->file("reference/" + std::filesystem::path(dir->path).filename().string() +
+                          "-" + row.name + ".tif.rgba");
+            ASSERT_TRUE(fileExists(both)) << "Pillow and ImageMagick differ";
+            expectWithin(both, 2, image, 1, row.name);
+        } else {
+            expectWithin(base + ".magick", 1, image, 1, row.name);
+        }
+        Bytes daz;
+        const int kept = tiffToDaz(tiff, nullptr, daz);
+        if (row.paletteBits == 0) {
+            EXPECT_EQ(kept, DAZ_ERR_NOT_INDEXED);
+            EXPECT_EQ(image.paletteEntries, 0);
+            continue;
+        }
+        ASSERT_EQ(kept, DAZ_OK);
+        const Bytes expected = bmpToDaz(readFile(base + ".bmp"));
+        EXPECT_EQ(daz, expected);
+        // The palette as the daz file keeps it.
+        ASSERT_EQ(image.paletteEntries, 1 << row.paletteBits);
+        ASSERT_GE(expected.size(), 24 + 4U * static_cast<unsigned>(image.paletteEntries));
+        EXPECT_TRUE(std::equal(image.palette.begin(),
+                               image.palette.begin() + 4 * image.paletteEntries,
+                               expected.begin() + 24));
+    }
+}
+
+// Cut anywhere, a file is refused, or read as whole when what is cut is past
+// the first page.
+TEST_F(TiffFiles, CutShortRefused) {
+    for (const TiffCase& row : CASES) {
+        const Bytes tiff = readFile(dir->file(std::string(row.name) + ".tif"));
+        orvx::RgbaImage whole;
+        ASSERT_EQ(readRgbaOf(TIFF_READER, tiff, whole), DAZ_OK);
+        for (std::size_t cut = 0; cut < tiff.size(); cut += 1 + tiff.size() / 29) {
+            SCOPED_TRACE(std::string(row.name) + " cut at " + std::to_string(cut));
+            const Bytes part(tiff.begin(), tiff.begin() + static_cast<std::ptrdiff_t>(cut));
+            orvx::RgbaImage image;
+            const int read = readRgbaOf(TIFF_READER, part, image);
+            if (read == DAZ_OK) {
+                EXPECT_EQ(image.pixels, whole.pixels);
+            } else {
+                EXPECT_TRUE(read == DAZ_ERR_READ || read == DAZ_ERR_BAD_IMAGE) << read;
+            }
+            Bytes daz;
+            const int kept = tiffToDaz(part, nullptr, daz);
+            EXPECT_TRUE(read == DAZ_OK || kept != DAZ_OK);
+        }
+    }
+}
+
+// A little-endian TIFF of one strip that holds nothing: the header, and a
+// colour map when photometric says palette.
+Bytes tiffHeader(std::uint32_t width, std::uint32_t height, std::uint16_t photometric,
+                 std::uint16_t bits, std::uint16_t samples) {
+    struct Entry {
+        std::uint16_t tag;
+        std::uint16_t type;
+        std::uint32_t count;
+        std::uint32_t value;
+    };
+    const std::uint32_t area = width * samples * ((bits + 7U) / 8U); // wraps: never read
+    std::vector<Entry> entries{{256, 4, 1, width},   {257, 4, 1, height},      {258, 3, 1, bits},
+                               {259, 3, 1, 1},       {262, 3, 1, photometric}, {273, 4, 1, 0},
+                               {277, 3, 1, samples}, {278, 4, 1, height},      {279, 4, 1, area}};
+    const std::uint32_t end = 8 + 2 + 12 * (static_cast<std::uint32_t>(entries.size()) + 1) + 4;
+    if (photometric == 3) {
+        entries.push_back({320, 3, 3U << bits, end});
+    }
+    Bytes file{'I', 'I', 42, 0, 8, 0, 0, 0};
+    auto put = [&file](std::uint32_t value, int size) {
+        for (int i = 0; i < size; ++i) {
+            file.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+        }
+    };
+    put(static_cast<std::uint32_t>(entries.size()), 2);
+    for (const Entry& entry : entries) {
+        put(entry.tag, 2);
+        put(entry.type, 2);
+        put(entry.count, 4);
+        put(entry.value, 4);
+    }
+    put(0, 4);
+    while (file.size() < end) {
+        file.push_back(0);
+    }
+    if (photometric == 3) {
+        for (std::uint32_t i = 0; i < 3U << bits; ++i) {
+            put(i * 257 % 65536, 2);
+        }
+    }
+    return file;
+}
+
+TEST(Tiff, HeadersPastTheLimitsRefusedFromTheHeader) {
+    struct Claim {
+        std::uint32_t width, height;
+        std::uint16_t photometric, bits, samples;
+        int rgba, indices;
+    };
+    const Claim claims[] = {
+        {60000, 60000, 2, 8, 3, DAZ_ERR_LIMITS, DAZ_ERR_NOT_INDEXED},
+        {60000, 60000, 3, 8, 1, DAZ_ERR_LIMITS, DAZ_ERR_LIMITS},
+        {60000, 30000, 3, 4, 1, DAZ_ERR_LIMITS, DAZ_ERR_LIMITS},
+        {70000, 2, 3, 8, 1, DAZ_OK, DAZ_ERR_LIMITS}, // past the daz header's width
+        {5, 40000, 3, 8, 1, DAZ_OK, DAZ_ERR_LIMITS}, // and its height
+        {0, 5, 2, 8, 3, DAZ_ERR_BAD_IMAGE, DAZ_ERR_BAD_IMAGE},
+        {5, 5, 3, 16, 1, DAZ_OK, DAZ_ERR_NOT_INDEXED}, // a map of 65536: not kept
+    };
+    for (const Claim& claim : claims) {
+        SCOPED_TRACE(std::to_string(claim.width) + "x" + std::to_string(claim.height));
+        const Bytes file =
+            tiffHeader(claim.width, claim.height, claim.photometric, claim.bits, claim.samples);
+        orvx::RgbaImage image;
+        EXPECT_EQ(readRgbaOf(TIFF_READER, file, image, true), claim.rgba);
+        Bytes daz;
+        EXPECT_EQ(tiffToDaz(file, &LIMITED, daz), claim.indices);
+        EXPECT_TRUE(daz.empty());
+    }
+}
+
+TEST(Tiff, RecognisedByItsFirstFourBytes) {
+    const std::pair<const char*, bool> starts[] = {
+        {"II*\0", true},  {"MM\0*", true},  {"II+\0", true},  {"MM\0+", true},
+        {"II\0*", false}, {"MM*\0", false}, {"IM*\0", false},
+    };
+    for (const auto& [start, tiff] : starts) {
+        EXPECT_EQ(TIFF_READER.recognises(reinterpret_cast<const std::uint8_t*>(start), 4), tiff)
+            << start;
+        EXPECT_FALSE(TIFF_READER.recognises(reinterpret_cast<const std::uint8_t*>(start), 3));
+    }
+}
+
+} // namespace
