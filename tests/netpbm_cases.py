@@ -9,6 +9,8 @@ import os
 import subprocess
 import sys
 
+from rgba_reference import with_imagemagick
+
 
 def run(command, out):
     with open(out, "wb") as file:
@@ -57,16 +59,11 @@ def main():
     # its reference is read after netpbm's pamdepth brings it to one byte.
     run(["pamdepth", "255", at("rgba1000.pam")], at("rgba1000.pam-255"))
     for name in sorted(os.listdir(out)):
-        path = at(name)
-        if name.endswith("-255"):
-            continue
-        seen = path + "-255" if os.path.exists(path + "-255") else path
-        size = subprocess.run([convert, seen, "-format", "%w %h", "info:"],
-                              capture_output=True, check=True).stdout
-        pixels = subprocess.run([convert, seen, "-depth", "8", "RGBA:-"],
-                                capture_output=True, check=True).stdout
-        with open(path + ".magick", "wb") as file:
-            file.write(size + b"\n" + pixels)
+        seen = at(name + "-255") if os.path.exists(at(name + "-255")) else at(name)
+        if not name.endswith("-255"):
+            (width, height), pixels = with_imagemagick(convert, seen)
+            with open(at(name + ".magick"), "wb") as file:
+                file.write(b"%d %d\n" % (width, height) + pixels)
 
 
 main()

@@ -6,6 +6,7 @@
 #include "convert/pam/pam_format.h"
 #include "convert/ppm/ppm_format.h"
 #include "convert/rgba_readers.h"
+#include "fuzz_readers.h"
 #include "reader_support.h"
 
 #include <gtest/gtest.h>
@@ -129,6 +130,17 @@ TEST(Netpbm, RecognisedByTheirMagic) {
         EXPECT_EQ(orvx::PPM_READER.recognises(bytes, 3), format == DAZ_FORMAT_PPM) << start;
         EXPECT_EQ(orvx::PAM_READER.recognises(bytes, 3), format == DAZ_FORMAT_PAM) << start;
     }
+}
+
+// The fuzzer's saved inputs, through its own entry: a broken rule aborts.
+TEST(Netpbm, SavedFuzzInputs) {
+    int replayed = 0;
+    for (const std::string& name : folderEntries(SOURCE + "/fuzz/regressions/netpbm")) {
+        const Bytes input = readFile(SOURCE + "/fuzz/regressions/netpbm/" + name);
+        fuzzNetpbmOne(input.data(), input.size());
+        ++replayed;
+    }
+    EXPECT_GT(replayed, 5);
 }
 
 } // namespace

@@ -4,8 +4,8 @@
 // with its indices kept and held, byte for byte, to the daz file of the
 // bitmap of the same indices; each cut short refused; headers that claim
 // what no one should hold refused before anything is allocated.
-#include "convert/daz_rows.h"
 #include "convert/tiff/tiff_format.h"
+#include "fuzz_readers.h"
 #include "reader_support.h"
 
 #include <gtest/gtest.h>
@@ -34,6 +34,7 @@ struct TiffCase {
 };
 
 const TiffCase CASES[] = {
+    {"pal1-one", 1, Reference::BOTH},
     {"pal1", 1, Reference::BOTH},
     {"pal1-lzw", 1, Reference::BOTH},
     {"pal1-tiled", 1, Reference::BOTH},
@@ -43,6 +44,7 @@ const TiffCase CASES[] = {
     {"pal4", 4, Reference::BOTH},
     {"pal4-zip", 4, Reference::BOTH},
     {"pal4-tiled", 4, Reference::BOTH},
+    {"pal8-one", 8, Reference::BOTH},
     {"pal8", 8, Reference::BOTH},
     {"pal8-lzw", 8, Reference::BOTH},
     {"pal8-packbits", 8, Reference::BOTH},
@@ -51,8 +53,6 @@ const TiffCase CASES[] = {
     {"pillow-p8-tiff_lzw", 8, Reference::BOTH},
     {"pillow-p8-tiff_adobe_deflate", 8, Reference::BOTH},
     {"pillow-p8-packbits", 8, Reference::BOTH},
-    {"im-palette4", 4, Reference::BOTH},
-    {"im-palette8", 8, Reference::BOTH},
     {"pillow-rgba", 0, Reference::BOTH},
     {"pillow-grey", 0, Reference::BOTH},
     {"pillow-bilevel", 0, Reference::BOTH},
@@ -196,72 +196,23 @@ TEST_F(TiffFiles, CutShortRefused) {
     }
 }
 
-// A little-endian TIFF of one strip that holds nothing: the header, and a
-// colour map when photometric says palette.
-Bytes tiffHeader(std::uint32_t width, std::uint32_t height, std::uint16_t photometric,
-                 std::uint16_t bits, std::uint16_t samples) {
-    struct Entry {
-        std::uint16_t tag;
-        std::uint16_t type;
-        std::uint32_t count;
-        std::uint32_t value;
+// Headers made to claim sizes (tiff_cases.py), refused from the header.
+TEST_F(TiffFiles, HeadersPastTheLimitsRefused) {
+    const std::tuple<const char*, int, int> claims[] = {
+        {"60000x60000-im-rgb-none", DAZ_ERR_LIMITS, DAZ_ERR_NOT_INDEXED},
+        {"60000x60000-pal8", DAZ_ERR_LIMITS, DAZ_ERR_LIMITS},
+        {"60000x30000-pal4", DAZ_ERR_LIMITS, DAZ_ERR_LIMITS},
+        {"70000x2-pal8", DAZ_OK, DAZ_ERR_LIMITS}, // past the daz header's width
+        {"5x40000-pal8", DAZ_OK, DAZ_ERR_LIMITS}, // and its height
+        {"0x5-im-rgb-none", DAZ_ERR_BAD_IMAGE, DAZ_ERR_BAD_IMAGE},
     };
-    const std::uint32_t area = width * samples * ((bits + 7U) / 8U); // wraps: never read
-    std::vector<Entry> entries{{256, 4, 1, width},   {257, 4, 1, height},      {258, 3, 1, bits},
-                               {259, 3, 1, 1},       {262, 3, 1, photometric}, {273, 4, 1, 0},
-                               {277, 3, 1, samples}, {278, 4, 1, height},      {279, 4, 1, area}};
-    const std::uint32_t end = 8 + 2 + 12 * (static_cast<std::uint32_t>(entries.size()) + 1) + 4;
-    if (photometric == 3) {
-        entries.push_back({320, 3, 3U << bits, end});
-    }
-    Bytes file{'I', 'I', 42, 0, 8, 0, 0, 0};
-    auto put = [&file](std::uint32_t value, int size) {
-        for (int i = 0; i < size; ++i) {
-            file.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-        }
-    };
-    put(static_cast<std::uint32_t>(entries.size()), 2);
-    for (const Entry& entry : entries) {
-        put(entry.tag, 2);
-        put(entry.type, 2);
-        put(entry.count, 4);
-        put(entry.value, 4);
-    }
-    put(0, 4);
-    while (file.size() < end) {
-        file.push_back(0);
-    }
-    if (photometric == 3) {
-        for (std::uint32_t i = 0; i < 3U << bits; ++i) {
-            put(i * 257 % 65536, 2);
-        }
-    }
-    return file;
-}
-
-TEST(Tiff, HeadersPastTheLimitsRefusedFromTheHeader) {
-    struct Claim {
-        std::uint32_t width, height;
-        std::uint16_t photometric, bits, samples;
-        int rgba, indices;
-    };
-    const Claim claims[] = {
-        {60000, 60000, 2, 8, 3, DAZ_ERR_LIMITS, DAZ_ERR_NOT_INDEXED},
-        {60000, 60000, 3, 8, 1, DAZ_ERR_LIMITS, DAZ_ERR_LIMITS},
-        {60000, 30000, 3, 4, 1, DAZ_ERR_LIMITS, DAZ_ERR_LIMITS},
-        {70000, 2, 3, 8, 1, DAZ_OK, DAZ_ERR_LIMITS}, // past the daz header's width
-        {5, 40000, 3, 8, 1, DAZ_OK, DAZ_ERR_LIMITS}, // and its height
-        {0, 5, 2, 8, 3, DAZ_ERR_BAD_IMAGE, DAZ_ERR_BAD_IMAGE},
-        {5, 5, 3, 16, 1, DAZ_OK, DAZ_ERR_NOT_INDEXED}, // a map of 65536: not kept
-    };
-    for (const Claim& claim : claims) {
-        SCOPED_TRACE(std::to_string(claim.width) + "x" + std::to_string(claim.height));
-        const Bytes file =
-            tiffHeader(claim.width, claim.height, claim.photometric, claim.bits, claim.samples);
+    for (const auto& [name, rgba, indices] : claims) {
+        SCOPED_TRACE(name);
+        const Bytes file = readFile(dir->file(std::string(name) + ".tif"));
         orvx::RgbaImage image;
-        EXPECT_EQ(readRgbaOf(TIFF_READER, file, image, true), claim.rgba);
+        EXPECT_EQ(readRgbaOf(TIFF_READER, file, image, true), rgba);
         Bytes daz;
-        EXPECT_EQ(tiffToDaz(file, &LIMITED, daz), claim.indices);
+        EXPECT_EQ(tiffToDaz(file, &LIMITED, daz), indices);
         EXPECT_TRUE(daz.empty());
     }
 }
@@ -276,6 +227,17 @@ TEST(Tiff, RecognisedByItsFirstFourBytes) {
             << start;
         EXPECT_FALSE(TIFF_READER.recognises(reinterpret_cast<const std::uint8_t*>(start), 3));
     }
+}
+
+// The fuzzer's saved inputs, through its own entry: a broken rule aborts.
+TEST(Tiff, SavedFuzzInputs) {
+    int replayed = 0;
+    for (const std::string& name : folderEntries(SOURCE + "/fuzz/regressions/tiff")) {
+        const Bytes input = readFile(SOURCE + "/fuzz/regressions/tiff/" + name);
+        fuzzTiffOne(input.data(), input.size());
+        ++replayed;
+    }
+    EXPECT_GT(replayed, 5);
 }
 
 } // namespace
