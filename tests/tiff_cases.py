@@ -6,7 +6,8 @@ grey, 16-bit, CMYK, tiled and two-page files; headers made to claim sizes
 by tiffset. Beside each palette TIFF, NAME.bmp: the canonical bitmap of its
 indices and map as Pillow reads them (4 bits a pixel up to 4 in the TIFF,
 else 8); beside each TIFF, NAME.magick: ImageMagick's RGBA of its first
-page ("WIDTH HEIGHT\\n" and the bytes).
+page ("WIDTH HEIGHT\\n" and the bytes), or Pillow's, which turns the rows as
+the orientation tag says.
 Usage: tiff_cases.py OUT CONVERT"""
 import os
 import struct
@@ -21,8 +22,8 @@ from rgba_reference import with_imagemagick
 def canonical_bmp(path, tiff):
     with Image.open(tiff) as image:
         bits = image.tag_v2.get(258, (8,))[0]
-        (width, height), indices = image.size, list(image.getdata())
         colours = image.getpalette()[:3 << bits]
+        (width, height), indices = image.size, list(image.getdata())
     depth, entries = (4 if bits <= 4 else 8), 1 << bits
     colours += [0] * (3 * entries - len(colours))
     pixels = bytearray()
@@ -80,11 +81,19 @@ def main():
         at("im-two-pages.tif"))
     run("tiffcp", "-p", "separate", at("im-rgb-none.tif"), at("tiffcp-separate.tif"))
     run("tiffcp", "-8", at("im-rgb-lzw.tif"), at("tiffcp-bigtiff.tif"))
+    # Rows flipped or mirrored as the orientation tag says: TIFF-ORIENTATION.tif
+    for name, orientation in (("pal4-tiled", 2), ("pal8", 3), ("pal2-lzw", 4),
+                              ("im-rgb-lzw", 4)):
+        run("cp", at(name + ".tif"), at("%s-%d.tif" % (name, orientation)))
+        run("tiffset", "-s", "274", str(orientation), at("%s-%d.tif" % (name, orientation)))
     for name in sorted(os.listdir(out)):
         if name.endswith(".tif") and ("pal" in name or "-p8-" in name):
             canonical_bmp(at(name[:-4] + ".bmp"), at(name))
         if name.endswith(".tif"):
             (width, height), pixels = with_imagemagick(convert, at(name))
+            with Image.open(at(name)) as image:
+                if image.tag_v2.get(274, 1) != 1:  # ImageMagick leaves the rows as stored
+                    pixels = image.convert("RGBA").tobytes()
             with open(at(name[:-4] + ".magick"), "wb") as file:
                 file.write(b"%d %d\n" % (width, height) + pixels)
     # Headers claiming what no one should hold: WIDTHxHEIGHT-FROM.tif.

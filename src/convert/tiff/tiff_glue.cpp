@@ -216,7 +216,7 @@ void unpackTiffIndices(const std::uint8_t* packed, std::uint32_t count, int bits
     const unsigned perByte = 8U / width;
     for (std::uint32_t x = 0; x < count; ++x) {
         const unsigned shift = 8U - width * (x % perByte + 1U);
-        out[x] = static_cast<std::uint8_t>((packed[x / perByte] >> shift) & mask);
+        out[x] = static_cast<std::uint8_t>((unsigned{packed[x / perByte]} >> shift) & mask);
     }
 }
 
