@@ -63,8 +63,8 @@ TEST(Netpbm, ReadAsTheOtherDecodersAndRefusedCut) {
         expectWithin(dir.file(std::string(row.name) + ".magick"), 1, image, 1, row.name);
         const std::string both = dir.file("reference/" + folder + "-" + row.name + ".rgba");
         ASSERT_EQ(fileExists(both), row.pillowReads);
-        if (row.pillowReads) {
-            expectWithin(both, 2, image, 0, row.name);
+        if (row.pillowReads) { // which cuts sample * 255 / maxval down where this rounds
+            expectWithin(both, 2, image, 1, row.name);
         }
         for (std::size_t cut = 0; cut < file.size(); cut += 1 + file.size() / 41) {
             const Bytes part(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(cut));
