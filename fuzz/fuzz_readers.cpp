@@ -3,7 +3,9 @@
 #include "convert/pam/pam_format.h"
 #include "convert/ppm/ppm_format.h"
 #include "convert/rgba_readers.h"
+#if ORVX_HAVE_TIFF
 #include "convert/tiff/tiff_format.h"
+#endif
 
 #include <array>
 #include <cstdio>
@@ -51,6 +53,7 @@ void readRgbaOnce(orvx::RgbaReader read, std::vector<std::uint8_t>& bytes) {
 
 } // namespace
 
+#if ORVX_HAVE_TIFF
 void fuzzTiffOne(const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint8_t> bytes(data, data + size);
     readRgbaOnce(orvx::TIFF_READER.readRgba, bytes);
@@ -70,6 +73,7 @@ void fuzzTiffOne(const std::uint8_t* data, std::size_t size) {
     std::fclose(source);
     require(isDazResult(result));
 }
+#endif
 
 void fuzzNetpbmOne(const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint8_t> bytes(data, data + size);

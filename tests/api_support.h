@@ -17,20 +17,18 @@
 // A conversion file to file, giving a daz_error and the count.
 using ToFile = std::function<int(const char*, const char*, int, uint16_t, uint64_t*)>;
 
-// A command's own conversion (convertBmpToDaz, convertPngToDaz), its result
-// as the library names it.
-inline ToFile commandConversion(orvx::ConvertResult (*convert)(const char*, const char*, int,
-                                                               std::uint16_t,
-                                                               const orvx::PlanCheck*),
-                                orvx::InputErrors errors) {
-    return [convert, errors](const char* in, const char* out, int colors, uint16_t key,
-                             uint64_t* undefined) {
-        const orvx::ConvertResult result = convert(in, out, colors, key, nullptr);
-        if (result >= 0) {
-            *undefined = static_cast<std::uint64_t>(result);
-        }
-        return orvx::dazErrorOf(result, errors);
-    };
+// orvx -c's own conversion, its result as the library names it: the
+// command's seven codes are the library's errors in that order.
+inline int bitmapCommand(const char* in, const char* out, int colors, uint16_t key,
+                         uint64_t* undefined) {
+    const orvx::ConvertResult result = orvx::convertBmpToDaz(in, out, colors, key);
+    if (result >= 0) {
+        *undefined = static_cast<std::uint64_t>(result);
+        return DAZ_OK;
+    }
+    constexpr int ERRORS[] = {DAZ_ERR_READ,    DAZ_ERR_WRITE,    DAZ_ERR_OPEN,  DAZ_ERR_CREATE,
+                              DAZ_ERR_NOT_BMP, DAZ_ERR_BMP_BITS, DAZ_ERR_COLORS};
+    return ERRORS[-result - 1];
 }
 
 // Limits that take anything, as the commands do.
@@ -73,11 +71,13 @@ inline Outcome throughCommand(const Bytes& input, const std::string& path, int c
                               std::uint16_t key) {
     switch (daz_guess_format(input.data(), input.size())) {
     case DAZ_FORMAT_BMP:
-        return throughFile(commandConversion(orvx::convertBmpToDaz, orvx::BMP_INPUT_ERRORS), path,
-                           colors, key);
+        return throughFile(bitmapCommand, path, colors, key);
     case DAZ_FORMAT_PNG:
-        return throughFile(commandConversion(orvx::convertPngToDaz, orvx::PNG_INPUT_ERRORS), path,
-                           colors, key);
+        return throughFile(
+            [](const char* in, const char* out, int colors, uint16_t key, uint64_t* undefined) {
+                return orvx::convertPngToDaz(in, out, colors, key, undefined);
+            },
+            path, colors, key);
     default: {
         Outcome none;
         none.error = DAZ_ERR_FORMAT;

@@ -160,12 +160,15 @@ EMSCRIPTEN_KEEPALIVE int web_parse_key(const char* text) {
 
 // The commands' messages for a daz_error: kind 0 for orvx -c and pngdaz,
 // 1 for dazbmp, 2 for dazpng, 3 for rgbdaz, 4 for rgbdaz's palette file;
-// then the line they print for a failure.
-EMSCRIPTEN_KEEPALIVE const char* web_failure_line(int kind, int error) {
-    const char* message = kind == 0   ? orvx::conversionMessage(commandError(error))
+// then the line they print for a failure. format: the input's daz_format,
+// for the lines that name it.
+EMSCRIPTEN_KEEPALIVE const char* web_failure_line(int kind, int error, int format) {
+    orvx::MessageText text;
+    const char* name = format != DAZ_FORMAT_UNKNOWN ? daz_format_name(format) : nullptr;
+    const char* message = kind == 0   ? orvx::formatMessage(commandError(error), name, text)
                           : kind == 1 ? orvx::bmpWritingMessage(error)
                           : kind == 2 ? orvx::pngWritingMessage(error)
-                                      : orvx::reductionMessage(error);
+                                      : orvx::reductionMessage(error, name, text);
     std::snprintf(line, sizeof line,
                   kind == 4 ? orvx::RGBDAZ_PALETTE_LINE_FORMAT : orvx::ERROR_LINE_FORMAT, message);
     return line;

@@ -172,17 +172,17 @@ DAZ_API void daz_default_limits(daz_limits* limits);
 typedef enum daz_format {
     DAZ_FORMAT_UNKNOWN = 0,
     DAZ_FORMAT_DAZ = 1,
-    DAZ_FORMAT_BMP = 2, /* "BM" */
-    DAZ_FORMAT_PNG = 3, /* the PNG signature */
-    DAZ_FORMAT_PGM = 4, /* "P5" and whitespace: netpbm's binary greys */
-    DAZ_FORMAT_GIF = 5,
-    DAZ_FORMAT_TIFF = 6,
-    DAZ_FORMAT_JPEG = 7,
-    DAZ_FORMAT_WEBP = 8,
-    DAZ_FORMAT_HEIF = 9,
-    DAZ_FORMAT_AVIF = 10,
-    DAZ_FORMAT_PPM = 11, /* "P6": netpbm's binary colours */
-    DAZ_FORMAT_PAM = 12  /* "P7": netpbm's arbitrary maps */
+    DAZ_FORMAT_BMP = 2,   /* "BM" */
+    DAZ_FORMAT_PNG = 3,   /* the PNG signature */
+    DAZ_FORMAT_PGM = 4,   /* "P5" and whitespace: netpbm's binary greys */
+    DAZ_FORMAT_GIF = 5,   /* "GIF87a", "GIF89a" */
+    DAZ_FORMAT_TIFF = 6,  /* "II*\0", "MM\0*", and BigTIFF's */
+    DAZ_FORMAT_JPEG = 7,  /* FF D8 FF */
+    DAZ_FORMAT_WEBP = 8,  /* "RIFF", a size, "WEBP" */
+    DAZ_FORMAT_HEIF = 9,  /* an ISO box "ftyp" of a HEIF brand (heic, mif1, ...) */
+    DAZ_FORMAT_AVIF = 10, /* an ISO box "ftyp" of brand avif or avis */
+    DAZ_FORMAT_PPM = 11,  /* "P6" and whitespace: netpbm's binary colours */
+    DAZ_FORMAT_PAM = 12   /* "P7" and a line end: netpbm's arbitrary maps */
 } daz_format;
 
 /* The format of the image that starts data[0..size), from its first bytes
@@ -193,6 +193,31 @@ DAZ_API daz_format daz_guess_format(const void* data, size_t size);
 /* "daz", "BMP", "PNG", ...: a format's short name, for messages; "unknown"
  * for DAZ_FORMAT_UNKNOWN and any number this library doesn't know. */
 DAZ_API const char* daz_format_name(int format);
+
+/* What this build does with a format (daz_format_info.flags). */
+enum {
+    DAZ_FORMAT_CONVERTS = 1, /* daz_convert keeps its palette and indices */
+    DAZ_FORMAT_LOADS = 2,    /* daz_load_rgba, daz_reduce and daz_load_palette read it */
+    DAZ_FORMAT_EXPORTS = 4   /* daz_export writes it from a daz image */
+};
+
+/* A format as this build knows it: what bindings, plugins and pages show
+ * and offer, asked of the library rather than listed by them. The strings
+ * are the library's own and live as long as it is loaded. */
+typedef struct daz_format_info {
+    int format;             /* a daz_format */
+    const char* name;       /* daz_format_name's: "GIF" */
+    const char* extensions; /* lower case, blank-separated, the usual one first: "jpg jpeg" */
+    const char* mime_type;  /* "image/gif" */
+    unsigned flags;         /* DAZ_FORMAT_CONVERTS, _LOADS, _EXPORTS */
+    unsigned reserved[3];   /* zero */
+} daz_format_info;
+
+/* The index-th format this build knows (0, 1, ... in the order
+ * daz_guess_format tries them; daz itself is one): DAZ_OK, or
+ * DAZ_ERR_ARGUMENT past the last one. A format whose library was left out of
+ * the build (HEIF, say) is not among them. */
+DAZ_API int daz_format_at(int index, daz_format_info* info);
 
 /* A daz image's header, as daz_inspect reads it. */
 typedef struct daz_info {

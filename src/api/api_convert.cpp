@@ -5,8 +5,8 @@
 #include "api/api_quantize.h"
 #include "api/api_rows.h"
 #include "api/memory_stream.h"
-#include "convert/daz_to_bmp.h"
-#include "convert/daz_to_png.h"
+#include "convert/driver.h"
+#include "convert/formats.h"
 #include "convert/reduce_to_daz.h"
 #include "output/destination.h"
 #include "platform/platform.h"
@@ -111,25 +111,6 @@ int runInMemory(Run run, const daz_limits* limits, bool staged, const void* data
     });
 }
 
-// The conversion back to format: the stream call and the file call.
-struct ExportEntry {
-    int (*stream)(std::FILE* in, std::FILE* out, const PlanCheck* check);
-    int (*file)(const char* source, const char* destination, const PlanCheck* check);
-    bool sizeKnown; // the output's size follows from the header: written directly
-};
-
-const ExportEntry* exportEntry(int format) {
-    static const ExportEntry bmp{convertDazStreamToBmp, convertDazToBmp, true};
-    static const ExportEntry png{convertDazStreamToPng, convertDazToPng, false};
-    if (format == DAZ_FORMAT_BMP) {
-        return &bmp;
-    }
-    if (format == DAZ_FORMAT_PNG) {
-        return &png;
-    }
-    return nullptr;
-}
-
 // The file at path, opened once to tell its format from its first bytes.
 // A regular file is read again by its conversion; a FIFO or a device can't
 // be, so it is held whole in held, up to maxHeld bytes (past them,
@@ -189,6 +170,16 @@ int convertHeld(const std::vector<std::uint8_t>& held, const char* destination,
         });
 }
 
+// Why input can't be converted with its indices kept, or DAZ_OK: no known
+// format, or daz itself (DAZ_ERR_FORMAT); a format without a palette
+// (DAZ_ERR_NOT_INDEXED).
+int indexReaderError(const FormatReader* input) {
+    if (input == nullptr || input->format == DAZ_FORMAT_DAZ) {
+        return DAZ_ERR_FORMAT;
+    }
+    return input->openIndices != nullptr ? DAZ_OK : DAZ_ERR_NOT_INDEXED;
+}
+
 // A reduction's request from daz_reduce's arguments: DAZ_ERR_ARGUMENT for
 // options out of range or a palette of no entries or more than 256.
 int takeReduceRequest(const daz_quantize_options* options, const std::uint8_t* palette, int entries,
@@ -227,31 +218,40 @@ int daz_convert(const void* data, size_t size, const daz_limits* limits, int col
     if ((data == nullptr && size > 0) || written == nullptr) {
         return DAZ_ERR_ARGUMENT;
     }
-    const FormatEntry* input =
-        formatEntry(guessFormat(static_cast<const std::uint8_t*>(data), size));
-    if (input == nullptr || input->convertStream == nullptr) {
-        return DAZ_ERR_FORMAT;
+    const FormatReader* input =
+        formatReader(guessFormat(static_cast<const std::uint8_t*>(data), size));
+    const int usable = indexReaderError(input);
+    if (usable != DAZ_OK) {
+        return usable;
     }
     return runInMemory(
         [&](std::FILE* in, std::FILE* to, bool seekable, const PlanCheck& check,
-            const CallBounds& bounds) -> std::int64_t {
-            const ConvertResult result =
-                input->convertStream(in, to, seekable, colors, key, &check);
-            return result >= 0 ? result : dazErrorOf(result, input->errors, bounds.refusal);
+            const CallBounds& /*bounds*/) -> std::int64_t {
+            ReaderState state;
+            int result = input->openIndices(in, IndexRequest{colors, key}, &check, state);
+            std::uint64_t count = 0;
+            if (result == DAZ_OK) {
+                result = input->writeIndices(state, DazOutput{to, seekable}, &count);
+            }
+            return result == DAZ_OK ? static_cast<std::int64_t>(count) : result;
         },
         limits, input->faultsLate, data, size, out, capacity, written, undefined);
 }
 
 int daz_export(const void* data, size_t size, const daz_limits* limits, int format, void* out,
                size_t capacity, size_t* written) {
-    const ExportEntry* entry = exportEntry(format);
-    if (entry == nullptr) {
+    const FormatReader* output = formatReader(format);
+    if (output == nullptr || output->openExport == nullptr) {
         return DAZ_ERR_ARGUMENT;
     }
     return runInMemory(
         [&](std::FILE* in, std::FILE* to, bool /*seekable*/, const PlanCheck& check,
-            const CallBounds& /*bounds*/) -> std::int64_t { return entry->stream(in, to, &check); },
-        limits, !entry->sizeKnown, data, size, out, capacity, written, nullptr);
+            const CallBounds& /*bounds*/) -> std::int64_t {
+            ReaderState state;
+            const int opened = output->openExport(in, &check, state);
+            return opened != DAZ_OK ? opened : output->writeExport(state, to);
+        },
+        limits, !output->exportSizeKnown, data, size, out, capacity, written, nullptr);
 }
 
 int daz_convert_file(const char* source, const char* destination, const daz_limits* limits,
@@ -267,33 +267,31 @@ int daz_convert_file(const char* source, const char* destination, const daz_limi
         if (read != DAZ_OK) {
             return read;
         }
-        const FormatEntry* input = formatEntry(format);
-        if (input == nullptr || input->convertFile == nullptr) {
-            return DAZ_ERR_FORMAT;
+        const int usable = indexReaderError(formatReader(format));
+        if (usable != DAZ_OK) {
+            return usable;
         }
         if (isHeld) {
             return convertHeld(held, destination, limits, colors, key, undefined);
         }
         CallBounds bounds{limits};
         const PlanCheck check{checkBounds, &bounds};
-        const ConvertResult result = input->convertFile(source, destination, colors, key, &check);
-        if (result >= 0 && undefined != nullptr) {
-            *undefined = static_cast<std::uint64_t>(result);
-        }
-        return dazErrorOf(result, input->errors, bounds.refusal);
+        return convertFileToDaz(stdioFileOps(), source, destination, readerFor,
+                                IndexRequest{colors, key}, &check, undefined);
     });
 }
 
 int daz_export_file(const char* source, const char* destination, const daz_limits* limits,
                     int format) {
-    const ExportEntry* entry = exportEntry(format);
-    if (source == nullptr || destination == nullptr || entry == nullptr) {
+    const FormatReader* output = formatReader(format);
+    if (source == nullptr || destination == nullptr || output == nullptr ||
+        output->openExport == nullptr) {
         return DAZ_ERR_ARGUMENT;
     }
     return guarded([&]() -> int {
         CallBounds bounds{limits};
         const PlanCheck check{checkBounds, &bounds};
-        return entry->file(source, destination, &check);
+        return exportFileFromDaz(stdioFileOps(), source, destination, *output, &check);
     });
 }
 
@@ -343,7 +341,7 @@ int daz_reduce_file(const char* source, const char* destination, const daz_limit
         if (read != DAZ_OK) {
             return read;
         }
-        if (formatEntry(format) == nullptr) {
+        if (formatReader(format) == nullptr) {
             return DAZ_ERR_FORMAT;
         }
         if (isHeld) {

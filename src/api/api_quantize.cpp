@@ -88,7 +88,7 @@ int withImage(const void* data, std::size_t size, const ReadBounds& bounds, Read
     if (data == nullptr && size > 0) {
         return DAZ_ERR_ARGUMENT;
     }
-    if (formatEntry(guessFormat(static_cast<const std::uint8_t*>(data), size)) == nullptr) {
+    if (formatReader(guessFormat(static_cast<const std::uint8_t*>(data), size)) == nullptr) {
         return DAZ_ERR_FORMAT;
     }
     MemoryInput input;
@@ -189,8 +189,8 @@ int daz_load_rgba(const void* data, size_t size, const daz_limits* limits, uint3
         const ReadBounds bounds{limits, rgba != nullptr, rgba_size};
         const int result =
             withImage(data, size, bounds, [&](std::FILE* stream, const PlanCheck& check) {
-                const FormatEntry* entry =
-                    formatEntry(guessFormat(static_cast<const std::uint8_t*>(data), size));
+                const FormatReader* entry =
+                    formatReader(guessFormat(static_cast<const std::uint8_t*>(data), size));
                 return entry->readRgba(stream, &check, rgba == nullptr, image);
             });
         if (result != DAZ_OK) {

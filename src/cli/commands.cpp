@@ -100,32 +100,55 @@ int showDazInfo(const char* path) {
     return STATUS_SUCCESS;
 }
 
-const ConversionCommand& bmpConversion() {
-    static const ConversionCommand command{convertBmpToDaz, BMP_INPUT_ERRORS, USAGE_TEXT};
-    return command;
+namespace {
+
+// What every conversion into daz prints: the error line and the usage text
+// for a failure (failure not null), else the count of undefined pixels and
+// the success banner.
+int reportConversion(const char* failure, std::uint64_t undefined, const char* usage) {
+    if (failure != nullptr) {
+        std::printf(ERROR_LINE_FORMAT, failure);
+        std::fputs(usage, stdout);
+        return STATUS_FAILURE;
+    }
+    if (undefined > 0) {
+        std::printf(UNDEFINED_LINE_FORMAT, static_cast<long long>(undefined));
+    }
+    std::fputs(SUCCESS_BANNER, stdout);
+    return STATUS_SUCCESS;
+}
+
+} // namespace
+
+int runBitmapConversion(const char* source, const char* destination, const char* countText,
+                        const char* keyText) {
+    const int count = countText != nullptr ? parseColorCount(countText) : 0;
+    const std::uint16_t key = keyText != nullptr ? parseKey(keyText) : 0;
+    ConvertResult result = ERR_READ;
+    try {
+        result = convertBmpToDaz(source, destination, count, key);
+    } catch (const std::bad_alloc&) {
+        result = ERR_READ; // memory counts as a failed read: the input is what is held
+    }
+    return reportConversion(result < 0 ? resultMessage(result) : nullptr,
+                            result < 0 ? 0 : static_cast<std::uint64_t>(result), USAGE_TEXT);
 }
 
 int runConversion(const ConversionCommand& command, const char* source, const char* destination,
                   const char* countText, const char* keyText) {
     const int count = countText != nullptr ? parseColorCount(countText) : 0;
     const std::uint16_t key = keyText != nullptr ? parseKey(keyText) : 0;
-    ConvertResult result = ERR_READ;
+    std::uint64_t undefined = 0;
+    int error = DAZ_ERR_MEMORY;
     try {
-        result = command.convert(source, destination, count, key, nullptr);
+        error = command.convert(source, destination, count, key, &undefined);
     } catch (const std::bad_alloc&) {
-        result = ERR_READ; // memory counts as a failed read: the input is what is held
+        error = DAZ_ERR_MEMORY;
     }
-    const int error = dazErrorOf(result, command.errors);
-    if (error != DAZ_OK) {
-        std::printf(ERROR_LINE_FORMAT, conversionMessage(error));
-        std::fputs(command.usage, stdout);
-        return STATUS_FAILURE;
-    }
-    if (result > 0) {
-        std::printf(UNDEFINED_LINE_FORMAT, static_cast<long long>(result));
-    }
-    std::fputs(SUCCESS_BANNER, stdout);
-    return STATUS_SUCCESS;
+    MessageText text;
+    const char* name = command.formatName != nullptr ? command.formatName(source) : nullptr;
+    return reportConversion(error != DAZ_OK ? formatMessage(error, name, text) : nullptr, undefined,
+                            command.usage);
 }
 
 void startRun() {
@@ -163,9 +186,8 @@ int runOrvx(int argc, const char* const* argv) {
         return finishRun(showDazInfo(argv[2]));
     }
     if (argc >= 4 && argc <= 6 && isOption(argv[1], "-c")) {
-        return finishRun(runConversion(bmpConversion(), argv[2], argv[3],
-                                       argc >= 5 ? argv[4] : nullptr,
-                                       argc == 6 ? argv[5] : nullptr));
+        return finishRun(runBitmapConversion(argv[2], argv[3], argc >= 5 ? argv[4] : nullptr,
+                                             argc == 6 ? argv[5] : nullptr));
     }
     return finishRun(failWithUsage(nullptr));
 }

@@ -39,22 +39,26 @@ void printUsage();
 // The -r command: prints the colour count and key of a daz file.
 int showDazInfo(const char* path);
 
-// A command that turns an image into a daz file: orvx -c, pngdaz. Its call
-// is the conversion of its one input format (convertBmpToDaz,
-// convertPngToDaz), whatever the file holds: orvx -c refuses a PNG as a
-// bitmap that is not valid.
+// orvx -c: convertBmpToDaz with its optional count and key texts (null when
+// absent); prints the undefined-pixel line and the success banner, or the
+// error line with the message of the result's code and the usage text.
+int runBitmapConversion(const char* source, const char* destination, const char* countText,
+                        const char* keyText);
+
+// A command that turns an image into a daz file with its indices kept, other
+// than orvx -c: its call gives a daz_error and the count of undefined pixels.
 struct ConversionCommand {
-    ConvertResult (*convert)(const char* source, const char* destination, int colors,
-                             std::uint16_t key, const PlanCheck* check);
-    InputErrors errors; // the input's faults, for the message
-    const char* usage;  // printed after the error line of a failure
+    int (*convert)(const char* source, const char* destination, int colors, std::uint16_t key,
+                   std::uint64_t* undefined);
+    const char* usage; // printed after the error line of a failure
+    // The name of the source's format, for the lines that name it (null:
+    // the command reads one format, whose lines name it already).
+    const char* (*formatName)(const char* source);
 };
 
-const ConversionCommand& bmpConversion();
-
-// Runs a conversion with its optional count and key texts (null when absent)
-// and prints the outcome: the undefined-pixel line and the success banner, or
-// the error line and the usage text.
+// Runs such a conversion with its optional count and key texts and prints
+// the outcome, as runBitmapConversion does; a failure's line names the
+// source's format where the message does.
 int runConversion(const ConversionCommand& command, const char* source, const char* destination,
                   const char* countText, const char* keyText);
 

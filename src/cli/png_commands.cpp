@@ -10,7 +10,12 @@
 namespace orvx {
 
 int runPngdaz(int argc, const char* const* argv) {
-    static const ConversionCommand command{convertPngToDaz, PNG_INPUT_ERRORS, PNGDAZ_USAGE_TEXT};
+    static const ConversionCommand command{
+        [](const char* source, const char* destination, int colors, std::uint16_t key,
+           std::uint64_t* undefined) {
+            return convertPngToDaz(source, destination, colors, key, undefined);
+        },
+        PNGDAZ_USAGE_TEXT};
     startRun();
     if (argc < 3 || argc > 5) {
         std::fputs(PNGDAZ_USAGE_TEXT, stdout);

@@ -2,6 +2,7 @@
 
 #include "cli/commands.h"
 #include "cli/texts.h"
+#include "convert/formats.h"
 #include "convert/reduce_to_daz.h"
 #include "format/daz_format.h"
 
@@ -105,6 +106,26 @@ int fail(const char* format, const char* message) {
     return STATUS_FAILURE;
 }
 
+// The name of the format the file at path holds, for the lines that name
+// it: null when it can't be read or is of no known format.
+const char* formatNameOf(const char* path) {
+    std::FILE* file = stdioFileOps().openSource(path);
+    if (file == nullptr) {
+        return nullptr;
+    }
+    int error = DAZ_OK;
+    const FormatReader* reader = readerFor(file, error);
+    static_cast<void>(std::fclose(file));
+    return reader != nullptr ? reader->name : nullptr;
+}
+
+// The line for error, an image's at path.
+int failOn(const char* format, int error, const char* path) {
+    MessageText text;
+    return fail(format,
+                reductionMessage(error, path != nullptr ? formatNameOf(path) : nullptr, text));
+}
+
 // The palette of the image at path, as the reduction maps onto it.
 int loadPalette(const char* path, std::uint8_t* palette, int& entries) {
     std::FILE* file = stdioFileOps().openSource(path);
@@ -133,14 +154,14 @@ int reduce(const Arguments& arguments) {
     if (arguments.palette != nullptr) {
         const int loaded = loadPalette(arguments.palette, palette.data(), entries);
         if (loaded != DAZ_OK) {
-            return fail(RGBDAZ_PALETTE_LINE_FORMAT, reductionMessage(loaded));
+            return failOn(RGBDAZ_PALETTE_LINE_FORMAT, loaded, arguments.palette);
         }
     }
     const int count = arguments.count != nullptr ? parseColorCount(arguments.count) : 0;
     const int lowest = arguments.palette != nullptr ? 1 : 2;
     const int most = arguments.palette != nullptr ? entries : MAX_COLORS_8BPP;
     if (count != 0 && (count < lowest || count > most)) {
-        return fail(ERROR_LINE_FORMAT, reductionMessage(DAZ_ERR_COLORS));
+        return failOn(ERROR_LINE_FORMAT, DAZ_ERR_COLORS, nullptr);
     }
     const int colors = count == 0 ? most : count;
     if (index >= colors) {
@@ -156,7 +177,7 @@ int reduce(const Arguments& arguments) {
     const int result =
         reduceFileToDaz(arguments.source, arguments.destination, request, &commandBounds());
     if (result != DAZ_OK) {
-        return fail(ERROR_LINE_FORMAT, reductionMessage(result));
+        return failOn(ERROR_LINE_FORMAT, result, arguments.source);
     }
     std::fputs(SUCCESS_BANNER, stdout);
     return STATUS_SUCCESS;
@@ -175,7 +196,7 @@ int runRgbdaz(int argc, const char* const* argv) {
     try {
         status = reduce(arguments);
     } catch (const std::bad_alloc&) {
-        status = fail(ERROR_LINE_FORMAT, reductionMessage(DAZ_ERR_MEMORY));
+        status = failOn(ERROR_LINE_FORMAT, DAZ_ERR_MEMORY, nullptr);
     }
     return finishRun(status);
 }

@@ -3,6 +3,9 @@
 #include "cli/daz_messages.h"
 #include "daz/daz.h"
 
+#include <cstdio>
+#include <iterator>
+
 namespace orvx {
 
 const char* const USAGE_TEXT =
@@ -81,6 +84,37 @@ const char* writingMessage(int error, const char* tooBig) {
 
 } // namespace
 
+const char* resultMessage(long long code) {
+    static const char* const MESSAGES[] = {
+        READ_FAILED,
+        WRITE_FAILED,
+        OPEN_FAILED,
+        CREATE_FAILED,
+        "Il file non sembra un BMP valido",
+        "Puoi convertire solo BMP a 16 o 256 colori",
+        "Il numero di colori non e' adatto per quest'immagine",
+    };
+    const long long index = -code - 1;
+    return index >= 0 && index < static_cast<long long>(std::size(MESSAGES)) ? MESSAGES[index]
+                                                                             : READ_FAILED;
+}
+
+const char* formatMessage(int error, const char* formatName, MessageText& text) {
+    const char* format = nullptr;
+    if (error == DAZ_ERR_BAD_IMAGE) {
+        format = formatName != nullptr ? "Il file non sembra un %s valido"
+                                       : "Il file non sembra un'immagine valida";
+    } else if (error == DAZ_ERR_NOT_INDEXED) {
+        format = formatName != nullptr ? "Puoi convertire solo %s con tavolozza"
+                                       : "Puoi convertire solo immagini con tavolozza";
+    }
+    if (format == nullptr) {
+        return conversionMessage(error);
+    }
+    std::snprintf(text.bytes, sizeof text.bytes, format, formatName);
+    return text.bytes;
+}
+
 const char* conversionMessage(int error) {
     switch (error) {
     case DAZ_ERR_NOT_BMP:
@@ -128,7 +162,7 @@ const char* const RGBDAZ_USAGE_TEXT =
 
 const char* const RGBDAZ_PALETTE_LINE_FORMAT = "Tavolozza: %s - Operazione non riuscita\n\n";
 
-const char* reductionMessage(int error) {
+const char* reductionMessage(int error, const char* formatName, MessageText& text) {
     switch (error) {
     case DAZ_ERR_FORMAT:
         return "Il file non sembra un'immagine PNG, BMP, PGM o daz";
@@ -148,7 +182,7 @@ const char* reductionMessage(int error) {
     case DAZ_ERR_NO_ROWS:
         return dazMessage(error);
     default:
-        return conversionMessage(error);
+        return formatMessage(error, formatName, text);
     }
 }
 

@@ -12,9 +12,23 @@ extern const char* const INSPECT_READ_FAILED;
 extern const char* const INSPECT_NOT_DAZ;
 extern const char* const INSPECT_VALUES_FORMAT; // takes colour count (short), key (unsigned short)
 
-// The message of orvx -c and pngdaz for a daz_error: each input names its
-// own kind of file.
+// The message of orvx -c for one of its result codes (-1..-7): the table
+// of seven, in code order.
+const char* resultMessage(long long code);
+
+// The message of pngdaz and the other conversions into daz for a
+// daz_error: each input names its own kind of file.
 const char* conversionMessage(int error);
+
+// Room for a line made for one format.
+struct MessageText {
+    char bytes[160];
+};
+
+// As conversionMessage, and for the errors every format shares (a damaged
+// file, one without a palette) the line naming formatName ("GIF"), made in
+// text; with formatName null, the line without it.
+const char* formatMessage(int error, const char* formatName, MessageText& text);
 
 // dazbmp.
 extern const char* const DAZBMP_USAGE_TEXT;
@@ -32,9 +46,9 @@ extern const char* const DAZPNG_USAGE_TEXT;
 extern const char* const RGBDAZ_USAGE_TEXT;
 extern const char* const RGBDAZ_PALETTE_LINE_FORMAT; // takes the palette's failure message
 
-// rgbdaz's message for a daz_error: its inputs are images of any kind, and
-// the lines of its own options.
-const char* reductionMessage(int error);
+// rgbdaz's message for a daz_error: its inputs are images of any kind
+// (formatName as for formatMessage), and the lines of its own options.
+const char* reductionMessage(int error, const char* formatName, MessageText& text);
 
 // What rgbdaz reports of its options, beside the library's errors.
 enum class RgbdazFault { INDEX, BACKGROUND };

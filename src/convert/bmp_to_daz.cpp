@@ -2,8 +2,8 @@
 
 #include "convert/bmp/bmp_format.h"
 #include "convert/bmp/bmp_source.h"
-#include "convert/driver.h"
 #include "convert/bmp/rle_decoder.h"
+#include "convert/driver.h"
 #include "convert/pixel_sink.h"
 #include "format/daz_format.h"
 #include "format/daz_image.h"
@@ -187,7 +187,8 @@ int openBmpIndices(std::FILE* source, const IndexRequest& request, const PlanChe
 
 int writeBmpIndices(ReaderState& state, const DazOutput& out, std::uint64_t* undefined) {
     auto& bmp = *static_cast<BmpIndices*>(state.data);
-    const ConvertResult result = writeDaz(bmp.source, out.stream, bmp.info, bmp.buffer.bytes.data());
+    const ConvertResult result =
+        writeDaz(bmp.source, out.stream, bmp.info, bmp.buffer.bytes.data());
     if (result >= 0 && undefined != nullptr) {
         *undefined = static_cast<std::uint64_t>(result);
     }
@@ -200,8 +201,8 @@ const FormatReader* pickBitmap(std::FILE* /*source*/, int& /*error*/) {
     return &BMP_READER;
 }
 
-// The command's codes for the library's errors: the seven of orvx -c, and
-// pngdaz's code for an image too big to hold.
+} // namespace
+
 ConvertResult resultCodeOf(int error, std::uint64_t undefined) {
     switch (error) {
     case DAZ_OK:
@@ -224,8 +225,6 @@ ConvertResult resultCodeOf(int error, std::uint64_t undefined) {
         return ERR_READ;
     }
 }
-
-} // namespace
 
 ConvertResult convertBmpToDaz(const char* source, const char* destination, int requestedColors,
                               std::uint16_t key) {

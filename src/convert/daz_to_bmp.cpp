@@ -1,7 +1,9 @@
 #include "convert/daz_to_bmp.h"
 
+#include "convert/bmp/bmp_format.h"
 #include "convert/bmp/bmp_source.h"
 #include "convert/daz_source.h"
+#include "convert/driver.h"
 #include "format/byte_order.h"
 #include "format/daz_format.h"
 #include "output/destination.h"
@@ -88,37 +90,31 @@ int openDaz(std::FILE* source, DazSource& daz, std::uint8_t* buffer, const PlanC
     return DAZ_OK;
 }
 
-int convertOpenDaz(const FileOps& ops, FILE* source, const char* sourcePath,
-                   const char* destinationPath, const PlanCheck* check) {
+// What the write needs once the daz file's header is read.
+struct BmpExport {
     std::array<std::uint8_t, CHUNK_SIZE> buffer{};
     DazSource daz;
-    const int checked = openDaz(source, daz, buffer.data(), check);
-    if (checked < 0) {
-        return checked;
-    }
-    return writeDestination(
-        ops, sourcePath, destinationPath, DECODE_OUTPUT_ERRORS,
-        [&](Destination& destination) { return writeBmp(daz, destination.stream, buffer.data()); });
-}
+};
 
 } // namespace
+
+int openBmpExport(std::FILE* source, const PlanCheck* check, ReaderState& state) {
+    auto* bmp = holdState<BmpExport>(state);
+    return bmp == nullptr ? DAZ_ERR_MEMORY : openDaz(source, bmp->daz, bmp->buffer.data(), check);
+}
+
+int writeBmpExport(ReaderState& state, std::FILE* out) {
+    auto& bmp = *static_cast<BmpExport*>(state.data);
+    return writeBmp(bmp.daz, out, bmp.buffer.data());
+}
 
 int convertDazToBmp(const char* source, const char* destination, const PlanCheck* check) {
     return convertDazToBmpWith(stdioFileOps(), source, destination, check);
 }
 
-int convertDazStreamToBmp(std::FILE* source, std::FILE* out, const PlanCheck* check) {
-    std::vector<std::uint8_t> buffer(CHUNK_SIZE);
-    DazSource daz;
-    const int checked = openDaz(source, daz, buffer.data(), check);
-    return checked < 0 ? checked : writeBmp(daz, out, buffer.data());
-}
-
 int convertDazToBmpWith(const FileOps& ops, const char* source, const char* destination,
                         const PlanCheck* check) {
-    return withSource(ops, source, int{DAZ_ERR_OPEN}, [&](FILE* stream) {
-        return convertOpenDaz(ops, stream, source, destination, check);
-    });
+    return exportFileFromDaz(ops, source, destination, BMP_READER, check);
 }
 
 } // namespace orvx

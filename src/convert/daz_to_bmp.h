@@ -28,6 +28,7 @@
 // bitmap is always under 4 GiB.
 #pragma once
 
+#include "convert/reader.h"
 #include "convert/result_codes.h"
 #include "output/file_ops.h"
 
@@ -47,6 +48,8 @@ int convertDazToBmpWith(const FileOps& ops, const char* source, const char* dest
 // The same conversion between two streams the caller holds: source read from
 // its start (it must seek), the bitmap written to out from its position. What
 // out holds after a failure is the caller's.
-int convertDazStreamToBmp(std::FILE* source, std::FILE* out, const PlanCheck* check = nullptr);
+// The two steps of the formats table's way back (reader.h).
+int openBmpExport(std::FILE* source, const PlanCheck* check, ReaderState& state);
+int writeBmpExport(ReaderState& state, std::FILE* out);
 
 } // namespace orvx

@@ -1,6 +1,8 @@
 #include "convert/daz_to_png.h"
 
 #include "convert/daz_source.h"
+#include "convert/driver.h"
+#include "convert/png/png_format.h"
 #include "convert/png/png_glue.h"
 #include "convert/png_to_daz.h"
 #include "output/destination.h"
@@ -192,35 +194,24 @@ int openDaz(std::FILE* source, DazSource& daz, const PlanCheck* check) {
     return checkPlan(check, plan);
 }
 
-int convertOpenDaz(const FileOps& ops, std::FILE* source, const char* sourcePath,
-                   const char* destinationPath, const PlanCheck* check) {
-    auto daz = std::make_unique<DazSource>();
-    const int checked = openDaz(source, *daz, check);
-    if (checked < 0) {
-        return checked;
-    }
-    return writeDestination(
-        ops, sourcePath, destinationPath, DECODE_OUTPUT_ERRORS,
-        [&](Destination& destination) { return writePng(*daz, destination.stream); });
+} // namespace
+
+int openPngExport(std::FILE* source, const PlanCheck* check, ReaderState& state) {
+    auto* daz = holdState<DazSource>(state);
+    return daz == nullptr ? DAZ_ERR_MEMORY : openDaz(source, *daz, check);
 }
 
-} // namespace
+int writePngExport(ReaderState& state, std::FILE* out) {
+    return writePng(*static_cast<DazSource*>(state.data), out);
+}
 
 int convertDazToPng(const char* source, const char* destination, const PlanCheck* check) {
     return convertDazToPngWith(stdioFileOps(), source, destination, check);
 }
 
-int convertDazStreamToPng(std::FILE* source, std::FILE* out, const PlanCheck* check) {
-    auto daz = std::make_unique<DazSource>();
-    const int checked = openDaz(source, *daz, check);
-    return checked < 0 ? checked : writePng(*daz, out);
-}
-
 int convertDazToPngWith(const FileOps& ops, const char* source, const char* destination,
                         const PlanCheck* check) {
-    return withSource(ops, source, int{DAZ_ERR_OPEN}, [&](std::FILE* stream) {
-        return convertOpenDaz(ops, stream, source, destination, check);
-    });
+    return exportFileFromDaz(ops, source, destination, PNG_READER, check);
 }
 
 } // namespace orvx

@@ -14,6 +14,7 @@
 // stored row when its rows are bottom-up.
 #pragma once
 
+#include "convert/reader.h"
 #include "convert/result_codes.h"
 #include "output/file_ops.h"
 
@@ -27,6 +28,8 @@ int convertDazToPngWith(const FileOps& ops, const char* source, const char* dest
 
 // The same conversion between two streams the caller holds, as for the
 // bitmap (daz_to_bmp.h).
-int convertDazStreamToPng(std::FILE* source, std::FILE* out, const PlanCheck* check = nullptr);
+// The two steps of the formats table's way back (reader.h).
+int openPngExport(std::FILE* source, const PlanCheck* check, ReaderState& state);
+int writePngExport(ReaderState& state, std::FILE* out);
 
 } // namespace orvx

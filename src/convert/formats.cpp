@@ -5,10 +5,14 @@
 
 #include "convert/bmp/bmp_format.h"
 #include "convert/daz/daz_reader.h"
-#include "convert/pam/pam_format.h"
 #include "convert/pgm/pgm_format.h"
 #include "convert/png/png_format.h"
+#if ORVX_HAVE_PPM
 #include "convert/ppm/ppm_format.h"
+#endif
+#if ORVX_HAVE_PAM
+#include "convert/pam/pam_format.h"
+#endif
 #if ORVX_HAVE_TIFF
 #include "convert/tiff/tiff_format.h"
 #endif
@@ -27,7 +31,12 @@ const FormatReader* const FORMATS[] = {
 #if ORVX_HAVE_TIFF
     &TIFF_READER,
 #endif
-    &PPM_READER,  &PAM_READER,
+#if ORVX_HAVE_PPM
+    &PPM_READER,
+#endif
+#if ORVX_HAVE_PAM
+    &PAM_READER,
+#endif
 };
 
 } // namespace

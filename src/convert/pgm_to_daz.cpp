@@ -20,6 +20,7 @@ namespace {
 constexpr std::size_t BLOCK_BYTES = 65536;
 
 struct PgmSource {
+    std::FILE* file = nullptr;
     PgmHeader pgm;
     std::uint16_t key = 0;
     int colorCount = 0;
@@ -35,16 +36,16 @@ std::uint8_t greyOf(std::uint32_t index, std::uint32_t maxval) {
 
 // Reads and checks the header, builds the daz prefix, asks check, then makes
 // sure the raster is all there, before anything is written.
-ConvertResult readSource(std::FILE* file, int requestedColors, std::uint16_t key,
-                         const PlanCheck* check, PgmSource& source) {
+int readSource(std::FILE* file, int requestedColors, std::uint16_t key, const PlanCheck* check,
+               PgmSource& source) {
     const ConvertResult read = readPgmHeader(file, source.pgm);
     if (read < 0) {
-        return read;
+        return dazErrorOf(read, PGM_INPUT_ERRORS);
     }
     const PgmHeader& pgm = source.pgm;
     const auto entries = static_cast<int>(pgm.maxval + 1);
     if (requestedColors < 0 || requestedColors > entries) {
-        return ERR_BAD_COLORS;
+        return DAZ_ERR_COLORS;
     }
     source.key = key;
     source.colorCount = requestedColors == 0 ? entries : requestedColors;
@@ -68,15 +69,16 @@ ConvertResult readSource(std::FILE* file, int requestedColors, std::uint16_t key
     plan.width = pgm.width;
     plan.rows = pgm.height;
     plan.bytes = source.prefixSize + std::uint64_t{source.rowSize} * pgm.height;
-    if (checkPlan(check, plan) != DAZ_OK) {
-        return ERR_REFUSED;
+    const int taken = checkPlan(check, plan);
+    if (taken != DAZ_OK) {
+        return taken;
     }
     const std::int64_t end = fileSize(file);
     const std::uint64_t raster = std::uint64_t{pgm.width} * pgm.height;
     if (end < 0 || static_cast<std::uint64_t>(end) < pgm.rasterOffset + raster) {
-        return ERR_READ;
+        return DAZ_ERR_READ;
     }
-    return 0;
+    return DAZ_OK;
 }
 
 struct Blocks {
@@ -118,30 +120,23 @@ ConvertResult writeDaz(std::FILE* file, std::FILE* out, const PgmSource& source)
 
 } // namespace
 
-ConvertResult convertPgmToDaz(const char* source, const char* destination, int requestedColors,
-                              std::uint16_t key, const PlanCheck* check) {
-    const FileOps& ops = stdioFileOps();
-    return withSource(ops, source, ERR_OPEN, [&](std::FILE* file) {
-        auto pgm = std::make_unique<PgmSource>();
-        const ConvertResult checked = readSource(file, requestedColors, key, check, *pgm);
-        if (checked < 0) {
-            return checked;
-        }
-        return writeDestination(
-            ops, source, destination, CONVERT_OUTPUT_ERRORS,
-            [&](Destination& output) { return writeDaz(file, output.stream, *pgm); });
-    });
+int openPgmIndices(std::FILE* source, const IndexRequest& request, const PlanCheck* check,
+                   ReaderState& state) {
+    auto* pgm = holdState<PgmSource>(state);
+    if (pgm == nullptr) {
+        return DAZ_ERR_MEMORY;
+    }
+    pgm->file = source;
+    return readSource(source, request.colors, request.key, check, *pgm);
 }
 
-ConvertResult convertPgmStreamToDaz(std::FILE* source, std::FILE* out, bool /*seekable*/,
-                                    int requestedColors, std::uint16_t key,
-                                    const PlanCheck* check) {
-    auto pgm = std::make_unique<PgmSource>();
-    const ConvertResult checked = readSource(source, requestedColors, key, check, *pgm);
-    if (checked < 0) {
-        return checked;
+int writePgmIndices(ReaderState& state, const DazOutput& out, std::uint64_t* undefined) {
+    const auto& pgm = *static_cast<PgmSource*>(state.data);
+    const ConvertResult result = writeDaz(pgm.file, out.stream, pgm);
+    if (result >= 0 && undefined != nullptr) {
+        *undefined = static_cast<std::uint64_t>(result);
     }
-    return writeDaz(source, out, *pgm);
+    return result >= 0 ? DAZ_OK : dazErrorOf(result, PGM_INPUT_ERRORS);
 }
 
 } // namespace orvx

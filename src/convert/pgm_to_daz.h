@@ -19,6 +19,7 @@
 // that the daz file is written in order: 128 KiB whatever the image.
 #pragma once
 
+#include "convert/reader.h"
 #include "convert/result_codes.h"
 #include "output/file_ops.h"
 
@@ -31,14 +32,9 @@ namespace orvx {
 inline constexpr InputErrors PGM_INPUT_ERRORS{DAZ_ERR_NOT_PGM, DAZ_ERR_NOT_PGM};
 
 // check as for the bitmap (bmp_to_daz.h).
-ConvertResult convertPgmToDaz(const char* source, const char* destination, int requestedColors,
-                              std::uint16_t key, const PlanCheck* check = nullptr);
-
-// The same between two streams the caller holds: source read from its start
-// (it must seek), the daz file written to out in order from its position
-// (seekable is not used). What out holds after a failure is the caller's.
-ConvertResult convertPgmStreamToDaz(std::FILE* source, std::FILE* out, bool seekable,
-                                    int requestedColors, std::uint16_t key,
-                                    const PlanCheck* check = nullptr);
+// The two steps of the PGM's conversion in the formats table (reader.h).
+int openPgmIndices(std::FILE* source, const IndexRequest& request, const PlanCheck* check,
+                   ReaderState& state);
+int writePgmIndices(ReaderState& state, const DazOutput& out, std::uint64_t* undefined);
 
 } // namespace orvx

@@ -1,9 +1,9 @@
 // pixel_sink.h - where pixel bytes go once read: counted, encoded, written.
 #pragma once
 
+#include "convert/result_codes.h"
 #include "kernel/pixel_kernel.h"
 #include "output/file_ops.h"
-#include "convert/result_codes.h"
 
 #include <cstdint>
 #include <cstdio>

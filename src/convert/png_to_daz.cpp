@@ -1,6 +1,8 @@
 #include "convert/png_to_daz.h"
 
+#include "convert/driver.h"
 #include "convert/pixel_sink.h"
+#include "convert/png/png_format.h"
 #include "convert/png/png_glue.h"
 #include "format/byte_order.h"
 #include "format/daz_format.h"
@@ -348,34 +350,36 @@ struct PngSource {
     std::array<std::uint8_t, DAZ_MAX_PREFIX_SIZE> prefix{};
     DazShape shape;
     std::uint64_t held = 0; // bytes of the image held whole
+    std::uint16_t key = 0;
 };
 
-// Reads and checks the PNG up to its image data and builds the daz prefix.
-ConvertResult readPngSource(std::FILE* file, int requestedColors, std::uint16_t key,
-                            const PlanCheck* check, PngSource& source) {
+// Reads and checks the PNG up to its image data and builds the daz prefix;
+// then the plan goes to check.
+int readPngSource(std::FILE* file, int requestedColors, std::uint16_t key, const PlanCheck* check,
+                  PngSource& source) {
     PngImage& image = source.image;
     image.input.file = file;
     ConvertResult checked = readPngHeader(image);
     if (checked < 0) {
-        return checked;
+        return dazErrorOf(checked, PNG_INPUT_ERRORS);
     }
     image.png =
         png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, jumpOnPngError, dropPngWarning);
     image.info = image.png != nullptr ? png_create_info_struct(image.png) : nullptr;
     if (image.info == nullptr) {
-        return ERR_READ;
+        return DAZ_ERR_READ;
     }
     checked = startPng(image);
-    if (checked < 0) {
-        return checked;
+    if (checked >= 0) {
+        checked = buildPrefix(image, requestedColors, key, source.shape, source.prefix.data());
     }
-    checked = buildPrefix(image, requestedColors, key, source.shape, source.prefix.data());
     if (checked < 0) {
-        return checked;
+        return dazErrorOf(checked, PNG_INPUT_ERRORS);
     }
+    source.key = key;
     source.held = std::uint64_t{png_get_rowbytes(image.png, image.info)} * source.shape.height;
     if (image.interlaced && source.held > MAX_HELD_PNG_BYTES) {
-        return ERR_TOO_BIG_TO_HOLD;
+        return DAZ_ERR_TOO_BIG_TO_HOLD;
     }
     OutputPlan plan;
     plan.width = source.shape.width;
@@ -383,55 +387,45 @@ ConvertResult readPngSource(std::FILE* file, int requestedColors, std::uint16_t 
     plan.bytes =
         source.shape.prefixSize + std::uint64_t{source.shape.rowSize} * source.shape.height;
     plan.held = image.interlaced ? source.held : 0;
-    return checkPlan(check, plan) == DAZ_OK ? 0 : ERR_REFUSED;
-}
-
-// Writes the daz file to out, holding the image whole when out can't seek.
-ConvertResult writePngSource(PngSource& source, std::FILE* out, bool seekable, std::uint16_t key) {
-    if (!seekable && source.held > MAX_HELD_PNG_BYTES) {
-        return ERR_TOO_BIG_TO_HOLD; // a device or FIFO past what may be held
-    }
-    return writeDaz(source.image, source.shape, source.prefix.data(), out, !seekable, key);
-}
-
-ConvertResult convertOpenPng(const FileOps& ops, std::FILE* file, const char* sourcePath,
-                             const char* destinationPath, int requestedColors, std::uint16_t key,
-                             const PlanCheck* check) {
-    auto source = std::make_unique<PngSource>();
-    const ConvertResult checked = readPngSource(file, requestedColors, key, check, *source);
-    if (checked < 0) {
-        return checked;
-    }
-    return writeDestination(ops, sourcePath, destinationPath, CONVERT_OUTPUT_ERRORS,
-                            [&](Destination& destination) {
-                                return writePngSource(*source, destination.stream,
-                                                      destination.kind != OutputKind::DIRECT, key);
-                            });
+    return checkPlan(check, plan);
 }
 
 } // namespace
 
-ConvertResult convertPngToDaz(const char* source, const char* destination, int requestedColors,
-                              std::uint16_t key, const PlanCheck* check) {
-    return convertPngToDazWith(stdioFileOps(), source, destination, requestedColors, key, check);
-}
-
-ConvertResult convertPngToDazWith(const FileOps& ops, const char* source, const char* destination,
-                                  int requestedColors, std::uint16_t key, const PlanCheck* check) {
-    return withSource(ops, source, ERR_OPEN, [&](std::FILE* file) {
-        return convertOpenPng(ops, file, source, destination, requestedColors, key, check);
-    });
-}
-
-ConvertResult convertPngStreamToDaz(std::FILE* source, std::FILE* out, bool seekable,
-                                    int requestedColors, std::uint16_t key,
-                                    const PlanCheck* check) {
-    auto png = std::make_unique<PngSource>();
-    const ConvertResult checked = readPngSource(source, requestedColors, key, check, *png);
-    if (checked < 0) {
-        return checked;
+int openPngIndices(std::FILE* source, const IndexRequest& request, const PlanCheck* check,
+                   ReaderState& state) {
+    auto* png = holdState<PngSource>(state);
+    if (png == nullptr) {
+        return DAZ_ERR_MEMORY;
     }
-    return writePngSource(*png, out, seekable, key);
+    return readPngSource(source, request.colors, request.key, check, *png);
+}
+
+// Writes the daz file to out, holding the image whole when out can't seek.
+int writePngIndices(ReaderState& state, const DazOutput& out, std::uint64_t* undefined) {
+    auto& source = *static_cast<PngSource*>(state.data);
+    if (!out.seekable && source.held > MAX_HELD_PNG_BYTES) {
+        return DAZ_ERR_TOO_BIG_TO_HOLD; // a device or FIFO past what may be held
+    }
+    const ConvertResult result = writeDaz(source.image, source.shape, source.prefix.data(),
+                                          out.stream, !out.seekable, source.key);
+    if (result >= 0 && undefined != nullptr) {
+        *undefined = static_cast<std::uint64_t>(result);
+    }
+    return dazErrorOf(result, PNG_INPUT_ERRORS);
+}
+
+int convertPngToDaz(const char* source, const char* destination, int requestedColors,
+                    std::uint16_t key, std::uint64_t* undefined) {
+    return convertPngToDazWith(stdioFileOps(), source, destination, requestedColors, key,
+                               undefined);
+}
+
+int convertPngToDazWith(const FileOps& ops, const char* source, const char* destination,
+                        int requestedColors, std::uint16_t key, std::uint64_t* undefined) {
+    return convertFileToDaz(
+        ops, source, destination, [](std::FILE*, int&) { return &PNG_READER; },
+        IndexRequest{requestedColors, key}, nullptr, undefined);
 }
 
 } // namespace orvx

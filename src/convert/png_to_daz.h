@@ -32,6 +32,7 @@
 // decoded.
 #pragma once
 
+#include "convert/reader.h"
 #include "convert/result_codes.h"
 #include "output/file_ops.h"
 
@@ -47,20 +48,19 @@ inline constexpr std::uint64_t MAX_HELD_PNG_BYTES = std::uint64_t{256} << 20U;
 // A PNG's faults as the library names them.
 inline constexpr InputErrors PNG_INPUT_ERRORS{DAZ_ERR_NOT_PNG, DAZ_ERR_PNG_NOT_PALETTE};
 
-// check as for the bitmap (bmp_to_daz.h); its plan's held is the image held
-// whole when interlaced.
-ConvertResult convertPngToDaz(const char* source, const char* destination, int requestedColors,
-                              std::uint16_t key, const PlanCheck* check = nullptr);
-ConvertResult convertPngToDazWith(const FileOps& ops, const char* source, const char* destination,
-                                  int requestedColors, std::uint16_t key,
-                                  const PlanCheck* check = nullptr);
+// pngdaz's conversion: the PNG at source into a daz file at destination,
+// as destination.h writes it. DAZ_OK with *undefined (may be null) the
+// count of undefined pixels, or a daz_error.
+int convertPngToDaz(const char* source, const char* destination, int requestedColors,
+                    std::uint16_t key, std::uint64_t* undefined = nullptr);
+int convertPngToDazWith(const FileOps& ops, const char* source, const char* destination,
+                        int requestedColors, std::uint16_t key, std::uint64_t* undefined = nullptr);
 
-// The same conversion between two streams the caller holds: source read from
-// its start, the daz file written to out from its position. seekable: out
-// takes seeks, so the rows are written in place; else the image is held
-// whole, as for a device. What out holds after a failure is the caller's.
-ConvertResult convertPngStreamToDaz(std::FILE* source, std::FILE* out, bool seekable,
-                                    int requestedColors, std::uint16_t key,
-                                    const PlanCheck* check = nullptr);
+// The two steps of the PNG's conversion in the formats table (reader.h).
+// The plan's held is the image held whole when interlaced; one going to a
+// stream that can't seek is held whole too.
+int openPngIndices(std::FILE* source, const IndexRequest& request, const PlanCheck* check,
+                   ReaderState& state);
+int writePngIndices(ReaderState& state, const DazOutput& out, std::uint64_t* undefined);
 
 } // namespace orvx

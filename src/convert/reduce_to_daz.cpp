@@ -88,11 +88,11 @@ bool distinctColours(const RgbaImage& image, std::uint8_t* palette, int& entries
 // The image in source, read by the reader its first bytes name.
 int readRgbaImage(std::FILE* source, const PlanCheck* check, RgbaImage& image) {
     int error = DAZ_OK;
-    const RgbaReader reader = rgbaReaderFor(source, error);
+    const FormatReader* reader = readerFor(source, error);
     if (reader == nullptr) {
         return error;
     }
-    return reader(source, check, false, image);
+    return reader->readRgba(source, check, false, image);
 }
 
 constexpr std::uint64_t COMMAND_MAX_PIXELS = std::uint64_t{1} << 28U;

@@ -15,21 +15,10 @@ bool isBmp(const std::uint8_t* bytes, std::size_t size) {
     return size >= 2 && std::memcmp(bytes, "BM", 2) == 0;
 }
 
-int writeBmpIndices(std::FILE* source, const DazOutput& out, const IndexRequest& request,
-                    const PlanCheck* check, std::uint64_t* undefined) {
-    return asReaderResult(check, BMP_INPUT_ERRORS, undefined, [&](const PlanCheck* recorded) {
-        return convertBmpStreamToDaz(source, out.stream, out.seekable, request.colors, request.key,
-                                     recorded);
-    });
-}
-
-int writeBmpFromDaz(std::FILE* daz, std::FILE* out, const PlanCheck* check) {
-    return convertDazStreamToBmp(daz, out, check);
-}
-
 } // namespace
 
-const FormatReader BMP_READER{DAZ_FORMAT_BMP,  "BMP", "bmp dib",   "image/bmp",     isBmp,
-                              writeBmpIndices, false, readBmpRgba, writeBmpFromDaz, true};
+const FormatReader BMP_READER{DAZ_FORMAT_BMP, "BMP",          "bmp dib",       "image/bmp",
+                              isBmp,          openBmpIndices, writeBmpIndices, false,
+                              readBmpRgba,    openBmpExport,  writeBmpExport,  true};
 
 } // namespace orvx

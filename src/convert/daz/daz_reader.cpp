@@ -1,4 +1,5 @@
-// The daz format's own row of the formats table.
+// The daz format's own row of the formats table: read as RGBA, for
+// reduction and mapping; no input of the conversions into daz, no output.
 #include "convert/daz/daz_reader.h"
 
 #include "convert/rgba_readers.h"
@@ -15,7 +16,7 @@ bool isDaz(const std::uint8_t* bytes, std::size_t size) {
 
 } // namespace
 
-const FormatReader DAZ_READER{DAZ_FORMAT_DAZ, "daz", "daz",       "image/x-daz", isDaz,
-                              nullptr,        false, readDazRgba, nullptr,       false};
+const FormatReader DAZ_READER{DAZ_FORMAT_DAZ, "daz", "daz",       "image/x-daz", isDaz,   nullptr,
+                              nullptr,        false, readDazRgba, nullptr,       nullptr, false};
 
 } // namespace orvx

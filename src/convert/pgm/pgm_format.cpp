@@ -17,19 +17,12 @@ bool isPgm(const std::uint8_t* bytes, std::size_t size) {
            (isPgmSpace(bytes[2]) || bytes[2] == '#');
 }
 
-int writePgmIndices(std::FILE* source, const DazOutput& out, const IndexRequest& request,
-                    const PlanCheck* check, std::uint64_t* undefined) {
-    return asReaderResult(check, PGM_INPUT_ERRORS, undefined, [&](const PlanCheck* recorded) {
-        return convertPgmStreamToDaz(source, out.stream, out.seekable, request.colors, request.key,
-                                     recorded);
-    });
-}
-
 } // namespace
 
 // A PGM's raster is known whole before anything is written.
 const FormatReader PGM_READER{
-    DAZ_FORMAT_PGM, "PGM",   "pgm", "image/x-portable-graymap", isPgm, writePgmIndices, false,
-    readPgmRgba,    nullptr, false};
+    DAZ_FORMAT_PGM, "PGM",          "pgm",           "image/x-portable-graymap",
+    isPgm,          openPgmIndices, writePgmIndices, false,
+    readPgmRgba,    nullptr,        nullptr,         false};
 
 } // namespace orvx
