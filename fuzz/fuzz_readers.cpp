@@ -1,8 +1,8 @@
 #include "fuzz_readers.h"
 
 #include "convert/pam/pam_format.h"
+#include "convert/pgm/pgm_format.h"
 #include "convert/ppm/ppm_format.h"
-#include "convert/rgba_readers.h"
 #if ORVX_HAVE_TIFF
 #include "convert/tiff/tiff_format.h"
 #endif
@@ -40,11 +40,11 @@ std::FILE* streamOver(std::vector<std::uint8_t>& bytes) {
     return bytes.empty() ? std::tmpfile() : fmemopen(bytes.data(), bytes.size(), "rb");
 }
 
-void readRgbaOnce(orvx::RgbaReader read, std::vector<std::uint8_t>& bytes) {
+void readRgbaOnce(const orvx::FormatReader& reader, std::vector<std::uint8_t>& bytes) {
     std::FILE* source = streamOver(bytes);
     require(source != nullptr);
     orvx::RgbaImage image;
-    const int result = read(source, &CHECK, false, image);
+    const int result = reader.readRgba(source, &CHECK, false, image);
     std::fclose(source);
     require(isDazResult(result));
     require(result == DAZ_OK ? image.pixels.size() == std::size_t{4} * image.width * image.height
@@ -56,7 +56,7 @@ void readRgbaOnce(orvx::RgbaReader read, std::vector<std::uint8_t>& bytes) {
 #if ORVX_HAVE_TIFF
 void fuzzTiffOne(const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint8_t> bytes(data, data + size);
-    readRgbaOnce(orvx::TIFF_READER.readRgba, bytes);
+    readRgbaOnce(orvx::TIFF_READER, bytes);
     std::FILE* source = streamOver(bytes);
     static std::array<char, MOST_BYTES + 4096> written{};
     std::FILE* out = fmemopen(written.data(), written.size(), "w+b");
@@ -77,7 +77,7 @@ void fuzzTiffOne(const std::uint8_t* data, std::size_t size) {
 
 void fuzzNetpbmOne(const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint8_t> bytes(data, data + size);
-    readRgbaOnce(orvx::PPM_READER.readRgba, bytes);
-    readRgbaOnce(orvx::PAM_READER.readRgba, bytes);
-    readRgbaOnce(orvx::readPgmRgba, bytes);
+    readRgbaOnce(orvx::PPM_READER, bytes);
+    readRgbaOnce(orvx::PAM_READER, bytes);
+    readRgbaOnce(orvx::PGM_READER, bytes);
 }

@@ -4,8 +4,8 @@
 // Pillow's where it reads the file; each cut short refused; one table of
 // hostile headers.
 #include "convert/pam/pam_format.h"
+#include "convert/pgm/pgm_format.h"
 #include "convert/ppm/ppm_format.h"
-#include "convert/rgba_readers.h"
 #include "fuzz_readers.h"
 #include "reader_support.h"
 
@@ -17,13 +17,7 @@ namespace {
 
 const std::string SOURCE = ORVX_SOURCE_DIR;
 
-orvx::FormatReader pgmReader() {
-    orvx::FormatReader reader{};
-    reader.readRgba = orvx::readPgmRgba;
-    return reader;
-}
-
-const orvx::FormatReader PGM = pgmReader();
+const orvx::FormatReader& PGM = orvx::PGM_READER;
 
 struct NetpbmCase {
     const char* name;
