@@ -87,13 +87,13 @@ static void thumbnail_size(uint32_t width, uint32_t rows, uint32_t size, uint32_
 /* A box filter: each thumbnail pixel is the mean of the image pixels that
  * fall in it; each source column and row falls in exactly one. */
 typedef struct thumbnail {
-    uint32_t width, rows;    /* the thumbnail's */
-    uint32_t source_rows;    /* the image's */
-    uint16_t* column_of;     /* per image column, its thumbnail column */
-    uint32_t* column_count;  /* per thumbnail column, image columns in it */
-    uint32_t* row_count;     /* per thumbnail row, image rows in it */
-    uint64_t* sums;          /* red, green, blue per thumbnail pixel */
-    uint8_t colours[256][3]; /* per index; past the palette, magenta */
+    uint32_t width, rows;               /* the thumbnail's */
+    uint32_t source_rows;               /* the image's */
+    uint16_t* column_of;                /* per image column, its thumbnail column */
+    uint32_t* column_count;             /* per thumbnail column, image columns in it */
+    uint32_t* row_count;                /* per thumbnail row, image rows in it */
+    uint64_t* sums;                     /* red, green, blue per thumbnail pixel */
+    uint8_t colours[DAZ_PALETTE_BYTES]; /* red, green, blue, 255 per index, as shown */
 } thumbnail;
 
 static void free_thumbnail(thumbnail* t) {
@@ -105,6 +105,11 @@ static void free_thumbnail(thumbnail* t) {
 
 static int init_thumbnail(thumbnail* t, const daz_info* info, uint32_t rows, uint32_t size) {
     memset(t, 0, sizeof *t);
+    int entries = 0;
+    int error = daz_display_palette(info, -1, t->colours, &entries);
+    if (error != DAZ_OK) {
+        return error;
+    }
     thumbnail_size(info->width, rows, size, &t->width, &t->rows);
     t->source_rows = rows;
     t->column_of = malloc(sizeof *t->column_of * info->width);
@@ -122,10 +127,6 @@ static int init_thumbnail(thumbnail* t, const daz_info* info, uint32_t rows, uin
     for (uint32_t y = 0; y < rows; ++y) {
         ++t->row_count[(uint64_t)y * t->rows / rows];
     }
-    const uint8_t undefined[3] = {DAZ_UNDEFINED_RED, DAZ_UNDEFINED_GREEN, DAZ_UNDEFINED_BLUE};
-    for (size_t i = 0; i < 256; ++i) {
-        memcpy(t->colours[i], (int)i < info->colors ? &info->palette[4 * i] : undefined, 3);
-    }
     return DAZ_OK;
 }
 
@@ -133,7 +134,7 @@ static int init_thumbnail(thumbnail* t, const daz_info* info, uint32_t rows, uin
 static void add_row(thumbnail* t, const uint8_t* indices, uint32_t width, uint32_t top) {
     uint64_t* line = t->sums + (size_t)((uint64_t)top * t->rows / t->source_rows) * t->width * 3;
     for (uint32_t x = 0; x < width; ++x) {
-        const uint8_t* colour = t->colours[indices[x]];
+        const uint8_t* colour = t->colours + 4 * (size_t)indices[x];
         uint64_t* sum = line + (size_t)t->column_of[x] * 3;
         sum[0] += colour[0];
         sum[1] += colour[1];
@@ -149,14 +150,13 @@ static int read_image(FILE* file, uint64_t file_size, uint32_t size, daz_info* i
     if (error != DAZ_OK) {
         return error;
     }
-    uint64_t whole = (file_size - info->pixel_offset) / info->row_size;
-    uint32_t rows = whole < info->rows ? (uint32_t)whole : info->rows;
-    uint8_t* indices = malloc(info->width);
-    if (rows == 0) {
-        error = DAZ_ERR_NO_ROWS;
-    } else if (indices == NULL) {
+    uint32_t rows = 0;
+    error = daz_rows_present(info, file_size, &rows);
+    uint8_t* indices = error == DAZ_OK ? malloc(info->width) : NULL;
+    if (error == DAZ_OK && indices == NULL) {
         error = DAZ_ERR_MEMORY;
-    } else {
+    }
+    if (error == DAZ_OK) {
         error = init_thumbnail(t, info, rows, size);
     }
     for (uint32_t read = 0; error == DAZ_OK && read < rows; ++read) {

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Seeds the fuzz corpora from the BMP Suite, the samples and the test PNGs.
+# Seeds the fuzz corpora from the BMP Suite, the samples and the test PNGs;
+# the photo readers' from their saved inputs (fuzz/regressions/jpeg, ...).
 # Usage: fuzz/seed_corpus.sh OUT_DIR [BUILD_DIR]   (makes OUT_DIR/KIND for
 # each target; BUILD_DIR, build/fuzz by default, holds the orvx it runs)
 # Needs Pillow and ImageMagick. The BMP Suite is looked for
@@ -10,7 +11,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 out=$1
 build=${2:-$here/build/fuzz}
 suite=${ORVX_BMPSUITE:-$here/../shared/bmpsuite}
-kinds=(convert inspect dazbmp pngdaz dazpng api_inspect api_decode api_roundtrip api_rgba)
+kinds=(convert inspect dazbmp pngdaz dazpng api_inspect api_decode api_roundtrip api_rgba jpeg webp heif)
 for kind in "${kinds[@]}"; do mkdir -p "$out/$kind"; done
 bitmaps=("$here"/samples/*.bmp)
 if [ -d "$suite/g" ]; then

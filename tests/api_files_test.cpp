@@ -2,8 +2,8 @@
 // same counts and the codes the commands give.
 #include "api_support.h"
 #include "convert/bmp_to_daz.h"
-#include "convert/daz_to_bmp.h"
-#include "convert/daz_to_png.h"
+#include "convert/bmp/bmp_export.h"
+#include "convert/png/png_export.h"
 #include "support.h"
 
 #include <gtest/gtest.h>

@@ -136,6 +136,53 @@ TEST_F(CliTest, ConversionErrorsPrintTheirLineAndUsage) {
     EXPECT_EQ(readFile(bmp8), sample);
 }
 
+// imgdaz keeps the indices of any palette image, as orvx -c does a
+// bitmap's: each source's daz file equals orvx -c's of the canonical bitmap
+// (for a bitmap, of itself); a failure prints its line and the usage text.
+TEST_F(CliTest, ImgdazConvertsEveryPaletteFormat) {
+    const std::string usage = "Uso: imgdaz origine destinazione [colore] [chiave]\n"
+                              " origine  un'immagine con tavolozza (BMP, PNG, GIF, TIFF, ...)\n\n";
+    writeFile(dir.file("text.txt"), {'h', 'e', 'l', 'l', 'o'});
+    ASSERT_EQ(runProgram({ORVX_RGBDAZ, bmp8, dir.file("photo.daz"), "255"}).status, 0);
+    struct Case {
+        std::vector<std::string> args; // after imgdaz
+        std::string bitmap;            // the canonical bitmap; empty: a failure
+        std::string out;
+    };
+    const std::string undefined = "Nell'immagine ci sono 1437 pixel non definiti\n\n";
+    const std::vector<Case> cases{
+        {{bmp8, daz, "200", "1f2e"}, bmp8, undefined + BANNER},
+        {{bmp4, daz}, bmp4, BANNER},
+        {{dir.file("text.txt"), daz},
+         "",
+         errorLine("Il file non e' un'immagine di un formato conosciuto") + usage},
+        {{dir.file("photo.daz"), daz},
+         "",
+         errorLine("Il file non e' un'immagine di un formato conosciuto") + usage},
+        {{dir.file("none.gif"), daz}, "", errorLine("Impossibile aprire il file") + usage},
+        {{bmp8, daz, "300"},
+         "",
+         errorLine("Il numero di colori non e' adatto per quest'immagine") + usage},
+        {{bmp8}, "", usage},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(daz);
+        std::vector<std::string> argv{ORVX_IMGDAZ};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const RunResult run = runProgram(withEmulator(argv));
+        EXPECT_EQ(run.out, c.out) << c.args[0];
+        EXPECT_EQ(run.status, c.bitmap.empty() ? 255 : 0) << c.args[0];
+        if (c.bitmap.empty()) {
+            EXPECT_FALSE(fileExists(daz)) << c.args[0];
+            continue;
+        }
+        std::vector<std::string> orvx{"-c", c.bitmap, dir.file("expected.daz")};
+        orvx.insert(orvx.end(), c.args.begin() + 2, c.args.end());
+        ASSERT_EQ(runOrvxBinary(orvx).status, 0);
+        EXPECT_EQ(readFile(daz), readFile(dir.file("expected.daz"))) << c.args[0];
+    }
+}
+
 TEST_F(CliTest, InspectionOfOtherFiles) {
     writeFile(dir.file("13"), Bytes(13, 'E'));
     Bytes fourteen{'E', 'W', 1, 0, 0, 0, 0, 0, 8, 0, 0xFF, 0xFF, 0x34, 0x00};

@@ -44,12 +44,14 @@ imagemagick-6-daz-coder|graphics|.$coders/daz.so .$coders/daz.la .${coders%/modu
 fi
 if [[ ";$components;" == *";gimp;"* ]]; then
   packages+="
-gimp-plugin-daz|graphics|.$(pkg-config --variable=gimplibdir gimp-2.0)/plug-ins/file-daz/file-daz DOC"
+gimp-plugin-daz|graphics|.$(pkg-config --variable=gimplibdir gimp-2.0)/plug-ins/file-daz/file-daz
+  ./usr/share/applications/daz-gimp.desktop ./usr/share/lintian/overrides/gimp-plugin-daz DOC"
   plugins+=(gimp-plugin-daz)
 fi
 echo "$packages" | sed '/^$/d' | awk '/^ / {line = line $0; next} {if (line) print line; line = $0}
   END {print line}' >"$work/table"
-# (The gdk-pixbuf and Qt plugins' packages beside them: plugins/package_test.sh.)
+# (The gdk-pixbuf and Qt plugins' packages beside them: plugins/installed_test.sh
+# installs and uses them.)
 core=$(ls "$work"/*.deb | grep -v -e '/daz-gdk-pixbuf_' -e '/qt[56]-image-formats-plugin-daz_' | wc -l)
 [ "$core" -eq $((3 + ${#plugins[@]})) ] || fail "not $((3 + ${#plugins[@]})) packages: $(ls "$work")"
 while IFS='|' read -r package section files; do

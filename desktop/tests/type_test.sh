@@ -3,10 +3,12 @@
 # its own, asked through GIO (gio info) for files with and without the .daz
 # name; and desktop/daz.magic through file(1), its text, MIME type and
 # extension. The daz files are orvx's, from the samples, and hand-made
-# headers for the top-down and edge cases.
-# Usage: type_test.sh ORVX SOURCE_DIR
+# headers for the top-down and edge cases. Then one rule for all: byte
+# strings that file, the MIME database and libdaz's daz_guess_format must
+# each call daz, or each not.
+# Usage: type_test.sh ORVX SOURCE_DIR LIBDAZ
 set -euo pipefail
-orvx=$1 source=$2
+orvx=$1 source=$2 libdaz=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
@@ -19,13 +21,15 @@ header '\001\000\140\000\300\377\010\000' >"$work/topdown"   # height -64
 header '\001\000\377\377\000\200\004\000' >"$work/tallest"   # 65535 x -32768
 header '\002\000\140\000\100\000\010\000' >"$work/format2"
 printf 'EW, said the text\n' >"$work/text"
-printf 'EW\001\000\005\000' >"$work/six-bytes"   # a header cut after its width
 header '\001\000\140\000\100\000\010\000' | head -c 23 >"$work/header-23"
 head -c 600 "$source/samples/sample8.bmp" >"$work/bitmap"
 
-# The MIME database: name | file | type
+# The MIME database: daz.xml among the system's types, as on a desktop (a
+# database of daz.xml alone has GIO sniff no more than its 2 bytes).
+# name | file | type
 mkdir -p "$work/share/mime/packages"
-cp "$source/desktop/daz.xml" "$work/share/mime/packages/"
+cp "$source/desktop/daz.xml" /usr/share/mime/packages/freedesktop.org.xml \
+  "$work/share/mime/packages/"
 XDG_DATA_DIRS="$work/share" update-mime-database "$work/share/mime"
 cp "$work/sample8" "$work/named.daz"
 cp "$work/text" "$work/text.daz"
@@ -36,9 +40,7 @@ top-down, no extension|topdown|image/x-daz
 unknown extension|sample4.png-not|image/x-daz
 .daz|named.daz|image/x-daz
 .daz on text|text.daz|image/x-daz
-format 2|format2|application/octet-stream
-text starting EW|text|text/plain
-bitmap|bitmap|application/octet-stream"
+bitmap|bitmap|image/bmp"
 while IFS='|' read -r name file expected; do
   [ -n "$name" ] || continue
   got=$(XDG_DATA_HOME="$work/share" XDG_DATA_DIRS="$work/share" \
@@ -52,10 +54,9 @@ sample8|sample8|daz image, 96 x 64, 8 bpp|image/x-daz|daz
 sample4|sample4|daz image, 45 x 30, 4 bpp|image/x-daz|daz
 top-down|topdown|daz image, 96 x 64, 8 bpp|image/x-daz|daz
 65535 x -32768|tallest|daz image, 65535 x 32768, 4 bpp|image/x-daz|daz
-format 2|format2|data|application/octet-stream|???
-6 bytes of header|six-bytes|data|application/octet-stream|???
-23 bytes of header|header-23|data|application/octet-stream|???
-text starting EW|text|ASCII text|text/plain|???
+format 2|format2|daz image, 96 x 64, 8 bpp|image/x-daz|daz
+23 bytes of header|header-23|daz image|image/x-daz|daz
+text starting EW|text|daz image|image/x-daz|daz
 bitmap|bitmap|data|application/octet-stream|???"
 while IFS='|' read -r name file text type extension; do
   [ -n "$name" ] || continue
@@ -69,4 +70,42 @@ while IFS='|' read -r name file text type extension; do
     [ "$got" = "$want" ] || fail "magic $name $option: $got, not $want"
   done
 done <<<"$magic"
+
+# One rule: "EW" at offset 0, as daz_guess_format has it. name | bytes
+# (printf %b) | daz or other. No name ends in .daz: the content alone tells.
+verdicts='
+empty||other
+E alone|E|other
+EW alone|EW|daz
+EW and a NUL|EW\000|daz
+six bytes of header|EW\001\000\005\000|daz
+format 0, 24 bytes|EW\000\000\140\000\100\000\010\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000|daz
+format 2, 24 bytes|EW\002\000\140\000\100\000\010\000\000\000\000\000\000\000\000\000\000\000\000\000\000\000|daz
+text starting EW|EW, said the text\n|daz
+lower case|ew\001\000|other
+EW a byte in| EW\001\000|other
+WE|WE\001\000|other
+E, NUL, W|E\000W\001\000|other
+bitmap start|BM\066\000\000\000|other
+PNG signature|\211PNG\r\n\032\n|other'
+mkdir "$work/verdicts"
+while IFS='|' read -r name bytes expected; do
+  [ -n "$name" ] || continue
+  file="$work/verdicts/${name// /-}"
+  printf '%b' "$bytes" >"$file"
+  by_file=$(file -b --mime-type -m "$source/desktop/daz.magic" "$file")
+  by_mime=$(XDG_DATA_HOME="$work/share" XDG_DATA_DIRS="$work/share" \
+            gio info -a standard::content-type "$file" | sed -n 's/^ *standard::content-type: //p')
+  by_library=$(/usr/bin/python3 -c '
+import ctypes, sys
+guess = ctypes.CDLL(sys.argv[1]).daz_guess_format
+guess.argtypes = [ctypes.c_char_p, ctypes.c_size_t]
+data = open(sys.argv[2], "rb").read()
+print("image/x-daz" if guess(data, len(data)) == 1 else "other")' "$libdaz" "$file")
+  for said in "file:$by_file" "shared-mime-info:$by_mime" "daz_guess_format:$by_library"; do
+    verdict=other
+    [ "${said#*:}" = image/x-daz ] && verdict=daz
+    [ "$verdict" = "$expected" ] || fail "verdict $name: ${said%%:*} says $verdict (${said#*:}), not $expected"
+  done
+done <<<"$verdicts"
 exit $status

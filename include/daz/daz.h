@@ -372,6 +372,46 @@ DAZ_API int daz_export_file(const char* source, const char* destination, const d
  * itself (daz_encode's, say). DAZ_ERR_CREATE or DAZ_ERR_WRITE on failure. */
 DAZ_API int daz_write_file(const char* destination, const void* data, size_t size);
 
+/* For hosts (image viewers, editors, thumbnailers): what each would
+ * otherwise work out again, one way for all. No allocation, no I/O. An info
+ * is taken as daz_inspect or daz_decoder_create fills it; one whose bits
+ * or colors no header holds is DAZ_ERR_ARGUMENT. */
+
+enum { DAZ_KEY_TEXT_SIZE = 5 }; /* "1f2e" and its terminating zero */
+
+/* The whole rows a daz file of file_size bytes holds, for a host that read
+ * its header through a stream (daz_decoder_create gives rows = |height|):
+ * info->rows, or fewer when the file is cut short, as daz_inspect counts
+ * them (from info's width, bits and colors). DAZ_ERR_TRUNCATED when
+ * file_size is short of the header and palette, DAZ_ERR_NO_ROWS when not
+ * one whole row is there (a width of 0 included). */
+DAZ_API int daz_rows_present(const daz_info* info, uint64_t file_size, uint32_t* rows);
+
+/* The colour table a host shows: info's stored entries, then the undefined
+ * colour as far as the pixels' indices reach past them (highest_index, below
+ * 1 << info->bits; -1 when not known: the whole depth, 16 or 256 entries).
+ * palette gets DAZ_PALETTE_BYTES: red, green, blue and 255 for *entries =
+ * max(info->colors, highest_index + 1) entries (the undefined ones
+ * DAZ_UNDEFINED_*), zero past them. */
+DAZ_API int daz_display_palette(const daz_info* info, int highest_index, uint8_t* palette,
+                                int* entries);
+
+/* The bits a daz file needs for a palette of entries colours (1..256) whose
+ * pixels use indices up to highest_index (0..255; -1: none): 4 when both fit
+ * in 4 bits (entries <= 16, highest_index <= 15), else 8. */
+DAZ_API int daz_bits_for(int entries, int highest_index, int* bits);
+
+/* The key as text, four lower-case hexadecimal digits ("1f2e"), into
+ * text[0, size) (size >= DAZ_KEY_TEXT_SIZE, else DAZ_ERR_BUFFER). */
+DAZ_API int daz_key_to_text(uint16_t key, char* text, size_t size);
+
+/* A key from text: 1 to 4 hexadecimal digits, either case, with or without
+ * 0x/0X, a plus sign before them allowed (as orvx reads a key), ASCII
+ * blanks (space, tab, newline, vertical tab, form feed, carriage return)
+ * around allowed: " 0x1F2E", "+1f2e", "7". DAZ_ERR_ARGUMENT for anything
+ * else: no digit, a fifth digit, a minus sign, any other character. */
+DAZ_API int daz_key_from_text(const char* text, uint16_t* key);
+
 /* Colour reduction and palette mapping: any image of red, green, blue and
  * alpha bytes (4 a pixel, rows stride bytes apart, top row first) to
  * indices, one byte a pixel, width bytes a row, top row first.
@@ -380,7 +420,14 @@ DAZ_API int daz_write_file(const char* destination, const void* data, size_t siz
  * on every processor and platform (integer arithmetic only). daz has no
  * transparency: each pixel is first composited over the background colour,
  * integer-rounded; with a transparent index, a pixel of alpha 0 gets that
- * index instead and takes no part in the rest. */
+ * index instead and takes no part in the rest.
+ *
+ * "Nearest" is by the library's own distance, not plain RGB: for a
+ * difference (dr, dg, db) between a colour and an entry,
+ * 3 (dr + dg + db)^2 + 6 (dr - dg)^2 + 2 (dr + dg - 2 db)^2, lightness apart
+ * from the red-green and yellow-blue differences, these weighing more; of
+ * entries equally near, the lowest index. On photos about 5% of pixels have
+ * an entry nearer in plain RGB than the one they get. */
 
 typedef enum daz_dither {
     DAZ_DITHER_NONE = 0,     /* each pixel gets its nearest entry */
@@ -407,7 +454,9 @@ DAZ_API void daz_default_quantize_options(daz_quantize_options* options);
  * order of first appearance. palette gets DAZ_PALETTE_BYTES: red, green,
  * blue and 0 for *entries entries, zero past them. With a transparent index
  * t (below colors), entry t is the background colour, no opaque pixel gets
- * it, and *entries is at least t + 1. indices_size short of width x height:
+ * it, and *entries is at least t + 1: it counts among colors, so only an
+ * image of colors - 1 opaque colours or fewer keeps them exactly (red and
+ * green under colors 2 and t 0 share one entry). indices_size short of width x height:
  * DAZ_ERR_BUFFER. limits as everywhere; an image of no pixels is
  * DAZ_ERR_ARGUMENT. */
 DAZ_API int daz_quantize(const uint8_t* rgba, size_t stride, uint32_t width, uint32_t height,

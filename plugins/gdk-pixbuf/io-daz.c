@@ -51,11 +51,11 @@ typedef struct {
 
     daz_decoder* decoder;
     daz_info info;
-    gint64 known_size;       /* the input's size when known ahead, else -1 */
-    guint32 rows;            /* the image's rows */
-    guint32 done;            /* rows decoded */
-    guint8 colours[256 * 4]; /* red, green, blue and a spare byte for each index */
-    guint8* indices;         /* one row */
+    gint64 known_size;                 /* the input's size when known ahead, else -1 */
+    guint32 rows;                      /* the image's rows */
+    guint32 done;                      /* rows decoded */
+    guint8 colours[DAZ_PALETTE_BYTES]; /* red, green, blue and 255 for each index */
+    guint8* indices;                   /* one row */
 
     GdkPixbuf* pixbuf;
     gboolean scaled;
@@ -185,13 +185,10 @@ static gboolean start_image(DazContext* context, GError** error) {
     context->rows = info->rows;
     if (context->known_size >= 0) {
         /* A file cut short: its whole rows, as daz_decode gives them. */
-        guint64 pixel_bytes =
-            (guint64)context->known_size - MIN((guint64)context->known_size, info->pixel_offset);
-        guint64 present = info->row_size > 0 ? pixel_bytes / info->row_size : 0;
-        if (present == 0) {
-            return fail_daz(context, error, DAZ_ERR_NO_ROWS);
+        status = daz_rows_present(info, (guint64)context->known_size, &context->rows);
+        if (status != DAZ_OK) {
+            return fail_daz(context, error, status);
         }
-        context->rows = (guint32)MIN(present, (guint64)info->rows);
     }
     /* The pixbuf is held whole: within the library's limits for the pixels
      * daz_decode_rgba would give (four bytes a pixel, the pixbuf three). */
@@ -202,15 +199,10 @@ static gboolean start_image(DazContext* context, GError** error) {
     if (status != DAZ_OK) {
         return fail_daz(context, error, status);
     }
-    for (int entry = 0; entry < 256; ++entry) {
-        guint8* colour = context->colours + 4 * entry;
-        if (entry < info->colors) {
-            memcpy(colour, info->palette + 4 * entry, 3);
-        } else {
-            colour[0] = DAZ_UNDEFINED_RED;
-            colour[1] = DAZ_UNDEFINED_GREEN;
-            colour[2] = DAZ_UNDEFINED_BLUE;
-        }
+    int entries = 0;
+    status = daz_display_palette(info, -1, context->colours, &entries);
+    if (status != DAZ_OK) {
+        return fail_daz(context, error, status);
     }
 
     int width = (int)info->width, height = (int)context->rows;
@@ -246,7 +238,7 @@ static gboolean start_image(DazContext* context, GError** error) {
     context->pixbuf = gdk_pixbuf_new_from_data(pixels, GDK_COLORSPACE_RGB, FALSE, 8, width, height,
                                                rowstride, free_pixels, NULL);
     char text[16];
-    g_snprintf(text, sizeof text, "%04x", info->key);
+    (void)daz_key_to_text(info->key, text, sizeof text);
     gdk_pixbuf_set_option(context->pixbuf, "daz::key", text);
     g_snprintf(text, sizeof text, "%d", info->colors);
     gdk_pixbuf_set_option(context->pixbuf, "daz::colors", text);
@@ -512,5 +504,5 @@ G_MODULE_EXPORT void fill_info(GdkPixbufFormat* info) {
     info->mime_types = mime_types;
     info->extensions = extensions;
     info->flags = GDK_PIXBUF_FORMAT_THREADSAFE;
-    info->license = "";
+    info->license = "MIT"; /* the project's, as LICENSE says */
 }

@@ -14,12 +14,13 @@
  * merges the layers). The dialog asks for the key (the opened file's by
  * default) and the palette entries kept (by default the opened file's count
  * while the entries past it are still the undefined colour, else all). For
- * scripts, the procedure's arguments: key, a string of 1 to 4 hex digits,
- * empty for the image's own; colors, the count kept, 0 for the image's own.
- * 4 bits per pixel when the colormap has at most 16 entries, else 8; rows
- * in the image's stored order (bottom-up unless it came top-down). Not kept:
- * the palette's fourth byte (written 0), transparency, bytes after the last
- * row. The file is written through libdaz's daz_write_file: the destination
+ * scripts, the procedure's arguments: key, a string of 1 to 4 hex digits
+ * (as daz_key_from_text reads it: 0x and blanks around allowed), empty for
+ * the image's own; colors, the count kept, 0 for the image's own. 4 bits
+ * per pixel when the colormap has at most 16 entries and every index is
+ * below 16, else 8 (daz_bits_for); rows in the image's stored order
+ * (bottom-up unless it came top-down). Not kept: the palette's fourth byte
+ * (written 0), transparency, bytes after the last row. The file is written through libdaz's daz_write_file: the destination
  * holds its old file or the whole new one.
  *
  * Pixels move through libgimp's pixel regions, deprecated in 2.10 for GEGL
@@ -119,16 +120,6 @@ static void parasite_text(gint32 image, const char* name, char* text, size_t siz
     gimp_parasite_free(parasite);
 }
 
-/* 1 to 4 hex digits. */
-static gboolean parse_key(const char* text, guint16* key) {
-    size_t length = strlen(text);
-    if (length == 0 || length > 4 || strspn(text, "0123456789abcdefABCDEF") != length) {
-        return FALSE;
-    }
-    *key = (guint16)strtoul(text, NULL, 16);
-    return TRUE;
-}
-
 /* ---- Loading. ---- */
 
 static int read_file(void* user, void* buffer, size_t size, size_t* got) {
@@ -159,17 +150,13 @@ static int read_indices(FILE* file, daz_info* info, guchar** indices, guint32* r
         return result;
     }
     struct stat status;
-    guint64 area = 0;
-    if (fstat(fileno(file), &status) == 0 && (guint64)status.st_size > info->pixel_offset) {
-        area = (guint64)status.st_size - info->pixel_offset;
-    }
-    guint64 whole = info->row_size > 0 ? area / info->row_size : 0;
     /* A bottom-up file cut short holds the image's lowest rows. */
-    *rows = whole < info->rows ? (guint32)whole : info->rows;
-    *indices = *rows > 0 ? g_try_malloc((gsize)*rows * info->width) : NULL;
-    if (*rows == 0) {
-        result = DAZ_ERR_NO_ROWS;
-    } else if (*indices == NULL) {
+    *rows = 0;
+    result = fstat(fileno(file), &status) == 0
+                 ? daz_rows_present(info, (guint64)status.st_size, rows)
+                 : DAZ_ERR_NO_ROWS;
+    *indices = result == DAZ_OK ? g_try_malloc((gsize)*rows * info->width) : NULL;
+    if (result == DAZ_OK && *indices == NULL) {
         result = DAZ_ERR_MEMORY;
     }
     for (guint32 i = 0; i < *rows && result == DAZ_OK; ++i) {
@@ -206,13 +193,18 @@ static gint32 load_image(const gchar* filename, GError** error) {
         largest = indices[i] > largest ? indices[i] : largest;
     }
     /* The palette, and past it the undefined colour up to the largest index. */
-    guint entries = MAX((guint)info.colors, largest + 1);
+    guint8 palette[DAZ_PALETTE_BYTES];
+    int entries = 0;
+    result = daz_display_palette(&info, (int)largest, palette, &entries);
+    if (result != DAZ_OK) {
+        g_free(indices);
+        g_set_error(error, G_FILE_ERROR, G_FILE_ERROR_FAILED, "'%s' can't be opened: %s",
+                    gimp_filename_to_utf8(filename), load_failure(result));
+        return -1;
+    }
     guchar colormap[3 * 256];
-    for (gsize i = 0; i < entries; ++i) {
-        gboolean defined = i < (gsize)info.colors;
-        colormap[3 * i] = defined ? info.palette[4 * i] : DAZ_UNDEFINED_RED;
-        colormap[3 * i + 1] = defined ? info.palette[4 * i + 1] : DAZ_UNDEFINED_GREEN;
-        colormap[3 * i + 2] = defined ? info.palette[4 * i + 2] : DAZ_UNDEFINED_BLUE;
+    for (gsize i = 0; i < (gsize)entries; ++i) {
+        memcpy(colormap + 3 * i, palette + 4 * i, 3);
     }
     gint32 image = gimp_image_new((gint)info.width, (gint)rows, GIMP_INDEXED);
     gimp_image_set_filename(image, filename);
@@ -229,7 +221,7 @@ static gint32 load_image(const gchar* filename, GError** error) {
     g_free(indices);
 
     char text[16];
-    g_snprintf(text, sizeof text, "%04x", (unsigned int)info.key);
+    (void)daz_key_to_text(info.key, text, sizeof text);
     attach_text(image, PARASITE_KEY, text);
     g_snprintf(text, sizeof text, "%d", info.colors);
     attach_text(image, PARASITE_COLORS, text);
@@ -241,8 +233,8 @@ static gint32 load_image(const gchar* filename, GError** error) {
 /* ---- Exporting. ---- */
 
 typedef struct export_values {
-    char key[8]; /* hex digits; "" for the image's own */
-    gint colors; /* 0: the image's own */
+    char key[32]; /* the key's text; "" for the image's own */
+    gint colors;  /* 0: the image's own */
 } export_values;
 
 /* The colour count kept by default: the one the image was opened with while
@@ -326,7 +318,7 @@ static gboolean save_image(const gchar* filename, gint32 image, gint32 drawable,
     char own_key[16];
     parasite_text(image, PARASITE_KEY, own_key, sizeof own_key);
     const char* key_text = values->key[0] != '\0' ? values->key : own_key;
-    if (key_text[0] != '\0' && !parse_key(key_text, &key)) {
+    if (key_text[0] != '\0' && daz_key_from_text(key_text, &key) != DAZ_OK) {
         g_set_error(error, G_FILE_ERROR, G_FILE_ERROR_FAILED,
                     "'%s' is no daz key: give 1 to 4 hex digits", key_text);
         return FALSE;
@@ -365,8 +357,18 @@ static gboolean save_image(const gchar* filename, gint32 image, gint32 drawable,
     size_t size = 0;
     int result = DAZ_ERR_MEMORY;
     gint32 stored_height = top_down ? -height : height;
-    int bits = entries <= 16 ? 4 : 8;
+    int bits = 8;
     if (indices != NULL) {
+        /* An index may be past the colormap (one set by a script): it is
+         * written as it is, an undefined pixel, and needs its bits. */
+        int highest = 0;
+        gsize count = entries <= 16 ? (gsize)width * (gsize)height : 0;
+        for (gsize i = 0; i < count && highest < 16; ++i) {
+            highest = indices[i] > highest ? indices[i] : highest;
+        }
+        result = daz_bits_for(entries, highest, &bits);
+    }
+    if (result == DAZ_OK) {
         result = daz_encode(indices, (size_t)width, (uint32_t)width, stored_height, bits, palette,
                             entries, kept, key, NULL, 0, &size, NULL);
     }
@@ -389,7 +391,7 @@ static gboolean save_image(const gchar* filename, gint32 image, gint32 drawable,
         return FALSE;
     }
     char text[16];
-    g_snprintf(text, sizeof text, "%04x", (unsigned int)key);
+    (void)daz_key_to_text(key, text, sizeof text);
     attach_text(image, PARASITE_KEY, text);
     g_snprintf(text, sizeof text, "%d", kept);
     attach_text(image, PARASITE_COLORS, text);
@@ -448,7 +450,7 @@ static void run(const gchar* name, gint nparams, const GimpParam* param, gint* n
         } else if (run_mode == GIMP_RUN_NONINTERACTIVE && nparams >= 7) {
             if (param[5].data.d_string != NULL) {
                 g_strlcpy(options.key, param[5].data.d_string, sizeof options.key);
-                /* Longer than 4 digits: kept so, and refused as no key. */
+                /* Longer than any key's text: kept so, and refused as no key. */
                 if (strlen(param[5].data.d_string) >= sizeof options.key) {
                     g_strlcpy(options.key, "-", sizeof options.key);
                 }

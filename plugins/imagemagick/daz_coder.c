@@ -114,16 +114,9 @@ static int read_blob(void* user, void* buffer, size_t size, size_t* got) {
     return 0;
 }
 
-/* The rows of a file of size bytes: the whole ones present. */
-static uint32_t rows_present(const daz_info* info, MagickSizeType size) {
-    uint64_t area = size > info->pixel_offset ? size - info->pixel_offset : 0;
-    uint64_t rows = info->row_size > 0 ? area / info->row_size : 0;
-    return rows < info->rows ? (uint32_t)rows : info->rows;
-}
-
 static void set_properties(Image* image, const daz_info* info) {
     char text[16];
-    (void)snprintf(text, sizeof text, "%04x", (unsigned int)info->key);
+    (void)daz_key_to_text(info->key, text, sizeof text);
     (void)SetImageProperty(image, "daz:key", text);
     (void)snprintf(text, sizeof text, "%d", info->colors);
     (void)SetImageProperty(image, "daz:colors", text);
@@ -212,24 +205,46 @@ static int put_held_rows(Image* image, const daz_info* info, const unsigned char
     return result;
 }
 
+/* Each index's colour as libdaz shows it: the stored palette, then the
+ * undefined colour, as far as highest (-1: every index of the depth). */
+static int display_colours(const daz_info* info, int highest, PixelPacket* colours,
+                           size_t* entries) {
+    unsigned char palette[DAZ_PALETTE_BYTES];
+    int count = 0;
+    int result = daz_display_palette(info, highest, palette, &count);
+    if (result != DAZ_OK) {
+        return result;
+    }
+    for (int i = 0; i < DAZ_MAX_PALETTE; ++i) {
+        const unsigned char* entry = palette + (size_t)4 * (size_t)i;
+        colours[i].red = char_to_quantum(entry[0]);
+        colours[i].green = char_to_quantum(entry[1]);
+        colours[i].blue = char_to_quantum(entry[2]);
+        colours[i].opacity = OpaqueOpacity;
+    }
+    *entries = (size_t)count;
+    return DAZ_OK;
+}
+
 /* Past the stored palette, the colormap gets undefined-colour entries up to
  * the largest index, so that each index keeps its value. */
-static MagickBooleanType extend_colormap(Image* image, unsigned int largest,
-                                         const PixelPacket* undefined) {
-    if (largest < image->colors) {
-        return MagickTrue;
+static int extend_colormap(Image* image, const daz_info* info, unsigned int largest) {
+    PixelPacket colours[DAZ_MAX_PALETTE];
+    size_t entries = 0;
+    int result = display_colours(info, (int)largest, colours, &entries);
+    if (result != DAZ_OK || entries <= image->colors) {
+        return result;
     }
     PixelPacket* colormap =
-        (PixelPacket*)ResizeQuantumMemory(image->colormap, (size_t)largest + 1, sizeof *colormap);
+        (PixelPacket*)ResizeQuantumMemory(image->colormap, entries, sizeof *colormap);
     if (colormap == NULL) {
-        return MagickFalse;
+        return DAZ_ERR_MEMORY;
     }
-    for (size_t i = image->colors; i <= largest; ++i) {
-        colormap[i] = *undefined;
-    }
+    memcpy(colormap + image->colors, colours + image->colors,
+           (entries - image->colors) * sizeof *colormap);
     image->colormap = colormap;
-    image->colors = (size_t)largest + 1;
-    return MagickTrue;
+    image->colors = entries;
+    return DAZ_OK;
 }
 
 static Image* ReadDAZImage(const ImageInfo* image_info, ExceptionInfo* exception) {
@@ -247,7 +262,7 @@ static Image* ReadDAZImage(const ImageInfo* image_info, ExceptionInfo* exception
     if (result == DAZ_OK && size == 0) {
         result = hold_rows(decoder, &info, &held, &rows);
     } else if (result == DAZ_OK) {
-        rows = rows_present(&info, size);
+        result = daz_rows_present(&info, (uint64_t)size, &rows);
     }
     if (result == DAZ_OK && rows == 0) {
         result = DAZ_ERR_NO_ROWS;
@@ -263,20 +278,10 @@ static Image* ReadDAZImage(const ImageInfo* image_info, ExceptionInfo* exception
     image->rows = rows;
     image->depth = 8;
     image->compression = NoCompression;
-    PixelPacket colours[256];
-    PixelPacket undefined = {.red = char_to_quantum(DAZ_UNDEFINED_RED),
-                             .green = char_to_quantum(DAZ_UNDEFINED_GREEN),
-                             .blue = char_to_quantum(DAZ_UNDEFINED_BLUE),
-                             .opacity = OpaqueOpacity};
-    for (int i = 0; i < 256; ++i) {
-        const unsigned char* entry = info.palette + (size_t)4 * (size_t)i;
-        colours[i] = undefined;
-        if (i < info.colors) {
-            colours[i].red = char_to_quantum(entry[0]);
-            colours[i].green = char_to_quantum(entry[1]);
-            colours[i].blue = char_to_quantum(entry[2]);
-        }
-    }
+    /* Every index the depth holds has its colour while the rows come. */
+    PixelPacket colours[DAZ_MAX_PALETTE];
+    size_t entries = 0;
+    (void)display_colours(&info, -1, colours, &entries);
     MagickBooleanType ok = AcquireImageColormap(image, (size_t)info.colors);
     if (ok == MagickFalse) {
         THROW(exception, ResourceLimitError, "MemoryAllocationFailed", image_info->filename);
@@ -292,8 +297,8 @@ static Image* ReadDAZImage(const ImageInfo* image_info, ExceptionInfo* exception
             unsigned int largest = 0;
             result = held != NULL ? put_held_rows(image, &info, held, colours, &largest, exception)
                                   : read_rows(image, decoder, &info, colours, &largest, exception);
-            if (result == DAZ_OK && extend_colormap(image, largest, &undefined) == MagickFalse) {
-                result = DAZ_ERR_MEMORY;
+            if (result == DAZ_OK) {
+                result = extend_colormap(image, &info, largest);
             }
             /* A failure of the pixel cache has said why already. */
             if (result != DAZ_OK &&
@@ -313,16 +318,6 @@ static Image* ReadDAZImage(const ImageInfo* image_info, ExceptionInfo* exception
 }
 
 /* ---- Writing. ---- */
-
-/* 1 to 4 hex digits. */
-static int parse_key(const char* text, uint16_t* key) {
-    size_t length = strlen(text);
-    if (length == 0 || length > 4 || strspn(text, "0123456789abcdefABCDEF") != length) {
-        return 0;
-    }
-    *key = (uint16_t)strtoul(text, NULL, 16);
-    return 1;
-}
 
 /* 0 to 256, in decimal. */
 static int parse_colors(const char* text, int* colors) {
@@ -439,7 +434,7 @@ static MagickBooleanType WriteDAZImage(const ImageInfo* image_info, Image* image
     uint16_t key = 0;
     int kept = 0;
     const char* value = setting(image_info, image, "daz:key");
-    if (value != NULL && !parse_key(value, &key)) {
+    if (value != NULL && daz_key_from_text(value, &key) != DAZ_OK) {
         THROW(exception, OptionError, "daz:key takes 1 to 4 hex digits", value);
         return MagickFalse;
     }
@@ -475,10 +470,15 @@ static MagickBooleanType WriteDAZImage(const ImageInfo* image_info, Image* image
         return MagickFalse;
     }
     int32_t height = top_down ? -(int32_t)image->rows : (int32_t)image->rows;
-    int bits = image->colors <= 16 ? 4 : 8;
+    /* write_rows gives every index past the colormap 0: the highest index
+     * written is below its size. */
+    int bits = 8;
+    int result = daz_bits_for((int)image->colors, (int)image->colors - 1, &bits);
     daz_encoder* encoder = NULL;
-    int result = daz_encoder_create(write_blob, image, (uint32_t)image->columns, height, bits,
+    if (result == DAZ_OK) {
+        result = daz_encoder_create(write_blob, image, (uint32_t)image->columns, height, bits,
                                     palette, (int)image->colors, kept, key, &encoder);
+    }
     if (result == DAZ_OK) {
         result = write_rows(image, encoder, top_down);
     }

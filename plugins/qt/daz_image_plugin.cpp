@@ -7,6 +7,7 @@
 #include <QBuffer>
 #include <QHash>
 #include <QImage>
+#include <QLoggingCategory>
 #include <QStringList>
 #include <QVariant>
 #include <QVector>
@@ -19,6 +20,10 @@
 #include <unistd.h>
 
 namespace {
+
+// The plugin's messages, which a program can turn off or on by this name
+// (QT_LOGGING_RULES="daz.warning=false").
+Q_LOGGING_CATEGORY(lcDaz, "daz")
 
 constexpr int PREFIX_MAX = DAZ_HEADER_SIZE + DAZ_PALETTE_BYTES;
 constexpr qsizetype PREFAULT_BLOCK = qsizetype{1} << 22;
@@ -64,34 +69,26 @@ void prefault(uchar* bytes, qsizetype size, qsizetype offset) {
 using Decoder = std::unique_ptr<daz_decoder, decltype(&daz_decoder_destroy)>;
 
 bool fail(const char* what) {
-    qWarning("daz: %s", what);
+    qCWarning(lcDaz, "%s", what);
     return false;
 }
 
 // The rows present when the input holds available bytes from the header on:
 // all |height| of them, or the whole rows of a file cut short.
-quint32 rowsPresent(const daz_info& info, qint64 available) {
-    const auto bytes = static_cast<quint64>(std::max<qint64>(available, 0));
-    if (info.row_size == 0 || bytes < info.pixel_offset) {
-        return 0;
-    }
-    return static_cast<quint32>(
-        std::min<quint64>((bytes - info.pixel_offset) / info.row_size, info.rows));
+int rowsPresent(const daz_info& info, qint64 available, quint32& rows) {
+    return daz_rows_present(&info, static_cast<quint64>(std::max<qint64>(available, 0)), &rows);
 }
 
 QString keyText(quint16 key) {
-    return QString::number(key, 16).rightJustified(4, QLatin1Char('0'));
+    char text[DAZ_KEY_TEXT_SIZE];
+    (void)daz_key_to_text(key, text, sizeof text);
+    return QString::fromLatin1(text);
 }
 
-// A 16-bit key in hexadecimal, with or without 0x.
-bool parseKey(QString text, quint16& key) {
-    text = text.trimmed();
-    if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
-        text = text.mid(2);
-    }
-    bool ok = false;
-    key = text.toUShort(&ok, 16);
-    return ok && !text.isEmpty() && text.size() <= 4;
+// A 16-bit key in hexadecimal as libdaz reads one; Qt's blanks around it
+// (Unicode's too) are trimmed first.
+bool parseKey(const QString& text, quint16& key) {
+    return daz_key_from_text(text.trimmed().toUtf8().constData(), &key) == DAZ_OK;
 }
 
 // An image of indices with a colour table: Indexed8 as it is, Mono through
@@ -136,7 +133,7 @@ QImage reducedImage(const QImage& image, int colors, bool dither) {
     daz_default_limits(&limits);
     if (static_cast<quint64>(image.width()) * static_cast<quint64>(image.height()) >
         limits.max_pixels) {
-        qWarning("daz: %s", daz_strerror(DAZ_ERR_LIMITS));
+        qCWarning(lcDaz, "%s", daz_strerror(DAZ_ERR_LIMITS));
         return {};
     }
     const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
@@ -153,7 +150,7 @@ QImage reducedImage(const QImage& image, int colors, bool dither) {
         daz_quantize(rgba.constBits(), static_cast<size_t>(rgba.bytesPerLine()), width, height,
                      nullptr, &options, palette, &entries, indices.data(), indices.size());
     if (status != DAZ_OK) {
-        qWarning("daz: %s", daz_strerror(status));
+        qCWarning(lcDaz, "%s", daz_strerror(status));
         return {};
     }
     QImage indexed(rgba.size(), QImage::Format_Indexed8);
@@ -167,6 +164,32 @@ QImage reducedImage(const QImage& image, int colors, bool dither) {
     }
     indexed.setColorTable(table);
     return indexed;
+}
+
+// A pipe or socket, read whole as far as the image its header describes
+// and no further, once the header is within libdaz's limits: the bytes
+// after the rows are never read, and a header past the limits is refused.
+bool readSequential(QIODevice* device, QByteArray& whole) {
+    whole = device->read(PREFIX_MAX);
+    QBuffer prefix(&whole);
+    prefix.open(QIODevice::ReadOnly);
+    daz_decoder* made = nullptr;
+    daz_info info;
+    const int status = daz_decoder_create(readDevice, &prefix, nullptr, &made, &info);
+    if (status != DAZ_OK) {
+        return fail(daz_strerror(status));
+    }
+    daz_decoder_destroy(made);
+    const auto needed = static_cast<qint64>(info.pixel_offset + quint64{info.row_size} * info.rows);
+    while (whole.size() < needed) {
+        const QByteArray more =
+            device->read(std::min<qint64>(needed - whole.size(), PREFAULT_BLOCK));
+        if (more.isEmpty()) {
+            break;
+        }
+        whole += more;
+    }
+    return true;
 }
 
 } // namespace
@@ -192,8 +215,10 @@ bool DazHandler::read(QImage* image) {
     QIODevice* source = device();
     QByteArray whole;
     QBuffer buffer(&whole);
+    if (source->isSequential() && !readSequential(source, whole)) {
+        return false;
+    }
     if (source->isSequential()) {
-        whole = source->readAll();
         buffer.open(QIODevice::ReadOnly);
         source = &buffer;
     }
@@ -206,9 +231,9 @@ bool DazHandler::read(QImage* image) {
     }
     const Decoder decoder(made, daz_decoder_destroy);
     const quint32 stored = info.rows;
-    info.rows = rowsPresent(info, available);
-    if (info.rows == 0) {
-        return fail(daz_strerror(DAZ_ERR_NO_ROWS));
+    status = rowsPresent(info, available, info.rows);
+    if (status != DAZ_OK) {
+        return fail(daz_strerror(status));
     }
     status = daz_decoded_size(&info, nullptr, nullptr, nullptr);
     if (status != DAZ_OK) {
@@ -258,10 +283,15 @@ bool DazHandler::read(QImage* image) {
         }
     }
     // The palette, then the undefined colour as far as the indices reach.
-    QVector<QRgb> table(std::max(info.colors, highest + 1),
-                        qRgb(DAZ_UNDEFINED_RED, DAZ_UNDEFINED_GREEN, DAZ_UNDEFINED_BLUE));
-    for (int entry = 0; entry < info.colors; ++entry) {
-        const uint8_t* colour = info.palette + 4 * entry;
+    uint8_t palette[DAZ_PALETTE_BYTES];
+    int entries = 0;
+    status = daz_display_palette(&info, highest, palette, &entries);
+    if (status != DAZ_OK) {
+        return fail(daz_strerror(status));
+    }
+    QVector<QRgb> table(entries);
+    for (int entry = 0; entry < entries; ++entry) {
+        const uint8_t* colour = palette + 4 * entry;
         table[entry] = qRgb(colour[0], colour[1], colour[2]);
     }
     out.setColorTable(table);
@@ -322,13 +352,16 @@ bool DazHandler::write(const QImage& image) {
     }
     const int width = indexed.width();
     const int rows = indexed.height();
+    // The highest index matters only to a table that fits in 4 bits.
+    int highest = -1;
+    for (int y = 0; y < rows && width > 0 && entries <= 16 && highest < 16; ++y) {
+        const uchar* row = indexed.constScanLine(y);
+        highest = std::max<int>(highest, *std::max_element(row, row + width));
+    }
     int bits = 8;
-    if (entries <= 16) {
-        bits = 4;
-        for (int y = 0; y < rows && bits == 4; ++y) {
-            const uchar* row = indexed.constScanLine(y);
-            bits = *std::max_element(row, row + width) < 16 ? 4 : 8;
-        }
+    int status = daz_bits_for(entries, highest, &bits);
+    if (status != DAZ_OK) {
+        return fail(daz_strerror(status));
     }
     uint8_t palette[DAZ_PALETTE_BYTES] = {};
     for (int entry = 0; entry < entries; ++entry) {
@@ -340,7 +373,7 @@ bool DazHandler::write(const QImage& image) {
     // image the format holds is stored top-down, its height -32768.
     const bool topDown = rows == DAZ_MAX_ROWS;
     daz_encoder* encoder = nullptr;
-    int status =
+    status =
         daz_encoder_create(writeDevice, device(), static_cast<uint32_t>(width),
                            topDown ? -rows : rows, bits, palette, entries, kept, key, &encoder);
     for (int k = 0; k < rows && status == DAZ_OK; ++k) {
@@ -364,9 +397,11 @@ bool DazHandler::peekHeader() const {
         daz_info info;
         if (daz_decoder_create(readDevice, &buffer, nullptr, &decoder, &info) == DAZ_OK) {
             daz_decoder_destroy(decoder);
-            const quint32 rows = device()->isSequential()
-                                     ? info.rows
-                                     : rowsPresent(info, device()->size() - device()->pos());
+            quint32 rows = info.rows;
+            if (!device()->isSequential() &&
+                rowsPresent(info, device()->size() - device()->pos(), rows) != DAZ_OK) {
+                rows = 0;
+            }
             size_ = QSize(static_cast<int>(info.width), static_cast<int>(rows));
             description_ =
                 QStringLiteral("key: %1\n\ncolors: %2").arg(keyText(info.key)).arg(info.colors);

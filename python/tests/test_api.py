@@ -31,27 +31,33 @@ def image(width, height, top, seed=1):
                        dtype=numpy.uint8)
 
 
-# width, height, bits, palette entries, kept colours, key, largest index, top-down
+# width, height, bits given (None: encode's choice), bits written, palette
+# entries, kept colours, key, largest index, top-down
 ROUND_TRIPS = [
-    (1, 1, 8, 1, 0, 0, 0, False),
-    (7, 3, 4, 16, 0, 0x1F2E, 15, False),       # odd width: a half-used byte, padded rows
-    (33, 5, 8, 256, 200, 0xFFFF, 255, False),  # indices past the kept colours stay
-    (5, 4, 4, 3, 0, 0x0100, 15, False),        # 4-bit, indices past a short palette
-    (300, 2, 8, 20, 20, 0x8001, 200, True),
-    (3, 32768, 4, 2, 0, 0x0707, 15, True),     # the tallest image: top-down only
+    (1, 1, 8, 8, 1, 0, 0, 0, False),
+    (7, 3, 4, 4, 16, 0, 0x1F2E, 15, False),       # odd width: a half-used byte, padded rows
+    (33, 5, 8, 8, 256, 200, 0xFFFF, 255, False),  # indices past the kept colours stay
+    (5, 4, 4, 4, 3, 0, 0x0100, 15, False),        # 4-bit, indices past a short palette
+    (300, 2, 8, 8, 20, 20, 0x8001, 200, True),
+    (3, 32768, 4, 4, 2, 0, 0x0707, 15, True),     # the tallest image: top-down only
+    (5, 4, None, 4, 16, 0, 0, 15, False),         # chosen: entries and indices fit in 4 bits
+    (5, 4, None, 8, 16, 0, 0, 16, False),         # an index of 16 under 16 entries
+    (5, 4, None, 8, 3, 0, 0, 200, False),         # undefined pixels past 15
+    (5, 4, None, 8, 17, 0, 0, 0, False),          # 17 entries
 ]
 
 
-@pytest.mark.parametrize("width,height,bits,entries,kept,key,top,top_down", ROUND_TRIPS)
-def test_encode_then_decode_gives_the_image_back(width, height, bits, entries, kept, key, top,
-                                                 top_down):
+@pytest.mark.parametrize("width,height,bits,written,entries,kept,key,top,top_down", ROUND_TRIPS)
+def test_encode_then_decode_gives_the_image_back(width, height, bits, written, entries, kept, key,
+                                                 top, top_down):
     indices = image(width, height, top)
+    indices[0, 0] = top  # the largest index is there
     palette = [(i, 255 - i, i // 2) for i in range(entries)]
     data = daz.encode(indices, palette, key=key, colors=kept, bits=bits, top_down=top_down)
     back = daz.decode(data)
     colors = kept or entries
     assert (back.width, back.height, back.rows, back.bits, back.colors, back.key) == \
-        (width, -height if top_down else height, height, bits, colors, key)
+        (width, -height if top_down else height, height, written, colors, key)
     assert back.palette == b"".join(bytes(entry) for entry in palette[:colors])
     assert numpy.array_equal(numpy.asarray(back.indices), indices)
     assert daz.inspect(io.BytesIO(data)).rows == height
@@ -265,6 +271,11 @@ BAD_REDUCTIONS = [
     (lambda t: daz.reduce(not_an_image(t), t / "out.daz"), -22),
     (lambda t: daz.reduce(b"\x89PNG\r\n\x1a\n" + bytes(40), io.BytesIO()), -12),
     (lambda t: daz.load_palette(many_colours_png(t)), -24),
+    # a folder opens and can't be read, whichever call takes it
+    (lambda t: daz.load_palette(t), -17),
+    (lambda t: daz.encode(photo(4, 4), palette=t), -17),
+    (lambda t: daz.reduce(t, t / "out.daz"), -17),
+    (lambda t: daz.reduce(t, io.BytesIO()), -17),
 ]
 
 

@@ -2,8 +2,8 @@
 
 #include "cli/commands.h"
 #include "cli/texts.h"
-#include "convert/daz_to_png.h"
-#include "convert/png_to_daz.h"
+#include "convert/png/png_export.h"
+#include "convert/png/png_indices.h"
 
 #include <cstdio>
 
@@ -15,7 +15,7 @@ int runPngdaz(int argc, const char* const* argv) {
            std::uint64_t* undefined) {
             return convertPngToDaz(source, destination, colors, key, undefined);
         },
-        PNGDAZ_USAGE_TEXT};
+        PNGDAZ_USAGE_TEXT, nullptr};
     startRun();
     if (argc < 3 || argc > 5) {
         std::fputs(PNGDAZ_USAGE_TEXT, stdout);

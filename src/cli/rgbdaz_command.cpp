@@ -1,8 +1,8 @@
 #include "cli/rgbdaz_command.h"
 
 #include "cli/commands.h"
+#include "cli/imgdaz_command.h"
 #include "cli/texts.h"
-#include "convert/formats.h"
 #include "convert/reduce_to_daz.h"
 #include "format/daz_format.h"
 
@@ -104,19 +104,6 @@ int fail(const char* format, const char* message) {
     std::printf(format, message);
     std::fputs(RGBDAZ_USAGE_TEXT, stdout);
     return STATUS_FAILURE;
-}
-
-// The name of the format the file at path holds, for the lines that name
-// it: null when it can't be read or is of no known format.
-const char* formatNameOf(const char* path) {
-    std::FILE* file = stdioFileOps().openSource(path);
-    if (file == nullptr) {
-        return nullptr;
-    }
-    int error = DAZ_OK;
-    const FormatReader* reader = readerFor(file, error);
-    static_cast<void>(std::fclose(file));
-    return reader != nullptr ? reader->name : nullptr;
 }
 
 // The line for error, an image's at path.

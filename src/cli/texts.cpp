@@ -101,12 +101,15 @@ const char* resultMessage(long long code) {
 
 const char* formatMessage(int error, const char* formatName, MessageText& text) {
     const char* format = nullptr;
+    if (error == DAZ_ERR_FORMAT) {
+        return "Il file non e' un'immagine di un formato conosciuto";
+    }
     if (error == DAZ_ERR_BAD_IMAGE) {
         format = formatName != nullptr ? "Il file non sembra un %s valido"
                                        : "Il file non sembra un'immagine valida";
     } else if (error == DAZ_ERR_NOT_INDEXED) {
-        format = formatName != nullptr ? "Puoi convertire solo %s con tavolozza"
-                                       : "Puoi convertire solo immagini con tavolozza";
+        format = formatName != nullptr ? "L'immagine %s non ha una tavolozza"
+                                       : "L'immagine non ha una tavolozza";
     }
     if (format == nullptr) {
         return conversionMessage(error);
@@ -136,6 +139,9 @@ const char* conversionMessage(int error) {
     }
 }
 
+const char* const IMGDAZ_USAGE_TEXT =
+    "Uso: imgdaz origine destinazione [colore] [chiave]\n"
+    " origine  un'immagine con tavolozza (BMP, PNG, GIF, TIFF, ...)\n\n";
 const char* const DAZBMP_USAGE_TEXT = "Uso: dazbmp immagine.daz destinazione.bmp\n\n";
 const char* const PNGDAZ_USAGE_TEXT = "Uso: pngdaz origine.png destinazione [colore] [chiave]\n\n";
 const char* const DAZPNG_USAGE_TEXT = "Uso: dazpng immagine.daz destinazione.png\n\n";

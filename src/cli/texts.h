@@ -38,6 +38,9 @@ extern const char* const DAZBMP_USAGE_TEXT;
 const char* bmpWritingMessage(int error);
 const char* pngWritingMessage(int error);
 
+// imgdaz.
+extern const char* const IMGDAZ_USAGE_TEXT;
+
 // pngdaz and dazpng.
 extern const char* const PNGDAZ_USAGE_TEXT;
 extern const char* const DAZPNG_USAGE_TEXT;

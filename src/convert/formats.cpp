@@ -7,14 +7,23 @@
 #include "convert/daz/daz_reader.h"
 #include "convert/pgm/pgm_format.h"
 #include "convert/png/png_format.h"
+#if ORVX_HAVE_JPEG
+#include "convert/jpeg/jpeg_format.h"
+#endif
+#if ORVX_HAVE_WEBP
+#include "convert/webp/webp_format.h"
+#endif
+#if ORVX_HAVE_HEIF
+#include "convert/heif/heif_format.h"
+#endif
+#if ORVX_HAVE_TIFF
+#include "convert/tiff/tiff_format.h"
+#endif
 #if ORVX_HAVE_PPM
 #include "convert/ppm/ppm_format.h"
 #endif
 #if ORVX_HAVE_PAM
 #include "convert/pam/pam_format.h"
-#endif
-#if ORVX_HAVE_TIFF
-#include "convert/tiff/tiff_format.h"
 #endif
 
 #include <algorithm>
@@ -26,8 +35,23 @@ namespace orvx {
 namespace {
 
 // In the order they are tried: no two recognise the same bytes.
+// A row a line, each behind its build's condition.
+// clang-format off
 const FormatReader* const FORMATS[] = {
-    &DAZ_READER,  &BMP_READER, &PNG_READER, &PGM_READER,
+    &DAZ_READER,
+    &BMP_READER,
+    &PNG_READER,
+    &PGM_READER,
+#if ORVX_HAVE_JPEG
+    &JPEG_READER,
+#endif
+#if ORVX_HAVE_WEBP
+    &WEBP_READER,
+#endif
+#if ORVX_HAVE_HEIF
+    &HEIF_READER,
+    &AVIF_READER,
+#endif
 #if ORVX_HAVE_TIFF
     &TIFF_READER,
 #endif
@@ -38,6 +62,7 @@ const FormatReader* const FORMATS[] = {
     &PAM_READER,
 #endif
 };
+// clang-format on
 
 } // namespace
 

@@ -18,6 +18,23 @@ trap 'rm -rf "$work"' EXIT
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 
+# GIMP in "Open With" for daz files: its entry valid, and GIO, given the MIME
+# type and the entry in private XDG folders, lists it for image/x-daz.
+desktop=$source/plugins/gimp/daz-gimp.desktop
+if command -v desktop-file-validate >/dev/null; then
+  desktop-file-validate "$desktop" || fail "daz-gimp.desktop: not valid"
+fi
+if command -v gio >/dev/null && command -v update-desktop-database >/dev/null; then
+  mkdir -p "$work/share/mime/packages" "$work/share/applications"
+  cp "$source/desktop/daz.xml" "$work/share/mime/packages"
+  cp "$desktop" "$work/share/applications"
+  XDG_DATA_HOME=$work/share update-mime-database "$work/share/mime" >/dev/null
+  update-desktop-database "$work/share/applications"
+  said=$(XDG_DATA_HOME=$work/share XDG_DATA_DIRS=/usr/share XDG_CONFIG_HOME=$work XDG_CONFIG_DIRS=$work \
+    gio mime image/x-daz)
+  grep -q 'daz-gimp\.desktop' <<<"$said" || fail "gio: GIMP not an application for image/x-daz: $said"
+fi
+
 # Round trips: bitmap | colours kept (0: all) | key
 trips="
 samples/sample8.bmp|0|0
@@ -78,6 +95,7 @@ saves="
 key-and-colours|1.daz|1f2e|200|ref200.daz
 colours-only|1.daz||10|ref10.daz
 key-only|2.daz|abcd|0|ref100.daz
+key-0x-and-blanks|1.daz| 0x1F2E |200|ref200.daz
 key-not-hex|1.daz|xyz|0|refused
 key-too-long|1.daz|12345|0|refused
 colours-past-the-colormap|3.daz||17|refused
@@ -86,6 +104,15 @@ while IFS='|' read -r name daz key colours expected; do
   [ -n "$name" ] || continue
   echo "(save \"$name\" $(q "$work/in/$daz") $(q "$work/out/$name.daz") \"$key\" $colours)" >>"$scheme"
 done <<<"$saves"
+# A colormap cut to 16 entries under indices up to 255 (a script may leave
+# one): those stay, undefined pixels, in 8 bits, as the opened file had them.
+cat >>"$scheme" <<EOF
+(let* ((image (open-image $(q "$work/ref10.daz"))) (out $(q "$work/out/colormap-16.daz")))
+  (gimp-image-set-colormap image 48 (cadr (gimp-image-get-colormap image)))
+  (say "colormap-16" (car (gimp-image-get-colormap image))
+       (if (catch #f (file-daz-save RUN-NONINTERACTIVE image (drawable-of image) out out "" 0) #t)
+           "saved" "refused")))
+EOF
 # An RGB image: refused without a dialog to convert it.
 cat >>"$scheme" <<EOF
 (let* ((image (car (gimp-image-new 4 4 RGB)))
@@ -143,6 +170,8 @@ while IFS='|' read -r name daz key colours expected; do
     cmp -s "$work/$expected" "$work/out/$name.daz" || fail "$name: not what orvx -c writes"
   fi
 done <<<"$saves"
+grep -qx "colormap-16 48 saved " "$work/log" || fail "colormap of 16: $(grep "^colormap-16 " "$work/log")"
+cmp -s "$work/ref10.daz" "$work/out/colormap-16.daz" || fail "colormap of 16: not the file opened"
 grep -qx "rgb refused " "$work/log" || fail "an RGB image: $(grep "^rgb " "$work/log")"
 grep -q "daz holds indexed images only" "$work/gimp.out" || fail "an RGB image: no message"
 for file in "$work"/hostile/*; do

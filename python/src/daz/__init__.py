@@ -142,6 +142,10 @@ def _as_buffer(src: object) -> Optional[memoryview]:
 def _open(path: Union[str, "os.PathLike[str]"]) -> BinaryIO:
     try:
         return open(path, "rb")
+    except IsADirectoryError as error:
+        # As the library's file calls (and orvx) have it: a folder opens,
+        # and reading it fails.
+        raise from_code(ERR_READ, os.fspath(path), error.errno) from error
     except OSError as error:
         raise from_code(ERR_OPEN, os.fspath(path), error.errno) from error
 
@@ -396,9 +400,9 @@ def encode(indices: object, palette: Optional[PaletteSource] = None, key: int = 
     or with top_down top row first (a negative height), which also holds
     the tallest images the format allows, 32768 rows. 4-bit pixels packed.
     palette: red-green-blue bytes, or a sequence of (red, green, blue[,
-    fourth]) entries. bits: 4 when the palette has at most 16 entries, else
-    8, unless given. colors: entries kept (0: all); indices past them are
-    kept as they are. key: 0..0xffff.
+    fourth]) entries. bits: 4 when the palette has at most 16 entries and no
+    index is past 15, else 8, unless given. colors: entries kept (0: all);
+    indices past them are kept as they are. key: 0..0xffff.
 
     An image of colours, a (height, width, 3) or (height, width, 4) buffer
     (red, green, blue[, alpha]), is first reduced to colors entries (2..256,
@@ -432,7 +436,9 @@ def encode(indices: object, palette: Optional[PaletteSource] = None, key: int = 
         raise from_code(ERR_ARGUMENT)
     table, entries = _palette_bytes(palette)  # type: ignore[arg-type]
     if bits is None:
-        bits = 4 if entries <= 16 else 8
+        bits = -1  # the library's choice, from the entries and the highest index
+    elif bits == -1:
+        raise from_code(ERR_ARGUMENT)
     data, _undefined = _daz.encode(view.cast("B"), width, width,
                                    -height if top_down else height, bits, table, entries,
                                    colors, key)

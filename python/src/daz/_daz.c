@@ -514,15 +514,11 @@ static int daz_file_open(const char* path, struct daz_file* file) {
     /* The whole rows the file holds, as daz_inspect counts them. */
     daz_info* info = &file->info;
     const uint64_t size = (uint64_t)status.st_size;
-    uint64_t rows = 0;
-    if (info->row_size > 0 && size > info->pixel_offset) {
-        rows = (size - info->pixel_offset) / info->row_size;
+    result = daz_rows_present(info, size, &info->rows);
+    if (result != DAZ_OK) {
+        return result;
     }
-    info->rows = rows < info->rows ? (uint32_t)rows : info->rows;
     info->trailing = size - info->pixel_offset - (uint64_t)info->rows * info->row_size;
-    if (info->width == 0 || info->rows == 0) {
-        return DAZ_ERR_NO_ROWS;
-    }
     return DAZ_OK;
 }
 
@@ -673,8 +669,9 @@ static PyObject* py_empty(PyObject* self, PyObject* args) {
 }
 
 /* encode(indices, stride, width, height, bits, palette, entries, kept, key)
- * -> (daz bytes, undefined). height signed, as daz_encode takes it;
- * palette: entries x 4 bytes. */
+ * -> (daz bytes, undefined). height signed, as daz_encode takes it; bits -1:
+ * daz_bits_for's, from the entries and the highest index; palette: entries
+ * x 4 bytes. */
 static PyObject* py_encode(PyObject* self, PyObject* args) {
     (void)self;
     Py_buffer indices;
@@ -697,6 +694,20 @@ static PyObject* py_encode(PyObject* self, PyObject* args) {
         indices.len < (Py_ssize_t)width || (indices.len - (Py_ssize_t)width) / stride < rows - 1 ||
         palette.len < 4 * (Py_ssize_t)entries) {
         status = DAZ_ERR_ARGUMENT;
+    }
+    if (status == DAZ_OK && bits == -1) {
+        /* Only a palette that fits in 4 bits needs the highest index. */
+        int highest = -1;
+        Py_BEGIN_ALLOW_THREADS;
+        const unsigned char* pixels = indices.buf;
+        for (Py_ssize_t y = 0; y < rows && entries <= 16 && highest < 16; ++y) {
+            const unsigned char* row = pixels + y * stride;
+            for (unsigned int x = 0; x < width; ++x) {
+                highest = row[x] > highest ? row[x] : highest;
+            }
+        }
+        Py_END_ALLOW_THREADS;
+        status = daz_bits_for(entries, highest, &bits);
     }
     size_t size = 0;
     if (status == DAZ_OK) {

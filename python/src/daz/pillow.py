@@ -204,10 +204,8 @@ def _save_indices(image: Image.Image, fp: BinaryIO, key: int, colors: int) -> No
     else:
         entries = 256
     palette = image.im.getpalette("RGB", "RGB")[:3 * entries].ljust(3 * entries, b"\0")
-    bits = 4 if entries <= 16 and image.getextrema()[1] < 16 else 8
     width, height = image.size
-    fp.write(encode(image.tobytes(), palette, key=key, colors=colors, width=width, height=height,
-                    bits=bits))
+    fp.write(encode(image.tobytes(), palette, key=key, colors=colors, width=width, height=height))
 
 
 Image.register_open(FORMAT, DazImageFile, _accept)

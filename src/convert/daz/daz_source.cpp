@@ -1,4 +1,4 @@
-#include "convert/daz_source.h"
+#include "convert/daz/daz_source.h"
 
 #include "format/daz_image.h"
 #include "platform/platform.h"

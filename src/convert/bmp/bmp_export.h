@@ -1,4 +1,4 @@
-// daz_to_bmp.h - one daz file back into an uncompressed palette bitmap.
+// bmp_export.h - one daz file back into an uncompressed palette bitmap.
 //
 // The bitmap written:
 //
@@ -23,7 +23,7 @@
 //
 // rowSize = ((width * bitsPerPixel + 31) / 32) * 4. The rows are the first
 // |daz height| rows of the daz pixel area, or its whole rows if it holds fewer
-// (daz_source.h); the bytes after them are dropped. A daz file that gives no
+// (daz/daz_source.h); the bytes after them are dropped. A daz file that gives no
 // row is refused (DAZ_ERR_NO_ROWS). At most 32768 rows of 65536 bytes: the
 // bitmap is always under 4 GiB.
 #pragma once

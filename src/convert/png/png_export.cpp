@@ -1,10 +1,10 @@
-#include "convert/daz_to_png.h"
+#include "convert/png/png_export.h"
 
-#include "convert/daz_source.h"
+#include "convert/daz/daz_source.h"
 #include "convert/driver.h"
 #include "convert/png/png_format.h"
 #include "convert/png/png_glue.h"
-#include "convert/png_to_daz.h"
+#include "convert/png/png_indices.h"
 #include "output/destination.h"
 
 #include <algorithm>

@@ -1,8 +1,8 @@
-#include "convert/daz_to_bmp.h"
+#include "convert/bmp/bmp_export.h"
 
 #include "convert/bmp/bmp_format.h"
 #include "convert/bmp/bmp_source.h"
-#include "convert/daz_source.h"
+#include "convert/daz/daz_source.h"
 #include "convert/driver.h"
 #include "format/byte_order.h"
 #include "format/daz_format.h"

@@ -1,4 +1,4 @@
-#include "convert/png_to_daz.h"
+#include "convert/png/png_indices.h"
 
 #include "convert/driver.h"
 #include "convert/pixel_sink.h"

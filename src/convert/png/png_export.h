@@ -1,4 +1,4 @@
-// daz_to_png.h - one daz file back into an indexed PNG.
+// png_export.h - one daz file back into an indexed PNG.
 //
 // The PNG: colour type 3, bit depth the daz file's (4 or 8), not interlaced;
 // its PLTE the daz palette in order (red, green, blue; the fourth byte has no
@@ -27,7 +27,7 @@ int convertDazToPngWith(const FileOps& ops, const char* source, const char* dest
                         const PlanCheck* check = nullptr);
 
 // The same conversion between two streams the caller holds, as for the
-// bitmap (daz_to_bmp.h).
+// bitmap (bmp/bmp_export.h).
 // The two steps of the formats table's way back (reader.h).
 int openPngExport(std::FILE* source, const PlanCheck* check, ReaderState& state);
 int writePngExport(ReaderState& state, std::FILE* out);

@@ -1,4 +1,4 @@
-#include "convert/pgm_to_daz.h"
+#include "convert/pgm/pgm_indices.h"
 
 #include "convert/pgm/pgm_header.h"
 #include "convert/pixel_sink.h"

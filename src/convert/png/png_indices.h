@@ -1,4 +1,4 @@
-// png_to_daz.h - one indexed PNG into one daz file.
+// png_indices.h - one indexed PNG into one daz file.
 //
 // The daz file is byte for byte what the BMP path writes for the canonical
 // bitmap of the same image: a 40-byte info header, rows bottom-up, bits per

@@ -1,4 +1,4 @@
-// pgm_to_daz.h - one binary PGM (netpbm's "P5", maxval 1..255) into one daz
+// pgm_indices.h - one binary PGM (netpbm's "P5", maxval 1..255) into one daz
 // file.
 //
 // The daz file is 8 bits a pixel with maxval + 1 palette entries, the greys
