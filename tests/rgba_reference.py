@@ -48,4 +48,5 @@ def main():
             file.write(b"%d %d\n" % (width, height) + rgba + magick[1])
 
 
-main()
+if __name__ == "__main__":
+    main()

@@ -19,6 +19,15 @@
 #if ORVX_HAVE_HEIF
 #include "convert/heif/heif_format.h"
 #endif
+#if ORVX_HAVE_TIFF
+#include "convert/tiff/tiff_format.h"
+#endif
+#if ORVX_HAVE_PPM
+#include "convert/ppm/ppm_format.h"
+#endif
+#if ORVX_HAVE_PAM
+#include "convert/pam/pam_format.h"
+#endif
 
 #include <algorithm>
 #include <array>
@@ -48,6 +57,15 @@ const FormatReader* const FORMATS[] = {
 #if ORVX_HAVE_HEIF
     &HEIF_READER,
     &AVIF_READER,
+#endif
+#if ORVX_HAVE_TIFF
+    &TIFF_READER,
+#endif
+#if ORVX_HAVE_PPM
+    &PPM_READER,
+#endif
+#if ORVX_HAVE_PAM
+    &PAM_READER,
 #endif
 };
 // clang-format on

@@ -12,6 +12,7 @@
 // netpbm takes any character after its digits.
 #pragma once
 
+#include "convert/pgm/netpbm.h"
 #include "convert/result_codes.h"
 
 #include <cstdint>
@@ -31,7 +32,7 @@ struct PgmHeader {
 
 // Whether c is whitespace to netpbm.
 constexpr bool isPgmSpace(int c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    return isNetpbmSpace(c);
 }
 
 // Reads the header from the stream's position (the file's start), a piece at
