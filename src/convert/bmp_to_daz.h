@@ -10,9 +10,6 @@
 
 namespace orvx {
 
-// A bitmap's faults as the library names them.
-inline constexpr InputErrors BMP_INPUT_ERRORS{DAZ_ERR_NOT_BMP, DAZ_ERR_BMP_BITS};
-
 // requestedColors: palette entries to keep, 0 for all of them. An int, so that
 // a count outside 16 bits stays out of range instead of wrapping. The daz file
 // is written as destination.h describes: a failure or an interruption never

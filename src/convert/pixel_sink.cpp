@@ -21,10 +21,9 @@ void encodeAt(PixelSink& sink, std::uint64_t position, std::uint8_t* data, std::
     encodeChunk(sink, data, size);
 }
 
-ConvertResult emitChunk(PixelSink& sink, std::uint8_t* buffer, std::size_t pixelStart,
-                        std::size_t end) {
+int emitChunk(PixelSink& sink, std::uint8_t* buffer, std::size_t pixelStart, std::size_t end) {
     encodeChunk(sink, buffer + pixelStart, end - pixelStart);
-    return std::fwrite(buffer, 1, end, sink.destination) == end ? 0 : ERR_WRITE;
+    return std::fwrite(buffer, 1, end, sink.destination) == end ? 0 : DAZ_ERR_WRITE;
 }
 
 } // namespace orvx

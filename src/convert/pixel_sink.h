@@ -33,8 +33,7 @@ void encodeAt(PixelSink& sink, std::uint64_t position, std::uint8_t* data, std::
 
 // Encodes buffer[pixelStart, end) with encodeChunk, then writes buffer[0, end)
 // out: bytes before pixelStart (the header and palette) go out as they are.
-// 0, or ERR_WRITE when the write comes up short.
-ConvertResult emitChunk(PixelSink& sink, std::uint8_t* buffer, std::size_t pixelStart,
-                        std::size_t end);
+// 0, or DAZ_ERR_WRITE when the write comes up short.
+int emitChunk(PixelSink& sink, std::uint8_t* buffer, std::size_t pixelStart, std::size_t end);
 
 } // namespace orvx

@@ -33,20 +33,20 @@ struct SourceInfo {
 
 // Checks the source and builds the daz header and kept palette in prefix.
 // Reads the source only; nothing is written.
-ConvertResult readSource(FILE* source, int requestedColors, std::uint16_t key, SourceInfo& info,
-                         std::uint8_t* prefix) {
+int readSource(FILE* source, int requestedColors, std::uint16_t key, SourceInfo& info,
+               std::uint8_t* prefix) {
     BmpStart start;
-    const ConvertResult read = readBmpStart(source, start);
+    const int read = readBmpStart(source, start);
     if (read < 0) {
         return read;
     }
-    const ConvertResult layout = parseBmpLayout(start.bytes.data(), start.size, info.layout);
+    const int layout = parseBmpLayout(start.bytes.data(), start.size, info.layout);
     if (layout < 0) {
         return layout;
     }
     const int available = info.layout.paletteEntries;
     if (requestedColors < 0 || requestedColors > available || available == 0) {
-        return ERR_BAD_COLORS;
+        return DAZ_ERR_COLORS;
     }
     const int colorCount = requestedColors == 0 ? available : requestedColors;
     info.header.width = info.layout.widthField;
@@ -93,15 +93,15 @@ OutputPlan planOf(FILE* source, const SourceInfo& info) {
 // buffer is where the daz file's page starts in memory. The caller places it
 // so that each pixel byte sits where it sat in the bitmap's page, within a
 // cache line: see pixelSkew.
-ConvertResult copyPixels(FILE* source, std::uint64_t pixelOffset, PixelSink& sink,
-                         std::uint8_t* buffer, std::size_t prefixSize) {
+int copyPixels(FILE* source, std::uint64_t pixelOffset, PixelSink& sink, std::uint8_t* buffer,
+               std::size_t prefixSize) {
     std::size_t held = prefixSize; // buffer[0, held) is not written yet
     std::uint64_t readAt = pixelOffset;
     for (;;) {
         const std::size_t want = CHUNK_SIZE - static_cast<std::size_t>(readAt % CACHE_PAGE_BYTES);
         const std::size_t got = std::fread(buffer + held, 1, want, source);
         if (std::ferror(source) != 0) {
-            return ERR_READ;
+            return DAZ_ERR_READ;
         }
         encodeChunk(sink, buffer + held, got);
         held += got;
@@ -109,7 +109,7 @@ ConvertResult copyPixels(FILE* source, std::uint64_t pixelOffset, PixelSink& sin
         const bool end = got < want;
         const std::size_t out = end ? held : held - held % CACHE_PAGE_BYTES;
         if (std::fwrite(buffer, 1, out, sink.destination) != out) {
-            return ERR_WRITE;
+            return DAZ_ERR_WRITE;
         }
         if (end) {
             return 0;
@@ -130,18 +130,19 @@ std::size_t pixelSkew(std::uint64_t pixelOffset, std::size_t prefixSize) {
         (pixelOffset + CACHE_LINE_BYTES - prefixSize % CACHE_LINE_BYTES) % CACHE_LINE_BYTES);
 }
 
-ConvertResult writeDaz(FILE* source, FILE* out, const SourceInfo& info, std::uint8_t* buffer) {
+int writeDaz(FILE* source, FILE* out, const SourceInfo& info, std::uint8_t* buffer,
+             std::uint64_t& undefined) {
     const std::size_t prefixSize =
         DAZ_HEADER_SIZE + PALETTE_ENTRY_SIZE * static_cast<std::size_t>(info.header.colorCount);
     if (seekFile(source, info.layout.pixelOffset) != 0) {
-        return ERR_READ;
+        return DAZ_ERR_READ;
     }
     PixelSink sink;
     initPixelSink(sink, out, info.header.key, info.header.bitsPerPixel, info.header.colorCount);
-    ConvertResult result = 0;
+    int result = 0;
     if (isRle(info.layout)) {
         if (std::fwrite(buffer, 1, prefixSize, out) != prefixSize) {
-            return ERR_WRITE;
+            return DAZ_ERR_WRITE;
         }
         std::array<std::uint8_t, CHUNK_SIZE> input{};
         result = decodeRle(source, info.layout, sink, buffer, input.data());
@@ -151,10 +152,8 @@ ConvertResult writeDaz(FILE* source, FILE* out, const SourceInfo& info, std::uin
         std::memmove(buffer + skew, buffer, prefixSize);
         result = copyPixels(source, pixelOffset, sink, buffer + skew, prefixSize);
     }
-    if (result < 0) {
-        return result;
-    }
-    return static_cast<ConvertResult>(sink.undefinedCount);
+    undefined = sink.undefinedCount;
+    return result;
 }
 
 // A chunk, the part of a page that waits for the next write, and the skew
@@ -179,22 +178,22 @@ int openBmpIndices(std::FILE* source, const IndexRequest& request, const PlanChe
         return DAZ_ERR_MEMORY;
     }
     bmp->source = source;
-    const ConvertResult checked =
+    const int checked =
         readSource(source, request.colors, request.key, bmp->info, bmp->buffer.bytes.data());
-    if (checked < 0) {
-        return dazErrorOf(checked, BMP_INPUT_ERRORS);
+    if (checked != DAZ_OK) {
+        return checked;
     }
     return checkPlan(check, planOf(source, bmp->info));
 }
 
 int writeBmpIndices(ReaderState& state, const DazOutput& out, std::uint64_t* undefined) {
     auto& bmp = *static_cast<BmpIndices*>(state.data);
-    const ConvertResult result =
-        writeDaz(bmp.source, out.stream, bmp.info, bmp.buffer.bytes.data());
-    if (result >= 0 && undefined != nullptr) {
-        *undefined = static_cast<std::uint64_t>(result);
+    std::uint64_t count = 0;
+    const int result = writeDaz(bmp.source, out.stream, bmp.info, bmp.buffer.bytes.data(), count);
+    if (result == DAZ_OK && undefined != nullptr) {
+        *undefined = count;
     }
-    return dazErrorOf(result, BMP_INPUT_ERRORS);
+    return result;
 }
 
 } // namespace orvx

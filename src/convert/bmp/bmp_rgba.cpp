@@ -133,9 +133,9 @@ int readRows(std::FILE* source, const Decoding& decoding, RgbaImage& image) {
 // up.
 int readRleRows(std::FILE* source, const Decoding& decoding, RgbaImage& image) {
     std::vector<std::uint8_t> indices(std::size_t{decoding.width} * decoding.height);
-    const ConvertResult decoded = decodeRleToIndices(source, decoding.layout, indices.data());
+    const int decoded = decodeRleToIndices(source, decoding.layout, indices.data());
     if (decoded < 0) {
-        return dazErrorOf(decoded, BMP_INPUT_ERRORS);
+        return decoded;
     }
     if (std::any_of(indices.begin(), indices.end(),
                     [&](std::uint8_t index) { return index >= decoding.entries; })) {
@@ -162,10 +162,9 @@ int readBmpRgba(std::FILE* source, const PlanCheck* check, bool sizeOnly, RgbaIm
     }
     Decoding decoding;
     BmpLayout& layout = decoding.layout;
-    const ConvertResult parsed =
-        parseBmpLayout(start.bytes.data(), start.size, layout, BmpDepths::ANY);
+    const int parsed = parseBmpLayout(start.bytes.data(), start.size, layout, BmpDepths::ANY);
     if (parsed < 0) {
-        return dazErrorOf(parsed, BMP_INPUT_ERRORS);
+        return parsed;
     }
     // A header of no size a bitmap has (the conversions into daz then assume
     // the common layout, as the first readers did) or more colours than the

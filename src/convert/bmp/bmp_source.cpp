@@ -67,11 +67,11 @@ bool isDirectColour(std::uint16_t bitsPerPixel) {
     return bitsPerPixel == 16 || bitsPerPixel == 24 || bitsPerPixel == 32;
 }
 
-ConvertResult parseDepth(const Start& start, BmpLayout& layout, BmpDepths depths) {
+int parseDepth(const Start& start, BmpLayout& layout, BmpDepths depths) {
     const std::size_t at =
         layout.kind == BmpLayoutKind::CORE ? BMP_CORE_DEPTH_OFFSET : BMP_DEPTH_OFFSET;
     if (!start.holds(at, 2)) {
-        return ERR_READ;
+        return DAZ_ERR_READ;
     }
     layout.bitsPerPixel = loadU16(start.bytes + at);
     const std::uint16_t bits = layout.bitsPerPixel;
@@ -90,16 +90,16 @@ ConvertResult parseDepth(const Start& start, BmpLayout& layout, BmpDepths depths
         layout.masks[2] = fiveBits ? 0x001FU : 0x0000FFU;
         layout.masks[3] = 0;
     } else {
-        return ERR_BAD_DEPTH;
+        return DAZ_ERR_BMP_BITS;
     }
     return 0;
 }
 
 // Width and height: 16-bit fields in a core header, 32-bit in the others.
-ConvertResult parseDimensions(const Start& start, BmpLayout& layout) {
+int parseDimensions(const Start& start, BmpLayout& layout) {
     const std::uint8_t* fields = start.bytes + BMP_WIDTH_OFFSET;
     if (!start.holds(BMP_WIDTH_OFFSET, layout.kind == BmpLayoutKind::CORE ? 4 : 8)) {
-        return ERR_READ;
+        return DAZ_ERR_READ;
     }
     layout.widthField = loadU16(fields);
     if (layout.kind == BmpLayoutKind::CORE) {
@@ -114,7 +114,7 @@ ConvertResult parseDimensions(const Start& start, BmpLayout& layout) {
     return 0;
 }
 
-ConvertResult checkLayout(const BmpLayout& layout, BmpDepths depths) {
+int checkLayout(const BmpLayout& layout, BmpDepths depths) {
     switch (layout.compression) {
     case BMP_COMPRESSION_NONE:
         break;
@@ -122,30 +122,30 @@ ConvertResult checkLayout(const BmpLayout& layout, BmpDepths depths) {
     case BMP_COMPRESSION_ALPHABITFIELDS:
         if (depths != BmpDepths::ANY || layout.kind != BmpLayoutKind::INFO ||
             (layout.bitsPerPixel != 16 && layout.bitsPerPixel != 32)) {
-            return ERR_NOT_BMP;
+            return DAZ_ERR_NOT_BMP;
         }
         break;
     case BMP_COMPRESSION_RLE8:
         if (layout.bitsPerPixel != 8) {
-            return ERR_NOT_BMP;
+            return DAZ_ERR_NOT_BMP;
         }
         break;
     case BMP_COMPRESSION_RLE4:
         if (layout.bitsPerPixel != 4) {
-            return ERR_NOT_BMP;
+            return DAZ_ERR_NOT_BMP;
         }
         break;
     default:
-        return ERR_NOT_BMP;
+        return DAZ_ERR_NOT_BMP;
     }
     // Sizes the daz header can't hold would come back wrapped: a height of
     // 40000 as -25536, upside down, or a width of 65536 as 0.
     if (layout.width <= 0 || layout.width > DAZ_MAX_WIDTH || layout.height < DAZ_MIN_HEIGHT ||
         layout.height > DAZ_MAX_HEIGHT) {
-        return ERR_NOT_BMP;
+        return DAZ_ERR_NOT_BMP;
     }
     if (isRle(layout) && layout.height < 0) {
-        return ERR_NOT_BMP;
+        return DAZ_ERR_NOT_BMP;
     }
     return 0;
 }
@@ -157,13 +157,13 @@ constexpr std::size_t BMP_MASKS_OFFSET = 54;
 constexpr std::uint32_t MIN_HEADER_FOR_MASKS = 52;
 constexpr std::uint32_t MIN_HEADER_FOR_ALPHA_MASK = 56;
 
-ConvertResult parseMasks(const Start& start, BmpLayout& layout, std::uint32_t headerSize) {
+int parseMasks(const Start& start, BmpLayout& layout, std::uint32_t headerSize) {
     const bool inHeader = headerSize >= MIN_HEADER_FOR_MASKS;
     const bool withAlpha = inHeader ? headerSize >= MIN_HEADER_FOR_ALPHA_MASK
                                     : layout.compression == BMP_COMPRESSION_ALPHABITFIELDS;
     const std::size_t count = withAlpha ? 4 : 3;
     if (!start.holds(BMP_MASKS_OFFSET, 4 * count)) {
-        return ERR_READ;
+        return DAZ_ERR_READ;
     }
     for (std::size_t i = 0; i < 4; ++i) {
         layout.masks[i] = i < count ? loadU32(start.bytes + BMP_MASKS_OFFSET + 4 * i) : 0;
@@ -172,9 +172,9 @@ ConvertResult parseMasks(const Start& start, BmpLayout& layout, std::uint32_t he
 }
 
 // The layout of a core or info header, once the depth is known.
-ConvertResult parseHeaderLayout(const Start& start, BmpLayout& layout, std::uint32_t headerSize,
-                                std::uint32_t offBits, BmpDepths depths) {
-    const ConvertResult dimensions = parseDimensions(start, layout);
+int parseHeaderLayout(const Start& start, BmpLayout& layout, std::uint32_t headerSize,
+                      std::uint32_t offBits, BmpDepths depths) {
+    const int dimensions = parseDimensions(start, layout);
     if (dimensions < 0) {
         return dimensions;
     }
@@ -190,13 +190,13 @@ ConvertResult parseHeaderLayout(const Start& start, BmpLayout& layout, std::uint
     }
     layout.rowSize = dazRowSize(static_cast<std::uint64_t>(std::max<std::int64_t>(layout.width, 0)),
                                 static_cast<unsigned>(layout.bitsPerPixel));
-    const ConvertResult checked = checkLayout(layout, depths);
+    const int checked = checkLayout(layout, depths);
     if (checked < 0) {
         return checked;
     }
     if (layout.compression == BMP_COMPRESSION_BITFIELDS ||
         layout.compression == BMP_COMPRESSION_ALPHABITFIELDS) {
-        const ConvertResult masks = parseMasks(start, layout, headerSize);
+        const int masks = parseMasks(start, layout, headerSize);
         if (masks < 0) {
             return masks;
         }
@@ -219,19 +219,19 @@ bool isRle(const BmpLayout& layout) {
     return layout.compression == BMP_COMPRESSION_RLE8 || layout.compression == BMP_COMPRESSION_RLE4;
 }
 
-ConvertResult parseBmpLayout(const std::uint8_t* bytes, std::size_t size, BmpLayout& layout,
-                             BmpDepths depths) {
+int parseBmpLayout(const std::uint8_t* bytes, std::size_t size, BmpLayout& layout,
+                   BmpDepths depths) {
     const Start start{bytes, size};
     if (!start.holds(0, 2)) {
-        return ERR_READ;
+        return DAZ_ERR_READ;
     }
     if (bytes[0] != 'B' || bytes[1] != 'M') {
-        return ERR_NOT_BMP;
+        return DAZ_ERR_NOT_BMP;
     }
     std::uint32_t headerSize = 0;
     std::uint32_t offBits = 0;
     chooseLayout(start, layout, headerSize, offBits);
-    const ConvertResult depth = parseDepth(start, layout, depths);
+    const int depth = parseDepth(start, layout, depths);
     if (depth < 0) {
         return depth;
     }
@@ -239,7 +239,7 @@ ConvertResult parseBmpLayout(const std::uint8_t* bytes, std::size_t size, BmpLay
         return parseHeaderLayout(start, layout, headerSize, offBits, depths);
     }
     // The common layout assumed whole: 40-byte header, full palette, pixels.
-    const ConvertResult dimensions = parseDimensions(start, layout);
+    const int dimensions = parseDimensions(start, layout);
     if (dimensions < 0) {
         return dimensions;
     }
@@ -250,13 +250,13 @@ ConvertResult parseBmpLayout(const std::uint8_t* bytes, std::size_t size, BmpLay
     return 0;
 }
 
-ConvertResult parseDazPalette(const std::uint8_t* bytes, std::size_t size, const BmpLayout& layout,
-                              int colorCount, std::uint8_t* out) {
+int parseDazPalette(const std::uint8_t* bytes, std::size_t size, const BmpLayout& layout,
+                    int colorCount, std::uint8_t* out) {
     const auto count = static_cast<std::size_t>(colorCount);
     const Start start{bytes, size};
     if (layout.paletteOffset < 0 ||
         !start.holds(static_cast<std::size_t>(layout.paletteOffset), count * layout.entrySize)) {
-        return ERR_READ;
+        return DAZ_ERR_READ;
     }
     const std::uint8_t* raw = bytes + layout.paletteOffset;
     for (std::size_t i = 0; i < count; ++i) {
@@ -268,9 +268,9 @@ ConvertResult parseDazPalette(const std::uint8_t* bytes, std::size_t size, const
     return 0;
 }
 
-ConvertResult readBmpStart(std::FILE* source, BmpStart& start) {
+int readBmpStart(std::FILE* source, BmpStart& start) {
     start.size = std::fread(start.bytes.data(), 1, start.bytes.size(), source);
-    return std::ferror(source) != 0 ? ERR_READ : 0;
+    return std::ferror(source) != 0 ? DAZ_ERR_READ : 0;
 }
 
 } // namespace orvx

@@ -80,14 +80,14 @@ inline constexpr std::size_t BMP_MAX_START_SIZE =
 // BI_BITFIELDS and BI_ALPHABITFIELDS: the masks from a header of 52 bytes or
 // more (alpha from 56), else after a 40-byte header; BI_RGB gives 5-5-5 for
 // 16 bits and 8-8-8 for 32, no alpha.
-ConvertResult parseBmpLayout(const std::uint8_t* bytes, std::size_t size, BmpLayout& layout,
-                             BmpDepths depths = BmpDepths::PALETTE_4_8);
+int parseBmpLayout(const std::uint8_t* bytes, std::size_t size, BmpLayout& layout,
+                   BmpDepths depths = BmpDepths::PALETTE_4_8);
 
 // Takes the first colorCount palette entries from the same bytes and stores
 // them as daz entries (red, green, blue, fourth byte) at out. -1 if the file
 // ends before they do.
-ConvertResult parseDazPalette(const std::uint8_t* bytes, std::size_t size, const BmpLayout& layout,
-                              int colorCount, std::uint8_t* out);
+int parseDazPalette(const std::uint8_t* bytes, std::size_t size, const BmpLayout& layout,
+                    int colorCount, std::uint8_t* out);
 
 // A bitmap's start, as read once from its file.
 struct BmpStart {
@@ -97,7 +97,7 @@ struct BmpStart {
 
 // Reads up to BMP_MAX_START_SIZE bytes from the source's position (its
 // start). -1 when the read fails; a short file is not a failure here.
-ConvertResult readBmpStart(std::FILE* source, BmpStart& start);
+int readBmpStart(std::FILE* source, BmpStart& start);
 
 bool isRle(const BmpLayout& layout);
 

@@ -43,7 +43,7 @@ struct RleOutput {
     std::uint64_t width = 0;
     bool nibbles = false;
     bool overflow = false; // a run or literal went past a row's end
-    ConvertResult error = 0;
+    int error = 0;
 };
 
 // Hands over the window and moves it on to the next CHUNK_SIZE bytes.
@@ -176,8 +176,8 @@ template <typename Out> RleEnd decodeCommands(RleInput& in, Out& out, std::uint6
 
 } // namespace
 
-ConvertResult decodeRle(std::FILE* source, const BmpLayout& layout, PixelSink& sink,
-                        std::uint8_t* window, std::uint8_t* input) {
+int decodeRle(std::FILE* source, const BmpLayout& layout, PixelSink& sink, std::uint8_t* window,
+              std::uint8_t* input) {
     const auto rows = static_cast<std::uint64_t>(layout.height);
     RleInput in{source, input};
     RleOutput out{sink, window};
@@ -191,7 +191,7 @@ ConvertResult decodeRle(std::FILE* source, const BmpLayout& layout, PixelSink& s
         return out.error;
     }
     if (std::ferror(source) != 0) {
-        return ERR_READ;
+        return DAZ_ERR_READ;
     }
     while (out.start < out.total) {
         if (!flushWindow(out)) {
@@ -201,8 +201,7 @@ ConvertResult decodeRle(std::FILE* source, const BmpLayout& layout, PixelSink& s
     return 0;
 }
 
-ConvertResult decodeRleToIndices(std::FILE* source, const BmpLayout& layout,
-                                 std::uint8_t* indices) {
+int decodeRleToIndices(std::FILE* source, const BmpLayout& layout, std::uint8_t* indices) {
     const auto rows = static_cast<std::uint64_t>(layout.height);
     std::array<std::uint8_t, CHUNK_SIZE> buffer{};
     RleInput in{source, buffer.data()};
@@ -212,9 +211,9 @@ ConvertResult decodeRleToIndices(std::FILE* source, const BmpLayout& layout,
     std::memset(indices, 0, static_cast<std::size_t>(rows * out.width));
     const RleEnd end = decodeCommands(in, out, rows);
     if (std::ferror(source) != 0) {
-        return ERR_READ;
+        return DAZ_ERR_READ;
     }
-    return end == RleEnd::WHOLE && !out.overflow ? 0 : ERR_NOT_BMP;
+    return end == RleEnd::WHOLE && !out.overflow ? 0 : DAZ_ERR_NOT_BMP;
 }
 
 } // namespace orvx

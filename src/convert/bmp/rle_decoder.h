@@ -21,17 +21,17 @@ namespace orvx {
 
 // Decodes from the source's current position to its end (or end of bitmap),
 // handing CHUNK_SIZE pieces of the decoded rows to the sink. window is the
-// CHUNK_SIZE output buffer; input is a CHUNK_SIZE read buffer. 0, ERR_READ
+// CHUNK_SIZE output buffer; input is a CHUNK_SIZE read buffer. 0, DAZ_ERR_READ
 // or the sink's error.
-ConvertResult decodeRle(std::FILE* source, const BmpLayout& layout, PixelSink& sink,
-                        std::uint8_t* window, std::uint8_t* input);
+int decodeRle(std::FILE* source, const BmpLayout& layout, PixelSink& sink, std::uint8_t* window,
+              std::uint8_t* input);
 
 // The same commands into indices, one byte a pixel, width bytes a row, rows
 // in stored order (bottom row first): for the RGBA reader, which holds the
 // image whole. indices holds width x height bytes. Stricter than the
 // conversion into daz, which keeps what it can: 0 only for data that ends
 // with the bitmap (or its last row) and draws only inside the image; else
-// ERR_NOT_BMP, or ERR_READ when the read fails.
-ConvertResult decodeRleToIndices(std::FILE* source, const BmpLayout& layout, std::uint8_t* indices);
+// DAZ_ERR_NOT_BMP, or DAZ_ERR_READ when the read fails.
+int decodeRleToIndices(std::FILE* source, const BmpLayout& layout, std::uint8_t* indices);
 
 } // namespace orvx

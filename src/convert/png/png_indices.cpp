@@ -111,26 +111,26 @@ struct PngImage {
     ~PngImage() { png_destroy_read_struct(&png, &info, nullptr); }
 };
 
-ConvertResult pngFailure(const PngImage& image) {
-    return image.input.cut ? ERR_READ : ERR_NOT_BMP;
+int pngFailure(const PngImage& image) {
+    return image.input.cut ? DAZ_ERR_READ : DAZ_ERR_NOT_PNG;
 }
 
 // The signature and the IHDR, before libpng sees the file: a wrong colour
 // type is refused before anything else of the file is trusted.
-ConvertResult readPngHeader(PngImage& image) {
+int readPngHeader(PngImage& image) {
     PngInput& in = image.input;
     in.aheadSize = std::fread(in.ahead.data(), 1, in.ahead.size(), in.file);
     if (std::ferror(in.file) != 0 || in.aheadSize == 0) {
-        return ERR_READ;
+        return DAZ_ERR_READ;
     }
     const std::uint8_t* ihdr = in.ahead.data() + SIGNATURE_SIZE;
     if (png_sig_cmp(in.ahead.data(), 0, std::min(in.aheadSize, SIGNATURE_SIZE)) != 0 ||
         (in.aheadSize >= SIGNATURE_SIZE + CHUNK_HEADER_SIZE &&
          (loadU32BigEndian(ihdr) != IHDR_DATA_SIZE || std::memcmp(ihdr + 4, "IHDR", 4) != 0))) {
-        return ERR_NOT_BMP;
+        return DAZ_ERR_NOT_PNG;
     }
     if (in.aheadSize < IHDR_END) {
-        return ERR_READ;
+        return DAZ_ERR_READ;
     }
     const std::uint8_t* fields = ihdr + CHUNK_HEADER_SIZE;
     image.width = loadU32BigEndian(fields);
@@ -138,19 +138,19 @@ ConvertResult readPngHeader(PngImage& image) {
     image.bitDepth = fields[8];
     image.interlaced = fields[12] != 0;
     if (fields[9] != PALETTE_COLOUR_TYPE) {
-        return ERR_BAD_DEPTH;
+        return DAZ_ERR_PNG_NOT_PALETTE;
     }
     const int depth = image.bitDepth;
     if ((depth != 1 && depth != 2 && depth != 4 && depth != 8) || image.width == 0 ||
         image.width > DAZ_MAX_WIDTH || image.height == 0 || image.height > DAZ_MAX_HEIGHT) {
-        return ERR_NOT_BMP;
+        return DAZ_ERR_NOT_PNG;
     }
     return 0;
 }
 
 // The calls into libpng, each through withPngJump (png_glue.h).
 
-ConvertResult startPng(PngImage& image) {
+int startPng(PngImage& image) {
     return withPngJump(
         image.png, [&image] { return pngFailure(image); },
         [&image] {
@@ -167,13 +167,13 @@ ConvertResult startPng(PngImage& image) {
         });
 }
 
-ConvertResult readPngRow(PngImage& image, std::uint8_t* row) {
+int readPngRow(PngImage& image, std::uint8_t* row) {
     return withPngJump(
         image.png, [&image] { return pngFailure(image); },
         [&image, row] { png_read_row(image.png, row, nullptr); });
 }
 
-ConvertResult readPngImage(PngImage& image, png_bytepp rows) {
+int readPngImage(PngImage& image, png_bytepp rows) {
     return withPngJump(
         image.png, [&image] { return pngFailure(image); },
         [&image, rows] { png_read_image(image.png, rows); });
@@ -183,7 +183,7 @@ ConvertResult readPngImage(PngImage& image, png_bytepp rows) {
 // (with none it would only check their CRCs), libpng refuses a critical chunk
 // there: IHDR, a second PLTE, or one it doesn't know. A file that ends first
 // is cut short.
-ConvertResult finishPng(PngImage& image) {
+int finishPng(PngImage& image) {
     return withPngJump(
         image.png, [&image] { return pngFailure(image); },
         [&image] { png_read_end(image.png, image.info); });
@@ -230,13 +230,12 @@ std::size_t rowsPerBlock(const DazShape& shape) {
 
 // Rows as they arrive, top-down, each encoded for the place it takes in the
 // daz file, bottom-up; a block of rows goes out once its lowest one is in.
-ConvertResult writeInPlace(PngImage& image, const DazShape& shape, PixelSink& sink,
-                           std::FILE* out) {
+int writeInPlace(PngImage& image, const DazShape& shape, PixelSink& sink, std::FILE* out) {
     const std::size_t perBlock = rowsPerBlock(shape);
     std::vector<std::uint8_t> block(perBlock * shape.rowSize);
     std::vector<std::uint8_t> row(png_get_rowbytes(image.png, image.info));
     for (std::uint32_t r = 0; r < shape.height; ++r) {
-        const ConvertResult read = readPngRow(image, row.data());
+        const int read = readPngRow(image, row.data());
         if (read < 0) {
             return read;
         }
@@ -252,7 +251,7 @@ ConvertResult writeInPlace(PngImage& image, const DazShape& shape, PixelSink& si
                 shape.prefixSize + std::uint64_t{shape.height - 1 - last} * shape.rowSize;
             if (seekFile(out, static_cast<std::int64_t>(at)) != 0 ||
                 std::fwrite(block.data(), 1, bytes, out) != bytes) {
-                return ERR_WRITE;
+                return DAZ_ERR_WRITE;
             }
         }
     }
@@ -261,14 +260,14 @@ ConvertResult writeInPlace(PngImage& image, const DazShape& shape, PixelSink& si
 
 // The whole image first (interlaced rows come in passes; a FIFO can't be
 // written out of order), then the rows in daz order, block by block.
-ConvertResult writeHeld(PngImage& image, const DazShape& shape, PixelSink& sink, std::FILE* out) {
+int writeHeld(PngImage& image, const DazShape& shape, PixelSink& sink, std::FILE* out) {
     const std::size_t pngRowBytes = png_get_rowbytes(image.png, image.info);
     std::vector<std::uint8_t> pixels(pngRowBytes * shape.height);
     std::vector<png_bytep> rows(shape.height);
     for (std::uint32_t r = 0; r < shape.height; ++r) {
         rows[r] = pixels.data() + std::size_t{r} * pngRowBytes;
     }
-    const ConvertResult read = readPngImage(image, rows.data());
+    const int read = readPngImage(image, rows.data());
     if (read < 0) {
         return read;
     }
@@ -282,7 +281,7 @@ ConvertResult writeHeld(PngImage& image, const DazShape& shape, PixelSink& sink,
         filled += shape.rowSize;
         if (filled == block.size() || stored + 1 == shape.height) {
             if (std::fwrite(block.data(), 1, filled, out) != filled) {
-                return ERR_WRITE;
+                return DAZ_ERR_WRITE;
             }
             filled = 0;
         }
@@ -291,16 +290,16 @@ ConvertResult writeHeld(PngImage& image, const DazShape& shape, PixelSink& sink,
 }
 
 // The header and palette the canonical bitmap would give, into prefix.
-ConvertResult buildPrefix(const PngImage& image, int requestedColors, std::uint16_t key,
-                          DazShape& shape, std::uint8_t* prefix) {
+int buildPrefix(const PngImage& image, int requestedColors, std::uint16_t key, DazShape& shape,
+                std::uint8_t* prefix) {
     png_colorp palette = nullptr;
     int entries = 0;
     if (png_get_PLTE(image.png, image.info, &palette, &entries) == 0 || entries < 1 ||
         image.input.plteLength > PLTE_ENTRY_SIZE << static_cast<unsigned>(image.bitDepth)) {
-        return ERR_NOT_BMP;
+        return DAZ_ERR_NOT_PNG;
     }
     if (requestedColors < 0 || requestedColors > entries) {
-        return ERR_BAD_COLORS;
+        return DAZ_ERR_COLORS;
     }
     const int colorCount = requestedColors == 0 ? entries : requestedColors;
     DazHeader header;
@@ -326,22 +325,20 @@ ConvertResult buildPrefix(const PngImage& image, int requestedColors, std::uint1
 }
 
 // hold: the image is read whole before it is written, as out can't seek.
-ConvertResult writeDaz(PngImage& image, const DazShape& shape, const std::uint8_t* prefix,
-                       std::FILE* out, bool hold, std::uint16_t key) {
+int writeDaz(PngImage& image, const DazShape& shape, const std::uint8_t* prefix,
+             std::uint64_t& undefined, std::FILE* out, bool hold, std::uint16_t key) {
     if (std::fwrite(prefix, 1, shape.prefixSize, out) != shape.prefixSize) {
-        return ERR_WRITE;
+        return DAZ_ERR_WRITE;
     }
     auto sink = std::make_unique<PixelSink>();
     initPixelSink(*sink, out, key, shape.bitsPerPixel, shape.colorCount);
-    ConvertResult result = hold || image.interlaced ? writeHeld(image, shape, *sink, out)
-                                                    : writeInPlace(image, shape, *sink, out);
+    int result = hold || image.interlaced ? writeHeld(image, shape, *sink, out)
+                                          : writeInPlace(image, shape, *sink, out);
     if (result == 0) {
         result = finishPng(image);
     }
-    if (result < 0) {
-        return result;
-    }
-    return static_cast<ConvertResult>(sink->undefinedCount);
+    undefined = sink->undefinedCount;
+    return result;
 }
 
 // Everything known once the PNG's header and palette are read.
@@ -359,9 +356,9 @@ int readPngSource(std::FILE* file, int requestedColors, std::uint16_t key, const
                   PngSource& source) {
     PngImage& image = source.image;
     image.input.file = file;
-    ConvertResult checked = readPngHeader(image);
+    int checked = readPngHeader(image);
     if (checked < 0) {
-        return dazErrorOf(checked, PNG_INPUT_ERRORS);
+        return checked;
     }
     image.png =
         png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, jumpOnPngError, dropPngWarning);
@@ -374,7 +371,7 @@ int readPngSource(std::FILE* file, int requestedColors, std::uint16_t key, const
         checked = buildPrefix(image, requestedColors, key, source.shape, source.prefix.data());
     }
     if (checked < 0) {
-        return dazErrorOf(checked, PNG_INPUT_ERRORS);
+        return checked;
     }
     source.key = key;
     source.held = std::uint64_t{png_get_rowbytes(image.png, image.info)} * source.shape.height;
@@ -407,12 +404,13 @@ int writePngIndices(ReaderState& state, const DazOutput& out, std::uint64_t* und
     if (!out.seekable && source.held > MAX_HELD_PNG_BYTES) {
         return DAZ_ERR_TOO_BIG_TO_HOLD; // a device or FIFO past what may be held
     }
-    const ConvertResult result = writeDaz(source.image, source.shape, source.prefix.data(),
-                                          out.stream, !out.seekable, source.key);
-    if (result >= 0 && undefined != nullptr) {
-        *undefined = static_cast<std::uint64_t>(result);
+    std::uint64_t count = 0;
+    const int result = writeDaz(source.image, source.shape, source.prefix.data(), count, out.stream,
+                                !out.seekable, source.key);
+    if (result == DAZ_OK && undefined != nullptr) {
+        *undefined = count;
     }
-    return dazErrorOf(result, PNG_INPUT_ERRORS);
+    return result;
 }
 
 int convertPngToDaz(const char* source, const char* destination, int requestedColors,

@@ -45,9 +45,6 @@ namespace orvx {
 inline constexpr std::size_t PNG_BLOCK_BYTES = std::size_t{1} << 20U;
 inline constexpr std::uint64_t MAX_HELD_PNG_BYTES = std::uint64_t{256} << 20U;
 
-// A PNG's faults as the library names them.
-inline constexpr InputErrors PNG_INPUT_ERRORS{DAZ_ERR_NOT_PNG, DAZ_ERR_PNG_NOT_PALETTE};
-
 // pngdaz's conversion: the PNG at source into a daz file at destination,
 // as destination.h writes it. DAZ_OK with *undefined (may be null) the
 // count of undefined pixels, or a daz_error.
