@@ -415,7 +415,7 @@ function codecWorker(createDazCodec) {
       // The module stopped (memory it could not have): this worker is done.
       result = { lines: [memoryLines[lineKind(job)]], crashed: true };
     }
-    if (job.paletteBytes) {
+    if (job.paletteBytes && !result.crashed) {
       codec._free(job.paletteBytes.at); // a palette file no call took
     }
     result.id = job.id;
@@ -499,7 +499,7 @@ function codecWorker(createDazCodec) {
     const palettes = formats.filter((entry) => entry.loads);
     fileInput.accept = [...accepted(formats), 'image/*'].join(',');
     $('palette-file').accept = accepted(palettes).join(',');
-    $('formats-all').textContent = named(formats);
+    $('formats-all').textContent = formats.map((entry) => entry.name).join(', ');
     $('formats-convert').textContent =
       named(formats.filter((entry) => entry.converts));
     $('formats-palette').textContent = named(palettes);

@@ -18,6 +18,7 @@ import subprocess
 import tempfile
 import threading
 import time
+import warnings
 from pathlib import Path
 
 import pytest
@@ -414,11 +415,12 @@ def test_images_the_browser_decodes_are_reduced_as_rgbdaz_reduces_their_pixels(b
             message = native("imgdaz", [str(path)])[0][0]
         load(browser, path)
         assert downloads(browser) == {} and status_lines(browser) == [f"{path.name}: {message}"]
+    # The rows left out, and why: said, not failed.
     if not gif_by_library:
-        pytest.skip("GIF by the library: this build's library doesn't read GIF (no giflib);"
-                    " the browser decoded it")
-    if not (REFERENCE / "imgdaz").exists():
-        pytest.skip(f"GIF by the library: no {REFERENCE / 'imgdaz'} to compare with")
+        warnings.warn("GIF rows by the library skipped: this build's library doesn't read GIF"
+                      " (no giflib); the browser decoded them")
+    elif not (REFERENCE / "imgdaz").exists():
+        warnings.warn(f"GIF rows by the library skipped: no {REFERENCE / 'imgdaz'} to compare with")
 
 
 def daz_cases() -> list[Path]:
