@@ -2,9 +2,9 @@
 
 #include "cli/commands.h"
 #include "convert/bmp_to_daz.h"
-#include "convert/daz_to_bmp.h"
-#include "convert/daz_to_png.h"
-#include "convert/png_to_daz.h"
+#include "convert/bmp/bmp_export.h"
+#include "convert/png/png_export.h"
+#include "convert/png/png_indices.h"
 
 #include <algorithm>
 #include <climits>

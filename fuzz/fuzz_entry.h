@@ -24,5 +24,9 @@ void fuzzInspectOne(const std::uint8_t* data, std::size_t size);
 // a bitmap left behind by a failure.
 void fuzzDazbmpOne(const std::uint8_t* data, std::size_t size);
 
+// Input: a GIF, through the GIF reader's every step (fuzz_gif.cpp). Aborts
+// on a result outside its errors.
+void fuzzGifOne(const std::uint8_t* data, std::size_t size);
+
 // Removes the process's working folder, once no more inputs will come.
 void fuzzRemoveWorkDir();

@@ -5,6 +5,17 @@
 // (the inspection entry sends standard output to /dev/null).
 #include "fuzz_api.h"
 #include "fuzz_entry.h"
+#include "fuzz_photo.h"
+
+#if ORVX_HAVE_JPEG
+#include "convert/jpeg/jpeg_format.h"
+#endif
+#if ORVX_HAVE_WEBP
+#include "convert/webp/webp_format.h"
+#endif
+#if ORVX_HAVE_HEIF
+#include "convert/heif/heif_format.h"
+#endif
 
 #include <cstdio>
 #include <cstring>
@@ -33,6 +44,11 @@ Entry entryNamed(const char* kind) {
     if (std::strcmp(kind, "dazpng") == 0) {
         return fuzzDazpngOne;
     }
+#if ORVX_HAVE_GIF
+    if (std::strcmp(kind, "gif") == 0) {
+        return fuzzGifOne;
+    }
+#endif
     if (std::strcmp(kind, "api_inspect") == 0) {
         return fuzzApiInspectOne;
     }
@@ -45,6 +61,27 @@ Entry entryNamed(const char* kind) {
     if (std::strcmp(kind, "api_rgba") == 0) {
         return fuzzApiRgbaOne;
     }
+#if ORVX_HAVE_JPEG
+    if (std::strcmp(kind, "jpeg") == 0) {
+        return [](const std::uint8_t* data, std::size_t size) {
+            fuzzPhotoOne(orvx::JPEG_READER, data, size);
+        };
+    }
+#endif
+#if ORVX_HAVE_WEBP
+    if (std::strcmp(kind, "webp") == 0) {
+        return [](const std::uint8_t* data, std::size_t size) {
+            fuzzPhotoOne(orvx::WEBP_READER, data, size);
+        };
+    }
+#endif
+#if ORVX_HAVE_HEIF
+    if (std::strcmp(kind, "heif") == 0) {
+        return [](const std::uint8_t* data, std::size_t size) {
+            fuzzPhotoOne(orvx::HEIF_READER, data, size);
+        };
+    }
+#endif
     return nullptr;
 }
 

@@ -1,23 +1,19 @@
 #!/usr/bin/env bash
-# Seeds the fuzz corpora from the BMP Suite, the samples and the test PNGs.
+# Seeds the fuzz corpora from the BMP Suite, the samples and the test PNGs;
+# the photo readers' from their saved inputs (fuzz/regressions/jpeg, ...).
 # Usage: fuzz/seed_corpus.sh OUT_DIR [BUILD_DIR]   (makes OUT_DIR/KIND for
 # each target; BUILD_DIR, build/fuzz by default, holds the orvx it runs)
-# Needs Pillow and ImageMagick. The BMP Suite is looked for
-# in $ORVX_BMPSUITE, by default ../shared/bmpsuite beside the source tree;
-# without it the bitmaps are the samples alone.
+# Needs Pillow and ImageMagick. The BMP Suite is read from $ORVX_BMPSUITE,
+# by default the tree's tests/data/bmpsuite.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 out=$1
 build=${2:-$here/build/fuzz}
-suite=${ORVX_BMPSUITE:-$here/../shared/bmpsuite}
-kinds=(convert inspect dazbmp pngdaz dazpng api_inspect api_decode api_roundtrip api_rgba)
+suite=${ORVX_BMPSUITE:-$here/tests/data/bmpsuite}
+kinds=(convert inspect dazbmp pngdaz dazpng api_inspect api_decode api_roundtrip api_rgba jpeg webp heif)
 for kind in "${kinds[@]}"; do mkdir -p "$out/$kind"; done
-bitmaps=("$here"/samples/*.bmp)
-if [ -d "$suite/g" ]; then
-  bitmaps=("$suite"/*/*.bmp "${bitmaps[@]}")
-else
-  echo "no BMP Suite in $suite (set ORVX_BMPSUITE): seeding from the samples alone" >&2
-fi
+[ -f "$suite/g/pal8.bmp" ] || { echo "no BMP Suite in $suite" >&2; exit 1; }
+bitmaps=("$suite"/*/*.bmp "$here"/samples/*.bmp)
 n=0
 for bmp in "${bitmaps[@]}"; do
   n=$((n + 1))

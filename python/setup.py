@@ -42,18 +42,37 @@ class BuildWithLibrary(build_ext):
                      "-DORVX_TESTS=OFF"]
         if shutil.which("ninja"):
             configure += ["-G", "Ninja"]
-        if not (build / "CMakeCache.txt").is_file():
+        links = build / "daz_static_link.txt"
+        if not (build / "CMakeCache.txt").is_file() or not links.is_file():
             subprocess.run(configure, check=True)
         subprocess.run(["cmake", "--build", str(build), "--target", "daz_static"], check=True)
+        objects, libraries = link_items(links.read_text(encoding="utf-8").split("\n"))
         for extension in self.extensions:
-            extension.extra_objects = [str(build / "libdaz.a")]
+            extension.extra_objects = [str(build / "libdaz.a")] + objects
+            # A library built anew relinks the extension of an earlier build.
+            extension.depends = extension.depends + [str(build / "libdaz.a")]
+            extension.libraries = libraries + extension.libraries
         super().run()
+
+
+def link_items(lines: list) -> tuple:
+    """What the library's build says libdaz.a links besides (libpng, zlib,
+    every format's library of this build): files, and names for -l."""
+    objects, libraries = [], []
+    for item in (line.strip() for line in lines):
+        if item.startswith("-l"):
+            libraries.append(item[2:])
+        elif os.path.isabs(item):
+            objects.append(item)
+        elif item and not item.startswith("-"):
+            libraries.append(item)
+    return objects, libraries
 
 
 setup(
     name="daz",
     version=header_version(),
-    description="Read and write daz images; a Pillow plugin; batch conversion of BMP and PNG",
+    description="Read and write daz images; a Pillow plugin; batch conversion of images",
     license="MIT",
     license_files=["LICENSE"],  # a link to the repository's LICENSE
     classifiers=["License :: OSI Approved :: MIT License"],
@@ -66,7 +85,7 @@ setup(
             sources=["src/daz/_daz.c"],
             include_dirs=[str(SOURCE / "include")],
             define_macros=[("DAZ_STATIC", None)],
-            libraries=["png", "z", "stdc++", "m"],
+            libraries=["stdc++", "m"],  # and what daz_static_link.txt names
             extra_compile_args=["-std=gnu11", "-Wall", "-Wextra"],
         )
     ],

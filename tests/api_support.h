@@ -3,7 +3,7 @@
 #pragma once
 
 #include "convert/bmp_to_daz.h"
-#include "convert/png_to_daz.h"
+#include "convert/png/png_indices.h"
 #include "convert/result_codes.h"
 #include "daz/daz.h"
 #include "support.h"

@@ -54,7 +54,6 @@ Bytes varyingPixels(std::size_t size, int bpp) {
 // alone. (No count of 1: Pillow takes a lone black entry for a grey ramp and
 // then misreads 4-bit rows.)
 TEST(Dazbmp, RoundTripGivesTheSourcePixels) {
-    SKIP_WITHOUT_BMP_SUITE();
     std::vector<std::string> sources{ORVX_SOURCE_DIR "/samples/sample8.bmp",
                                      ORVX_SOURCE_DIR "/samples/sample4.bmp"};
     for (const auto& entry : std::filesystem::directory_iterator(ORVX_BMPSUITE "/g")) {
@@ -149,7 +148,7 @@ TEST(Dazbmp, HeaderStatesRowsPaletteAndDirection) {
     EXPECT_EQ(std::filesystem::file_size(dir.file("out.bmp")), 54U + 8U + 2U * 4U);
 }
 
-// dazbmp and dazpng refuse the same files with the same messages.
+// dazbmp, dazpng and dazgif refuse the same files with the same messages.
 TEST(Dazbmp, ErrorsPrintOneLineAndLeaveNoImage) {
     const Bytes good = dazFile(4, 1, 8, 2, 0, Bytes(4, 0));
     Bytes wrongMagic = good;
@@ -178,10 +177,14 @@ TEST(Dazbmp, ErrorsPrintOneLineAndLeaveNoImage) {
         {"part of a row", dazFile(3, 1, 4, 2, 0, Bytes(3, 0)), noRows},
         {"header and palette only", dazFile(1, 1, 8, 2, 0, {}), noRows},
     };
+    std::vector<const char*> commands{ORVX_DAZBMP, ORVX_DAZPNG};
+#ifdef ORVX_DAZGIF
+    commands.push_back(ORVX_DAZGIF);
+#endif
     TempDir dir;
     for (const Case& c : cases) {
         writeFile(dir.file("in.daz"), c.daz);
-        for (const char* command : {ORVX_DAZBMP, ORVX_DAZPNG}) {
+        for (const char* command : commands) {
             SCOPED_TRACE(std::string(c.name) + ", " + command);
             writeFile(dir.file("old"), {'o', 'l', 'd'});
             const RunResult run = runProgram({command, dir.file("in.daz"), dir.file("old")});
@@ -207,6 +210,12 @@ TEST(Dazbmp, ErrorsPrintOneLineAndLeaveNoImage) {
     EXPECT_FALSE(fileExists(dir.file("x.bmp")));
     EXPECT_EQ(outOf(runDazbmp({dir.file("in.daz")})),
               "255 Uso: dazbmp immagine.daz destinazione.bmp\n\n");
+#ifdef ORVX_DAZGIF
+    EXPECT_EQ(outOf(runProgram({ORVX_DAZGIF, dir.file("in.daz")})),
+              "255 Uso: dazgif immagine.daz destinazione.gif\n\n");
+    EXPECT_EQ(outOf(runProgram({ORVX_DAZGIF, dir.file("in.daz"), dir.file("x.gif")})),
+              "0 Operazione riuscita\n\n");
+#endif
     if (fileExists("/dev/full")) {
         EXPECT_EQ(outOf(runDazbmp({dir.file("in.daz"), "/dev/full"})),
                   "255 Errore di scrittura - Operazione non riuscita\n\n");

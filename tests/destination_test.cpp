@@ -1,8 +1,8 @@
 // How both commands treat the file they write: links, permissions, standard
 // output, file size limits and signals, through the built programs.
 #include "convert/bmp_to_daz.h"
-#include "convert/daz_to_png.h"
-#include "convert/png_to_daz.h"
+#include "convert/png/png_export.h"
+#include "convert/png/png_indices.h"
 #include "support.h"
 
 #include <gtest/gtest.h>

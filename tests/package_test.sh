@@ -26,8 +26,9 @@ libdaz-dev|libdevel|./usr/include/daz/daz.h ./$libdir/cmake/daz/dazConfig.cmake
   ./$libdir/cmake/daz/dazConfigVersion.cmake ./$libdir/cmake/daz/dazTargets-CONFIG.cmake
   ./$libdir/cmake/daz/dazTargets.cmake ./$libdir/libdaz.a ./$libdir/libdaz.so
   ./$libdir/pkgconfig/daz.pc DOC
-orvx|graphics|./usr/bin/dazbmp ./usr/bin/dazpng ./usr/bin/orvx ./usr/bin/pngdaz ./usr/bin/rgbdaz
-  ./usr/bin/daz-thumbnailer ./usr/share/man/man1/dazbmp.1.gz ./usr/share/man/man1/dazpng.1.gz
+orvx|graphics|./usr/bin/dazbmp ./usr/bin/dazgif ./usr/bin/dazpng ./usr/bin/orvx ./usr/bin/pngdaz
+  ./usr/bin/rgbdaz ./usr/bin/daz-thumbnailer ./usr/share/man/man1/dazbmp.1.gz
+  ./usr/share/man/man1/dazgif.1.gz ./usr/share/man/man1/dazpng.1.gz
   ./usr/share/man/man1/orvx.1.gz ./usr/share/man/man1/pngdaz.1.gz ./usr/share/man/man1/rgbdaz.1.gz
   ./usr/share/man/man1/daz-thumbnailer.1.gz
   ./usr/share/mime/packages/daz.xml ./usr/share/orvx/daz.magic
@@ -44,12 +45,14 @@ imagemagick-6-daz-coder|graphics|.$coders/daz.so .$coders/daz.la .${coders%/modu
 fi
 if [[ ";$components;" == *";gimp;"* ]]; then
   packages+="
-gimp-plugin-daz|graphics|.$(pkg-config --variable=gimplibdir gimp-2.0)/plug-ins/file-daz/file-daz DOC"
+gimp-plugin-daz|graphics|.$(pkg-config --variable=gimplibdir gimp-2.0)/plug-ins/file-daz/file-daz
+  ./usr/share/applications/daz-gimp.desktop ./usr/share/lintian/overrides/gimp-plugin-daz DOC"
   plugins+=(gimp-plugin-daz)
 fi
 echo "$packages" | sed '/^$/d' | awk '/^ / {line = line $0; next} {if (line) print line; line = $0}
   END {print line}' >"$work/table"
-# (The gdk-pixbuf and Qt plugins' packages beside them: plugins/package_test.sh.)
+# (The gdk-pixbuf and Qt plugins' packages beside them: plugins/installed_test.sh
+# installs and uses them.)
 core=$(ls "$work"/*.deb | grep -v -e '/daz-gdk-pixbuf_' -e '/qt[56]-image-formats-plugin-daz_' | wc -l)
 [ "$core" -eq $((3 + ${#plugins[@]})) ] || fail "not $((3 + ${#plugins[@]})) packages: $(ls "$work")"
 while IFS='|' read -r package section files; do
@@ -80,7 +83,7 @@ depends orvx | grep libpng16 >/dev/null || fail "orvx: no libpng16 dependency"
 # The commands link libdaz in; daz-thumbnailer links the shared library.
 depends orvx | grep -F "libdaz$major (>= $version)" >/dev/null ||
   fail "orvx: not on libdaz$major $version, which daz-thumbnailer needs"
-for command in orvx dazbmp pngdaz dazpng; do
+for command in orvx dazbmp pngdaz dazpng dazgif; do
   readelf -d "$work/root/usr/bin/$command" | grep -F libdaz >/dev/null &&
     fail "$command needs libdaz.so: the commands link it in"
 done

@@ -2,8 +2,8 @@
 // by hand (tests/png_cases.py).
 #include "api_support.h"
 #include "convert/bmp_to_daz.h"
-#include "convert/daz_to_png.h"
-#include "convert/png_to_daz.h"
+#include "convert/png/png_export.h"
+#include "convert/png/png_indices.h"
 #include "support.h"
 
 #include <gtest/gtest.h>

@@ -5,14 +5,13 @@
 # byte, for the samples, every file of the BMP Suite and the test PNGs, each
 # also reduced and dithered by rgbdaz (the quantizer's integer arithmetic
 # gives the same bytes everywhere); and a file name that is not ASCII.
-# Usage: same_output.sh "EMULATOR WORDS" TARGET_BIN_DIR REFERENCE_BUILD SOURCE_DIR [BMPSUITE]
-# Without BMPSUITE (or with an empty one) the BMP Suite's files are left out.
+# Usage: same_output.sh "EMULATOR WORDS" TARGET_BIN_DIR REFERENCE_BUILD SOURCE_DIR BMPSUITE
 set -euo pipefail
 read -r -a emulator <<<"$1"
 target=$2
 reference=$3
 source=$4
-suite=${5:-}
+suite=$5
 suffix=
 [ -f "$target/orvx.exe" ] && suffix=.exe
 for command in orvx dazbmp pngdaz dazpng rgbdaz; do
@@ -64,12 +63,8 @@ both() {
   return 0
 }
 
-bitmaps=("$source"/samples/*.bmp)
-if [ -n "$suite" ] && [ -d "$suite" ]; then
-  bitmaps+=("$suite"/*/*.bmp)
-else
-  echo "no BMP Suite given: only the samples' bitmaps are compared"
-fi
+[ -f "$suite/g/pal8.bmp" ] || { echo "no BMP Suite in $suite"; exit 1; }
+bitmaps=("$source"/samples/*.bmp "$suite"/*/*.bmp)
 for bmp in "${bitmaps[@]}"; do
   name=$(basename "$(dirname "$bmp")")-$(basename "$bmp" .bmp)
   for args in "0 1f2e" "9 0"; do

@@ -7,12 +7,6 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The BMP Suite is found at configure time (ORVX_BMPSUITE); a test that reads
-// it starts with this, and skips, saying where it looked, when it is missing.
-#define SKIP_WITHOUT_BMP_SUITE()                                                                   \
-    if (ORVX_BMPSUITE_FOUND == 0)                                                                  \
-    GTEST_SKIP() << "no BMP Suite in " ORVX_BMPSUITE "; configure with -DORVX_BMPSUITE=FOLDER"
-
 // A fresh folder under the system temp dir, removed with everything in it
 // when the object goes.
 struct TempDir {

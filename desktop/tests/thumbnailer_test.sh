@@ -34,7 +34,6 @@ while IFS='|' read -r bitmap kept rows size; do
   n=$((n + 1))
   if [ "$bitmap" = topdown ]; then
     bitmap=$suite/g/pal8topdown.bmp
-    [ -f "$bitmap" ] || { echo "skipped, no BMP Suite: $bitmap"; continue; }
   else
     bitmap=$source/$bitmap
   fi

@@ -7,6 +7,7 @@
 #include <QBuffer>
 #include <QHash>
 #include <QImage>
+#include <QLoggingCategory>
 #include <QStringList>
 #include <QVariant>
 #include <QVector>
@@ -19,6 +20,10 @@
 #include <unistd.h>
 
 namespace {
+
+// The plugin's messages, which a program can turn off or on by this name
+// (QT_LOGGING_RULES="daz.warning=false").
+Q_LOGGING_CATEGORY(lcDaz, "daz")
 
 constexpr int PREFIX_MAX = DAZ_HEADER_SIZE + DAZ_PALETTE_BYTES;
 constexpr qsizetype PREFAULT_BLOCK = qsizetype{1} << 22;
@@ -64,7 +69,7 @@ void prefault(uchar* bytes, qsizetype size, qsizetype offset) {
 using Decoder = std::unique_ptr<daz_decoder, decltype(&daz_decoder_destroy)>;
 
 bool fail(const char* what) {
-    qWarning("daz: %s", what);
+    qCWarning(lcDaz, "%s", what);
     return false;
 }
 
@@ -128,7 +133,7 @@ QImage reducedImage(const QImage& image, int colors, bool dither) {
     daz_default_limits(&limits);
     if (static_cast<quint64>(image.width()) * static_cast<quint64>(image.height()) >
         limits.max_pixels) {
-        qWarning("daz: %s", daz_strerror(DAZ_ERR_LIMITS));
+        qCWarning(lcDaz, "%s", daz_strerror(DAZ_ERR_LIMITS));
         return {};
     }
     const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
@@ -145,7 +150,7 @@ QImage reducedImage(const QImage& image, int colors, bool dither) {
         daz_quantize(rgba.constBits(), static_cast<size_t>(rgba.bytesPerLine()), width, height,
                      nullptr, &options, palette, &entries, indices.data(), indices.size());
     if (status != DAZ_OK) {
-        qWarning("daz: %s", daz_strerror(status));
+        qCWarning(lcDaz, "%s", daz_strerror(status));
         return {};
     }
     QImage indexed(rgba.size(), QImage::Format_Indexed8);
@@ -159,6 +164,32 @@ QImage reducedImage(const QImage& image, int colors, bool dither) {
     }
     indexed.setColorTable(table);
     return indexed;
+}
+
+// A pipe or socket, read whole as far as the image its header describes
+// and no further, once the header is within libdaz's limits: the bytes
+// after the rows are never read, and a header past the limits is refused.
+bool readSequential(QIODevice* device, QByteArray& whole) {
+    whole = device->read(PREFIX_MAX);
+    QBuffer prefix(&whole);
+    prefix.open(QIODevice::ReadOnly);
+    daz_decoder* made = nullptr;
+    daz_info info;
+    const int status = daz_decoder_create(readDevice, &prefix, nullptr, &made, &info);
+    if (status != DAZ_OK) {
+        return fail(daz_strerror(status));
+    }
+    daz_decoder_destroy(made);
+    const auto needed = static_cast<qint64>(info.pixel_offset + quint64{info.row_size} * info.rows);
+    while (whole.size() < needed) {
+        const QByteArray more =
+            device->read(std::min<qint64>(needed - whole.size(), PREFAULT_BLOCK));
+        if (more.isEmpty()) {
+            break;
+        }
+        whole += more;
+    }
+    return true;
 }
 
 } // namespace
@@ -184,8 +215,10 @@ bool DazHandler::read(QImage* image) {
     QIODevice* source = device();
     QByteArray whole;
     QBuffer buffer(&whole);
+    if (source->isSequential() && !readSequential(source, whole)) {
+        return false;
+    }
     if (source->isSequential()) {
-        whole = source->readAll();
         buffer.open(QIODevice::ReadOnly);
         source = &buffer;
     }

@@ -41,9 +41,9 @@ def reference(name: str, source: Path, out: Path, colors: int = 0, key: int = 0,
 
 
 def bmpsuite() -> Path:
-    folder = Path(os.environ.get("ORVX_BMPSUITE", REPO.parent / "shared" / "bmpsuite"))
-    if not folder.is_dir():
-        pytest.skip(f"no BMP Suite at {folder} (set ORVX_BMPSUITE)")
+    """The BMP Suite: ORVX_BMPSUITE, else the tree's tests/data/bmpsuite."""
+    folder = Path(os.environ.get("ORVX_BMPSUITE", REPO / "tests" / "data" / "bmpsuite"))
+    assert (folder / "g" / "pal8.bmp").is_file(), f"no BMP Suite in {folder}"
     return folder
 
 
@@ -80,3 +80,32 @@ def few_colours(width: int, height: int, count: int, channels: int = 3, seed: in
     if channels == 4:
         colours[:, 3] = 255
     return colours[rng.integers(0, count, (height, width))]
+
+
+# Pictures Pillow writes in formats the library may read in a build: file
+# name, the library's name of the format, mode, Pillow's save options. The
+# palette ones keep their indices where the library converts the format.
+PICTURES = [
+    ("sprite.gif", "GIF", "P", {}),
+    ("scan.tif", "TIFF", "P", {}),
+    ("scan-rgb.tif", "TIFF", "RGB", {"compression": "tiff_lzw"}),
+    ("photo.jpg", "JPEG", "L", {"quality": 95}),
+    ("web.webp", "WebP", "RGB", {"lossless": True}),
+]
+
+
+def known_format(name: str):
+    """The library's record of a format (daz.formats()), or None when this
+    build doesn't know it."""
+    return next((known for known in daz.formats() if known.name.lower() == name.lower()), None)
+
+
+def picture(path: Path, mode: str, options: dict):
+    """A 23 x 11 picture of 7 colours (greys for L) saved by Pillow as path:
+    the Pillow image saved, whose decode of the file is the reference."""
+    from PIL import Image
+    rgb = Image.fromarray(few_colours(23, 11, 7))
+    image = rgb.convert("L") if mode == "L" else rgb if mode == "RGB" else \
+        rgb.quantize(7, method=Image.Quantize.MEDIANCUT, dither=Image.Dither.NONE)
+    image.save(path, **options)
+    return Image.open(path)

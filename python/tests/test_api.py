@@ -18,7 +18,8 @@ import numpy
 import pytest
 
 import daz
-from conftest import REPO, few_colours, grey_twins, photo, reference
+from conftest import (PICTURES, REPO, few_colours, grey_twins, known_format, photo, picture,
+                      reference)
 
 
 def header(width=4, height=2, bits=8, colors=2, key=0):
@@ -150,10 +151,13 @@ def palette_source(kind, tmp_path):
         daz.convert(tmp_path / "palette.png", tmp_path / "palette.daz")
     return {"entries": PALETTE, "bytes": bytes(v for e in PALETTE for v in e),
             "png": tmp_path / "palette.png", "png bytes": (tmp_path / "palette.png").read_bytes(),
-            "daz": tmp_path / "palette.daz", "str": str(tmp_path / "palette.png")}[kind]
+            "daz": tmp_path / "palette.daz", "str": str(tmp_path / "palette.png"),
+            "flat": [v for e in PALETTE for v in e],  # what Pillow's getpalette() gives
+            "flat numpy": numpy.array([v for e in PALETTE for v in e], numpy.int64)}[kind]
 
 
-@pytest.mark.parametrize("kind", ["entries", "bytes", "png", "png bytes", "daz", "str"])
+@pytest.mark.parametrize("kind", ["entries", "bytes", "png", "png bytes", "daz", "str", "flat",
+                                  "flat numpy"])
 @pytest.mark.parametrize("dither", [False, True])
 def test_mapping_keeps_the_palette_and_its_order(tmp_path, kind, dither):
     pixels = photo(23, 17)
@@ -266,11 +270,18 @@ BAD_REDUCTIONS = [
     (lambda t: daz.encode(photo(4, 4), palette=many_colours_png(t)), -24),
     (lambda t: daz.encode(photo(4, 4), palette=t / "missing.png"), FileNotFoundError),
     (lambda t: daz.encode(photo(4, 4), palette=[]), -1),
+    (lambda t: daz.encode(photo(4, 4), palette=[0, 0, 0, 255, 255]), -1),  # flat: not 3 an entry
+    (lambda t: daz.encode(photo(4, 4), palette=[0, 0, 256]), -1),
     (lambda t: daz.encode(photo(300, 300), limits=daz.Limits(max_pixels=1000)), -3),
     (lambda t: daz.encode(image(4, 4, 3)), TypeError),                # indices need a palette
     (lambda t: daz.reduce(not_an_image(t), t / "out.daz"), -22),
     (lambda t: daz.reduce(b"\x89PNG\r\n\x1a\n" + bytes(40), io.BytesIO()), -12),
     (lambda t: daz.load_palette(many_colours_png(t)), -24),
+    # a folder opens and can't be read, whichever call takes it
+    (lambda t: daz.load_palette(t), -17),
+    (lambda t: daz.encode(photo(4, 4), palette=t), -17),
+    (lambda t: daz.reduce(t, t / "out.daz"), -17),
+    (lambda t: daz.reduce(t, io.BytesIO()), -17),
 ]
 
 
@@ -394,6 +405,43 @@ def test_convert_writes_what_the_commands_write(tmp_path, src, args):
     assert (tmp_path / "a.daz").read_bytes() == expected
     assert (tmp_path / "b.daz").read_bytes() == expected
     assert out.getvalue() == expected
+
+
+@pytest.mark.parametrize("name,format_name,mode,options", PICTURES)
+def test_a_picture_converts_or_reduces_as_this_build_reads_its_format(tmp_path, name,
+                                                                       format_name, mode,
+                                                                       options):
+    """A format the library reads (daz.formats()) converts, its indices
+    kept where it converts the format, else reduced; one it doesn't read
+    is DAZ_ERR_FORMAT from every call."""
+    source = tmp_path / name
+    shown = picture(source, mode, options)  # Pillow's decode: the reference
+    known = known_format(format_name)
+    assert daz.guess_format(source.read_bytes()) == known
+    if known is None or not (known.loads or known.converts):
+        for call in (daz.convert, daz.reduce, lambda s, d: daz.load_palette(s)):
+            with pytest.raises(daz.DazFormatError) as caught:
+                call(source, tmp_path / "x.daz")
+            assert caught.value.code == daz._errors.ERR_FORMAT
+        assert not (tmp_path / "x.daz").exists()
+        return
+    if known.converts and mode == "P":
+        daz.convert(source, tmp_path / "kept.daz")
+        kept = daz.decode(tmp_path / "kept.daz")
+        assert numpy.array_equal(numpy.asarray(kept.indices), numpy.asarray(shown))
+        assert kept.palette == bytes(shown.getpalette()[:3 * kept.colors])
+        assert daz.load_palette(source)[:3 * 7] == kept.palette[:3 * 7]
+    else:
+        with pytest.raises(daz.DazFormatError) as caught:
+            daz.convert(source, tmp_path / "kept.daz")
+        assert caught.value.code == daz._errors.ERR_NOT_INDEXED
+    colours = numpy.asarray(shown.convert("RGB")).astype(int)
+    for src in (source, source.read_bytes()):
+        daz.reduce(src, tmp_path / "reduced.daz")
+        reduced = daz.decode(tmp_path / "reduced.daz")  # few colours: kept exactly
+        table = numpy.frombuffer(reduced.palette, numpy.uint8).reshape(-1, 3)
+        made = table[numpy.asarray(reduced.indices)].astype(int)
+        assert numpy.abs(made - colours).max() <= (2 if name.endswith(".jpg") else 0)
 
 
 @pytest.mark.parametrize("destination", ["link", "fifo", "setid"])

@@ -13,7 +13,7 @@ import pytest
 from PIL import Image
 
 import daz
-from conftest import REPO, command, grey_twins, reference
+from conftest import PICTURES, REPO, command, grey_twins, known_format, picture, reference
 import daz.batch
 from daz.batch import main, parse_key
 
@@ -25,7 +25,8 @@ REDUCED = {"truecolour", "onebit"}  # no palette: reduced, as rgbdaz reduces the
 def corpus(tmp_path_factory):
     """63 entries: 8- and 4-bit bitmaps, indexed PNGs of 1 to 8 bits, a PGM
     (which only the library reads), images without a palette, and bad ones
-    (53 convert), a link loop, a link to nothing and a FIFO; with what the
+    (53 convert; files named as images that aren't fail, other files are
+    skipped), a link loop, a link to nothing and a FIFO; with what the
     commands write for each image (None: refused), for the PGM what pngdaz
     writes for its twin PNG."""
     folder = tmp_path_factory.mktemp("sources")
@@ -48,8 +49,8 @@ def corpus(tmp_path_factory):
     Image.new("1", (8, 2)).save(folder / "onebit.bmp")             # 1 bit a pixel
     (folder / "notes.txt").write_text("not an image")              # skipped
     (folder / "data.bin").write_bytes(bytes(range(256)))           # skipped
-    (folder / "empty.png").write_bytes(b"")                         # skipped
-    (folder / "png5.bmp").write_text("not an image")  # skipped: png5.png keeps png5.daz
+    (folder / "empty.png").write_bytes(b"")                         # failed: named an image
+    (folder / "png5.bmp").write_text("not an image")  # failed: png5.png keeps png5.daz
     (folder / "loop").symlink_to("loop")                             # failed
     (folder / "nowhere.bmp").symlink_to("missing.bmp")               # failed
     os.mkfifo(folder / "pipe.png")                                   # skipped, never opened
@@ -107,7 +108,7 @@ def test_a_batch_writes_what_the_commands_write(corpus, tmp_path, capsys, reques
     # every entry but the subfolder counted once
     counts = {line.split(":")[0]: int(line.split()[1]) for line in printed.splitlines()
               if not line.startswith(" ")}
-    assert counts == {"converted": 52, "failed": len(refused) + 3, "skipped": 5}
+    assert counts == {"converted": 52, "failed": len(refused) + 5, "skipped": 3}
     assert "converted: 52 (2 reduced, " in printed
     listed = {line.split(": ")[0].rsplit("/", 1)[1].split(".")[0]
               for line in printed.splitlines() if line.startswith("  ")}
@@ -118,6 +119,8 @@ def test_a_batch_writes_what_the_commands_write(corpus, tmp_path, capsys, reques
         in printed
     assert "loop: input file cannot be opened (Too many levels of symbolic links)" in printed
     assert "pipe.png: not a regular file" in printed
+    assert "empty.png: not an image format this library converts" in printed.split("skipped:")[0]
+    assert "notes.txt: not an image format this library converts" in printed.split("skipped:")[1]
 
 
 @pytest.mark.parametrize("argv", [
@@ -268,3 +271,50 @@ def test_a_key_is_read_as_orvx_reads_it(tmp_path, text):
                            str(tmp_path / "x.daz"), "0", text], stdout=subprocess.DEVNULL)
     assert done.returncode == 0 and expected is not None
     assert parse_key(text) == daz.inspect(tmp_path / "x.daz").key
+
+
+# Files of a folder, or named on the command line: what each gives. A
+# format of PICTURES converts where the library reads it (daz.formats()),
+# else fails: it looks like an image, by its name or its first bytes.
+NOT_PICTURES = [
+    ("notes.txt", b"not an image", False, "skipped"),
+    ("notes.txt", b"not an image", True, "failed"),      # asked for by name
+    ("photo.heic", b"a lost photo", False, "failed"),  # an image's name, whatever the build
+    ("old.daz", None, False, "skipped"),                 # the batch's own kind
+    ("old.daz", None, True, "failed"),
+    ("photo.dat", "photo.jpg", False, None),            # a JPEG by content alone
+]
+
+
+def batch_rows():
+    rows = [(name, name, False, None) for name, _format, _mode, _options in PICTURES]
+    return rows + [(name, name, True, None) for name, _f, _m, _o in PICTURES[:2]] + NOT_PICTURES
+
+
+@pytest.mark.parametrize("name,content,named,status", batch_rows())
+def test_a_file_the_library_cannot_read_fails_when_it_looks_like_an_image(
+        tmp_path, capsys, name, content, named, status):
+    folder = tmp_path / "in"
+    folder.mkdir()
+    made = next(((picture_name, fmt, mode, options)
+                 for picture_name, fmt, mode, options in PICTURES if picture_name == content),
+                None)
+    if made is not None:
+        picture(tmp_path / content, made[2], made[3])
+        (tmp_path / content).rename(folder / name)
+        known = known_format(made[1])
+        readable = known is not None and (known.loads or known.converts)
+        status = "converted" if readable else "failed" if named or name == content else "skipped"
+    elif content is None:
+        (folder / name).write_bytes(daz.encode(bytes(4), bytes(6), width=2, height=2))
+    else:
+        (folder / name).write_bytes(content)
+    source = folder / name if named else folder
+    code = main(["convert", str(source), "--out", str(tmp_path / "out")])
+    printed = capsys.readouterr().out
+    assert f"{status}: 1" in printed.splitlines()[{"converted": 0, "failed": 1,
+                                                   "skipped": -2}[status]]
+    assert code == (1 if status == "failed" else 0)
+    if status != "converted":
+        assert f"  {folder / name}: not an image format this library converts" in printed
+        assert not (tmp_path / "out").exists() or not os.listdir(tmp_path / "out")

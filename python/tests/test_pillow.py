@@ -9,7 +9,7 @@ import warnings
 
 import numpy
 import pytest
-from PIL import Image, ImageFile
+from PIL import Image, ImageFile, ImagePalette
 
 import daz
 import daz.pillow  # noqa: F401
@@ -141,10 +141,17 @@ def test_a_daz_cut_short_is_an_error_unless_truncated_images_load(monkeypatch, h
     assert rows.tolist() == expected
 
 
-@pytest.mark.parametrize("mode", ["I", "F", "CMYK", "I;16"])
-def test_saving_a_mode_the_library_cannot_reduce_is_refused(tmp_path, mode):
-    with pytest.raises(OSError, match=f"cannot write mode {mode} as DAZ"):
-        Image.new(mode, (2, 2)).save(tmp_path / "x.daz")
+@pytest.mark.parametrize("mode,size,error,text", [
+    ("I", (2, 2), OSError, "cannot write mode I as DAZ"),
+    ("F", (2, 2), OSError, "cannot write mode F as DAZ"),
+    ("CMYK", (2, 2), OSError, "cannot write mode CMYK as DAZ"),
+    ("I;16", (2, 2), OSError, "cannot write mode I;16 as DAZ"),
+    ("P", (0, 3), daz.DazFormatError, r"no pixels \(0 x 3\)"),
+    ("RGB", (4, 0), daz.DazFormatError, r"no pixels \(4 x 0\)"),
+])
+def test_saving_an_image_the_library_cannot_write_is_refused(tmp_path, mode, size, error, text):
+    with pytest.raises(error, match=text):
+        Image.new(mode, size).save(tmp_path / "x.daz")
 
 
 PALETTE = bytes([0, 0, 0, 255, 255, 255, 255, 0, 0, 0, 128, 0, 0, 0, 255, 200, 180, 20])
@@ -162,6 +169,10 @@ SAVES = [
     ("1", {}, ()),
     ("P", {"dither": True, "colors": 4}, ("-d",)),   # a palette image reduced all the same
     ("P", {"palette": "palette.png"}, ("-p", "palette.png")),
+    ("P", {"reduce": True, "colors": 16}, ()),        # reduced, not its first 16 entries
+    ("RGB", {"palette": "palette image"}, ("-p", "palette.png")),  # a mode P image
+    ("RGB", {"palette": "ImagePalette"}, ("-p", "palette.png")),
+    ("RGBA", {"palette": "getpalette()"}, ("-p", "palette.png")),  # the flat list
 ]
 
 
@@ -176,8 +187,11 @@ def test_saving_other_modes_reduces_as_rgbdaz_reduces_their_png(tmp_path, mode, 
     else:
         image = Image.fromarray(photo(40, 20, 4 if mode in ("RGBA", "LA") else 3)).convert(mode)
     image.save(tmp_path / "x.png")
-    if options.get("palette") == "palette.png":
-        options = dict(options, palette=tmp_path / "palette.png")
+    given = {"palette.png": tmp_path / "palette.png", "palette image": table,
+             "ImagePalette": ImagePalette.ImagePalette("RGB", PALETTE),
+             "getpalette()": table.getpalette()}
+    if options.get("palette") in given:
+        options = dict(options, palette=given[options["palette"]])
     flags = [tmp_path / flag if flag == "palette.png" else flag for flag in flags]
     expected = reference("rgbdaz", tmp_path / "x.png", tmp_path / "ref.daz",
                          options.get("colors", 0), options.get("key", 0), flags)

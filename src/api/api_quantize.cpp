@@ -78,7 +78,10 @@ int checkRead(void* context, const OutputPlan& plan) {
     if (limited != DAZ_OK) {
         return limited;
     }
-    return bounds.checkRoom && plan.held > bounds.room ? DAZ_ERR_BUFFER : DAZ_OK;
+    // The room takes the pixels; what a reader holds beside them (a file read
+    // whole, a decoder's buffers) counts against the limits alone.
+    const std::uint64_t pixelBytes = 4 * plan.width * plan.rows;
+    return bounds.checkRoom && pixelBytes > bounds.room ? DAZ_ERR_BUFFER : DAZ_OK;
 }
 
 // Runs read(stream, check) on a stream over data[0, size), an image of a

@@ -2,7 +2,7 @@
 
 #include "cli/commands.h"
 #include "cli/texts.h"
-#include "convert/daz_to_bmp.h"
+#include "convert/bmp/bmp_export.h"
 
 namespace orvx {
 

@@ -2,8 +2,8 @@
 
 #include "cli/commands.h"
 #include "cli/texts.h"
-#include "convert/daz_to_png.h"
-#include "convert/png_to_daz.h"
+#include "convert/png/png_export.h"
+#include "convert/png/png_indices.h"
 
 #include <cstdio>
 

@@ -154,6 +154,12 @@ const char* pngWritingMessage(int error) {
     return writingMessage(error, "L'immagine e' troppo grande per un PNG");
 }
 
+const char* const DAZGIF_USAGE_TEXT = "Uso: dazgif immagine.daz destinazione.gif\n\n";
+
+const char* gifWritingMessage(int error) {
+    return writingMessage(error, "L'immagine e' troppo grande per un GIF");
+}
+
 const char* const RGBDAZ_USAGE_TEXT =
     "Uso: rgbdaz [-d] [-p tavolozza] [-t indice] [-s rrggbb] origine destinazione [colori] "
     "[chiave]\n"

@@ -45,6 +45,10 @@ extern const char* const IMGDAZ_USAGE_TEXT;
 extern const char* const PNGDAZ_USAGE_TEXT;
 extern const char* const DAZPNG_USAGE_TEXT;
 
+// dazgif.
+extern const char* const DAZGIF_USAGE_TEXT;
+const char* gifWritingMessage(int error);
+
 // rgbdaz.
 extern const char* const RGBDAZ_USAGE_TEXT;
 extern const char* const RGBDAZ_PALETTE_LINE_FORMAT; // takes the palette's failure message

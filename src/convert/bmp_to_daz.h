@@ -28,9 +28,4 @@ ConvertResult convertBmpToDazWith(const FileOps& ops, const char* source, const 
 // failure of the input counting as a failed read) and pngdaz's -8.
 ConvertResult resultCodeOf(int error, std::uint64_t undefined);
 
-// The two steps of the bitmap's conversion in the formats table (reader.h).
-int openBmpIndices(std::FILE* source, const IndexRequest& request, const PlanCheck* check,
-                   ReaderState& state);
-int writeBmpIndices(ReaderState& state, const DazOutput& out, std::uint64_t* undefined);
-
 } // namespace orvx

@@ -7,6 +7,18 @@
 #include "convert/daz/daz_reader.h"
 #include "convert/pgm/pgm_format.h"
 #include "convert/png/png_format.h"
+#if ORVX_HAVE_GIF
+#include "convert/gif/gif_format.h"
+#endif
+#if ORVX_HAVE_JPEG
+#include "convert/jpeg/jpeg_format.h"
+#endif
+#if ORVX_HAVE_WEBP
+#include "convert/webp/webp_format.h"
+#endif
+#if ORVX_HAVE_HEIF
+#include "convert/heif/heif_format.h"
+#endif
 
 #include <algorithm>
 #include <array>
@@ -17,12 +29,28 @@ namespace orvx {
 namespace {
 
 // In the order they are tried: no two recognise the same bytes.
+// A row a line, each behind its build's condition.
+// clang-format off
 const FormatReader* const FORMATS[] = {
     &DAZ_READER,
     &BMP_READER,
     &PNG_READER,
     &PGM_READER,
+#if ORVX_HAVE_GIF
+    &GIF_READER,
+#endif
+#if ORVX_HAVE_JPEG
+    &JPEG_READER,
+#endif
+#if ORVX_HAVE_WEBP
+    &WEBP_READER,
+#endif
+#if ORVX_HAVE_HEIF
+    &HEIF_READER,
+    &AVIF_READER,
+#endif
 };
+// clang-format on
 
 } // namespace
 

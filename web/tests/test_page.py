@@ -31,7 +31,7 @@ from selenium.webdriver.support.ui import WebDriverWait
 WEB = Path(os.environ["ORVX_WEB_DIR"])
 REFERENCE = Path(os.environ["ORVX_REFERENCE_BUILD"])
 SOURCE = Path(os.environ["ORVX_SOURCE_DIR"])
-SUITE = Path(os.environ.get("ORVX_BMPSUITE", SOURCE / "../shared/bmpsuite"))
+SUITE = Path(os.environ.get("ORVX_BMPSUITE", SOURCE / "tests/data/bmpsuite"))
 WORK = Path(tempfile.mkdtemp(prefix="orvx-web-"))
 # 64 MiB bitmaps and their daz files, and sparse files of 2 and 4 GiB.
 atexit.register(shutil.rmtree, WORK, ignore_errors=True)
@@ -425,12 +425,12 @@ def test_images_the_browser_decodes_are_reduced_as_rgbdaz_reduces_their_pixels(b
 
 def daz_cases() -> list[Path]:
     made = []
-    for name, bmp, key in (("s8", "samples/sample8.bmp", "1f2e"), ("s4", "samples/sample4.bmp", "0"),
-                           ("topdown", "../shared/bmpsuite/g/pal8topdown.bmp", "beef")):
-        if (SOURCE / bmp).exists():
-            made.append(WORK / f"{name}.daz")
-            subprocess.run([str(REFERENCE / "orvx"), "-c", str(SOURCE / bmp), str(made[-1]), "0",
-                            key], capture_output=True, check=True)
+    for name, bmp, key in (("s8", SOURCE / "samples/sample8.bmp", "1f2e"),
+                           ("s4", SOURCE / "samples/sample4.bmp", "0"),
+                           ("topdown", SUITE / "g/pal8topdown.bmp", "beef")):
+        made.append(WORK / f"{name}.daz")
+        subprocess.run([str(REFERENCE / "orvx"), "-c", str(bmp), str(made[-1]), "0", key],
+                       capture_output=True, check=True)
     # A daz image named as a bitmap: the content tells the format.
     made.append(WORK / "s8-travestito.bmp")
     made[-1].write_bytes((WORK / "s8.daz").read_bytes())

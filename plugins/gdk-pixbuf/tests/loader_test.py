@@ -179,6 +179,9 @@ for asked in ((48, 32), (40, 27), (1, 1), (96, 20), (192, 128)):
 # gdk_pixbuf_get_file_info asks for no pixels at all once it has the size.
 found, width, height = GdkPixbuf.Pixbuf.get_file_info(write("s.daz", sample8))
 check(found.get_name() == "daz" and (width, height) == (96, 64), "get_file_info")
+# What the format tells GTK's "about" lists: the project's license.
+formats = [f for f in GdkPixbuf.Pixbuf.get_formats() if f.get_name() == "daz"]
+check([f.get_license() for f in formats] == ["MIT"], f"license: {[f.get_license() for f in formats]}")
 
 # Hostile input: each one a GError, or, where daz_decode_rgba takes it, its
 # pixels; the loader chosen whatever the content.

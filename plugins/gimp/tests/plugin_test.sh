@@ -7,9 +7,9 @@
 # the same bytes. Then the export's arguments, its refusals, and the saved
 # fuzz and hostile files, each opened as dazpng reads it or refused with
 # GIMP's error, never a crash. Exit 77 (skipped) without gimp-console-2.10.
-# Usage: plugin_test.sh PLUGIN_DIR ORVX DAZPNG SOURCE_DIR
+# Usage: plugin_test.sh PLUGIN_DIR ORVX DAZPNG SOURCE_DIR BMPSUITE
 set -euo pipefail
-plugins=$1 orvx=$2 dazpng=$3 source=$4
+plugins=$1 orvx=$2 dazpng=$3 source=$4 suite=$5
 command -v gimp-console-2.10 >/dev/null || { echo "skipped: no gimp-console-2.10"; exit 77; }
 system_plugins=$(pkg-config --variable=gimplibdir gimp-2.0 2>/dev/null || echo /usr/lib/gimp/2.0)/plug-ins
 png_rgb="/usr/bin/python3 $(dirname "$0")/../../tests/png_rgb.py"
@@ -18,16 +18,33 @@ trap 'rm -rf "$work"' EXIT
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 
+# GIMP in "Open With" for daz files: its entry valid, and GIO, given the MIME
+# type and the entry in private XDG folders, lists it for image/x-daz.
+desktop=$source/plugins/gimp/daz-gimp.desktop
+if command -v desktop-file-validate >/dev/null; then
+  desktop-file-validate "$desktop" || fail "daz-gimp.desktop: not valid"
+fi
+if command -v gio >/dev/null && command -v update-desktop-database >/dev/null; then
+  mkdir -p "$work/share/mime/packages" "$work/share/applications"
+  cp "$source/desktop/daz.xml" "$work/share/mime/packages"
+  cp "$desktop" "$work/share/applications"
+  XDG_DATA_HOME=$work/share update-mime-database "$work/share/mime" >/dev/null
+  update-desktop-database "$work/share/applications"
+  said=$(XDG_DATA_HOME=$work/share XDG_DATA_DIRS=/usr/share XDG_CONFIG_HOME=$work XDG_CONFIG_DIRS=$work \
+    gio mime image/x-daz)
+  grep -q 'daz-gimp\.desktop' <<<"$said" || fail "gio: GIMP not an application for image/x-daz: $said"
+fi
+
 # Round trips: bitmap | colours kept (0: all) | key
 trips="
 samples/sample8.bmp|0|0
 samples/sample8.bmp|100|1f2e
 samples/sample4.bmp|0|0
 samples/sample4.bmp|10|ffff"
-for bitmap in "$source"/../shared/bmpsuite/g/pal[48]*.bmp; do
+[ -f "$suite/g/pal8.bmp" ] || { echo "FAIL: no BMP Suite in $suite"; exit 1; }
+for bitmap in "$suite"/g/pal[48]*.bmp; do
   trips+=$'\n'"$bitmap|0|0"
 done
-[ -e "$source/../shared/bmpsuite/g/pal8.bmp" ] || echo "skipped, no BMP Suite: $source/../shared/bmpsuite/g"
 mkdir "$work/in" "$work/out" "$work/hostile"
 scheme=$work/batch.scm
 q() { printf '"%s"' "$1"; } # a Scheme string (the paths hold no quote)

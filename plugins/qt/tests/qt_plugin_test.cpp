@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -107,16 +108,24 @@ void checkImage(const QImage& image, const QByteArray& daz, const QString& name)
           name + ": texts");
 }
 
-// A pipe whose bytes come only as they are read: no size, no seeking.
+// A pipe whose bytes come only as they are read: no size, no seeking; then,
+// as a stream that doesn't end would, tail zero bytes.
 class Pipe : public QIODevice {
   public:
-    explicit Pipe(const QByteArray& bytes) : bytes_(bytes) { open(QIODevice::ReadOnly); }
+    explicit Pipe(const QByteArray& bytes, qint64 tail = 0) : bytes_(bytes), tail_(tail) {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered); // taken() counts what Qt asked
+    }
     bool isSequential() const override { return true; }
+    qint64 taken() const { return offset_; } // the bytes read from it
 
   protected:
     qint64 readData(char* data, qint64 size) override {
-        const qint64 count = std::min<qint64>(size, bytes_.size() - offset_);
-        std::memcpy(data, bytes_.constData() + offset_, size_t(count));
+        const qint64 count = std::min<qint64>(size, bytes_.size() + tail_ - offset_);
+        const qint64 head = std::clamp<qint64>(bytes_.size() - offset_, 0, count);
+        if (head > 0) {
+            std::memcpy(data, bytes_.constData() + offset_, size_t(head));
+        }
+        std::memset(data + head, 0, size_t(count - head));
         offset_ += count;
         return count;
     }
@@ -124,6 +133,7 @@ class Pipe : public QIODevice {
 
   private:
     QByteArray bytes_;
+    qint64 tail_;
     qint64 offset_ = 0;
 };
 
@@ -159,8 +169,9 @@ QByteArray written(const QImage& image, const QMap<QString, QString>& texts = {}
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     QCoreApplication::setLibraryPaths({qEnvironmentVariable("QT_PLUGIN_PATH")}); // no other
-    qInstallMessageHandler(
-        [](QtMsgType, const QMessageLogContext&, const QString& text) { warnings += text; });
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context, const QString& text) {
+        warnings += QString::fromLatin1(context.category) + ": " + text; // "daz: ..."
+    });
     QTemporaryDir work;
     check(QImageReader::supportedMimeTypes().contains("image/x-daz"), "image/x-daz unknown");
 
@@ -186,6 +197,21 @@ int main(int argc, char** argv) {
         checkImage(reader.read(), daz, name);
         Pipe pipe(daz);
         checkImage(QImageReader(&pipe, "daz").read(), daz, name + ", from a pipe");
+    }
+
+    // A stream that doesn't end (64 MiB here) is read only as far as the image
+    // its header describes, and not at all past a header beyond libdaz's
+    // limits: name | daz bytes | bytes it may take
+    const std::vector<std::tuple<QString, QByteArray, qint64>> endless = {
+        {"96 x 64", most, most.size()},
+        {"65535 x 32767 claimed", header(65535, 32767, 8, 1, 20),
+         DAZ_HEADER_SIZE + DAZ_PALETTE_BYTES},
+    };
+    for (const auto& [name, daz, bound] : endless) {
+        Pipe pipe(daz, qint64{1} << 26);
+        checkImage(QImageReader(&pipe, "daz").read(), daz, name + ", endless");
+        check(pipe.taken() <= bound,
+              name + QStringLiteral(", endless: %1 bytes read").arg(pipe.taken()));
     }
 
     // Hostile input, the daz handler chosen whatever the content.

@@ -1,6 +1,7 @@
-"""Read and write daz images, and convert palette BMP and indexed PNG files
-into them, through libdaz (linked into the extension daz._daz); reduce
-images of any colours to a palette, or map them onto one.
+"""Read and write daz images, and convert images of the formats libdaz
+knows into them (daz.formats() tells which, as this build has them),
+through libdaz (linked into the extension daz._daz); reduce images of any
+colours to a palette, or map them onto one.
 
     info = daz.inspect("x.daz")            # header, palette, rows present
     image = daz.decode("x.daz")            # image.indices: (rows, width) bytes
@@ -8,7 +9,8 @@ images of any colours to a palette, or map them onto one.
     data = daz.encode(rgb, colors=64, dither=True)      # (h, w, 3) or (h, w, 4)
     data = daz.encode(rgb, palette="palette.png")       # mapped onto its palette
     daz.convert("in.png", "out.daz", colors=200, key=0x1f2e)
-    daz.reduce("photo.png", "out.daz", colors=64, dither=True)
+    daz.reduce("photo.jpg", "out.daz", colors=64, dither=True)
+    [f.name for f in daz.formats() if f.loads]          # what this build reads
 
 A source is a path (str or os.PathLike), a bytes-like object, or a binary
 file object. Failures raise DazError subclasses (see daz._errors).
@@ -16,27 +18,68 @@ file object. Failures raise DazError subclasses (see daz._errors).
 
 from __future__ import annotations
 
+import numbers
 import operator
 import os
 from dataclasses import dataclass
-from typing import BinaryIO, Iterable, Optional, Sequence, Tuple, Union
+from typing import BinaryIO, Iterable, List, NamedTuple, Optional, Sequence, Tuple, Union
 
 from . import _daz
 from ._errors import (ERR_ARGUMENT, ERR_COLORS, ERR_CREATE, ERR_OPEN, ERR_READ,
                       ERR_TOO_BIG_TO_HOLD, ERR_WRITE, DazError, DazFormatError, DazIOError,
                       from_code)
 
-__all__ = ["DazError", "DazFormatError", "DazIOError", "DazImage", "DazInfo", "Indices",
-           "Limits", "convert", "decode", "default_limits", "encode", "inspect", "load_palette",
-           "quantize", "reduce", "write_safely", "__version__", "library_version"]
+__all__ = ["DazError", "DazFormatError", "DazIOError", "DazImage", "DazInfo", "Format", "Indices",
+           "Limits", "convert", "decode", "default_limits", "encode", "formats", "guess_format",
+           "inspect",
+           "load_palette", "quantize", "reduce", "write_safely", "__version__",
+           "library_version"]
 
 __version__: str = _daz.HEADER_VERSION
 library_version: str = _daz.version()
 Indices = _daz.Indices
 
+
+class Format(NamedTuple):
+    """A format as this build of the library knows it (daz_format_at).
+    format: its daz_format number (what guess_format tells); name: "GIF";
+    extensions: lower case, no dot, the usual one first ("jpg", "jpeg");
+    converts: convert keeps its palette and indices; loads: reduce,
+    load_palette and the colour calls read it; exports: a daz image can be
+    written as it."""
+
+    format: int
+    name: str
+    extensions: Tuple[str, ...]
+    mime_type: str
+    converts: bool
+    loads: bool
+    exports: bool
+
+
+_FORMATS = tuple(Format(number, name, tuple(extensions.split()), mime,
+                        bool(flags & _daz.FORMAT_CONVERTS), bool(flags & _daz.FORMAT_LOADS),
+                        bool(flags & _daz.FORMAT_EXPORTS))
+                 for number, name, extensions, mime, flags in _daz.formats())
+
+
+def formats() -> List[Format]:
+    """Every format this build of the library knows, daz itself included, in
+    the order it tries them on a file's first bytes: a format whose library
+    was left out of the build is not there. The package lists no format of
+    its own: what it takes and tells is this."""
+    return list(_FORMATS)
+
+
+def guess_format(data: bytes) -> Optional[Format]:
+    """The format the library tells from data's first bytes (DAZ_GUESS_BYTES
+    are enough), or None. A guess: the image may still be damaged."""
+    number = _daz.guess_format(bytes(data[:_daz.GUESS_BYTES]))
+    return next((known for known in _FORMATS if known.format == number), None)
+
 Source = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, BinaryIO]
 Palette = Union[bytes, bytearray, Iterable[Sequence[int]]]
-# A palette to map onto: entries as above, or a daz, BMP or PNG file (a path,
+# A palette to map onto: entries as above, or an image file (a path,
 # or its bytes) whose palette daz_load_palette reads.
 PaletteSource = Union[Palette, str, "os.PathLike[str]", BinaryIO]
 Colour = Tuple[int, int, int]
@@ -142,6 +185,10 @@ def _as_buffer(src: object) -> Optional[memoryview]:
 def _open(path: Union[str, "os.PathLike[str]"]) -> BinaryIO:
     try:
         return open(path, "rb")
+    except IsADirectoryError as error:
+        # As the library's file calls (and orvx) have it: a folder opens,
+        # and reading it fails.
+        raise from_code(ERR_READ, os.fspath(path), error.errno) from error
     except OSError as error:
         raise from_code(ERR_OPEN, os.fspath(path), error.errno) from error
 
@@ -263,7 +310,16 @@ def decode(src: Source, *, limits: Optional[Limits] = None) -> DazImage:
 
 
 def _palette_bytes(palette: Palette) -> Tuple[bytes, int]:
-    """The palette as the library takes it: 4 bytes an entry."""
+    """The palette as the library takes it: 4 bytes an entry. Red-green-blue
+    bytes, (red, green, blue[, fourth]) entries, or flat integers 0..255,
+    three an entry."""
+    if not isinstance(palette, (bytes, bytearray, memoryview)):
+        palette = list(palette)
+        if palette and all(isinstance(value, numbers.Integral) for value in palette):
+            try:  # flat red, green, blue values: what Pillow's getpalette() gives
+                palette = bytes(int(value) for value in palette)
+            except ValueError:
+                raise from_code(ERR_ARGUMENT) from None
     if isinstance(palette, (bytes, bytearray, memoryview)):
         rgb = bytes(palette)
         if len(rgb) % 3:
@@ -336,7 +392,8 @@ def _mapping_palette(palette: Optional[PaletteSource], limits: tuple) -> Optiona
 
 
 def load_palette(src: Source, *, limits: Optional[Limits] = None) -> bytes:
-    """The palette of a daz, BMP or PNG file, as red-green-blue bytes (what
+    """The palette of an image file of any format the library loads (formats()),
+    as red-green-blue bytes (what
     encode, quantize and reduce take as palette): a daz file's stored
     entries, a palette image's entries; for an image without one, its
     colours in order of first appearance, at most 256, else DazFormatError
@@ -369,7 +426,7 @@ def quantize(image: object, colors: int = 0, *, dither: bool = False,
     what encode takes. Reduced to at most colors entries (2..256, 0: 256;
     an image of that many colours or fewer keeps them exactly, in order of
     first appearance), or, with palette, mapped onto it, which is kept
-    exactly: entries as encode takes them, or a daz, BMP or PNG file (a
+    exactly: entries as encode takes them, or an image file (a
     path, or its bytes) whose palette is read (load_palette); colors then
     maps onto its first entries (0: all). dither: error diffusion
     rather than the nearest entry. Alpha: each pixel is composited over
@@ -402,7 +459,7 @@ def encode(indices: object, palette: Optional[PaletteSource] = None, key: int = 
 
     An image of colours, a (height, width, 3) or (height, width, 4) buffer
     (red, green, blue[, alpha]), is first reduced to colors entries (2..256,
-    0: 256), or mapped onto palette (entries, or a daz, BMP or PNG file
+    0: 256), or mapped onto palette (entries, or an image file
     whose palette is read; colors: its first entries, 0 all), as quantize
     does it (dither, transparent, background, limits); the file has every
     entry of the palette made, as rgbdaz writes it."""
@@ -474,8 +531,8 @@ def write_safely(path: Union[str, "os.PathLike[str]"], data: bytes) -> None:
 
 def convert(src: Source, dst: Union[str, "os.PathLike[str]", BinaryIO], colors: int = 0,
             key: int = 0, *, limits: Optional[Limits] = None) -> int:
-    """Converts an image of any format the library converts (palette BMP,
-    indexed PNG; told by content, never by name) into the daz file orvx -c
+    """Converts an image of any format the library converts (formats():
+    converts; told by content, never by name) into the daz file orvx -c
     and pngdaz write for it, byte for byte; returns the count of pixels
     whose index is past the kept palette. colors: entries kept (0: all);
     key: 0..0xffff; limits: as for decode (None: daz.default_limits), the
@@ -521,8 +578,8 @@ def reduce(src: Source, dst: Union[str, "os.PathLike[str]", BinaryIO], colors: i
            key: int = 0, *, dither: bool = False, palette: Optional[PaletteSource] = None,
            transparent: Optional[int] = None, background: Colour = (0, 0, 0),
            limits: Optional[Limits] = None) -> None:
-    """An image of any format the library reads (BMP of 1 to 32 bits a
-    pixel, PNG of any colour type, PGM, daz) into a daz file of its colours
+    """An image of any format the library reads (formats(): loads; told by
+    content) into a daz file of its colours
     reduced to colors entries (2..256, 0: 256), or mapped onto palette (its
     first colors entries, 0: all), as quantize does it (dither,
     transparent, background), as rgbdaz writes it; 4 bits a pixel for

@@ -762,6 +762,30 @@ static PyObject* py_format_name(PyObject* self, PyObject* args) {
     return PyUnicode_FromString(daz_format_name(format));
 }
 
+/* formats() -> [(format, name, extensions, mime type, flags), ...]: every
+ * format this build knows, daz included, from daz_format_at. */
+static PyObject* py_formats(PyObject* self, PyObject* unused) {
+    (void)self;
+    (void)unused;
+    PyObject* list = PyList_New(0);
+    if (list == NULL) {
+        return NULL;
+    }
+    daz_format_info info;
+    for (int index = 0; daz_format_at(index, &info) == DAZ_OK; ++index) {
+        PyObject* entry =
+            Py_BuildValue("(isssI)", info.format, info.name, info.extensions ? info.extensions : "",
+                          info.mime_type ? info.mime_type : "", info.flags);
+        if (entry == NULL || PyList_Append(list, entry) != 0) {
+            Py_XDECREF(entry);
+            Py_DECREF(list);
+            return NULL;
+        }
+        Py_DECREF(entry);
+    }
+    return list;
+}
+
 /* convert(data, limits, colors, key) -> (daz bytes, undefined): an image
  * of any format the library converts, in memory. */
 static PyObject* py_convert(PyObject* self, PyObject* args) {
@@ -1155,6 +1179,8 @@ static PyMethodDef methods[] = {
     {"encode", py_encode, METH_VARARGS, "encode(...) -> (bytes, undefined)"},
     {"guess_format", py_guess_format, METH_VARARGS, "guess_format(data) -> daz_format"},
     {"format_name", py_format_name, METH_VARARGS, "format_name(format) -> short name"},
+    {"formats", py_formats, METH_NOARGS,
+     "formats() -> [(format, name, extensions, mime type, flags)] of this build"},
     {"convert", py_convert, METH_VARARGS, "convert(data, limits, colors, key)"},
     {"convert_file", py_convert_file, METH_VARARGS,
      "convert_file(source, destination, limits, colors, key)"},
@@ -1211,6 +1237,9 @@ PyMODINIT_FUNC PyInit__daz(void) {
             0 ||
         PyModule_AddIntConstant(m, "FORMAT_UNKNOWN", DAZ_FORMAT_UNKNOWN) < 0 ||
         PyModule_AddIntConstant(m, "FORMAT_DAZ", DAZ_FORMAT_DAZ) < 0 ||
+        PyModule_AddIntConstant(m, "FORMAT_CONVERTS", DAZ_FORMAT_CONVERTS) < 0 ||
+        PyModule_AddIntConstant(m, "FORMAT_LOADS", DAZ_FORMAT_LOADS) < 0 ||
+        PyModule_AddIntConstant(m, "FORMAT_EXPORTS", DAZ_FORMAT_EXPORTS) < 0 ||
         PyModule_AddIntConstant(m, "DITHER_NONE", DAZ_DITHER_NONE) < 0 ||
         PyModule_AddIntConstant(m, "DITHER_DIFFUSION", DAZ_DITHER_DIFFUSION) < 0 ||
         PyModule_AddIntConstant(m, "GUESS_BYTES", DAZ_GUESS_BYTES) < 0 ||

@@ -35,6 +35,8 @@ ERR_BMP_BITS = CODES["DAZ_ERR_BMP_BITS"]
 ERR_COLORS = CODES["DAZ_ERR_COLORS"]
 ERR_PNG_NOT_PALETTE = CODES["DAZ_ERR_PNG_NOT_PALETTE"]
 ERR_NO_PALETTE = CODES["DAZ_ERR_NO_PALETTE"]
+ERR_BAD_IMAGE = CODES["DAZ_ERR_BAD_IMAGE"]
+ERR_NOT_INDEXED = CODES["DAZ_ERR_NOT_INDEXED"]
 
 # Input and output: DazIOError (and OSError); every other failure is
 # DazFormatError (and ValueError).
@@ -64,8 +66,8 @@ class DazError(Exception):
 
 
 class DazFormatError(DazError, ValueError):
-    """Bad data or arguments: not a daz/BMP/PNG image, a corrupt one, a value
-    out of range, an image past the limits."""
+    """Bad data or arguments: not an image of a format the library knows, a
+    damaged one, a value out of range, an image past the limits."""
 
 
 class DazIOError(DazError, OSError):

@@ -2,14 +2,18 @@
 
 Each SRC (a file, or a folder: its files, not its subfolders) becomes
 DIR/NAME.daz, NAME the source's name without its extension, as orvx -c or
-pngdaz would write it; the library tells each file's format by content, and
-a file of a format it doesn't convert is skipped. An image without a palette
-(a truecolour or grey PNG, a bitmap of 1, 16, 24 or 32 bits), which those
-refuse, is reduced by the library to --colors colours (0: 256), as rgbdaz
-does. --dither reduces every image, palette ones included, with error
-diffusion; --palette FILE maps every image onto FILE's palette (a daz, BMP
-or PNG file; with --colors N, its first N entries), which the outputs then
-hold unchanged. Outputs go through the library's file calls (the commands'
+pngdaz would write it; the library tells each file's format by content
+(daz.formats(): what this build reads). A file the library can't read
+fails, with its reason, when it was named on the command line or looks like
+an image (its first bytes, or an image file's extension); only a folder's
+other files (notes.txt) and its daz images are skipped. An image without a
+palette (a truecolour or grey PNG, a bitmap of 1, 16, 24 or 32 bits, a
+photo), which orvx -c and pngdaz refuse, is reduced by the library to
+--colors colours (0: 256), as rgbdaz does. --dither reduces every image,
+palette ones included, with error diffusion; --palette FILE maps every
+image onto FILE's palette (an image file of any format the library reads;
+with --colors N, its first N entries), which the outputs then hold
+unchanged. Outputs go through the library's file calls (the commands'
 safe output). The work runs in this process, in --jobs N processes, or on a
 Dask cluster (--scheduler ADDRESS), whose workers then write to DIR: DIR
 must be a folder every worker sees at the same path (shared storage).
@@ -35,9 +39,9 @@ from concurrent.futures import ProcessPoolExecutor, as_completed
 from dataclasses import dataclass
 from typing import Callable, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple
 
-from . import DazError, _daz, _limits, _read_all
-from ._errors import (ERR_BMP_BITS, ERR_COLORS, ERR_CREATE, ERR_FORMAT, ERR_PNG_NOT_PALETTE,
-                      ERR_WRITE)
+from . import DazError, _daz, _limits, _read_all, formats
+from ._errors import (ERR_BMP_BITS, ERR_COLORS, ERR_CREATE, ERR_FORMAT, ERR_NOT_INDEXED,
+                      ERR_PNG_NOT_PALETTE, ERR_WRITE)
 
 CONVERTED, FAILED, SKIPPED = "converted", "failed", "skipped"
 
@@ -65,32 +69,60 @@ class Reduction:
         return self.dither or self.palette is not None
 
 
-def _is_daz(source: str) -> bool:
-    """Whether the library tells a daz image from the file's first bytes (a
-    file that can't be read: no, its conversion then says why)."""
+def _format_of(source: str) -> Optional[int]:
+    """The format the library tells from the file's first bytes, or None
+    for a file that can't be read (its conversion then says why)."""
     try:
         with open(source, "rb") as stream:
-            return _daz.guess_format(stream.read(_daz.GUESS_BYTES)) == _daz.FORMAT_DAZ
+            return _daz.guess_format(stream.read(_daz.GUESS_BYTES))
     except OSError:
-        return False
+        return None
 
 
-# What orvx -c and pngdaz refuse an image without a palette for.
-_NO_PALETTE = (ERR_PNG_NOT_PALETTE, ERR_BMP_BITS)
+# Extensions of images that the library may not read in this build, beside
+# those of every format it knows (daz.formats()): a file so named that can't
+# be read fails rather than being skipped.
+COMMON_IMAGE_EXTENSIONS = frozenset(
+    "bmp dib png gif jpg jpeg jpe jfif tif tiff webp heic heif avif pgm ppm pbm pnm pam jxl jp2 "
+    "ico".split())
+IMAGE_EXTENSIONS = COMMON_IMAGE_EXTENSIONS | frozenset(
+    extension for known in formats() if known.format != _daz.FORMAT_DAZ
+    for extension in known.extensions)
+
+
+def looks_like_image(source: str) -> bool:
+    """Whether a file is an image by its name (an image file's extension)
+    or by its first bytes (a format the library knows), a daz image
+    excepted: the batch makes those, and leaves them be."""
+    if os.path.splitext(source)[1][1:].lower() in IMAGE_EXTENSIONS:
+        return True
+    return _format_of(source) not in (None, _daz.FORMAT_UNKNOWN, _daz.FORMAT_DAZ)
+
+
+def _refused(source: str, detail: str) -> Outcome:
+    """A file the library doesn't take: failed when it looks like an image
+    (it can't be read: the user lost a picture), else skipped."""
+    return Outcome(source, FAILED if looks_like_image(source) else SKIPPED, detail)
+
+
+# What orvx -c and pngdaz refuse an image without a palette for, and what
+# the library says of a format it reads only as colours.
+_NO_PALETTE = (ERR_PNG_NOT_PALETTE, ERR_BMP_BITS, ERR_NOT_INDEXED)
 
 
 def convert_one(source: str, destination: str, colors: int, key: int,
                 reduction: Reduction = Reduction()) -> Outcome:
     """One conversion, as a worker process or a Dask worker runs it, within
     the library's default limits: the library tells the source's format
-    (one it doesn't convert is skipped). A failure says why, and names the
-    output when that is what failed."""
+    (one it doesn't read is skipped, or failed when it looks like an
+    image). A failure says why, and names the output when that is what
+    failed."""
     paths = (os.fsencode(source), os.fsencode(destination))
     count = len(reduction.palette) // 4 if reduction.palette is not None else colors or 256
     options = (count, _daz.DITHER_DIFFUSION if reduction.dither else _daz.DITHER_NONE, -1,
                (0, 0, 0))
-    if reduction.always and _is_daz(source):  # reduce_file would take it: skipped as ever
-        return Outcome(source, SKIPPED, _daz.strerror(ERR_FORMAT))
+    if reduction.always and _format_of(source) == _daz.FORMAT_DAZ:
+        return Outcome(source, SKIPPED, _daz.strerror(ERR_FORMAT))  # reduce_file would take it
     try:
         if not reduction.always:
             try:
@@ -104,7 +136,7 @@ def convert_one(source: str, destination: str, colors: int, key: int,
         _daz.reduce_file(*paths, _limits(None), options, reduction.palette, key)
     except DazError as error:
         if error.code == ERR_FORMAT:
-            return Outcome(source, SKIPPED, error.message)
+            return _refused(source, error.message)
         detail = error.message
         if error.code in (ERR_CREATE, ERR_WRITE):
             detail += f": {destination}"
@@ -143,11 +175,13 @@ def parse_count(text: str) -> int:
 def parser() -> argparse.ArgumentParser:
     top = argparse.ArgumentParser(prog="python -m daz", description="daz images in batches")
     commands = top.add_subparsers(dest="command", required=True)
+    readable = ", ".join(known.name for known in formats()
+                         if known.format != _daz.FORMAT_DAZ and (known.converts or known.loads))
     convert = commands.add_parser(
-        "convert", help="convert BMP and PNG files into daz files",
+        "convert", help=f"convert images ({readable}) into daz files",
         description="Converts each SRC into DIR/NAME.daz, as orvx -c and pngdaz do.")
     convert.add_argument("sources", nargs="+", metavar="SRC",
-                         help="a BMP or PNG file, or a folder of them")
+                         help=f"an image file ({readable}), or a folder of them")
     convert.add_argument("--out", required=True, metavar="DIR", help="folder for the daz files")
     convert.add_argument("--colors", type=parse_count, default=0, metavar="N",
                          help="palette entries to keep (0: all); for an image without a "
@@ -156,7 +190,7 @@ def parser() -> argparse.ArgumentParser:
     convert.add_argument("--dither", action="store_true",
                          help="reduce every image, with error diffusion")
     convert.add_argument("--palette", metavar="FILE",
-                         help="map every image onto the palette of FILE (daz, BMP or PNG)")
+                         help="map every image onto the palette of FILE (an image file)")
     convert.add_argument("--key", type=parse_key, default=0, metavar="K",
                          help="key in hexadecimal, 0 to ffff, with or without 0x")
     convert.add_argument("--jobs", type=parse_count, default=1, metavar="N",
@@ -237,7 +271,7 @@ def _images_among(sources: List[str]) -> Tuple[List[str], List[Outcome]]:
                                   f"input file cannot be opened ({error.strerror})"))
             continue
         if _daz.guess_format(start) in (_daz.FORMAT_UNKNOWN, _daz.FORMAT_DAZ):
-            others.append(Outcome(source, SKIPPED, _daz.strerror(ERR_FORMAT)))
+            others.append(_refused(source, _daz.strerror(ERR_FORMAT)))
         else:
             images.append(source)
     return images, others
@@ -445,6 +479,9 @@ def _convert(options: argparse.Namespace, client) -> int:
     files, outcomes = expand(options.sources)
     work, refused = plan(files, out)
     outcomes += refused
+    # A file named on the command line was asked for: never just skipped.
+    named = {os.path.abspath(source) for source in options.sources
+             if not os.path.isdir(source)}
     arguments = (work, options.colors, options.key, options.reduction)
     if client is not None:
         running = run_on_dask(*arguments, client)
@@ -453,5 +490,7 @@ def _convert(options: argparse.Namespace, client) -> int:
     else:
         running = run_here(*arguments)
     outcomes += list(progress(running, len(work)))
+    outcomes = [Outcome(o.source, FAILED, o.detail) if o.status == SKIPPED and o.source in named
+                else o for o in outcomes]
     summary(outcomes, print)
     return 1 if any(outcome.status == FAILED for outcome in outcomes) else 0

@@ -3,7 +3,8 @@
     import daz.pillow
     from PIL import Image
     im = Image.open("x.daz")          # mode "P", info["key"], info["colors"]
-    im.save("y.daz", key=0x1f2e, colors=200)
+    im.save("y.daz", key=0x1f2e, colors=200)      # mode P: its first 200 entries kept
+    im.save("y.daz", colors=16, reduce=True)      # mode P: reduced to 16 colours
 
 Opening reads the header and palette only (24 + 4 x colors bytes), checked
 by the library; the size is known then, so Pillow's decompression bomb check
@@ -29,17 +30,20 @@ absent, the key the image was opened with, im.info["key"], else 0) and
 colors (palette entries kept, 0 or absent for all). The file equals what
 pngdaz writes for the same image saved by Pillow as an indexed PNG.
 
-Modes RGB, RGBA, L, LA and 1 (and P with the options dither or palette)
-are reduced by the library, never by Pillow's quantize, as daz.encode
-reduces an image of colours:
+Modes RGB, RGBA, L, LA and 1 (and P with the options reduce, dither or
+palette) are reduced by the library, never by Pillow's quantize, as
+daz.encode reduces an image of colours:
 
     im.save("y.daz", colors=64, dither=True)         # 2..256 (absent: 256)
     im.save("y.daz", palette="palette.png")          # mapped onto its palette
     im.save("y.daz", transparent=0, background=(255, 255, 255))
 
-palette: entries (red-green-blue bytes, (r, g, b) entries) or a daz, BMP or
-PNG file, a path or its bytes; the file then holds that palette, unchanged
-(with colors, its first colors entries).
+So colors on a mode P image is the entries kept, its indices unchanged,
+unless reduce=True (or dither, or palette) asks for a reduction to colors.
+palette: entries (red-green-blue bytes, (r, g, b) entries, the flat list
+getpalette() gives), a mode P image or an ImagePalette (their palette), or
+an image file the library reads, a path or its bytes; the file then holds
+that palette, unchanged (with colors, its first colors entries).
 An image with alpha (RGBA, LA, P with transparency) is composited over
 background (black when absent), and with transparent, an index, a pixel of
 alpha 0 gets that index.
@@ -52,11 +56,14 @@ from typing import BinaryIO
 
 from PIL import Image, ImageFile, ImagePalette
 
-from . import Limits, _daz, _limits, _read_daz_stream, _read_head, encode
-from ._errors import ERR_ARGUMENT, ERR_NO_ROWS, ERR_NOT_DAZ, ERR_TRUNCATED, DazError, from_code
+from . import Limits, _daz, _limits, _read_daz_stream, _read_head, encode, formats
+from ._errors import (ERR_ARGUMENT, ERR_NO_ROWS, ERR_NOT_DAZ, ERR_TRUNCATED, DazError,
+                      DazFormatError)
 
 FORMAT = "DAZ"
-MIME = "image/x-daz"
+# The daz format as the library tells it: its extensions and MIME type.
+_DAZ = next(known for known in formats() if known.format == _daz.FORMAT_DAZ)
+MIME = _DAZ.mime_type
 # The plugin allows any image the format holds: Pillow's decompression bomb
 # check (Image.MAX_IMAGE_PIXELS) decides, before any pixel is read.
 _BOUNDS = _limits(Limits.format_bounds())
@@ -174,12 +181,36 @@ class DazDecoder(ImageFile.PyDecoder):
 _COLOUR_MODES = {"RGB": "RGB", "L": "RGB", "1": "RGB", "RGBA": "RGBA", "LA": "RGBA"}
 
 
+def _palette_option(palette: object) -> object:
+    """The palette= option as daz.encode takes it: a mode P image and an
+    ImagePalette give their palette's red-green-blue bytes; anything else
+    (entries, the flat list getpalette() gives, a file) goes as it is."""
+    if isinstance(palette, Image.Image):
+        if palette.mode not in ("P", "PA"):
+            raise DazFormatError(ERR_ARGUMENT, f"a palette image is of mode P, not "
+                                               f"{palette.mode}")
+        return _image_palette(palette)
+    if isinstance(palette, ImagePalette.ImagePalette):
+        mode, data = palette.getdata()
+        mode = mode.split(";")[0]
+        if mode not in ("RGB", "RGBA") or not data:
+            raise DazFormatError(ERR_ARGUMENT, f"a palette of mode {mode} and "
+                                               f"{len(data)} bytes is no RGB palette")
+        step = len(mode)
+        return b"".join(data[i:i + 3] for i in range(0, len(data) - step + 1, step))
+    return palette
+
+
 def _save(image: Image.Image, fp: BinaryIO, filename: str) -> None:
     options = image.encoderinfo
     key = options.get("key", image.info.get("key", 0))
     colors = options.get("colors", 0)
-    dither, palette = options.get("dither", False), options.get("palette")
-    if image.mode == "P" and palette is None and not dither:
+    dither, palette = options.get("dither", False), _palette_option(options.get("palette"))
+    width, height = image.size
+    if not width or not height:  # no pixels: a daz image has at least one
+        raise DazFormatError(ERR_ARGUMENT, f"cannot write an image of no pixels "
+                                           f"({width} x {height}) as DAZ")
+    if image.mode == "P" and palette is None and not dither and not options.get("reduce"):
         _save_indices(image, fp, key, colors)
         return
     if image.mode == "P":
@@ -188,28 +219,32 @@ def _save(image: Image.Image, fp: BinaryIO, filename: str) -> None:
         mode = _COLOUR_MODES[image.mode]
     else:
         raise OSError(f"cannot write mode {image.mode} as DAZ")
-    width, height = image.size
-    if not width or not height:  # no pixels: a daz image has at least one
-        raise from_code(ERR_ARGUMENT)
     pixels = memoryview(image.convert(mode).tobytes()).cast("B", (height, width, len(mode)))
     fp.write(encode(pixels, palette, key=key, colors=colors, dither=dither,
                     transparent=options.get("transparent"),
                     background=options.get("background", (0, 0, 0))))
 
 
-def _save_indices(image: Image.Image, fp: BinaryIO, key: int, colors: int) -> None:
+def _image_palette(image: Image.Image) -> bytes:
+    """A mode P image's palette, red-green-blue bytes, its entries as
+    Pillow's PNG writer counts them."""
+    image.load()
     if image.palette:
         mode, data = image.palette.getdata()
         entries = max(1, min(len(data) // len(mode), 256))
     else:
         entries = 256
-    palette = image.im.getpalette("RGB", "RGB")[:3 * entries].ljust(3 * entries, b"\0")
+    return image.im.getpalette("RGB", "RGB")[:3 * entries].ljust(3 * entries, b"\0")
+
+
+def _save_indices(image: Image.Image, fp: BinaryIO, key: int, colors: int) -> None:
     width, height = image.size
-    fp.write(encode(image.tobytes(), palette, key=key, colors=colors, width=width, height=height))
+    fp.write(encode(image.tobytes(), _image_palette(image), key=key, colors=colors, width=width,
+                    height=height))
 
 
 Image.register_open(FORMAT, DazImageFile, _accept)
 Image.register_decoder("daz", DazDecoder)
 Image.register_save(FORMAT, _save)
-Image.register_extension(FORMAT, ".daz")
+Image.register_extensions(FORMAT, ["." + extension for extension in _DAZ.extensions])
 Image.register_mime(FORMAT, MIME)

@@ -1,9 +1,8 @@
 // The bitmap's row of the formats table.
 #include "convert/bmp/bmp_format.h"
 
-#include "convert/bmp_to_daz.h"
-#include "convert/daz_to_bmp.h"
-#include "convert/rgba_readers.h"
+#include "convert/bmp/bmp_export.h"
+#include "convert/bmp/bmp_indices.h"
 
 #include <cstring>
 

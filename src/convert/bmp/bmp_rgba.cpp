@@ -1,10 +1,10 @@
 // A bitmap of any depth as RGBA: 1, 2, 4 and 8 bits through their palette
 // (RLE4 and RLE8 decoded as the conversion into daz decodes them), 16, 24
 // and 32 bits through their masks.
+#include "convert/bmp/bmp_format.h"
 #include "convert/bmp/bmp_source.h"
 #include "convert/bmp/rle_decoder.h"
 #include "convert/bmp_to_daz.h"
-#include "convert/rgba_readers.h"
 #include "format/byte_order.h"
 #include "format/daz_format.h"
 #include "platform/platform.h"

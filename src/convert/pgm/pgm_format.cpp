@@ -2,8 +2,7 @@
 #include "convert/pgm/pgm_format.h"
 
 #include "convert/pgm/pgm_header.h"
-#include "convert/pgm_to_daz.h"
-#include "convert/rgba_readers.h"
+#include "convert/pgm/pgm_indices.h"
 
 #include <cstring>
 

@@ -1,8 +1,8 @@
 // A binary PGM as RGBA: each sample the grey of its place on the PGM's
 // scale, round(sample * 255 / maxval), opaque; a sample past maxval white.
+#include "convert/pgm/pgm_format.h"
 #include "convert/pgm/pgm_header.h"
-#include "convert/pgm_to_daz.h"
-#include "convert/rgba_readers.h"
+#include "convert/pgm/pgm_indices.h"
 #include "platform/platform.h"
 
 #include <algorithm>

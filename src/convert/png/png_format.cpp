@@ -1,9 +1,8 @@
 // The PNG's row of the formats table.
 #include "convert/png/png_format.h"
 
-#include "convert/daz_to_png.h"
-#include "convert/png_to_daz.h"
-#include "convert/rgba_readers.h"
+#include "convert/png/png_export.h"
+#include "convert/png/png_indices.h"
 
 #include <cstring>
 

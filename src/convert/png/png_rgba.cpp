@@ -3,9 +3,9 @@
 // cut to their high byte, an opaque alpha added where there is none, the
 // passes of an interlaced image put together. No gamma or colour
 // correction: the samples as stored.
+#include "convert/png/png_format.h"
 #include "convert/png/png_glue.h"
-#include "convert/png_to_daz.h"
-#include "convert/rgba_readers.h"
+#include "convert/png/png_indices.h"
 
 #include <cstring>
 

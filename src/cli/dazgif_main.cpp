@@ -1,0 +1,4 @@
+#include "cli/gif_commands.h"
+#include "platform/entry.h"
+
+ORVX_MAIN(orvx::runDazgif)
