@@ -330,7 +330,8 @@ def test_a_pgm_gives_its_twin_pngs_daz_file_and_lines(browser, url):
 def library_reads(browser, name: str) -> bool:
     """Whether the page's library reads the format itself (its formats, as
     the page lists them from daz_format_at)."""
-    listed = browser.execute_script("return document.body.dataset.formats || ''")
+    listed = WebDriverWait(browser, PATIENCE).until(
+        lambda b: b.execute_script("return document.body.dataset.formats"))
     return any(entry.split(":")[0] == name for entry in listed.split())
 
 
@@ -358,7 +359,8 @@ def browser_cases() -> list[tuple[Path, Path | None, str, str, tuple]]:
     twins = {}
     for path in (webp, gif):
         twins[path] = WORK / f"{path.name}.png"
-        Image.open(path).convert("RGB").save(twins[path])
+        with Image.open(path) as decoded:
+            decoded.convert("RGB").save(twins[path])
     png, daz, _, text = palette_files()
     cases = [(path, twins[path], *ARGUMENTS[i % len(ARGUMENTS)], ())
              for i, path in enumerate([webp] * 4 + [gif] * 3)]
@@ -404,15 +406,20 @@ def test_images_the_browser_decodes_are_reduced_as_rgbdaz_reduces_their_pixels(b
         assert fact_value(browser, "Letta da") == (None if by_library else "browser"), case
     # What neither reads: the library's line naming the format, or, for a
     # format it doesn't know, orvx -c's for a file of none.
-    cut_gif, bad_jpeg = WORK / "tagliato.gif", WORK / "rotto.jpg"
-    cut_gif.write_bytes((WORK / "disegno.gif").read_bytes()[:40])
+    cut_gif, bad_gif, bad_jpeg = WORK / "tagliato.gif", WORK / "rotto.gif", WORK / "rotto.jpg"
+    gif = (WORK / "disegno.gif").read_bytes()
+    cut_gif.write_bytes(gif[:40])
+    image_at = 13 + 3 * 2 ** ((gif[10] & 7) + 1)  # past the global colour table
+    assert gif[image_at] == 0x2C  # the image's descriptor, then its LZW code size
+    bad_gif.write_bytes(gif[:image_at + 10] + b"\x0c" + gif[image_at + 11:])
     bad_jpeg.write_bytes(b"\xff\xd8\xff\xe0" + bytes(60))
-    for path in (cut_gif, bad_jpeg):
+    for path in (cut_gif, bad_gif, bad_jpeg):
         message = "Il file non sembra un BMP valido - Operazione non riuscita"
-        if path == cut_gif and gif_by_library:
+        if path.suffix == ".gif" and gif_by_library:
             if not (REFERENCE / "imgdaz").exists():
                 continue
             message = native("imgdaz", [str(path)])[0][0]
+            assert path != bad_gif or "GIF" in message, message  # it names the format
         load(browser, path)
         assert downloads(browser) == {} and status_lines(browser) == [f"{path.name}: {message}"]
     # The rows left out, and why: said, not failed.
