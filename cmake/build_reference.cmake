@@ -16,5 +16,5 @@ if(NOT EXISTS "${REFERENCE_BUILD}/CMakeCache.txt")
     COMMAND_ERROR_IS_FATAL ANY)
 endif()
 execute_process(
-  COMMAND ${CMAKE_COMMAND} --build ${REFERENCE_BUILD} --target orvx dazbmp pngdaz dazpng rgbdaz
+  COMMAND ${CMAKE_COMMAND} --build ${REFERENCE_BUILD} --target orvx dazbmp pngdaz dazpng rgbdaz imgdaz
   COMMAND_ERROR_IS_FATAL ANY)

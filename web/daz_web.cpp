@@ -41,6 +41,8 @@ constexpr Constant CONSTANTS[] = {
     {"DAZ_FORMAT_DAZ", DAZ_FORMAT_DAZ},
     {"DAZ_FORMAT_BMP", DAZ_FORMAT_BMP},
     {"DAZ_FORMAT_PNG", DAZ_FORMAT_PNG},
+    {"DAZ_FORMAT_CONVERTS", DAZ_FORMAT_CONVERTS},
+    {"DAZ_FORMAT_LOADS", DAZ_FORMAT_LOADS},
     {"DAZ_GUESS_BYTES", DAZ_GUESS_BYTES},
 };
 #undef WEB_RESULT_CONSTANT
@@ -56,6 +58,7 @@ Output output;
 // An output set aside by web_keep, read while the next is made.
 Output kept;
 daz_info info;
+daz_format_info formatInfo;
 char line[256];
 // The palette web_load_palette read, to map images onto; none while
 // mappingEntries is 0.
@@ -231,6 +234,21 @@ EMSCRIPTEN_KEEPALIVE void web_drop_palette() {
     mappingEntries = 0;
 }
 
+// The reduction's options from the page's colour count (2..256, 0: 256; with a
+// palette to map onto, 1..its entries, 0: all of them) and dithering:
+// DAZ_ERR_COLORS for a count out of range, as rgbdaz says before it reads
+// the image.
+int reductionOptions(int colors, int dither, daz_quantize_options& options) {
+    const int most = mappingEntries > 0 ? mappingEntries : DAZ_MAX_PALETTE;
+    if (colors != 0 && (colors < (mappingEntries > 0 ? 1 : 2) || colors > most)) {
+        return DAZ_ERR_COLORS;
+    }
+    daz_default_quantize_options(&options);
+    options.colors = colors == 0 ? most : colors;
+    options.dither = dither != 0 ? DAZ_DITHER_DIFFUSION : DAZ_DITHER_NONE;
+    return DAZ_OK;
+}
+
 // An image of any format the library reads to daz, as rgbdaz writes it:
 // reduced to colors (2..256, 0: 256), or mapped onto the first colors
 // entries (0: all) of the palette web_load_palette read; dither non-zero
@@ -242,15 +260,12 @@ EMSCRIPTEN_KEEPALIVE int web_reduce(const std::uint8_t* data, std::size_t size, 
     if (size > MAX_INPUT_BYTES) {
         return DAZ_ERR_LIMITS;
     }
-    const int most = mappingEntries > 0 ? mappingEntries : DAZ_MAX_PALETTE;
-    if (colors != 0 && (colors < (mappingEntries > 0 ? 1 : 2) || colors > most)) {
-        return DAZ_ERR_COLORS;
+    daz_quantize_options options;
+    const int asked = reductionOptions(colors, dither, options);
+    if (asked != DAZ_OK) {
+        return asked;
     }
     const daz_limits limits = pageLimits();
-    daz_quantize_options options;
-    daz_default_quantize_options(&options);
-    options.colors = colors == 0 ? most : colors;
-    options.dither = dither != 0 ? DAZ_DITHER_DIFFUSION : DAZ_DITHER_NONE;
     // Room for 8 bits a pixel and a whole palette, from the image's size
     // alone: the reduction then runs once.
     std::uint32_t width = 0;
@@ -269,6 +284,78 @@ EMSCRIPTEN_KEEPALIVE int web_reduce(const std::uint8_t* data, std::size_t size, 
                                       static_cast<std::uint16_t>(key), out, capacity, written);
                 });
     return error;
+}
+
+// Pixels the browser decoded (red, green, blue, alpha; width x height, top
+// row first) to the daz file daz_reduce makes of an image of those pixels:
+// reduced (daz_quantize) or mapped onto the palette web_load_palette read
+// (daz_remap), 4 bits a pixel for at most 16 entries, rows bottom-up, every
+// entry kept. colors, dither and key as for web_reduce.
+EMSCRIPTEN_KEEPALIVE int web_reduce_rgba(const std::uint8_t* rgba, std::uint32_t width,
+                                         std::uint32_t height, int colors, int dither, int key) {
+    dropOutput();
+    daz_quantize_options options;
+    const int asked = reductionOptions(colors, dither, options);
+    if (asked != DAZ_OK) {
+        return asked;
+    }
+    const daz_limits limits = pageLimits();
+    // Stored bottom-up, as rgbdaz stores it: a positive height, 32767 at most.
+    if (width > DAZ_MAX_WIDTH || height > DAZ_MAX_ROWS - 1 ||
+        std::uint64_t{width} * height * 4 > MAX_INPUT_BYTES) {
+        return DAZ_ERR_LIMITS;
+    }
+    auto* indices = static_cast<std::uint8_t*>(std::malloc(std::size_t{width} * height + 1));
+    if (indices == nullptr) {
+        return DAZ_ERR_MEMORY;
+    }
+    std::uint8_t palette[DAZ_PALETTE_BYTES];
+    // Mapped onto the palette's first options.colors entries, as web_reduce.
+    int entries = mappingEntries > 0 ? options.colors : 0;
+    const std::size_t stride = std::size_t{width} * 4;
+    const std::size_t pixels = std::size_t{width} * height;
+    int error = mappingEntries > 0 ? daz_remap(rgba, stride, width, height, &limits, &options,
+                                               mapping, entries, indices, pixels)
+                                   : daz_quantize(rgba, stride, width, height, &limits, &options,
+                                                  palette, &entries, indices, pixels);
+    if (error == DAZ_OK) {
+        const std::uint8_t* used = mappingEntries > 0 ? mapping : palette;
+        const int bits = entries <= 16 ? 4 : 8;
+        std::size_t size = 0;
+        error = daz_encoded_size(width, static_cast<std::int32_t>(height), bits, entries, 0, &size);
+        if (error == DAZ_OK) {
+            error = produce(size, [&](void* out, std::size_t capacity, std::size_t* written) {
+                return daz_encode(indices, width, width, static_cast<std::int32_t>(height), bits,
+                                  used, entries, 0, static_cast<std::uint16_t>(key), out, capacity,
+                                  written, nullptr);
+            });
+        }
+    }
+    std::free(indices);
+    return error;
+}
+
+// The formats this build knows, by index (daz_format_at): DAZ_OK, and its
+// fields through web_format_number, _flags and _text, or DAZ_ERR_ARGUMENT
+// past the last.
+EMSCRIPTEN_KEEPALIVE int web_format_at(int index) {
+    return daz_format_at(index, &formatInfo);
+}
+
+EMSCRIPTEN_KEEPALIVE int web_format_number() {
+    return formatInfo.format;
+}
+
+EMSCRIPTEN_KEEPALIVE int web_format_flags() {
+    return static_cast<int>(formatInfo.flags);
+}
+
+// 0: the name, 1: the extensions, 2: the MIME type.
+EMSCRIPTEN_KEEPALIVE const char* web_format_text(int field) {
+    const char* text = field == 0   ? formatInfo.name
+                       : field == 1 ? formatInfo.extensions
+                                    : formatInfo.mime_type;
+    return text != nullptr ? text : "";
 }
 
 // A daz file to the bitmap dazbmp writes (format DAZ_FORMAT_BMP) or the PNG

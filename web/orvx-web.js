@@ -17,12 +17,37 @@ function codecWorker(createDazCodec) {
   let DAZ = null; // daz.h's names and numbers, from the module
   let memoryLines = [];
   let head = 0; // where a file's first bytes go for the library's guess
+  let formats = []; // the library's, as daz_format_at gives them
   const ready = createDazCodec().then((module) => {
     codec = module;
     DAZ = constantsOf(module);
     memoryLines = [0, 1, 2].map((kind) => failureLine(kind, DAZ.DAZ_ERR_MEMORY));
     head = codec._malloc(DAZ.DAZ_GUESS_BYTES);
+    formats = formatsOf(module);
+    self.postMessage({ formats });
   });
+
+  // The formats this build of the library knows, with what it does with
+  // each: the page lists and routes by these alone.
+  function formatsOf(module) {
+    const known = [];
+    for (let i = 0; module._web_format_at(i) === 0; ++i) {
+      const text = (field) => module.UTF8ToString(module._web_format_text(field));
+      const [format, flags] = [module._web_format_number(), module._web_format_flags()];
+      known.push({ format, flags, name: text(0), extensions: text(1).split(' ').filter(Boolean),
+                   mime: text(2),
+                   converts: format !== DAZ.DAZ_FORMAT_DAZ && (flags & DAZ.DAZ_FORMAT_CONVERTS) !== 0,
+                   loads: (flags & DAZ.DAZ_FORMAT_LOADS) !== 0 });
+    }
+    return known;
+  }
+
+  // Whether the library reads the format itself (with its indices kept or
+  // as pixels); anything else is the browser's to decode.
+  function libraryReads(format) {
+    const known = formats.find((entry) => entry.format === format);
+    return known !== undefined && (known.converts || known.loads);
+  }
 
   // The library's results and formats by their names in daz.h, as the
   // module was built with them: a name it doesn't have is this script's
@@ -49,8 +74,10 @@ function codecWorker(createDazCodec) {
     return codec._web_guess_format(head, bytes.length);
   }
 
-  function failureLine(kind, error) {
-    return codec.UTF8ToString(codec._web_failure_line(kind, error));
+  // The commands' line for a failure; format (a daz_format) for the lines
+  // that name it.
+  function failureLine(kind, error, format = DAZ.DAZ_FORMAT_UNKNOWN) {
+    return codec.UTF8ToString(codec._web_failure_line(kind, error, format));
   }
 
   function output() {
@@ -159,6 +186,45 @@ function codecWorker(createDazCodec) {
     }
   }
 
+  // The result of a conversion or reduction that ended with error: its
+  // lines, and once made, its daz file and, for a reduction, what it holds
+  // (the preview shows the daz file made). True when made.
+  function made(result, error, started, format) {
+    result.ms = performance.now() - started;
+    if (error !== 0) {
+      result.lines = [failureLine(result.reduced ? FAILURE_REDUCE : 0, error, format)];
+      return false;
+    }
+    result.daz = outputBlob('application/octet-stream');
+    result.blobMs = performance.now() - started - result.ms;
+    const undefinedPixels = codec._web_output_undefined();
+    result.lines = [];
+    if (undefinedPixels > 0) {
+      result.lines.push(codec.UTF8ToString(codec._web_undefined_line(undefinedPixels)));
+    }
+    result.lines.push(codec.UTF8ToString(codec._web_success_banner()));
+    if (result.reduced) {
+      const madeSize = codec._web_output_size();
+      result.info = look(codec._web_keep(), madeSize).info;
+    }
+    return true;
+  }
+
+  // The palette file asked for, read for web_reduce and web_reduce_rgba, or
+  // none: null, or the line of a palette file that gives none.
+  function paletteFailure(job) {
+    if (job.paletteBytes !== undefined) {
+      const failed = loadPalette(job.paletteBytes);
+      job.paletteBytes = undefined;
+      if (failed !== 0) {
+        return failureLine(FAILURE_PALETTE, failed);
+      }
+    } else {
+      codec._web_drop_palette();
+    }
+    return null;
+  }
+
   // An image of any format the library converts: its daz file for the
   // colour count and key asked for, then what it holds (its daz file with
   // every colour), looked at where it lies. In this order the second output
@@ -172,13 +238,9 @@ function codecWorker(createDazCodec) {
     return withBytes(job.bytes, (at, size) => {
       const result = { colors, key };
       const reduceAll = job.dither || job.paletteBytes !== undefined;
-      if (job.paletteBytes !== undefined) {
-        const failed = loadPalette(job.paletteBytes);
-        if (failed !== 0) {
-          return { lines: [failureLine(FAILURE_PALETTE, failed)] };
-        }
-      } else {
-        codec._web_drop_palette();
+      const noPalette = paletteFailure(job);
+      if (noPalette !== null) {
+        return { lines: [noPalette] };
       }
       const started = performance.now();
       let error = reduceAll ? null : codec._web_convert(at, size, colors, key);
@@ -187,23 +249,8 @@ function codecWorker(createDazCodec) {
         result.reduced = true;
         error = codec._web_reduce(at, size, colors, job.dither ? 1 : 0, key);
       }
-      result.ms = performance.now() - started;
-      if (error !== 0) {
-        result.lines = [failureLine(result.reduced ? FAILURE_REDUCE : 0, error)];
-      } else {
-        result.daz = outputBlob('application/octet-stream');
-        result.blobMs = performance.now() - started - result.ms;
-        const undefinedPixels = codec._web_output_undefined();
-        result.lines = [];
-        if (undefinedPixels > 0) {
-          result.lines.push(codec.UTF8ToString(codec._web_undefined_line(undefinedPixels)));
-        }
-        result.lines.push(codec.UTF8ToString(codec._web_success_banner()));
-        if (result.reduced) {
-          const madeSize = codec._web_output_size();
-          result.info = look(codec._web_keep(), madeSize).info;
-          return result;
-        }
+      if (made(result, error, started, job.format) && result.reduced) {
+        return result;
       }
       codec._web_release();
       if (codec._web_convert(at, size, 0, 0) === 0) {
@@ -212,6 +259,64 @@ function codecWorker(createDazCodec) {
       }
       return result;
     });
+  }
+
+  // An image the library doesn't read, decoded by the browser (its own
+  // decoders: JPEG, WebP, AVIF, ...), its pixels reduced as rgbdaz reduces
+  // an image of them: the colour count, dithering, the palette file and the
+  // key as for any other. Null when the browser can't decode it either.
+  async function decoded(job) {
+    let bitmap = null;
+    try {
+      bitmap = await createImageBitmap(job.file, { colorSpaceConversion: 'none',
+                                                   premultiplyAlpha: 'none' });
+    } catch (undecodable) {
+      return null;
+    }
+    const { width, height } = bitmap;
+    const colors = parse('web_parse_colors', job.colorsText);
+    const key = parse('web_parse_key', job.keyText) & 0xffff;
+    const result = { colors, key, reduced: true, browser: true };
+    if (width * height * 4 > codec._web_max_input()) {
+      bitmap.close();
+      result.lines = [failureLine(FAILURE_REDUCE, DAZ.DAZ_ERR_LIMITS)];
+      return result;
+    }
+    try {
+      return reduceDecoded(job, bitmap, result);
+    } catch (stopped) {
+      // The module stopped (memory it could not have): this worker is done.
+      return { lines: [memoryLines[0]], crashed: true };
+    }
+  }
+
+  function reduceDecoded(job, bitmap, result) {
+    const { width, height } = bitmap;
+    const { colors, key } = result;
+    const canvas = new OffscreenCanvas(width, height);
+    const context = canvas.getContext('2d', { willReadFrequently: true });
+    context.drawImage(bitmap, 0, 0);
+    bitmap.close();
+    const pixels = context.getImageData(0, 0, width, height).data;
+    canvas.width = 0; // its memory goes before the module's grows
+    const noPalette = paletteFailure(job);
+    if (noPalette !== null) {
+      return { browser: true, lines: [noPalette] };
+    }
+    const at = codec._malloc(Math.max(pixels.length, 1));
+    if (at === 0) {
+      return { browser: true, lines: [failureLine(FAILURE_REDUCE, DAZ.DAZ_ERR_MEMORY)] };
+    }
+    try {
+      codec.HEAPU8.set(pixels, at);
+      const started = performance.now();
+      made(result, codec._web_reduce_rgba(at, width, height, colors, job.dither ? 1 : 0, key),
+           started, DAZ.DAZ_FORMAT_UNKNOWN);
+    } finally {
+      codec._free(at);
+      codec._web_release();
+    }
+    return result;
   }
 
   // A daz file: its header, its preview, and the PNG and the bitmap dazpng
@@ -272,6 +377,7 @@ function codecWorker(createDazCodec) {
     let readMs = 0;
     try {
       format = await formatOf(job.file);
+      job.format = format;
       if (format === DAZ.DAZ_FORMAT_DAZ) {
         job.kind = 'daz';
       }
@@ -281,14 +387,19 @@ function codecWorker(createDazCodec) {
       if (job.file.size > codec._web_max_input()) {
         result = { lines: tooBig(job) };
       } else {
-        const started = performance.now();
-        job.bytes = await readIn(job.file);
-        readMs = performance.now() - started;
         if (job.paletteFile && job.kind !== 'daz') {
           job.paletteBytes = await readIn(job.paletteFile);
         }
-        if (job.bytes === null) {
-          result = { lines: [failureLine(lineKind(job), DAZ.DAZ_ERR_MEMORY)] };
+        if (job.kind !== 'daz' && !libraryReads(format)) {
+          result = await decoded(job);
+        }
+        if (!result) {
+          const started = performance.now();
+          job.bytes = await readIn(job.file);
+          readMs = performance.now() - started;
+          if (job.bytes === null) {
+            result = { lines: [failureLine(lineKind(job), DAZ.DAZ_ERR_MEMORY)] };
+          }
         }
       }
     } catch (failure) {
@@ -303,6 +414,9 @@ function codecWorker(createDazCodec) {
     } catch (failure) {
       // The module stopped (memory it could not have): this worker is done.
       result = { lines: [memoryLines[lineKind(job)]], crashed: true };
+    }
+    if (job.paletteBytes && !result.crashed) {
+      codec._free(job.paletteBytes.at); // a palette file no call took
     }
     result.id = job.id;
     result.kind = job.kind;
@@ -335,7 +449,9 @@ function codecWorker(createDazCodec) {
   function startWorker() {
     worker = new Worker(workerUrl);
     worker.onmessage = (event) => {
-      if (pending && event.data.id === pending.id) {
+      if (event.data.formats) {
+        offer(event.data.formats);
+      } else if (pending && event.data.id === pending.id) {
         const { resolve } = pending;
         pending = null;
         if (event.data.crashed) {
@@ -367,6 +483,29 @@ function codecWorker(createDazCodec) {
       pending = { id: job.id, resolve };
       worker.postMessage(job);
     });
+  }
+
+  // The library's formats, as the worker's module tells them: the pickers'
+  // accept lists and the texts that name them. Anything else the browser
+  // decodes is taken too, as image/*.
+  function offer(formats) {
+    const accepted = (list) => list.flatMap((entry) =>
+      [...entry.extensions.map((extension) => '.' + extension), entry.mime].filter(Boolean));
+    const named = (list) => {
+      const names = list.map((entry) => entry.name);
+      return names.length < 2 ? names.join('')
+        : names.slice(0, -1).join(', ') + ' o ' + names[names.length - 1];
+    };
+    const palettes = formats.filter((entry) => entry.loads);
+    fileInput.accept = [...accepted(formats), 'image/*'].join(',');
+    $('palette-file').accept = accepted(palettes).join(',');
+    $('formats-all').textContent = formats.map((entry) => entry.name).join(', ');
+    $('formats-convert').textContent =
+      named(formats.filter((entry) => entry.converts));
+    $('formats-palette').textContent = named(palettes);
+    // For the tests: what the library reads itself, by name.
+    document.body.dataset.formats = formats.filter((entry) => entry.converts || entry.loads)
+      .map((entry) => entry.name + (entry.converts ? ':converte' : ':legge')).join(' ');
   }
 
   function renamed(name, extension) {
@@ -479,7 +618,8 @@ function codecWorker(createDazCodec) {
     convertButton.disabled = kind === 'daz';
     const failed = kind === 'daz' ? !(result.png && result.bmp) : !result.daz;
     showLines(failed ? result.lines.map((line) => name + ': ' + line) : result.lines, failed);
-    const lead = result.formatName ? fact('Formato', result.formatName) : [];
+    const lead = result.formatName ? fact('Formato', result.formatName)
+      : result.browser ? fact('Letta da', 'browser') : [];
     const extra = [];
     if (result.info) {
       extra.push(...fact('Colori', String(result.info.colors)));
