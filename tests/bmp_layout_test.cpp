@@ -401,6 +401,6 @@ TEST(BmpLayouts, TakesThePaletteFromMemory) {
     ASSERT_EQ(parseBmpLayout(info.data(), info.size(), layout), 0);
     ASSERT_EQ(parseDazPalette(info.data(), info.size(), layout, 2, out.data()), 0);
     EXPECT_EQ(out, (std::array<std::uint8_t, 8>{0, 0, 0, 0x80, 3, 2, 1, 0x80}));
-    EXPECT_EQ(parseDazPalette(info.data(), 54 + 7, layout, 2, out.data()), ERR_READ);
+    EXPECT_EQ(parseDazPalette(info.data(), 54 + 7, layout, 2, out.data()), DAZ_ERR_READ);
     EXPECT_EQ(parseDazPalette(info.data(), 54 + 8, layout, 2, out.data()), 0);
 }
