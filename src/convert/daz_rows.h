@@ -33,18 +33,18 @@ struct IndexedShape {
 };
 
 struct DazRowWriter {
-    DazOutput out;
-    IndexedShape shape;
+    PixelSink sink;                                           // first: it lines up on 64 bytes
     std::array<std::uint8_t, std::size_t{4} * 256> palette{}; // the shape's, copied
-    IndexRequest request;
-    int kept = 0;
+    std::vector<std::uint8_t> block; // a block of rows, or the whole pixel area held
+    IndexedShape shape;
+    DazOutput out;
     std::size_t rowSize = 0;
     std::size_t prefixSize = 0;
+    std::size_t perBlock = 0; // rows a block, in place
+    IndexRequest request;
+    int kept = 0;
+    std::uint32_t next = 0; // in place: the next row expected
     bool hold = false;
-    std::size_t perBlock = 0;        // rows a block, in place
-    std::vector<std::uint8_t> block; // a block of rows, or the whole pixel area held
-    std::uint32_t next = 0;          // in place: the next row expected
-    PixelSink sink;
     bool failed = false;
 };
 
