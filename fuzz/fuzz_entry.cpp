@@ -1,8 +1,8 @@
 #include "fuzz_entry.h"
 
 #include "cli/commands.h"
-#include "convert/bmp_to_daz.h"
 #include "convert/bmp/bmp_export.h"
+#include "convert/bmp_to_daz.h"
 #include "convert/png/png_export.h"
 #include "convert/png/png_indices.h"
 

@@ -1,8 +1,8 @@
 // The library's calls on bitmaps in memory and on files: the same bytes, the
 // same counts and the codes the commands give.
 #include "api_support.h"
-#include "convert/bmp_to_daz.h"
 #include "convert/bmp/bmp_export.h"
+#include "convert/bmp_to_daz.h"
 #include "convert/png/png_export.h"
 #include "support.h"
 

@@ -1,5 +1,5 @@
-#include "convert/bmp_to_daz.h"
 #include "convert/bmp/bmp_export.h"
+#include "convert/bmp_to_daz.h"
 #include "convert/png/png_export.h"
 #include "convert/png/png_indices.h"
 #include "faulty_stream.h"

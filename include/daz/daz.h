@@ -480,9 +480,9 @@ DAZ_API int daz_remap(const uint8_t* rgba, size_t stride, uint32_t width, uint32
  * of every colour type and depth, 16-bit samples cut to 8; PGM, PPM, PAM;
  * GIF's first frame as a browser shows it; TIFF's first page; JPEG with its
  * EXIF orientation applied; WebP, an animation's first frame; HEIF and AVIF
- * where the build has libheif) as red, green, blue and alpha, 4 x width bytes a row, top row first; a daz image
- * as daz_decode_rgba gives it. With rgba null, a size query: *width and
- * *height only. rgba_size short of 4 x width x height: DAZ_ERR_BUFFER. */
+ * where the build has libheif) as red, green, blue and alpha, 4 x width bytes a row, top row first;
+ * a daz image as daz_decode_rgba gives it. With rgba null, a size query: *width and *height only.
+ * rgba_size short of 4 x width x height: DAZ_ERR_BUFFER. */
 DAZ_API int daz_load_rgba(const void* data, size_t size, const daz_limits* limits, uint32_t* width,
                           uint32_t* height, uint8_t* rgba, size_t rgba_size);
 

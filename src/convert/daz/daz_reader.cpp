@@ -2,7 +2,6 @@
 // reduction and mapping; no input of the conversions into daz, no output.
 #include "convert/daz/daz_reader.h"
 
-
 #include <cstring>
 
 namespace orvx {

@@ -1,8 +1,8 @@
 // A daz image as RGBA, as daz_decode_rgba gives it: the palette's entries
 // opaque, an index past them opaque magenta, top row first whatever the
 // stored order.
-#include "convert/daz/daz_source.h"
 #include "convert/daz/daz_reader.h"
+#include "convert/daz/daz_source.h"
 #include "format/daz_image.h"
 
 #include <cstring>
