@@ -10,7 +10,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 out=$1
 build=${2:-$here/build/fuzz}
 suite=${ORVX_BMPSUITE:-$here/tests/data/bmpsuite}
-kinds=(convert inspect dazbmp pngdaz dazpng api_inspect api_decode api_roundtrip api_rgba gif jpeg webp heif)
+kinds=(convert inspect dazbmp pngdaz dazpng api_inspect api_decode api_roundtrip api_rgba gif tiff netpbm jpeg webp heif)
 for kind in "${kinds[@]}"; do mkdir -p "$out/$kind"; done
 [ -f "$suite/g/pal8.bmp" ] || { echo "no BMP Suite in $suite" >&2; exit 1; }
 bitmaps=("$suite"/*/*.bmp "$here"/samples/*.bmp)
