@@ -9,6 +9,8 @@
 # Usage: type_test.sh ORVX SOURCE_DIR LIBDAZ
 set -euo pipefail
 orvx=$1 source=$2 libdaz=$3
+# A sanitizer build's libdaz needs its runtimes loaded first into Python.
+preload=$(ldd "$libdaz" | awk '/lib(asan|ubsan)\.so/ {print $3}' | paste -sd: -)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
@@ -96,7 +98,7 @@ while IFS='|' read -r name bytes expected; do
   by_file=$(file -b --mime-type -m "$source/desktop/daz.magic" "$file")
   by_mime=$(XDG_DATA_HOME="$work/share" XDG_DATA_DIRS="$work/share" \
             gio info -a standard::content-type "$file" | sed -n 's/^ *standard::content-type: //p')
-  by_library=$(/usr/bin/python3 -c '
+  by_library=$(LD_PRELOAD=$preload ASAN_OPTIONS=detect_leaks=0 /usr/bin/python3 -c '
 import ctypes, sys
 guess = ctypes.CDLL(sys.argv[1]).daz_guess_format
 guess.argtypes = [ctypes.c_char_p, ctypes.c_size_t]
