@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -88,8 +89,9 @@ std::vector<std::string> withEmulator(std::vector<std::string> argv) {
         return argv;
     }
     const std::string name = std::filesystem::path(argv[0]).stem().string();
-    if (name != "orvx" && name != "dazbmp" && name != "pngdaz" && name != "dazpng" &&
-        name != "rgbdaz") {
+    static const std::set<std::string> COMMANDS{"orvx",   "dazbmp", "pngdaz", "dazpng",
+                                                "rgbdaz", "imgdaz", "dazgif"};
+    if (COMMANDS.count(name) == 0) {
         return argv;
     }
     std::vector<std::string> words = emulatorWords();
