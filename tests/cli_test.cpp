@@ -169,7 +169,7 @@ TEST_F(CliTest, ImgdazConvertsEveryPaletteFormat) {
         std::filesystem::remove(daz);
         std::vector<std::string> argv{ORVX_IMGDAZ};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
-        const RunResult run = runProgram(withEmulator(argv));
+        const RunResult run = runProgram(argv);
         EXPECT_EQ(run.out, c.out) << c.args[0];
         EXPECT_EQ(run.status, c.bitmap.empty() ? 255 : 0) << c.args[0];
         if (c.bitmap.empty()) {
