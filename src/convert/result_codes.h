@@ -47,27 +47,4 @@ struct InputErrors {
 // above. ERR_REFUSED gives refused, what the check said.
 int dazErrorOf(ConvertResult result, const InputErrors& input, int refused = DAZ_ERR_LIMITS);
 
-// A conversion that reports ERR_REFUSED run as a reader of the formats
-// table, which returns the check's own refusal: convert(check) with check
-// wrapped so that the refusal is kept, then mapped through input.
-template <typename Convert>
-int asReaderResult(const PlanCheck* check, const InputErrors& input, std::uint64_t* count,
-                   Convert convert) {
-    struct Recorder {
-        const PlanCheck* inner;
-        int refusal = DAZ_OK;
-    } recorder{check};
-    const PlanCheck wrapped{[](void* context, const OutputPlan& plan) {
-                                auto& kept = *static_cast<Recorder*>(context);
-                                kept.refusal = checkPlan(kept.inner, plan);
-                                return kept.refusal;
-                            },
-                            &recorder};
-    const ConvertResult result = convert(&wrapped);
-    if (result >= 0 && count != nullptr) {
-        *count = static_cast<std::uint64_t>(result);
-    }
-    return dazErrorOf(result, input, recorder.refusal);
-}
-
 } // namespace orvx

@@ -8,17 +8,17 @@
 // colour count, the key and the count of undefined pixels behave the same.
 // tRNS and every other ancillary chunk are read past and ignored.
 //
-// Checks, in this order: open (ERR_OPEN), the PNG signature (ERR_NOT_BMP, or
-// ERR_READ when a file too short to say holds its start), the IHDR: colour
-// type 3 only (ERR_BAD_DEPTH), a width of 1..65535 and a height of 1..32767,
-// what the daz header holds (ERR_NOT_BMP); the chunks up to the image data,
-// with a PLTE of 1 to 2^depth entries (ERR_NOT_BMP if corrupt, ERR_READ if the
-// file ends); the colour count (ERR_BAD_COLORS); then the destination
-// (ERR_CREATE). Broken image data, a bad CRC or a file that ends early after
-// that give ERR_NOT_BMP or ERR_READ and leave no daz file. The file is read up
-// to IEND (ERR_READ if it ends first); after the image data only ancillary
+// Checks, in this order: open (DAZ_ERR_OPEN), the PNG signature (DAZ_ERR_NOT_PNG, or
+// DAZ_ERR_READ when a file too short to say holds its start), the IHDR: colour
+// type 3 only (DAZ_ERR_PNG_NOT_PALETTE), a width of 1..65535 and a height of 1..32767,
+// what the daz header holds (DAZ_ERR_NOT_PNG); the chunks up to the image data,
+// with a PLTE of 1 to 2^depth entries (DAZ_ERR_NOT_PNG if corrupt, DAZ_ERR_READ if the
+// file ends); the colour count (DAZ_ERR_COLORS); then the destination
+// (DAZ_ERR_CREATE). Broken image data, a bad CRC or a file that ends early after
+// that give DAZ_ERR_NOT_PNG or DAZ_ERR_READ and leave no daz file. The file is read up
+// to IEND (DAZ_ERR_READ if it ends first); after the image data only ancillary
 // chunks may come: IHDR, PLTE, a critical chunk unknown to PNG, or IDAT after
-// another chunk give ERR_NOT_BMP. IDATs with nothing between them are one
+// another chunk give DAZ_ERR_NOT_PNG. IDATs with nothing between them are one
 // stream of image data.
 //
 // Memory: rows arrive top-down and the daz file stores them bottom-up. Each
@@ -26,7 +26,7 @@
 // PNG going to a regular file has each row encoded and written in its final
 // place, in blocks of PNG_BLOCK_BYTES: a few MiB whatever the image. An
 // interlaced PNG, or one going to a device or a FIFO, is held whole (as
-// packed indices) before it is written, and refused with ERR_TOO_BIG_TO_HOLD
+// packed indices) before it is written, and refused with DAZ_ERR_TOO_BIG_TO_HOLD
 // past MAX_HELD_PNG_BYTES: at once when interlaced, once the destination is
 // known to be a device or FIFO otherwise; either way before any pixel is
 // decoded.
