@@ -134,7 +134,7 @@ void fuzzApiRoundTripOne(const std::uint8_t* data, std::size_t size) {
 void fuzzApiRgbaOne(const std::uint8_t* data, std::size_t size) {
     const std::vector<std::uint8_t> exact(data, data + size);
     const daz_limits limits = smallLimits();
-    const auto known = [](int code) { return code <= DAZ_OK && code >= DAZ_ERR_NO_PALETTE; };
+    const auto known = [](int code) { return code <= DAZ_OK && code >= DAZ_ERR_NOT_INDEXED; };
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     int code = daz_load_rgba(exact.data(), exact.size(), &limits, &width, &height, nullptr, 0);
