@@ -42,10 +42,10 @@ int takeQuantizeOptions(const daz_quantize_options* options, int entries, quanti
 namespace {
 
 // The pixels a caller hands over: DAZ_OK once they are checked against the
-// limits (the indices they need held twice: the call's and the caller's).
+// limits, with what the quantizer holds while it works on them.
 int checkPixels(const std::uint8_t* rgba, std::size_t stride, std::uint32_t width,
                 std::uint32_t height, const daz_limits* limits, const std::uint8_t* indices,
-                std::size_t indicesSize) {
+                std::size_t indicesSize, std::uint64_t working) {
     if (rgba == nullptr || indices == nullptr || width == 0 || height == 0 || stride / 4 < width) {
         return DAZ_ERR_ARGUMENT;
     }
@@ -57,7 +57,7 @@ int checkPixels(const std::uint8_t* rgba, std::size_t stride, std::uint32_t widt
         return DAZ_ERR_ARGUMENT;
     }
     const std::uint64_t pixels = std::uint64_t{width} * height;
-    const int limited = checkLimits(limits, width, height, pixels);
+    const int limited = checkLimits(limits, width, height, working);
     if (limited != DAZ_OK) {
         return limited;
     }
@@ -136,21 +136,22 @@ int daz_quantize(const uint8_t* rgba, size_t stride, uint32_t width, uint32_t he
         takeQuantizeOptions(options, 0, taken) != DAZ_OK) {
         return DAZ_ERR_ARGUMENT;
     }
-    const int checked = checkPixels(rgba, stride, width, height, limits, indices, indices_size);
+    const int checked = checkPixels(rgba, stride, width, height, limits, indices, indices_size,
+                                    quantize::workingBytes(width, height, true, taken.dither) +
+                                        sizeof(quantize::Palette));
     if (checked != DAZ_OK) {
         return checked;
     }
+    // The quantizer writes the indices only once nothing can fail.
     return guarded([&]() -> int {
         auto made = std::make_unique<quantize::Palette>();
-        std::vector<std::uint8_t> out(std::size_t{width} * height);
         const int result = quantize::reducePalette(quantize::RgbaImage{rgba, stride, width, height},
-                                                   taken, *made, out.data());
+                                                   taken, *made, indices);
         if (result != DAZ_OK) {
             return result;
         }
         std::memcpy(palette, made->bytes, DAZ_PALETTE_BYTES);
         *entries = made->entries;
-        std::memcpy(indices, out.data(), out.size());
         return DAZ_OK;
     });
 }
@@ -163,7 +164,9 @@ int daz_remap(const uint8_t* rgba, size_t stride, uint32_t width, uint32_t heigh
         takeQuantizeOptions(options, entries, taken) != DAZ_OK) {
         return DAZ_ERR_ARGUMENT;
     }
-    const int checked = checkPixels(rgba, stride, width, height, limits, indices, indices_size);
+    const int checked = checkPixels(rgba, stride, width, height, limits, indices, indices_size,
+                                    quantize::workingBytes(width, height, false, taken.dither) +
+                                        sizeof(quantize::Palette));
     if (checked != DAZ_OK) {
         return checked;
     }
@@ -171,14 +174,8 @@ int daz_remap(const uint8_t* rgba, size_t stride, uint32_t width, uint32_t heigh
         auto given = std::make_unique<quantize::Palette>();
         std::memcpy(given->bytes, palette, 4 * static_cast<std::size_t>(entries));
         given->entries = entries;
-        std::vector<std::uint8_t> out(std::size_t{width} * height);
-        const int result = quantize::mapToPalette(quantize::RgbaImage{rgba, stride, width, height},
-                                                  taken, *given, out.data());
-        if (result != DAZ_OK) {
-            return result;
-        }
-        std::memcpy(indices, out.data(), out.size());
-        return DAZ_OK;
+        return quantize::mapToPalette(quantize::RgbaImage{rgba, stride, width, height}, taken,
+                                      *given, indices);
     });
 }
 

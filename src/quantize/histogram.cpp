@@ -1,15 +1,21 @@
-// histogram.cpp - the image's distinct colours and their counts.
+// histogram.cpp - the image's distinct colours and their counts, in working
+// memory bounded by the histogram's size, not the image's.
 //
-// No hash table: the colours are sorted (a radix sort of 24-bit keys, two
-// passes of 12 bits) and counted in runs, so the order is the keys' and the
-// same everywhere. The key puts the top 6 bits of each channel first, so
-// that a cell of 6 bits a channel is one run, for merging a huge histogram.
+// Colours are counted in an open-addressing table of at most kMaxHistogram
+// entries, then sorted by key, so the order is the keys' and the same
+// everywhere. The key puts the top 6 bits of each channel first: past
+// kMaxHistogram distinct colours the table is dropped and a second pass adds
+// the pixels into cells of 6 bits a channel, in key order too.
 #include "quantize/quantize_internal.h"
 
+#include <algorithm>
 #include <new>
 
 namespace orvx::quantize::detail {
 namespace {
+
+constexpr uint32_t kCells = uint32_t{1} << 18U;
+constexpr uint32_t kNoKey = 0xFFFFFFFFU;
 
 uint32_t keyOf(uint32_t rgb) {
     const uint32_t r = rgb >> 16 & 0xFF;
@@ -25,72 +31,135 @@ Rgb colorOfKey(uint32_t key) {
     return {r, g, b};
 }
 
-void radixPass(const uint32_t* in, uint32_t* out, size_t n, int shift) {
-    std::vector<size_t> start(4097, 0);
-    for (size_t i = 0; i < n; ++i) {
-        ++start[(in[i] >> shift & 0xFFF) + 1];
+struct Slot {
+    uint32_t key;
+    uint32_t count;
+};
+
+// Slots for up to `entries` distinct colours at most half full.
+size_t slotsFor(uint64_t entries) {
+    size_t slots = 16;
+    while (slots < 2 * entries) {
+        slots *= 2;
     }
-    for (size_t i = 1; i <= 4096; ++i) {
-        start[i] += start[i - 1];
+    return slots;
+}
+
+// Counts the exact colours into slots; false once more than maxEntries are
+// distinct.
+bool countExact(const PixelSource& source, size_t maxEntries, std::vector<Slot>& slots,
+                size_t& distinct) {
+    const size_t mask = slots.size() - 1;
+    distinct = 0;
+    uint32_t last = PixelSource::kTransparent;
+    Slot* lastSlot = nullptr;
+    for (uint32_t y = 0; y < source.height(); ++y) {
+        const uint8_t* row = source.row(y);
+        for (uint32_t x = 0; x < source.width(); ++x) {
+            const uint32_t c = source.at(row, x);
+            if (c == PixelSource::kTransparent) {
+                continue;
+            }
+            if (c == last) {
+                ++lastSlot->count;
+                continue;
+            }
+            const uint32_t key = keyOf(c);
+            size_t s = (key * 2654435761U) & mask;
+            while (slots[s].key != key && slots[s].key != kNoKey) {
+                s = (s + 1) & mask;
+            }
+            if (slots[s].key == kNoKey) {
+                if (distinct == maxEntries) {
+                    return false;
+                }
+                ++distinct;
+                slots[s] = {key, 0};
+            }
+            ++slots[s].count;
+            last = c;
+            lastSlot = &slots[s];
+        }
     }
-    for (size_t i = 0; i < n; ++i) {
-        out[start[in[i] >> shift & 0xFFF]++] = in[i];
+    return true;
+}
+
+// One cell of 6 bits a channel: its pixels and the sums of their low 2 bits
+// of each channel (the top 6 are the cell's own).
+struct Cell {
+    uint32_t count;
+    uint32_t low[3];
+};
+
+void countCells(const PixelSource& source, std::vector<Cell>& cells) {
+    for (uint32_t y = 0; y < source.height(); ++y) {
+        const uint8_t* row = source.row(y);
+        for (uint32_t x = 0; x < source.width(); ++x) {
+            const uint32_t c = source.at(row, x);
+            if (c == PixelSource::kTransparent) {
+                continue;
+            }
+            const uint32_t key = keyOf(c);
+            Cell& cell = cells[key >> 6];
+            ++cell.count;
+            cell.low[0] += key >> 4 & 3;
+            cell.low[1] += key >> 2 & 3;
+            cell.low[2] += key & 3;
+        }
     }
+}
+
+// The rounded mean of a cell's pixels.
+Rgb meanOf(uint32_t cell, const Cell& sums) {
+    const Rgb top = colorOfKey(cell << 6);
+    const uint64_t n = sums.count;
+    const auto channel = [&](int base, uint32_t low) {
+        return base + static_cast<int>((uint64_t{low} + n / 2) / n);
+    };
+    return {channel(top.r, sums.low[0]), channel(top.g, sums.low[1]), channel(top.b, sums.low[2])};
 }
 
 } // namespace
 
-bool buildHistogram(const PixelSource& source, size_t maxEntries, std::vector<HistEntry>& out) {
+uint64_t histogramBytes(uint64_t pixels) {
+    const uint64_t exact = std::min<uint64_t>(pixels, kMaxHistogram);
+    const uint64_t entries = std::min<uint64_t>(pixels, kCells);
+    const uint64_t table = sizeof(Slot) * slotsFor(exact);
+    const uint64_t cells = pixels > kMaxHistogram ? sizeof(Cell) * uint64_t{kCells} : 0;
+    // The table and the cells are never held together; the result is held
+    // beside either.
+    return std::max(table, cells) + sizeof(HistEntry) * entries;
+}
+
+bool buildHistogram(const PixelSource& source, std::vector<HistEntry>& out) {
     out.clear();
     try {
-        std::vector<uint32_t> keys;
-        keys.reserve(static_cast<size_t>(source.width()) * source.height());
-        for (uint32_t y = 0; y < source.height(); ++y) {
-            const uint8_t* row = source.row(y);
-            for (uint32_t x = 0; x < source.width(); ++x) {
-                const uint32_t c = source.at(row, x);
-                if (c != PixelSource::kTransparent) {
-                    keys.push_back(keyOf(c));
+        const uint64_t pixels = uint64_t{source.width()} * source.height();
+        {
+            std::vector<Slot> slots(slotsFor(std::min<uint64_t>(pixels, kMaxHistogram)),
+                                    Slot{kNoKey, 0});
+            size_t distinct = 0;
+            if (countExact(source, kMaxHistogram, slots, distinct)) {
+                const auto used = std::remove_if(slots.begin(), slots.end(),
+                                                 [](const Slot& s) { return s.key == kNoKey; });
+                std::sort(slots.begin(), used,
+                          [](const Slot& a, const Slot& b) { return a.key < b.key; });
+                out.reserve(distinct);
+                for (auto s = slots.begin(); s != used; ++s) {
+                    out.push_back(HistEntry{colorOfKey(s->key), s->count});
                 }
+                return true;
             }
         }
-        if (keys.empty()) {
-            return true;
-        }
-        {
-            std::vector<uint32_t> scratch(keys.size());
-            radixPass(keys.data(), scratch.data(), keys.size(), 0);
-            radixPass(scratch.data(), keys.data(), keys.size(), 12);
-        }
-        size_t distinct = 1;
-        for (size_t i = 1; i < keys.size(); ++i) {
-            distinct += keys[i] != keys[i - 1] ? 1U : 0U;
-        }
-        const bool merge = distinct > maxEntries;
-        const uint32_t mask = merge ? 0xFFFFC0u : 0xFFFFFFu;
-        size_t i = 0;
-        while (i < keys.size()) {
-            const uint32_t run = keys[i] & mask;
-            int64_t sr = 0;
-            int64_t sg = 0;
-            int64_t sb = 0;
-            // The run has keys[i] at least.
-            size_t j = i;
-            int64_t n = 0;
-            do {
-                const Rgb c = colorOfKey(keys[j]);
-                sr += c.r;
-                sg += c.g;
-                sb += c.b;
-                ++j;
-                ++n;
-            } while (j < keys.size() && (keys[j] & mask) == run);
-            HistEntry e;
-            e.color = {static_cast<int>((sr + n / 2) / n), static_cast<int>((sg + n / 2) / n),
-                       static_cast<int>((sb + n / 2) / n)};
-            e.count = static_cast<uint32_t>(n);
-            out.push_back(e);
-            i = j;
+        std::vector<Cell> cells(kCells, Cell{0, {0, 0, 0}});
+        countCells(source, cells);
+        const auto filled = static_cast<size_t>(
+            std::count_if(cells.begin(), cells.end(), [](const Cell& c) { return c.count > 0; }));
+        out.reserve(filled);
+        for (uint32_t i = 0; i < kCells; ++i) {
+            if (cells[i].count > 0) {
+                out.push_back(HistEntry{meanOf(i, cells[i]), cells[i].count});
+            }
         }
     } catch (const std::bad_alloc&) {
         out.clear();

@@ -16,9 +16,12 @@ using detail::HistEntry;
 using detail::PixelSource;
 using detail::Rgb;
 
-// Past this many distinct colours the refinement works on cells of 6 bits a
-// channel (their means), which bounds its time.
-constexpr size_t kMaxHistogram = size_t{1} << 17;
+// What every reduction and mapping may hold beside what grows with the image
+// or its histogram: the nearest-entry search, Wu's boxes, the palettes, the
+// first colours' index.
+constexpr uint64_t kSmallBytes = uint64_t{256} << 10U;
+// Past this many pixels a reduction's histogram could miscount.
+constexpr uint64_t kMostPixels = uint64_t{1} << 30U;
 constexpr int kKMeansRounds = 12;
 
 bool validImage(const RgbaImage& image) {
@@ -167,6 +170,9 @@ int reducePalette(const RgbaImage& image, const Options& options, Palette& palet
         !validImage(image) || indices == nullptr) {
         return DAZ_ERR_ARGUMENT;
     }
+    if (uint64_t{image.width} * image.height > kMostPixels) {
+        return DAZ_ERR_LIMITS;
+    }
     try {
         const PixelSource source(image, options);
         const int limit = options.colors - (options.transparentIndex >= 0 ? 1 : 0);
@@ -174,15 +180,17 @@ int reducePalette(const RgbaImage& image, const Options& options, Palette& palet
         if (first.scan(source)) {
             return reduceLossless(source, options, first, palette, indices);
         }
-        std::vector<HistEntry> histogram;
-        if (!detail::buildHistogram(source, kMaxHistogram, histogram)) {
-            return DAZ_ERR_MEMORY;
-        }
-        std::vector<Rgb> centres = detail::wuCut(histogram, limit, detail::kMetric);
-        detail::refineKMeans(histogram, centres, kKMeansRounds, detail::kMetric);
-        const std::vector<Rgb> colors = orderByUse(histogram, centres);
         Rgb slots[256];
-        const int entries = layOut(colors, options, slots);
+        int entries = 0;
+        {
+            std::vector<HistEntry> histogram;
+            if (!detail::buildHistogram(source, histogram)) {
+                return DAZ_ERR_MEMORY;
+            }
+            std::vector<Rgb> centres = detail::wuCut(histogram, limit, detail::kMetric);
+            detail::refineKMeans(histogram, centres, kKMeansRounds, detail::kMetric);
+            entries = layOut(orderByUse(histogram, centres), options, slots);
+        }
         storePalette(slots, entries, palette);
         if (!detail::mapPixels(source, options, slots, entries, indices)) {
             return DAZ_ERR_MEMORY;
@@ -216,6 +224,21 @@ int mapToPalette(const RgbaImage& image, const Options& options, const Palette& 
         return DAZ_ERR_MEMORY;
     }
     return DAZ_OK;
+}
+
+uint64_t workingBytes(uint32_t width, uint32_t height, bool reduce, Dither dither) {
+    const uint64_t mapping = detail::mapBytes(width, dither) + kSmallBytes;
+    if (!reduce) {
+        return mapping;
+    }
+    // The histogram is held through Wu's cut (an order of it) and k-means
+    // (an owner of each entry and, for an empty centre, a cost of each),
+    // and let go before the mapping.
+    const uint64_t pixels = uint64_t{width} * height;
+    const uint64_t entries = std::min<uint64_t>(pixels, uint64_t{1} << 18U);
+    const uint64_t histogram = sizeof(HistEntry) * entries;
+    const uint64_t refining = histogram + (sizeof(int) + 2 * sizeof(int64_t)) * entries;
+    return std::max({detail::histogramBytes(pixels), refining, mapping}) + kSmallBytes;
 }
 
 } // namespace orvx::quantize

@@ -47,6 +47,11 @@ struct Palette {
 int reducePalette(const RgbaImage& image, const Options& options, Palette& palette,
                   uint8_t* indices);
 
+// The most reducePalette (reduce) or mapToPalette holds while it works on an
+// image of width x height pixels, beside the image and the indices. A
+// reduction of more than 2^30 pixels is DAZ_ERR_LIMITS.
+uint64_t workingBytes(uint32_t width, uint32_t height, bool reduce, Dither dither);
+
 // Maps image onto palette as given (1..256 entries; never changed). Returns 0
 // or a negative daz_error.
 int mapToPalette(const RgbaImage& image, const Options& options, const Palette& palette,

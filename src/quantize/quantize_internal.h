@@ -163,11 +163,22 @@ struct HistEntry {
     uint32_t count = 0;
 };
 
+// Past this many distinct colours the histogram holds cells of 6 bits a
+// channel (their means), which bounds its memory and the refinement's time.
+inline constexpr size_t kMaxHistogram = size_t{1} << 17U;
+
 // The image's distinct colours with their counts, transparent pixels left
-// out, in a fixed order (sorted). With more than maxEntries distinct
+// out, in a fixed order (sorted). With more than kMaxHistogram distinct
 // colours, colours are merged by cells of 6 bits a channel (their
 // count-weighted mean). Returns false when memory fails.
-bool buildHistogram(const PixelSource& source, size_t maxEntries, std::vector<HistEntry>& out);
+bool buildHistogram(const PixelSource& source, std::vector<HistEntry>& out);
+
+// The most buildHistogram holds for an image of this many pixels, its
+// result included.
+uint64_t histogramBytes(uint64_t pixels);
+
+// The most the mapping holds for an image this wide.
+uint64_t mapBytes(uint32_t width, Dither dither);
 
 // Wu's variance-minimising cut of the histogram into at most count boxes;
 // their means, in box order.

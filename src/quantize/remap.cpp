@@ -41,6 +41,8 @@ class NearestCache {
   public:
     explicit NearestCache(const Nearest& nearest)
         : nearest_(nearest), tag_(kSlots, kEmpty), index_(kSlots, 0) {}
+    static constexpr uint64_t bytes() { return kSlots * (sizeof(uint32_t) + sizeof(uint8_t)); }
+
     int find(uint32_t key) {
         const size_t s = (key * 2654435761u) >> (32 - kBits);
         if (tag_[s] != key) {
@@ -139,6 +141,12 @@ void mapDiffused(const PixelSource& source, uint8_t transparent, const Rgb* pale
 }
 
 } // namespace
+
+uint64_t mapBytes(uint32_t width, Dither dither) {
+    const uint64_t cache = NearestCache::bytes();
+    const uint64_t rows = dither == Dither::Diffusion ? 2 * (uint64_t{width} + 2) * 3 * 4 : 0;
+    return cache + rows;
+}
 
 bool mapPixels(const PixelSource& source, const Options& options, const Rgb* palette, int entries,
                uint8_t* indices) {
