@@ -266,23 +266,19 @@ EMSCRIPTEN_KEEPALIVE int web_reduce(const std::uint8_t* data, std::size_t size, 
         return asked;
     }
     const daz_limits limits = pageLimits();
-    // Room for 8 bits a pixel and a whole palette, from the image's size
-    // alone: the reduction then runs once.
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    const int sized = daz_load_rgba(data, size, &limits, &width, &height, nullptr, 0);
+    // The most the file can take, from the header alone: the reduction then
+    // runs once.
+    const std::uint8_t* palette = mappingEntries > 0 ? mapping : nullptr;
+    std::size_t most = 0;
+    const int sized = daz_reduce(data, size, &limits, &options, palette, options.colors,
+                                 static_cast<std::uint16_t>(key), nullptr, 0, &most);
     if (sized != DAZ_OK) {
         return sized;
     }
-    const std::uint64_t guess = DAZ_HEADER_SIZE + DAZ_PALETTE_BYTES +
-                                std::uint64_t{height} * ((std::uint64_t{width} * 8 + 31) / 32 * 4);
-    const std::uint8_t* palette = mappingEntries > 0 ? mapping : nullptr;
-    const int error =
-        produce(static_cast<std::size_t>(std::min<std::uint64_t>(guess, SIZE_MAX)),
-                [&](void* out, std::size_t capacity, std::size_t* written) {
-                    return daz_reduce(data, size, &limits, &options, palette, options.colors,
-                                      static_cast<std::uint16_t>(key), out, capacity, written);
-                });
+    const int error = produce(most, [&](void* out, std::size_t capacity, std::size_t* written) {
+        return daz_reduce(data, size, &limits, &options, palette, options.colors,
+                          static_cast<std::uint16_t>(key), out, capacity, written);
+    });
     return error;
 }
 

@@ -462,7 +462,9 @@ DAZ_API void daz_default_quantize_options(daz_quantize_options* options);
  * it, and *entries is at least t + 1: it counts among colors, so only an
  * image of colors - 1 opaque colours or fewer keeps them exactly (red and
  * green under colors 2 and t 0 share one entry). indices_size short of width x height:
- * DAZ_ERR_BUFFER. limits as everywhere; an image of no pixels is
+ * DAZ_ERR_BUFFER. limits as everywhere, max_bytes counting the call's
+ * working memory (its histogram: some 9 MB at most, whatever the size);
+ * past 2^30 pixels, DAZ_ERR_LIMITS; an image of no pixels is
  * DAZ_ERR_ARGUMENT. */
 DAZ_API int daz_quantize(const uint8_t* rgba, size_t stride, uint32_t width, uint32_t height,
                          const daz_limits* limits, const daz_quantize_options* options,
@@ -499,15 +501,20 @@ DAZ_API int daz_load_palette(const void* data, size_t size, const daz_limits* li
  * given). The file has the palette's entries, all kept, 4 bits per pixel
  * for at most 16 entries and 8 for more, rows bottom-up, as daz_encode
  * writes them for a positive height, with key. out, capacity and written as
- * for daz_convert. */
+ * for daz_convert, but the size query (out null) reads the header alone and
+ * gives the most the file can take: a palette of options->colors entries
+ * (of entries, when given); *written then tells the file's size. max_bytes
+ * counts, from the header, the RGBA image, its indices and the working
+ * memory of the reader and the quantizer. */
 DAZ_API int daz_reduce(const void* data, size_t size, const daz_limits* limits,
                        const daz_quantize_options* options, const uint8_t* palette, int entries,
                        uint16_t key, void* out, size_t capacity, size_t* written);
 
 /* daz_reduce from a file to a file, with the safe output of the file calls
- * above. The image is held whole, as RGBA, its indices and the daz file,
- * within the limits; a source that is a device or FIFO is held whole too:
- * DAZ_ERR_TOO_BIG_TO_HOLD past max_bytes. */
+ * above. The image is held whole, as RGBA and its indices, within the
+ * limits, and the file written a row at a time; a source that is a device
+ * or FIFO is held whole too, with the file: DAZ_ERR_TOO_BIG_TO_HOLD past
+ * max_bytes. */
 DAZ_API int daz_reduce_file(const char* source, const char* destination, const daz_limits* limits,
                             const daz_quantize_options* options, const uint8_t* palette,
                             int entries, uint16_t key);

@@ -195,14 +195,41 @@ int takeReduceRequest(const daz_quantize_options* options, const std::uint8_t* p
 
 // daz_reduce_file for a source held whole: reduced in memory, then written
 // as daz_write_file writes.
+// The source and the file made count against max_bytes with the reduction.
 int reduceHeld(const std::vector<std::uint8_t>& held, const char* destination,
                const daz_limits* limits, const daz_quantize_options* options,
                const std::uint8_t* palette, int entries, std::uint16_t key) {
+    daz_limits left{};
+    daz_default_limits(&left);
+    if (limits != nullptr) {
+        left = *limits;
+    }
     return writeMadeInMemory(
         destination, [&](void* out, std::size_t capacity, std::size_t* written, bool /*sizing*/) {
-            return daz_reduce(held.data(), held.size(), limits, options, palette, entries, key, out,
-                              capacity, written);
+            const std::uint64_t taken = std::uint64_t{held.size()} + capacity;
+            daz_limits within = left;
+            within.max_bytes = left.max_bytes - std::min(left.max_bytes, taken);
+            return daz_reduce(held.data(), held.size(), &within, options, palette, entries, key,
+                              out, capacity, written);
         });
+}
+
+// daz_reduce's size query: the most its file can take, from the header.
+int reducedSize(const void* data, std::size_t size, const daz_limits* limits,
+                const ReduceRequest& request, std::size_t& written) {
+    MemoryInput input;
+    if (!openMemoryInput(input, data, size)) {
+        return DAZ_ERR_MEMORY;
+    }
+    CallBounds bounds{limits, true};
+    const PlanCheck check{checkBounds, &bounds};
+    std::uint64_t most = 0;
+    const int result = reducedDazSize(input.stream, request, &check, most);
+    closeMemoryInput(input);
+    if (result == DAZ_OK) {
+        written = static_cast<std::size_t>(most);
+    }
+    return result;
 }
 
 } // namespace
@@ -316,6 +343,9 @@ int daz_reduce(const void* data, size_t size, const daz_limits* limits,
     if ((data == nullptr && size > 0) || written == nullptr ||
         takeReduceRequest(options, palette, entries, key, request) != DAZ_OK) {
         return DAZ_ERR_ARGUMENT;
+    }
+    if (out == nullptr) {
+        return guarded([&]() -> int { return reducedSize(data, size, limits, request, *written); });
     }
     return runInMemory(
         [&](std::FILE* in, std::FILE* to, bool /*seekable*/, const PlanCheck& check,

@@ -131,16 +131,21 @@ struct FormatReader {
     bool exportSizeKnown;
 };
 
+// What a reader holds whatever the image's size: a library's state, a zlib
+// window, stream buffers.
+inline constexpr std::uint64_t DECODER_BYTES = std::uint64_t{256} << 10U;
+
 // The check every RGBA reader makes once it knows the size: width x height
-// pixels held as 4 bytes each, and extra bytes held beside them (a
-// compressed file read whole). DAZ_OK or the check's refusal.
+// pixels held as 4 bytes each, extra bytes held beside them (a compressed
+// file read whole, a decoder's rows), and DECODER_BYTES. DAZ_OK or the
+// check's refusal.
 inline int checkRgbaSize(const PlanCheck* check, std::uint64_t width, std::uint64_t height,
                          std::uint64_t extra = 0) {
     OutputPlan plan;
     plan.width = width;
     plan.rows = height;
     plan.bytes = UNKNOWN_SIZE;
-    plan.held = 4 * width * height + extra;
+    plan.held = 4 * width * height + extra + DECODER_BYTES;
     return checkPlan(check, plan);
 }
 

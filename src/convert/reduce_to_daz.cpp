@@ -14,53 +14,95 @@ namespace orvx {
 
 namespace {
 
-// The daz file of indices (width x height, top row first) onto palette.
-void encodeDaz(const RgbaImage& image, const quantize::Palette& palette,
-               const std::vector<std::uint8_t>& indices, std::uint16_t key,
-               std::vector<std::uint8_t>& daz) {
-    const int bits = palette.entries <= MAX_COLORS_4BPP ? 4 : 8;
-    const auto rowSize =
-        static_cast<std::size_t>(dazRowSize(image.width, static_cast<unsigned>(bits)));
+// The bits a pixel of a palette of entries takes.
+unsigned bitsFor(int entries) {
+    return entries <= MAX_COLORS_4BPP ? 4 : 8;
+}
+
+// The size of the daz file of a width x height image on entries colours.
+std::uint64_t dazSize(std::uint64_t width, std::uint64_t height, int entries) {
+    return DAZ_HEADER_SIZE + PALETTE_ENTRY_SIZE * static_cast<std::uint64_t>(entries) +
+           dazRowSize(width, bitsFor(entries)) * height;
+}
+
+// Writes the daz file of indices (width x height, top row first) onto
+// palette to out, a row at a time.
+int writeDaz(std::FILE* out, std::uint32_t width, std::uint32_t height,
+             const quantize::Palette& palette, const std::vector<std::uint8_t>& indices,
+             std::uint16_t key) {
+    const unsigned bits = bitsFor(palette.entries);
+    std::array<std::uint8_t, DAZ_HEADER_SIZE + PALETTE_ENTRY_SIZE * MAX_COLORS_8BPP> prefix{};
     const std::size_t prefixSize =
         DAZ_HEADER_SIZE + PALETTE_ENTRY_SIZE * static_cast<std::size_t>(palette.entries);
-    daz.assign(prefixSize + rowSize * image.height, 0);
     DazHeader header;
-    header.width = static_cast<std::uint16_t>(image.width);
-    header.height = static_cast<std::uint16_t>(image.height);
+    header.width = static_cast<std::uint16_t>(width);
+    header.height = static_cast<std::uint16_t>(height);
     header.bitsPerPixel = static_cast<std::uint16_t>(bits);
     header.colorCount = static_cast<std::int16_t>(palette.entries);
     header.key = key;
-    writeDazHeader(header, daz.data());
-    std::memcpy(daz.data() + DAZ_HEADER_SIZE, palette.bytes, prefixSize - DAZ_HEADER_SIZE);
+    writeDazHeader(header, prefix.data());
+    std::memcpy(prefix.data() + DAZ_HEADER_SIZE, palette.bytes, prefixSize - DAZ_HEADER_SIZE);
+    if (std::fwrite(prefix.data(), 1, prefixSize, out) != prefixSize) {
+        return DAZ_ERR_WRITE;
+    }
+    const auto rowSize = static_cast<std::size_t>(dazRowSize(width, bits));
+    std::vector<std::uint8_t> row(rowSize);
+    PixelKeystream stream = makeKeystream(key);
     // Rows bottom-up: the image's last row is stored first.
-    for (std::uint32_t y = 0; y < image.height; ++y) {
-        const std::uint8_t* in = indices.data() + std::size_t{y} * image.width;
-        std::uint8_t* out = daz.data() + prefixSize + std::size_t{image.height - 1 - y} * rowSize;
+    for (std::uint32_t y = height; y-- > 0;) {
+        const std::uint8_t* in = indices.data() + std::size_t{y} * width;
         if (bits == 8) {
-            std::memcpy(out, in, image.width);
-            continue;
+            std::memcpy(row.data(), in, width);
+        } else {
+            std::fill(row.begin(), row.end(), std::uint8_t{0});
+            for (std::uint32_t x = 0; x < width; ++x) {
+                row[x / 2] = static_cast<std::uint8_t>(
+                    row[x / 2] | (x % 2 == 0 ? unsigned{in[x]} << 4U : in[x] & 0x0FU));
+            }
         }
-        for (std::uint32_t x = 0; x < image.width; ++x) {
-            out[x / 2] = static_cast<std::uint8_t>(
-                out[x / 2] | (x % 2 == 0 ? unsigned{in[x]} << 4U : in[x] & 0x0FU));
+        encodePixels(row.data(), row.size(), stream);
+        if (std::fwrite(row.data(), 1, row.size(), out) != row.size()) {
+            return DAZ_ERR_WRITE;
         }
     }
-    PixelKeystream stream = makeKeystream(key);
-    encodePixels(daz.data() + prefixSize, daz.size() - prefixSize, stream);
+    return DAZ_OK;
 }
 
-// What the daz file of this image will take, and all that is held to make
-// it: the RGBA, the indices and the file.
-OutputPlan planOf(const RgbaImage& image, int entries) {
-    const unsigned bits = entries <= MAX_COLORS_4BPP ? 4 : 8;
-    OutputPlan plan;
-    plan.width = image.width;
-    plan.rows = image.height;
-    plan.bytes = DAZ_HEADER_SIZE + PALETTE_ENTRY_SIZE * static_cast<std::uint64_t>(entries) +
-                 dazRowSize(image.width, bits) * image.height;
-    plan.held = std::uint64_t{5} * image.width * image.height + plan.bytes;
-    return plan;
+// A reduction's say on its reader's plan, before the reader allocates: all
+// the reduction will hold (the RGBA, the indices, the quantizer's working
+// memory, a row of the file), and an image the daz header can't hold.
+struct ReduceBounds {
+    const PlanCheck* outer = nullptr;
+    bool reduce = true;
+    quantize::Dither dither = quantize::Dither::None;
+};
+
+std::uint64_t reductionHeld(const ReduceBounds& bounds, std::uint64_t width, std::uint64_t height) {
+    const std::uint64_t pixels = width * height;
+    return 5 * pixels + sizeof(quantize::Palette) + width +
+           quantize::workingBytes(static_cast<std::uint32_t>(width),
+                                  static_cast<std::uint32_t>(height), bounds.reduce, bounds.dither);
 }
+
+int checkReduction(void* context, const OutputPlan& plan) {
+    const auto& bounds = *static_cast<const ReduceBounds*>(context);
+    if (plan.width > DAZ_MAX_WIDTH || plan.rows > DAZ_MAX_HEIGHT) {
+        return DAZ_ERR_LIMITS;
+    }
+    OutputPlan whole = plan;
+    whole.bytes = UNKNOWN_SIZE;
+    whole.held = std::max(plan.held, reductionHeld(bounds, plan.width, plan.rows));
+    return checkPlan(bounds.outer, whole);
+}
+
+// The image reduced: its size, palette and indices (width x height, top row
+// first).
+struct Reduced {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::unique_ptr<quantize::Palette> palette = std::make_unique<quantize::Palette>();
+    std::vector<std::uint8_t> indices;
+};
 
 // An image's colours in order of first appearance, as palette entries:
 // false past 256 of them.
@@ -132,61 +174,77 @@ const PlanCheck& commandBounds() {
     return check;
 }
 
-int reduceToDaz(std::FILE* source, const ReduceRequest& request, const PlanCheck* check,
-                std::vector<std::uint8_t>& daz) {
-    RgbaImage image;
-    int error = readRgbaImage(source, check, image);
-    if (error != DAZ_OK) {
-        return error;
-    }
-    if (image.width > DAZ_MAX_WIDTH || image.height > DAZ_MAX_HEIGHT) {
-        return DAZ_ERR_LIMITS;
-    }
-    auto palette = std::make_unique<quantize::Palette>();
+namespace {
+
+int reduceImage(std::FILE* source, const ReduceRequest& request, const PlanCheck* check,
+                Reduced& reduced) {
     if (request.palette != nullptr) {
         if (request.entries < 1 || request.entries > MAX_COLORS_8BPP) {
             return DAZ_ERR_ARGUMENT;
         }
-        std::memcpy(palette->bytes, request.palette,
+        std::memcpy(reduced.palette->bytes, request.palette,
                     PALETTE_ENTRY_SIZE * static_cast<std::size_t>(request.entries));
-        palette->entries = request.entries;
+        reduced.palette->entries = request.entries;
     }
-    // Before the quantizer runs, what is held, with the most the file may
-    // take; once the palette is made, the file's exact size.
-    const int most = request.palette != nullptr ? request.entries : request.options.colors;
-    OutputPlan plan = planOf(image, most);
-    plan.bytes = UNKNOWN_SIZE;
-    error = checkPlan(check, plan);
+    ReduceBounds bounds{check, request.palette == nullptr, request.options.dither};
+    const PlanCheck whole{checkReduction, &bounds};
+    RgbaImage image;
+    int error = readRgbaImage(source, &whole, image);
     if (error != DAZ_OK) {
         return error;
     }
+    reduced.width = image.width;
+    reduced.height = image.height;
+    reduced.indices.resize(std::size_t{image.width} * image.height);
     const quantize::RgbaImage pixels{image.pixels.data(), std::size_t{4} * image.width, image.width,
                                      image.height};
-    std::vector<std::uint8_t> indices(std::size_t{image.width} * image.height);
     error = request.palette != nullptr
-                ? quantize::mapToPalette(pixels, request.options, *palette, indices.data())
-                : quantize::reducePalette(pixels, request.options, *palette, indices.data());
+                ? quantize::mapToPalette(pixels, request.options, *reduced.palette,
+                                         reduced.indices.data())
+                : quantize::reducePalette(pixels, request.options, *reduced.palette,
+                                          reduced.indices.data());
     if (error != DAZ_OK) {
         return error;
     }
-    plan.bytes = planOf(image, palette->entries).bytes;
-    error = checkPlan(check, plan);
+    // Once the palette is made, the file's exact size.
+    OutputPlan plan;
+    plan.width = image.width;
+    plan.rows = image.height;
+    plan.bytes = dazSize(image.width, image.height, reduced.palette->entries);
+    plan.held = reduced.indices.size() + image.width;
+    return checkPlan(check, plan);
+}
+
+} // namespace
+
+int reducedDazSize(std::FILE* source, const ReduceRequest& request, const PlanCheck* check,
+                   std::uint64_t& size) {
+    ReduceBounds bounds{check, request.palette == nullptr, request.options.dither};
+    const PlanCheck whole{checkReduction, &bounds};
+    RgbaImage image;
+    int error = DAZ_OK;
+    const FormatReader* reader = readerFor(source, error);
+    if (reader == nullptr) {
+        return error;
+    }
+    error = reader->readRgba(source, &whole, true, image);
     if (error != DAZ_OK) {
         return error;
     }
-    image.pixels = std::vector<std::uint8_t>(); // let the RGBA go before the file is made
-    encodeDaz(image, *palette, indices, request.key, daz);
+    const int most = request.palette != nullptr ? request.entries : request.options.colors;
+    size = dazSize(image.width, image.height, most);
     return DAZ_OK;
 }
 
 int reduceStreamToDaz(std::FILE* source, std::FILE* out, const ReduceRequest& request,
                       const PlanCheck* check) {
-    std::vector<std::uint8_t> daz;
-    const int reduced = reduceToDaz(source, request, check, daz);
-    if (reduced != DAZ_OK) {
-        return reduced;
+    Reduced reduced;
+    const int error = reduceImage(source, request, check, reduced);
+    if (error != DAZ_OK) {
+        return error;
     }
-    return std::fwrite(daz.data(), 1, daz.size(), out) == daz.size() ? DAZ_OK : DAZ_ERR_WRITE;
+    return writeDaz(out, reduced.width, reduced.height, *reduced.palette, reduced.indices,
+                    request.key);
 }
 
 int reduceFileToDaz(const char* source, const char* destination, const ReduceRequest& request,
@@ -196,19 +254,18 @@ int reduceFileToDaz(const char* source, const char* destination, const ReduceReq
 
 int reduceFileToDazWith(const FileOps& ops, const char* source, const char* destination,
                         const ReduceRequest& request, const PlanCheck* check) {
-    std::vector<std::uint8_t> daz;
-    const int reduced = withSource(ops, source, int{DAZ_ERR_OPEN}, [&](std::FILE* stream) {
-        return reduceToDaz(stream, request, check, daz);
+    Reduced reduced;
+    const int error = withSource(ops, source, int{DAZ_ERR_OPEN}, [&](std::FILE* stream) {
+        return reduceImage(stream, request, check, reduced);
     });
-    if (reduced != DAZ_OK) {
-        return reduced;
+    if (error != DAZ_OK) {
+        return error;
     }
-    return writeDestination(
-        ops, source, destination, DECODE_OUTPUT_ERRORS, [&](Destination& output) -> int {
-            return std::fwrite(daz.data(), 1, daz.size(), output.stream) == daz.size()
-                       ? DAZ_OK
-                       : DAZ_ERR_WRITE;
-        });
+    return writeDestination(ops, source, destination, DECODE_OUTPUT_ERRORS,
+                            [&](Destination& output) -> int {
+                                return writeDaz(output.stream, reduced.width, reduced.height,
+                                                *reduced.palette, reduced.indices, request.key);
+                            });
 }
 
 } // namespace orvx

@@ -7,10 +7,11 @@
 // most 16 entries and 8 for more, its rows bottom-up, as daz_encode writes
 // them for a positive height.
 //
-// Memory: the image is held whole, as RGBA, then as indices, then as the
-// daz file: check is asked by the reader once the size is known (the RGBA),
-// then, before the quantizer runs, with the daz file's size and all that is
-// held.
+// Memory: the image is held whole as RGBA beside its indices and the
+// quantizer's working memory, then the RGBA goes and the file is written a
+// row at a time. check is asked once the reader knows the size, before it
+// allocates, with all of that (held); then, once the palette is made, with
+// the file's exact size (bytes).
 #pragma once
 
 #include "convert/result_codes.h"
@@ -30,19 +31,22 @@ struct ReduceRequest {
     std::uint16_t key = 0;
 };
 
-// The daz file for source (read from its start; it must seek) into daz.
-// DAZ_OK, or a daz_error: DAZ_ERR_FORMAT for an input of no known format, the
-// reader's own faults, the check's refusal, DAZ_ERR_LIMITS for an image the
-// daz header can't hold with its rows bottom-up (wider than 65535 pixels,
-// taller than 32767 rows), the quantizer's (DAZ_ERR_ARGUMENT for options
-// out of range).
-int reduceToDaz(std::FILE* source, const ReduceRequest& request, const PlanCheck* check,
-                std::vector<std::uint8_t>& daz);
-
-// The same written to out from its position. What out holds after a
-// failure is the caller's.
+// The daz file for source (read from its start; it must seek) written to
+// out from its position. DAZ_OK, or a daz_error: DAZ_ERR_FORMAT for an
+// input of no known format, the reader's own faults, the check's refusal,
+// DAZ_ERR_LIMITS for an image the daz header can't hold with its rows
+// bottom-up (wider than 65535 pixels, taller than 32767 rows), the
+// quantizer's (DAZ_ERR_ARGUMENT for options out of range). What out holds
+// after a failure is the caller's.
 int reduceStreamToDaz(std::FILE* source, std::FILE* out, const ReduceRequest& request,
                       const PlanCheck* check);
+
+// The most the daz file of source can take, from its header alone (the
+// palette of request.entries, or of options.colors when reduced: an image
+// of fewer colours makes a smaller file), with check asked as the
+// reduction would ask it before it holds anything.
+int reducedDazSize(std::FILE* source, const ReduceRequest& request, const PlanCheck* check,
+                   std::uint64_t& size);
 
 // File to file, with the commands' safe output (destination.h): nothing is
 // written when the reduction fails. DAZ_ERR_OPEN, DAZ_ERR_CREATE and

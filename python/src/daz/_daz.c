@@ -1114,6 +1114,13 @@ static PyObject* py_reduce(PyObject* self, PyObject* args) {
         status = daz_reduce(data.buf, (size_t)data.len, &limits, &options, table, entries,
                             (uint16_t)key, PyBytes_AS_STRING(out), size, &written);
         Py_END_ALLOW_THREADS;
+        /* The query read the header alone and gave the most; the file is
+         * smaller when the image has fewer colours. */
+        if (status == DAZ_OK && written < size && _PyBytes_Resize(&out, (Py_ssize_t)written) != 0) {
+            PyBuffer_Release(&data);
+            release_palette(palette_object, &palette);
+            return NULL;
+        }
     }
     PyBuffer_Release(&data);
     release_palette(palette_object, &palette);
