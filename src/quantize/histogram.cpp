@@ -50,6 +50,11 @@ size_t slotsFor(uint64_t entries) {
 bool countExact(const PixelSource& source, size_t maxEntries, std::vector<Slot>& slots,
                 size_t& distinct) {
     const size_t mask = slots.size() - 1;
+    // The product's top bits, which every bit of the key reaches.
+    int shift = 32;
+    for (size_t size = slots.size(); size > 1; size /= 2) {
+        --shift;
+    }
     distinct = 0;
     uint32_t last = PixelSource::kTransparent;
     Slot* lastSlot = nullptr;
@@ -65,7 +70,7 @@ bool countExact(const PixelSource& source, size_t maxEntries, std::vector<Slot>&
                 continue;
             }
             const uint32_t key = keyOf(c);
-            size_t s = (key * 2654435761U) & mask;
+            size_t s = (key * 2654435761U) >> static_cast<unsigned>(shift);
             while (slots[s].key != key && slots[s].key != kNoKey) {
                 s = (s + 1) & mask;
             }
