@@ -36,6 +36,21 @@ struct Slot {
     uint32_t count;
 };
 
+// Calls visit(colour) for every pixel that isn't transparent, top row
+// first, while it returns true; false when visit stopped.
+template <typename Visit> bool forEachColour(const PixelSource& source, Visit visit) {
+    for (uint32_t y = 0; y < source.height(); ++y) {
+        const uint8_t* row = source.row(y);
+        for (uint32_t x = 0; x < source.width(); ++x) {
+            const uint32_t c = source.at(row, x);
+            if (c != PixelSource::kTransparent && !visit(c)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // Slots for up to `entries` distinct colours at most half full.
 size_t slotsFor(uint64_t entries) {
     size_t slots = 16;
@@ -58,35 +73,28 @@ bool countExact(const PixelSource& source, size_t maxEntries, std::vector<Slot>&
     distinct = 0;
     uint32_t last = PixelSource::kTransparent;
     Slot* lastSlot = nullptr;
-    for (uint32_t y = 0; y < source.height(); ++y) {
-        const uint8_t* row = source.row(y);
-        for (uint32_t x = 0; x < source.width(); ++x) {
-            const uint32_t c = source.at(row, x);
-            if (c == PixelSource::kTransparent) {
-                continue;
-            }
-            if (c == last) {
-                ++lastSlot->count;
-                continue;
-            }
-            const uint32_t key = keyOf(c);
-            size_t s = (key * 2654435761U) >> static_cast<unsigned>(shift);
-            while (slots[s].key != key && slots[s].key != kNoKey) {
-                s = (s + 1) & mask;
-            }
-            if (slots[s].key == kNoKey) {
-                if (distinct == maxEntries) {
-                    return false;
-                }
-                ++distinct;
-                slots[s] = {key, 0};
-            }
-            ++slots[s].count;
-            last = c;
-            lastSlot = &slots[s];
+    return forEachColour(source, [&](uint32_t c) {
+        if (c == last) {
+            ++lastSlot->count;
+            return true;
         }
-    }
-    return true;
+        const uint32_t key = keyOf(c);
+        size_t s = (key * 2654435761U) >> static_cast<unsigned>(shift);
+        while (slots[s].key != key && slots[s].key != kNoKey) {
+            s = (s + 1) & mask;
+        }
+        if (slots[s].key == kNoKey) {
+            if (distinct == maxEntries) {
+                return false;
+            }
+            ++distinct;
+            slots[s] = {key, 0};
+        }
+        ++slots[s].count;
+        last = c;
+        lastSlot = &slots[s];
+        return true;
+    });
 }
 
 // One cell of 6 bits a channel: its pixels and the sums of their low 2 bits
@@ -97,21 +105,15 @@ struct Cell {
 };
 
 void countCells(const PixelSource& source, std::vector<Cell>& cells) {
-    for (uint32_t y = 0; y < source.height(); ++y) {
-        const uint8_t* row = source.row(y);
-        for (uint32_t x = 0; x < source.width(); ++x) {
-            const uint32_t c = source.at(row, x);
-            if (c == PixelSource::kTransparent) {
-                continue;
-            }
-            const uint32_t key = keyOf(c);
-            Cell& cell = cells[key >> 6];
-            ++cell.count;
-            cell.low[0] += key >> 4 & 3;
-            cell.low[1] += key >> 2 & 3;
-            cell.low[2] += key & 3;
-        }
-    }
+    forEachColour(source, [&](uint32_t c) {
+        const uint32_t key = keyOf(c);
+        Cell& cell = cells[key >> 6];
+        ++cell.count;
+        cell.low[0] += key >> 4 & 3;
+        cell.low[1] += key >> 2 & 3;
+        cell.low[2] += key & 3;
+        return true;
+    });
 }
 
 // The rounded mean of a cell's pixels.
