@@ -66,6 +66,41 @@ void prefault(uchar* bytes, qsizetype size, qsizetype offset) {
 #endif
 }
 
+// The rows' bytes for libdaz's decoder, read from the device in chunks of
+// CHUNK bytes: Qt's own buffer of 16 KiB would take a read call and a copy
+// each. The header goes straight through, as asked; the rows only as far
+// as left, so the device is never read past the image's last row.
+struct ChunkedInput {
+    static constexpr qint64 CHUNK = qint64{1} << 18;
+    QIODevice* device = nullptr;
+    bool chunked = false; // from the first row on
+    qint64 left = 0;      // bytes of the rows not yet read from the device
+    std::vector<char> chunk;
+    size_t begin = 0; // chunk[begin, end) not yet handed on
+    size_t end = 0;
+};
+
+extern "C" int readChunked(void* user, void* buffer, size_t size, size_t* got) {
+    auto& input = *static_cast<ChunkedInput*>(user);
+    if (!input.chunked) {
+        return readDevice(input.device, buffer, size, got);
+    }
+    if (input.begin == input.end && input.left > 0) {
+        const qint64 count = input.device->read(input.chunk.data(),
+                                                std::min<qint64>(input.left, ChunkedInput::CHUNK));
+        if (count < 0) {
+            return -1;
+        }
+        input.left -= count;
+        input.begin = 0;
+        input.end = static_cast<size_t>(count);
+    }
+    *got = std::min(size, input.end - input.begin);
+    std::copy_n(input.chunk.data() + input.begin, *got, static_cast<char*>(buffer));
+    input.begin += *got;
+    return 0;
+}
+
 using Decoder = std::unique_ptr<daz_decoder, decltype(&daz_decoder_destroy)>;
 
 bool fail(const char* what) {
@@ -223,9 +258,11 @@ bool DazHandler::read(QImage* image) {
         source = &buffer;
     }
     const qint64 available = source->size() - source->pos();
+    ChunkedInput input;
+    input.device = source;
     daz_decoder* made = nullptr;
     daz_info info;
-    int status = daz_decoder_create(readDevice, source, nullptr, &made, &info);
+    int status = daz_decoder_create(readChunked, &input, nullptr, &made, &info);
     if (status != DAZ_OK) {
         return fail(daz_strerror(status));
     }
@@ -238,6 +275,12 @@ bool DazHandler::read(QImage* image) {
     status = daz_decoded_size(&info, nullptr, nullptr, nullptr);
     if (status != DAZ_OK) {
         return fail(daz_strerror(status));
+    }
+    // A buffer's bytes (a pipe's, read whole above) are in memory already.
+    input.chunked = !source->inherits("QBuffer");
+    if (input.chunked) {
+        input.left = static_cast<qint64>(quint64{info.row_size} * info.rows);
+        input.chunk.resize(static_cast<size_t>(std::min(input.left, ChunkedInput::CHUNK)));
     }
     const QSize size(static_cast<int>(info.width), static_cast<int>(info.rows));
     QImage out;

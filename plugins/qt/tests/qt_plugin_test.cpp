@@ -195,6 +195,15 @@ int main(int argc, char** argv) {
                   reader.text("key") == QImage::fromData(daz).text("key"),
               name + ": format, size and texts before reading");
         checkImage(reader.read(), daz, name);
+        // From an open file: read as far as the last whole row, no further.
+        daz_info info;
+        daz_inspect(daz.constData(), size_t(daz.size()), &info);
+        file.close();
+        file.open(QIODevice::ReadOnly);
+        checkImage(QImageReader(&file, "daz").read(), daz, name + ", from an open file");
+        check(file.pos() == qint64(info.pixel_offset + quint64{info.row_size} * info.rows),
+              name + QStringLiteral(", from an open file: read to %1").arg(file.pos()));
+        file.close();
         Pipe pipe(daz);
         checkImage(QImageReader(&pipe, "daz").read(), daz, name + ", from a pipe");
     }
