@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include <sys/mman.h>
@@ -94,7 +95,7 @@ struct ChunkedInput {
     QIODevice* device = nullptr;
     bool chunked = false; // from the first row on
     qint64 left = 0;      // bytes of the rows not yet read from the device
-    std::vector<char> chunk;
+    std::unique_ptr<char[]> chunk;
     size_t begin = 0; // chunk[begin, end) not yet handed on
     size_t end = 0;
 };
@@ -105,7 +106,7 @@ extern "C" int readChunked(void* user, void* buffer, size_t size, size_t* got) {
         return readDevice(input.device, buffer, size, got);
     }
     if (input.begin == input.end && input.left > 0) {
-        const qint64 count = input.device->read(input.chunk.data(),
+        const qint64 count = input.device->read(input.chunk.get(),
                                                 std::min<qint64>(input.left, ChunkedInput::CHUNK));
         if (count < 0) {
             return -1;
@@ -115,7 +116,7 @@ extern "C" int readChunked(void* user, void* buffer, size_t size, size_t* got) {
         input.end = static_cast<size_t>(count);
     }
     *got = std::min(size, input.end - input.begin);
-    std::copy_n(input.chunk.data() + input.begin, *got, static_cast<char*>(buffer));
+    std::copy_n(input.chunk.get() + input.begin, *got, static_cast<char*>(buffer));
     input.begin += *got;
     return 0;
 }
@@ -299,7 +300,11 @@ bool DazHandler::read(QImage* image) {
     input.chunked = !source->inherits("QBuffer");
     if (input.chunked) {
         input.left = static_cast<qint64>(quint64{info.row_size} * info.rows);
-        input.chunk.resize(static_cast<size_t>(std::min(input.left, ChunkedInput::CHUNK)));
+        const auto chunk = static_cast<size_t>(std::min(input.left, ChunkedInput::CHUNK));
+        input.chunk.reset(new (std::nothrow) char[chunk]);
+        if (!input.chunk) {
+            return fail(daz_strerror(DAZ_ERR_MEMORY));
+        }
     }
     const QSize size(static_cast<int>(info.width), static_cast<int>(info.rows));
     QImage out;
