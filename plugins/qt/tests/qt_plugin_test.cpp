@@ -183,6 +183,8 @@ int main(int argc, char** argv) {
          encode(7, -5, 4, ramp(16), 5, 0xbeef, pattern(35, 16))},
         {"4099 x 2100, several blocks, bytes after the rows",
          encode(4099, 2100, 8, ramp(256), 0, 0xabcd, pattern(4099 * 2100, 251)) + "xyz"},
+        {"4 bits, 1001 x 1200, rows across reads",
+         encode(1001, 1200, 4, ramp(16), 0, 0x1234, pattern(1001 * 1200, 16))},
         {"bottom-up, cut short after 10 rows", cut(most, 10)},
         {"top-down, cut short after 2 rows",
          cut(encode(9, -4, 8, ramp(9), 0, 7, pattern(36, 9)), 2)},
@@ -195,6 +197,18 @@ int main(int argc, char** argv) {
                   reader.text("key") == QImage::fromData(daz).text("key"),
               name + ": format, size and texts before reading");
         checkImage(reader.read(), daz, name);
+        // From an open file, the image after 5 other bytes: read as far as
+        // the last whole row, no further.
+        daz_info info;
+        daz_inspect(daz.constData(), size_t(daz.size()), &info);
+        file.close();
+        file.open(QIODevice::WriteOnly) && file.write("12345" + daz);
+        file.close();
+        file.open(QIODevice::ReadOnly) && file.seek(5);
+        checkImage(QImageReader(&file, "daz").read(), daz, name + ", from an open file");
+        check(file.pos() == qint64(5 + info.pixel_offset + quint64{info.row_size} * info.rows),
+              name + QStringLiteral(", from an open file: read to %1").arg(file.pos()));
+        file.close();
         Pipe pipe(daz);
         checkImage(QImageReader(&pipe, "daz").read(), daz, name + ", from a pipe");
     }
