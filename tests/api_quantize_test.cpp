@@ -355,6 +355,17 @@ TEST(ApiQuantize, ReduceWritesItsPaletteAsGivenAndFewColoursExactly) {
         EXPECT_EQ(info.height, 5) << c.name << ": rows bottom-up";
         EXPECT_EQ(info.key, 0x1F2E) << c.name;
         EXPECT_EQ(info.trailing, 0U) << c.name;
+        // Byte for byte as daz_encode writes its indices: padding included.
+        Bytes indices(7 * 5);
+        ASSERT_EQ(daz_decode(daz.data(), daz.size(), nullptr, &info, nullptr, indices.data(),
+                             indices.size()),
+                  DAZ_OK);
+        Bytes encoded(daz.size());
+        std::size_t encodedSize = 0;
+        ASSERT_EQ(daz_encode(indices.data(), 7, 7, 5, info.bits, info.palette, info.colors, 0,
+                             0x1F2E, encoded.data(), encoded.size(), &encodedSize, nullptr),
+                  DAZ_OK);
+        EXPECT_EQ(encoded, daz) << c.name;
         if (c.palette != nullptr) {
             EXPECT_EQ(Bytes(info.palette, info.palette + 4 * c.entries),
                       Bytes(c.palette, c.palette + 4 * c.entries))

@@ -51,10 +51,11 @@ int writeDaz(std::FILE* out, std::uint32_t width, std::uint32_t height,
     // Rows bottom-up: the image's last row is stored first.
     for (std::uint32_t y = height; y-- > 0;) {
         const std::uint8_t* in = indices.data() + std::size_t{y} * width;
+        // The padding is zero before the keystream, in every row.
+        std::fill(row.begin(), row.end(), std::uint8_t{0});
         if (bits == 8) {
             std::memcpy(row.data(), in, width);
         } else {
-            std::fill(row.begin(), row.end(), std::uint8_t{0});
             for (std::uint32_t x = 0; x < width; ++x) {
                 row[x / 2] = static_cast<std::uint8_t>(
                     row[x / 2] | (x % 2 == 0 ? unsigned{in[x]} << 4U : in[x] & 0x0FU));
