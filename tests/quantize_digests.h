@@ -113,12 +113,12 @@ typedef struct DigestCase {
 
 static const DigestCase DIGEST_CASES[] = {
     {"gradient 256", 0, 256, 0, -1, 0, 0x1967569b1f9687ccULL},
-    {"gradient 16 dither", 0, 16, 1, -1, 0, 0x38643fe49b53f624ULL},
+    {"gradient 16 dither", 0, 16, 1, -1, 0, 0x2108a5953c1c055aULL},
     {"noise 64 t 0", 1, 64, 0, 0, 0xFFFFFF, 0xf9991f1f3980d73aULL},
-    {"noise 4 dither", 1, 4, 1, -1, 0x336699, 0x733a1d30ca7f9d12ULL},
-    {"photo 256 dither", 2, 256, 1, -1, 0, 0xc5f7ff6a443af800ULL},
+    {"noise 4 dither", 1, 4, 1, -1, 0x336699, 0xd9d6bbaa7f0d6141ULL},
+    {"photo 256 dither", 2, 256, 1, -1, 0, 0x7b28632a12ee9175ULL},
     {"photo 64", 2, 64, 0, -1, 0, 0xe9ffb965e32f8d8fULL},
-    {"photo 16 t 7", 2, 16, 1, 7, 0x00FF00, 0x91875c0915cd440cULL},
+    {"photo 16 t 7", 2, 16, 1, 7, 0x00FF00, 0xc812255aa6105f1eULL},
     {"photo 4", 2, 4, 0, -1, 0, 0xae7c059604f03fe5ULL},
 };
 enum { DIGEST_CASE_COUNT = sizeof DIGEST_CASES / sizeof DIGEST_CASES[0] };

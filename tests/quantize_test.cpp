@@ -235,6 +235,54 @@ TEST(Quantize, ReductionAgreesWithMappingOntoItsPalette) {
     }
 }
 
+// A dithered reduction reaches the ends of a ramp: k-means puts the
+// colours inside the ramp, which a dither alone cannot get past, and the
+// reduction moves them out to what the dither needs. The mean of the
+// output over each end's 32 columns, against the ramp's, per channel.
+TEST(Quantize, DitheredReductionReachesTheEndsOfARamp) {
+    struct Case {
+        int colors;
+        uint32_t from, to; // the ramp's ends
+        int most;          // the largest error of an end's mean, in levels
+    } const cases[] = {
+        {2, 0x000000, 0xFFFFFF, 46},
+        {4, 0x000000, 0xFFFFFF, 15},
+        {3, 0x102080, 0xF0C020, 21},
+        {8, 0x000000, 0xFF8040, 3},
+    };
+    for (const Case& c : cases) {
+        Image image = blank(256, 32);
+        for (uint32_t y = 0; y < 32; ++y) {
+            for (uint32_t x = 0; x < 256; ++x) {
+                int v[3];
+                for (int ch = 0; ch < 3; ++ch) {
+                    const int a = static_cast<int>(c.from >> (16 - 8 * ch) & 0xFF);
+                    const int b = static_cast<int>(c.to >> (16 - 8 * ch) & 0xFF);
+                    v[ch] = a + (b - a) * static_cast<int>(x) / 255;
+                }
+                set(image, x, y, v[0], v[1], v[2]);
+            }
+        }
+        const Result r = reduce(image, options(c.colors, Dither::Diffusion));
+        ASSERT_EQ(r.status, DAZ_OK);
+        int worst = 0;
+        for (uint32_t x0 : {0u, 224u}) {
+            for (int ch = 0; ch < 3; ++ch) {
+                int64_t in = 0;
+                int64_t out = 0;
+                for (uint32_t y = 0; y < 32; ++y) {
+                    for (uint32_t x = x0; x < x0 + 32; ++x) {
+                        in += image.at(x, y)[ch];
+                        out += r.palette.bytes[r.indices[size_t{y} * 256 + x] * 4 + ch];
+                    }
+                }
+                worst = std::max(worst, static_cast<int>(std::abs(out - in) / 1024));
+            }
+        }
+        EXPECT_LE(worst, c.most) << c.colors << " colours";
+    }
+}
+
 // Mapping keeps the palette as given: exact colours map to their first
 // entry even with dither (a repeated colour and the transparent index
 // aside), and indices stay below the entries.

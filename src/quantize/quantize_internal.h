@@ -219,4 +219,17 @@ void refineKMeans(const std::vector<HistEntry>& histogram, std::vector<Rgb>& cen
 bool mapPixels(const PixelSource& source, const Options& options, const Rgb* palette, int entries,
                uint8_t* indices);
 
+// What a diffused mapping matched to each entry: the sum of the colours it
+// matched (each pixel plus its carried error, 1/16 of a level a channel) and
+// their count, [entry][r, g, b, count].
+struct MatchedSums {
+    int64_t by[256][4] = {};
+};
+
+// The diffused mapping of every fourth row, scratch written to indices,
+// adding up in sums what it matched to each entry. Returns false when
+// memory fails.
+bool sumDiffused(const PixelSource& source, const Options& options, const Rgb* palette, int entries,
+                 uint8_t* indices, MatchedSums& sums);
+
 } // namespace orvx::quantize::detail

@@ -82,16 +82,17 @@ void mapPlain(const PixelSource& source, uint8_t transparent, NearestCache& cach
 }
 
 void mapDiffused(const PixelSource& source, uint8_t transparent, const Rgb* palette,
-                 const ExactColors& exact, NearestCache& cache, uint8_t* indices) {
+                 const ExactColors& exact, NearestCache& cache, uint8_t* indices, uint32_t rowStep,
+                 MatchedSums* sums) {
     const size_t width = source.width();
     // Carried error of this row and the next, 3 channels, one pixel of
     // margin at each end, in 1/256 of a level.
     std::vector<int32_t> thisRow((width + 2) * 3, 0);
     std::vector<int32_t> nextRow((width + 2) * 3, 0);
-    for (uint32_t y = 0; y < source.height(); ++y) {
+    bool forward = true;
+    for (uint32_t y = 0; y < source.height(); y += rowStep, forward = !forward) {
         const uint8_t* row = source.row(y);
         uint8_t* out = indices + y * width;
-        const bool forward = (y & 1) == 0;
         const ptrdiff_t step = forward ? 1 : -1;
         for (size_t i = 0; i < width; ++i) {
             const size_t x = forward ? i : width - 1 - i;
@@ -102,12 +103,19 @@ void mapDiffused(const PixelSource& source, uint8_t transparent, const Rgb* pale
                 continue;
             }
             const int exactIndex = exact.find(c);
-            if (exactIndex >= 0) {
-                out[x] = static_cast<uint8_t>(exactIndex);
-                continue;
-            }
             const int value[3] = {static_cast<int>(c >> 16), static_cast<int>(c >> 8 & 0xFF),
                                   static_cast<int>(c & 0xFF)};
+            if (exactIndex >= 0) {
+                out[x] = static_cast<uint8_t>(exactIndex);
+                if (sums != nullptr) {
+                    int64_t* s = sums->by[exactIndex];
+                    for (int ch = 0; ch < 3; ++ch) {
+                        s[ch] += value[ch] * 16;
+                    }
+                    ++s[3];
+                }
+                continue;
+            }
             int target16[3];
             int target[3];
             for (int ch = 0; ch < 3; ++ch) {
@@ -118,6 +126,13 @@ void mapDiffused(const PixelSource& source, uint8_t transparent, const Rgb* pale
             }
             const int index = cache.find(packRgb(target[0], target[1], target[2]));
             out[x] = static_cast<uint8_t>(index);
+            if (sums != nullptr) {
+                int64_t* s = sums->by[index];
+                for (int ch = 0; ch < 3; ++ch) {
+                    s[ch] += target16[ch];
+                }
+                ++s[3];
+            }
             const Rgb& p = palette[index];
             const int chosen[3] = {p.r, p.g, p.b};
             int32_t* ahead =
@@ -157,10 +172,25 @@ bool mapPixels(const PixelSource& source, const Options& options, const Rgb* pal
             static_cast<uint8_t>(options.transparentIndex >= 0 ? options.transparentIndex : 0);
         if (options.dither == Dither::Diffusion) {
             const ExactColors exact(palette, entries, options.transparentIndex);
-            mapDiffused(source, transparent, palette, exact, cache, indices);
+            mapDiffused(source, transparent, palette, exact, cache, indices, 1, nullptr);
         } else {
             mapPlain(source, transparent, cache, indices);
         }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+bool sumDiffused(const PixelSource& source, const Options& options, const Rgb* palette, int entries,
+                 uint8_t* indices, MatchedSums& sums) {
+    try {
+        const Nearest nearest(palette, entries, options.transparentIndex, kMetric);
+        NearestCache cache(nearest);
+        const uint8_t transparent =
+            static_cast<uint8_t>(options.transparentIndex >= 0 ? options.transparentIndex : 0);
+        const ExactColors exact(palette, entries, options.transparentIndex);
+        mapDiffused(source, transparent, palette, exact, cache, indices, 4, &sums);
     } catch (const std::bad_alloc&) {
         return false;
     }
