@@ -110,7 +110,7 @@ void mapDiffused(const PixelSource& source, uint8_t transparent, const Rgb* pale
                 if (sums != nullptr) {
                     int64_t* s = sums->by[exactIndex];
                     for (int ch = 0; ch < 3; ++ch) {
-                        s[ch] += value[ch] * 16;
+                        s[ch] += int64_t{value[ch]} * 16;
                     }
                     ++s[3];
                 }
