@@ -14,8 +14,12 @@ namespace {
 // Rows move in blocks of about this many bytes, and at least one row.
 constexpr std::size_t BLOCK_BYTES = std::size_t{1} << 20U;
 
-// One row of indices as the daz file stores it: bytes as they are, or
-// nibbles, the first in the high one; then zeros to the row's end.
+int writeBytes(std::FILE* stream, const std::uint8_t* data, std::size_t size) {
+    return std::fwrite(data, 1, size, stream) == size ? DAZ_OK : DAZ_ERR_WRITE;
+}
+
+} // namespace
+
 bool packRow(const std::uint8_t* indices, const IndexedShape& shape, std::uint8_t* out,
              std::size_t rowSize) {
     std::memset(out, 0, rowSize);
@@ -32,12 +36,6 @@ bool packRow(const std::uint8_t* indices, const IndexedShape& shape, std::uint8_
     }
     return true;
 }
-
-int writeBytes(std::FILE* stream, const std::uint8_t* data, std::size_t size) {
-    return std::fwrite(data, 1, size, stream) == size ? DAZ_OK : DAZ_ERR_WRITE;
-}
-
-} // namespace
 
 int planDazRows(DazRowWriter& writer, const IndexedShape& shape, const IndexRequest& request,
                 const PlanCheck* check, bool inOrder) {

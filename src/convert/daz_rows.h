@@ -48,6 +48,12 @@ struct DazRowWriter {
     bool failed = false;
 };
 
+// One row of width indices as the daz file stores it, into out[0, rowSize):
+// bytes as they are, or nibbles, the first in the high one; then zeros to
+// the row's end. false for an index past what the bits hold.
+bool packRow(const std::uint8_t* indices, const IndexedShape& shape, std::uint8_t* out,
+             std::size_t rowSize);
+
 // Step 2 of a reader: checks request.colors against the palette
 // (DAZ_ERR_COLORS) and puts the plan to check (held: the whole pixel area
 // when the rows will not come top row first). inOrder: they will. The

@@ -1,5 +1,6 @@
 #include "convert/reduce_to_daz.h"
 
+#include "convert/daz_rows.h"
 #include "convert/formats.h"
 #include "format/daz_format.h"
 #include "output/destination.h"
@@ -48,19 +49,13 @@ int writeDaz(std::FILE* out, std::uint32_t width, std::uint32_t height,
     const auto rowSize = static_cast<std::size_t>(dazRowSize(width, bits));
     std::vector<std::uint8_t> row(rowSize);
     PixelKeystream stream = makeKeystream(key);
-    // Rows bottom-up: the image's last row is stored first.
+    IndexedShape shape;
+    shape.width = width;
+    shape.bits = static_cast<int>(bits);
+    // Rows bottom-up: the image's last row is stored first. Every index is
+    // below the entries, so it fits its bits.
     for (std::uint32_t y = height; y-- > 0;) {
-        const std::uint8_t* in = indices.data() + std::size_t{y} * width;
-        // The padding is zero before the keystream, in every row.
-        std::fill(row.begin(), row.end(), std::uint8_t{0});
-        if (bits == 8) {
-            std::memcpy(row.data(), in, width);
-        } else {
-            for (std::uint32_t x = 0; x < width; ++x) {
-                row[x / 2] = static_cast<std::uint8_t>(
-                    row[x / 2] | (x % 2 == 0 ? unsigned{in[x]} << 4U : in[x] & 0x0FU));
-            }
-        }
+        packRow(indices.data() + std::size_t{y} * width, shape, row.data(), rowSize);
         encodePixels(row.data(), row.size(), stream);
         if (std::fwrite(row.data(), 1, row.size(), out) != row.size()) {
             return DAZ_ERR_WRITE;
@@ -128,14 +123,16 @@ bool distinctColours(const RgbaImage& image, std::uint8_t* palette, int& entries
     return true;
 }
 
-// The image in source, read by the reader its first bytes name.
-int readRgbaImage(std::FILE* source, const PlanCheck* check, RgbaImage& image) {
+// The image in source, read by the reader its first bytes name (sizeOnly:
+// its size alone).
+int readRgbaImage(std::FILE* source, const PlanCheck* check, RgbaImage& image,
+                  bool sizeOnly = false) {
     int error = DAZ_OK;
     const FormatReader* reader = readerFor(source, error);
     if (reader == nullptr) {
         return error;
     }
-    return reader->readRgba(source, check, false, image);
+    return reader->readRgba(source, check, sizeOnly, image);
 }
 
 constexpr std::uint64_t COMMAND_MAX_PIXELS = std::uint64_t{1} << 28U;
@@ -223,12 +220,7 @@ int reducedDazSize(std::FILE* source, const ReduceRequest& request, const PlanCh
     ReduceBounds bounds{check, request.palette == nullptr, request.options.dither};
     const PlanCheck whole{checkReduction, &bounds};
     RgbaImage image;
-    int error = DAZ_OK;
-    const FormatReader* reader = readerFor(source, error);
-    if (reader == nullptr) {
-        return error;
-    }
-    error = reader->readRgba(source, &whole, true, image);
+    const int error = readRgbaImage(source, &whole, image, true);
     if (error != DAZ_OK) {
         return error;
     }
